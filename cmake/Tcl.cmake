@@ -1,0 +1,21 @@
+# Locates Tcl 8.6: the system's tcl8.6-dev, or the prefix given in ORX_TCL_ROOT
+# (the sanitizer build points it at a Tcl built with -DPURIFY).
+if(ORX_TCL_ROOT)
+  set(_tcl_inc ${ORX_TCL_ROOT}/include)
+  find_library(ORX_TCL_LIBRARY NAMES tcl8.6 PATHS ${ORX_TCL_ROOT}/lib NO_DEFAULT_PATH REQUIRED)
+  set(ORX_TCL_PRIVATE_INCLUDE_DIRS ${ORX_TCL_ROOT}/include/tcl-private/generic ${ORX_TCL_ROOT}/include/tcl-private/unix)
+  set(ORX_TCL_LIBRARY_DIR ${ORX_TCL_ROOT}/lib/tcl8.6)
+else()
+  set(_tcl_inc /usr/include/tcl8.6)
+  find_library(ORX_TCL_LIBRARY NAMES tcl8.6 REQUIRED)
+  set(ORX_TCL_PRIVATE_INCLUDE_DIRS /usr/include/tcl8.6/tcl-private/generic /usr/include/tcl8.6/tcl-private/unix)
+  set(ORX_TCL_LIBRARY_DIR /usr/share/tcltk/tcl8.6)
+endif()
+if(NOT EXISTS ${_tcl_inc}/tcl.h)
+  message(FATAL_ERROR "tcl.h not found in ${_tcl_inc}; install tcl8.6-dev")
+endif()
+add_library(OrxTcl::Tcl SHARED IMPORTED)
+set_target_properties(OrxTcl::Tcl PROPERTIES
+  IMPORTED_LOCATION ${ORX_TCL_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${_tcl_inc})
+message(STATUS "Tcl: ${ORX_TCL_LIBRARY} (headers ${_tcl_inc})")

@@ -1,0 +1,107 @@
+#!/bin/bash
+# Developer and CI entry point.  On a fresh Debian 12 machine, as root:
+#   scripts/orx.sh run    install what is missing, build, start the Orx shell
+#   scripts/orx.sh test   install what is missing, build, run every test
+# Further: build, asan, fuzz [seconds], bench.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+jobs=$(nproc)
+
+deps() {
+    local pkgs=(build-essential cmake ninja-build clang lld libclang-rt-14-dev
+                tcl8.6 tcl8.6-dev libgtest-dev libbenchmark-dev expect dpkg-dev)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+build() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    ninja -C build -j"$jobs"
+}
+
+purify_tcl() {
+    scripts/build-purify-tcl.sh "$top/build/tcl-purify"
+}
+
+build_asan() {
+    purify_tcl
+    CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DORX_SANITIZE=ON -DORX_BENCH=OFF -DORX_TCL_ROOT="$top/build/tcl-purify" >/dev/null
+    ninja -C build-asan -j"$jobs"
+}
+
+build_fuzz() {
+    purify_tcl
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DORX_FUZZ=ON -DORX_TESTS=OFF -DORX_BENCH=OFF -DORX_TCL_ROOT="$top/build/tcl-purify" >/dev/null
+    ninja -C build-fuzz -j"$jobs"
+}
+
+san_env() {
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/support/lsan.supp}
+}
+
+fuzz() {
+    local secs=${1:-60}
+    build_fuzz
+    san_env
+    local status=0
+    for t in build-fuzz/fuzz/*_fuzz; do
+        local name
+        name=$(basename "$t")
+        local corpus=fuzz/corpus/${name%_fuzz}
+        local work=build-fuzz/corpus/${name%_fuzz}
+        mkdir -p "$corpus" "$work"
+        echo "== $name for ${secs}s"
+        "$t" -max_total_time="$secs" -print_final_stats=0 "$work" "$corpus" \
+            >"build-fuzz/$name.log" 2>&1 || { status=1; tail -40 "build-fuzz/$name.log"; }
+        grep -E '^(Done|#[0-9]+ *DONE)' "build-fuzz/$name.log" | tail -1 || true
+    done
+    return $status
+}
+
+run_tests() {
+    local dir=$1
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600)
+}
+
+case ${1:-test} in
+    deps) deps ;;
+    build) deps; build ;;
+    run)
+        deps; build
+        if [ -x build/install/bin/orxsh ]; then
+            exec env PATH="$top/build/install/bin:$PATH" build/install/bin/orxsh "${@:2}"
+        elif [ -x build/host/orxsh ]; then
+            exec build/host/orxsh "${@:2}"
+        else
+            exec build/tests/orx_testhost scripts/demo.tcl
+        fi
+        ;;
+    test)
+        deps; build
+        echo "== tests"
+        run_tests build
+        echo "== sanitizer build (ASan+UBSan, PURIFY Tcl)"
+        build_asan
+        san_env
+        run_tests build-asan
+        echo "== fuzz smoke"
+        fuzz "${ORX_FUZZ_SECONDS:-20}"
+        ;;
+    asan) deps; build_asan; san_env; run_tests build-asan ;;
+    fuzz) deps; fuzz "${2:-60}" ;;
+    bench) deps; build; ninja -C build bench ;;
+    *) echo "usage: $0 run|test|build|asan|fuzz ?seconds?|bench" >&2; exit 2 ;;
+esac

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Every symbol the library exports must be documented in docs/ (a heading that
+# names it in backticks); anything else leaking out of the library is a fault.
+lib=$1 docs=$2
+status=0
+syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVW]$/ {print $3}' | grep -vE '^(_init|_fini|_edata|_end|__bss_start)$')
+[ -n "$syms" ] || { echo "no exported symbols in $lib"; exit 1; }
+for s in $syms; do
+    if ! grep -rqE "^#+ .*\`$s\`" "$docs"; then
+        echo "exported but undocumented: $s"
+        status=1
+    fi
+done
+echo "$(echo "$syms" | wc -l) exported symbols checked"
+exit $status

@@ -1,0 +1,34 @@
+// Minimal host for the tests: a plain Tcl 8.6 interpreter with the command
+// families of the library initialised, evaluating the script given as argument.
+// Initialisers are weak so the host also links against a partial library.
+#include <tcl.h>
+
+extern "C" {
+int OrxXKeyedListInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXSignalInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXIdInit(Tcl_Interp *interp) __attribute__((weak));
+}
+
+namespace {
+
+int AppInit(Tcl_Interp *interp)
+{
+    if (Tcl_Init(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    int (*const inits[])(Tcl_Interp *) = {OrxXKeyedListInit, OrxXSignalInit, OrxXIdInit};
+    for (auto init : inits) {
+        if (init != nullptr && init(interp) != TCL_OK) {
+            return TCL_ERROR;
+        }
+    }
+    return TCL_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Tcl_Main(argc, argv, AppInit);
+    return 0;
+}
