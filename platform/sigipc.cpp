@@ -1,0 +1,229 @@
+// Signal messages between shell processes over Unix datagram sockets in
+// ~/ruvadiredavoz.  Only processes of the same user get through: the
+// directory is private and every datagram carries the sender's credentials.
+#include "platform/sigipc.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+const uint32_t kMagic = 0x4F525853; // "ORXS"
+
+struct Datagram {
+    uint32_t magic;
+    int32_t message;
+    int32_t wParam;
+    int32_t lParam;
+};
+
+// $HOME/ruvadiredavoz, as "~/ruvadiredavoz" expands in Tcl.
+bool IpcDir(std::string &dir)
+{
+    const char *home = getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        struct passwd pw, *res = nullptr;
+        char buf[1024];
+        if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &res) != 0 || res == nullptr) {
+            errno = ENOENT;
+            return false;
+        }
+        dir = pw.pw_dir;
+    } else {
+        dir = home;
+    }
+    if (!dir.empty() && dir.back() != '/') {
+        dir += '/';
+    }
+    dir += "ruvadiredavoz";
+    return true;
+}
+
+bool SocketAddress(unsigned long threadId, struct sockaddr_un &addr, std::string *dirOut)
+{
+    std::string dir;
+    if (!IpcDir(dir)) {
+        return false;
+    }
+    std::string path = dir + "/sig-" + std::to_string(threadId);
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (dirOut != nullptr) {
+        *dirOut = dir;
+    }
+    return true;
+}
+
+} // namespace
+
+unsigned long OrxPlat_SigIpcThreadId(void)
+{
+    return static_cast<unsigned long>(syscall(SYS_gettid));
+}
+
+int OrxPlat_SigIpcSend(unsigned long threadId, int message, int signum)
+{
+    struct sockaddr_un addr;
+    if (!SocketAddress(threadId, addr, nullptr)) {
+        return -1;
+    }
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    Datagram d = {kMagic, message, signum, signum};
+    ssize_t n;
+    do {
+        n = sendto(fd, &d, sizeof d, MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&addr),
+                   sizeof addr);
+    } while (n < 0 && errno == EINTR);
+    int saved = errno;
+    close(fd);
+    if (n != static_cast<ssize_t>(sizeof d)) {
+        errno = n < 0 ? saved : EMSGSIZE;
+        return -1;
+    }
+    return 0;
+}
+
+int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc)
+{
+    ipc->fd = -1;
+    ipc->path[0] = '\0';
+    struct sockaddr_un addr;
+    std::string dir;
+    if (!SocketAddress(threadId, addr, &dir)) {
+        return -1;
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return -1;
+    }
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    // No live thread shares our id, so a socket file under it was left by a
+    // process that has ended.
+    struct stat st;
+    if (lstat(addr.sun_path, &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            close(fd);
+            errno = EEXIST;
+            return -1;
+        }
+        unlink(addr.sun_path);
+    }
+    if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    ipc->fd = fd;
+    memcpy(ipc->path, addr.sun_path, sizeof ipc->path);
+    return 0;
+}
+
+int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum)
+{
+    for (;;) {
+        Datagram d;
+        struct iovec iov = {&d, sizeof d};
+        union {
+            char buf[CMSG_SPACE(sizeof(struct ucred))];
+            struct cmsghdr align;
+        } control;
+        struct msghdr msg;
+        memset(&msg, 0, sizeof msg);
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control.buf;
+        msg.msg_controllen = sizeof control.buf;
+        ssize_t n = recvmsg(ipc->fd, &msg, MSG_CMSG_CLOEXEC);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n != static_cast<ssize_t>(sizeof d) || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) ||
+            d.magic != kMagic) {
+            continue;
+        }
+        bool sameUser = false;
+        for (struct cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS &&
+                c->cmsg_len >= CMSG_LEN(sizeof(struct ucred))) {
+                struct ucred cred;
+                memcpy(&cred, CMSG_DATA(c), sizeof cred);
+                sameUser = cred.uid == geteuid();
+            }
+        }
+        if (!sameUser) {
+            continue;
+        }
+        *message = d.message;
+        *signum = d.wParam;
+        return 0;
+    }
+}
+
+void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc)
+{
+    if (ipc->fd >= 0) {
+        close(ipc->fd);
+        ipc->fd = -1;
+    }
+    if (ipc->path[0] != '\0') {
+        unlink(ipc->path);
+        ipc->path[0] = '\0';
+    }
+}
+
+int OrxPlat_AppendToFile(const char *path, const char *text)
+{
+    int fd;
+    do {
+        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return -1;
+    }
+    size_t len = strlen(text);
+    ssize_t n;
+    do {
+        n = write(fd, text, len);
+    } while (n < 0 && errno == EINTR);
+    int saved = errno;
+    close(fd);
+    if (n != static_cast<ssize_t>(len)) {
+        errno = n < 0 ? saved : EIO;
+        return -1;
+    }
+    return 0;
+}
