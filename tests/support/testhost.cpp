@@ -7,6 +7,7 @@ extern "C" {
 int OrxXKeyedListInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXSignalInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXIdInit(Tcl_Interp *interp) __attribute__((weak));
+int Orx_NetInfoCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
 }
 
 namespace {
@@ -21,6 +22,10 @@ int AppInit(Tcl_Interp *interp)
         if (init != nullptr && init(interp) != TCL_OK) {
             return TCL_ERROR;
         }
+    }
+    // Fixed-table commands that interpreter initialisation would register.
+    if (Orx_NetInfoCmd != nullptr) {
+        Tcl_CreateCommand(interp, "orx:netinfo", Orx_NetInfoCmd, nullptr, nullptr);
     }
     return TCL_OK;
 }
