@@ -1,0 +1,405 @@
+// The OS layer on POSIX: elapsed and CPU time, signalling another shell
+// through the signal thread named in the pid file, directory walking, the
+// size of a channel's file, the flock probe, and the user, host and service
+// look-ups behind "id" and "orx:netinfo".
+#include "orx_os.h"
+#include "orx_util.h"
+#include "platform/os_posix.h"
+#include "platform/pidfile.h"
+#include "platform/sigipc.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The interrupt signal: the only one that ends a process without a signal
+// thread.
+constexpr int kInterruptSignal = 2;
+
+// Further sends after a transient failure of the first one.
+constexpr int kSendRetries = 100;
+
+long ClockMs(clockid_t clock)
+{
+    struct timespec now;
+    if (clock_gettime(clock, &now) != 0) {
+        return 0;
+    }
+    return static_cast<long>(now.tv_sec) * 1000L + now.tv_nsec / 1000000L;
+}
+
+// Channel handle for the size query: the read handle, else the write handle.
+bool ChannelFd(Tcl_Channel channel, int *fd)
+{
+    ClientData handle = nullptr;
+    if (Tcl_GetChannelHandle(channel, TCL_READABLE, &handle) != TCL_OK &&
+        Tcl_GetChannelHandle(channel, TCL_WRITABLE, &handle) != TCL_OK) {
+        return false;
+    }
+    intptr_t value = reinterpret_cast<intptr_t>(handle);
+    if (value < 0 || value > INT_MAX) {
+        return false;
+    }
+    *fd = static_cast<int>(value);
+    return true;
+}
+
+int ProbeFlock()
+{
+    const char *dir = std::getenv("TMPDIR");
+    std::string path = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+    path += "/orxflockXXXXXX";
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        // No file to try on: only a call the system lacks says "no".
+        return 1;
+    }
+    unlink(name.data());
+    int have = 1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        have = (errno == ENOSYS || errno == EOPNOTSUPP || errno == ENOLCK) ? 0 : 1;
+    } else {
+        flock(fd, LOCK_UN);
+    }
+    close(fd);
+    return have;
+}
+
+// Appends Tcl's text for errorCode (and sets errorCode from it).
+void AppendPosixError(Tcl_Interp *interp, int error)
+{
+    errno = error;
+    OrxX_AppendObjResult(interp, Tcl_PosixError(interp), static_cast<char *>(nullptr));
+}
+
+// Look the pid up in the pid file; the last well-formed line for it wins.
+bool FindSignalThread(int pid, unsigned long *threadId)
+{
+    std::string file = OrxPlat_PidFileName();
+    if (file.empty()) {
+        return false;
+    }
+    Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, file.c_str(), "r", 0);
+    if (channel == nullptr) {
+        return false;
+    }
+    char prefix[32];
+    int prefixLength = std::snprintf(prefix, sizeof prefix, "%d ", pid);
+    bool found = false;
+    Tcl_Obj *line = Tcl_NewObj();
+    Tcl_IncrRefCount(line);
+    while (Tcl_GetsObj(channel, line) >= 0) {
+        int length = 0;
+        const char *text = Tcl_GetStringFromObj(line, &length);
+        if (length >= prefixLength && std::memcmp(text, prefix, prefixLength) == 0) {
+            Tcl_WideInt value = 0;
+            Tcl_Obj *idObj = Tcl_NewStringObj(text + prefixLength, length - prefixLength);
+            Tcl_IncrRefCount(idObj);
+            int rc = Tcl_GetWideIntFromObj(nullptr, idObj, &value);
+            Tcl_DecrRefCount(idObj);
+            if (rc != TCL_OK || value < 0) {
+                break;
+            }
+            *threadId = static_cast<unsigned long>(value);
+            found = true;
+        }
+        Tcl_SetObjLength(line, 0);
+    }
+    Tcl_DecrRefCount(line);
+    Tcl_Close(nullptr, channel);
+    return found;
+}
+
+template <typename Lookup>
+bool WithGrowingBuffer(Lookup lookup)
+{
+    std::vector<char> buffer(1024);
+    for (;;) {
+        int rc = lookup(buffer);
+        if (rc == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        return rc == 0;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void OrxXOSElapsedTime(long *realTime, long *cpuTime)
+{
+    static const long base = ClockMs(CLOCK_MONOTONIC);
+    if (realTime != nullptr) {
+        *realTime = ClockMs(CLOCK_MONOTONIC) - base;
+    }
+    if (cpuTime != nullptr) {
+        *cpuTime = ClockMs(CLOCK_PROCESS_CPUTIME_ID);
+    }
+}
+
+int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcName)
+{
+    (void)funcName;
+    if (pid <= 0) {
+        OrxX_AppendObjResult(interp, "no negative or 0 process ids acceptable in Windows.",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    unsigned long threadId = 0;
+    if (FindSignalThread(pid, &threadId)) {
+        // A thread that has gone is not an error: its line just outlived it.
+        for (int attempt = 0; attempt <= kSendRetries; attempt++) {
+            if (OrxPlat_SigIpcSend(threadId, ORXPLAT_SIGIPC_MESSAGE, signalNumber) == 0) {
+                break;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS && errno != EINTR) {
+                break;
+            }
+        }
+    } else if (signalNumber == kInterruptSignal) {
+        // No signal thread: end the process, as an interrupt would.
+        if (kill(static_cast<pid_t>(pid), SIGTERM) != 0 && errno != ESRCH && errno != EPERM) {
+            char formatted[32];
+            std::snprintf(formatted, sizeof formatted, "%d ", pid);
+            OrxX_AppendObjResult(interp, "Could not kill process \"", formatted, "\"",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+    }
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+}
+
+int OrxXOSWalkDir(Tcl_Interp *interp, const char *path, int hidden,
+                  OrxXOSWalkCallbackProc *callback, ClientData clientData)
+{
+    const char *given = (path == nullptr || *path == '\0') ? "." : path;
+    struct stat info;
+    if (stat(given, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return TCL_OK;
+    }
+    DIR *dir = opendir(given);
+    if (dir == nullptr) {
+        int error = errno;
+        OrxX_AppendObjResult(interp, "couldn't read directory \"", given, "\": ",
+                             static_cast<char *>(nullptr));
+        AppendPosixError(interp, error);
+        return TCL_ERROR;
+    }
+    int status = TCL_OK;
+    for (;;) {
+        errno = 0;
+        struct dirent *entry = readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0) {
+                int error = errno;
+                OrxX_AppendObjResult(interp, "couldn't read directory \"", given, "\": ",
+                                     static_cast<char *>(nullptr));
+                AppendPosixError(interp, error);
+                status = TCL_ERROR;
+            }
+            break;
+        }
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+            continue;
+        }
+        if (name[0] == '.' && !hidden) {
+            continue;
+        }
+        // POSIX file systems tell names apart by case.
+        status = callback(interp, path == nullptr ? "" : path, name, 1, clientData);
+        if (status != TCL_OK && status != TCL_CONTINUE) {
+            break;
+        }
+    }
+    closedir(dir);
+    return status;
+}
+
+int OrxXOSGetFileSize(Tcl_Channel channel, int64_t *fileSize)
+{
+    int fd = -1;
+    if (channel == nullptr || !ChannelFd(channel, &fd)) {
+        return TCL_ERROR;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        return TCL_ERROR;
+    }
+    if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode)) {
+        *fileSize = static_cast<int64_t>(info.st_size);
+    } else if (S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        *fileSize = 0;
+    } else if (S_ISBLK(info.st_mode)) {
+        uint64_t bytes = 0;
+        if (ioctl(fd, BLKGETSIZE64, &bytes) != 0) {
+            return TCL_ERROR;
+        }
+        *fileSize = static_cast<int64_t>(bytes);
+    } else {
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int OrxXOSHaveFlock(void)
+{
+    static const int have = ProbeFlock();
+    return have;
+}
+
+} // extern "C"
+
+int OrxPlat_UserName(std::string *name)
+{
+    try {
+        int error = 0;
+        bool ok = WithGrowingBuffer([&](std::vector<char> &buffer) {
+            struct passwd entry;
+            struct passwd *found = nullptr;
+            int rc = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
+            if (rc == 0 && found == nullptr) {
+                rc = ENOENT;
+            }
+            if (rc == 0) {
+                *name = found->pw_name;
+            }
+            error = rc;
+            return rc;
+        });
+        return ok ? 0 : (error != 0 ? error : ENOMEM);
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
+bool OrxPlat_ParseIPv4(const char *text, uint32_t *address)
+{
+    // inet_aton alone would take "1.2.3.4 anything".
+    for (const char *p = text; *p != '\0'; p++) {
+        if (std::isspace(static_cast<unsigned char>(*p))) {
+            return false;
+        }
+    }
+    struct in_addr parsed;
+    if (*text == '\0' || inet_aton(text, &parsed) == 0) {
+        return false;
+    }
+    *address = ntohl(parsed.s_addr);
+    return true;
+}
+
+bool OrxPlat_HostByName(const char *name, uint32_t *address)
+{
+    struct addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo *answer = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &answer) != 0 || answer == nullptr) {
+        return false;
+    }
+    bool found = false;
+    for (struct addrinfo *a = answer; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
+            struct sockaddr_in in;
+            std::memcpy(&in, a->ai_addr, sizeof in);
+            *address = ntohl(in.sin_addr.s_addr);
+            found = true;
+            break;
+        }
+    }
+    freeaddrinfo(answer);
+    return found;
+}
+
+bool OrxPlat_HostByAddr(uint32_t address, std::string *name)
+{
+    struct sockaddr_in in;
+    std::memset(&in, 0, sizeof in);
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(address);
+    char host[NI_MAXHOST];
+    if (getnameinfo(reinterpret_cast<struct sockaddr *>(&in), sizeof in, host, sizeof host,
+                    nullptr, 0, NI_NAMEREQD) != 0) {
+        return false;
+    }
+    try {
+        *name = host;
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+bool OrxPlat_ServByName(const char *name, std::string *official, int *port)
+{
+    try {
+        return WithGrowingBuffer([&](std::vector<char> &buffer) {
+            struct servent entry;
+            struct servent *found = nullptr;
+            int rc = getservbyname_r(name, nullptr, &entry, buffer.data(), buffer.size(), &found);
+            if (rc == 0 && found == nullptr) {
+                rc = ENOENT;
+            }
+            if (rc == 0) {
+                *official = found->s_name;
+                *port = ntohs(static_cast<uint16_t>(found->s_port));
+            }
+            return rc;
+        });
+    } catch (...) {
+        return false;
+    }
+}
+
+bool OrxPlat_ServByPort(int port, std::string *official)
+{
+    if (port < 0 || port > 65535) {
+        return false;
+    }
+    try {
+        return WithGrowingBuffer([&](std::vector<char> &buffer) {
+            struct servent entry;
+            struct servent *found = nullptr;
+            int rc = getservbyport_r(htons(static_cast<uint16_t>(port)), nullptr, &entry,
+                                     buffer.data(), buffer.size(), &found);
+            if (rc == 0 && found == nullptr) {
+                rc = ENOENT;
+            }
+            if (rc == 0) {
+                *official = found->s_name;
+            }
+            return rc;
+        });
+    } catch (...) {
+        return false;
+    }
+}
