@@ -147,6 +147,35 @@ int ParseTranslationOption(const char *text, int *valuePtr)
     return TCL_OK;
 }
 
+// Variable access reports a failed look-up through errorCode even when no
+// message is asked for; keep the interpreter's own errorCode as it was.
+class KeepErrorCode {
+public:
+    explicit KeepErrorCode(Interp *iPtr) : iPtr_(iPtr), saved_(iPtr->errorCode)
+    {
+        if (saved_ != nullptr) {
+            Tcl_IncrRefCount(saved_);
+        }
+    }
+    ~KeepErrorCode()
+    {
+        if (iPtr_->errorCode != saved_) {
+            if (iPtr_->errorCode != nullptr) {
+                Tcl_DecrRefCount(iPtr_->errorCode);
+            }
+            iPtr_->errorCode = saved_;  // our reference passes to the interpreter
+        } else if (saved_ != nullptr) {
+            Tcl_DecrRefCount(saved_);
+        }
+    }
+    KeepErrorCode(const KeepErrorCode &) = delete;
+    KeepErrorCode &operator=(const KeepErrorCode &) = delete;
+
+private:
+    Interp *iPtr_;
+    Tcl_Obj *saved_;
+};
+
 }  // namespace
 
 extern "C" {
@@ -424,14 +453,17 @@ Tcl_Obj *OrxX_SaveResultErrorInfo(Tcl_Interp *interp)
     Interp *iPtr = reinterpret_cast<Interp *>(interp);
     Tcl_Obj *elements[4];
     elements[0] = Tcl_DuplicateObj(Tcl_GetObjResult(interp));
-    // The read traces of Tcl 8.6 bring both variables up to date first.
-    elements[1] = Tcl_GetVar2Ex(interp, "errorInfo", nullptr, TCL_GLOBAL_ONLY);
-    if (elements[1] == nullptr) {
-        elements[1] = Tcl_NewObj();
-    }
-    elements[2] = Tcl_GetVar2Ex(interp, "errorCode", nullptr, TCL_GLOBAL_ONLY);
-    if (elements[2] == nullptr) {
-        elements[2] = Tcl_NewObj();
+    {
+        // The read traces of Tcl 8.6 bring both variables up to date first.
+        KeepErrorCode keep(iPtr);
+        elements[1] = Tcl_GetVar2Ex(interp, "errorInfo", nullptr, TCL_GLOBAL_ONLY);
+        if (elements[1] == nullptr) {
+            elements[1] = Tcl_NewObj();
+        }
+        elements[2] = Tcl_GetVar2Ex(interp, "errorCode", nullptr, TCL_GLOBAL_ONLY);
+        if (elements[2] == nullptr) {
+            elements[2] = Tcl_NewObj();
+        }
     }
     long flags = 0;
     if (iPtr->errorInfo != nullptr) {
@@ -462,8 +494,11 @@ void OrxX_RestoreResultErrorInfo(Tcl_Interp *interp, Tcl_Obj *saveObjPtr)
     Tcl_Obj *errorInfo = elements[1];
     Tcl_Obj *errorCode = elements[2];
 
-    Tcl_SetVar2Ex(interp, "errorCode", nullptr, errorCode, TCL_GLOBAL_ONLY);
-    Tcl_SetVar2Ex(interp, "errorInfo", nullptr, errorInfo, TCL_GLOBAL_ONLY);
+    {
+        KeepErrorCode keep(iPtr);
+        Tcl_SetVar2Ex(interp, "errorCode", nullptr, errorCode, TCL_GLOBAL_ONLY);
+        Tcl_SetVar2Ex(interp, "errorInfo", nullptr, errorInfo, TCL_GLOBAL_ONLY);
+    }
     Tcl_SetObjResult(interp, elements[0]);
 
     // Tcl 8.6 keeps "error in progress" and "error code set" as the
