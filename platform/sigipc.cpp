@@ -3,12 +3,12 @@
 // directory is private and every datagram carries the sender's credentials.
 #include "platform/sigipc.h"
 
+#include "platform/pidfile.h"
+
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,46 +30,40 @@ struct Datagram {
     int32_t lParam;
 };
 
-// $HOME/ruvadiredavoz, as "~/ruvadiredavoz" expands in Tcl.
+// The per-user directory, under the name start-up and kill use.
 bool IpcDir(std::string &dir)
 {
-    const char *home = getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        struct passwd pw, *res = nullptr;
-        char buf[1024];
-        if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &res) != 0 || res == nullptr) {
-            errno = ENOENT;
-            return false;
-        }
-        dir = pw.pw_dir;
-    } else {
-        dir = home;
+    dir = OrxPlat_UserDirName();
+    if (dir.empty()) {
+        errno = ENOENT;
+        return false;
     }
-    if (!dir.empty() && dir.back() != '/') {
-        dir += '/';
-    }
-    dir += "ruvadiredavoz";
     return true;
 }
 
 bool SocketAddress(unsigned long threadId, struct sockaddr_un &addr, std::string *dirOut)
 {
-    std::string dir;
-    if (!IpcDir(dir)) {
+    try {
+        std::string dir;
+        if (!IpcDir(dir)) {
+            return false;
+        }
+        std::string path = dir + "/sig-" + std::to_string(threadId);
+        memset(&addr, 0, sizeof addr);
+        addr.sun_family = AF_UNIX;
+        if (path.size() >= sizeof addr.sun_path) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        if (dirOut != nullptr) {
+            *dirOut = dir;
+        }
+        return true;
+    } catch (...) {
+        errno = ENOMEM;
         return false;
     }
-    std::string path = dir + "/sig-" + std::to_string(threadId);
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (dirOut != nullptr) {
-        *dirOut = dir;
-    }
-    return true;
 }
 
 } // namespace

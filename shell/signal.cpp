@@ -1,0 +1,757 @@
+// Signals as Tcl events: the catching handler, the asynchronous procedure that
+// turns counted signals into errors or trap scripts on the interpreter's
+// thread, the signal and kill commands, and the hooks of the command loops.
+#include "orx_signal.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "orx_keylist.h"
+#include "orx_os.h"
+#include "orx_util.h"
+
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free, "signal counts must be lock-free");
+static_assert(std::atomic<OrxX_SignalCallback *>::is_always_lock_free,
+              "signal callbacks must be lock-free");
+
+const char *const kAssocKey = "OrxSignal";
+
+// ---- Process-wide signal state (one copy for all interpreters) -------------
+// Touched by the catching handler, on any thread: only these atomics.
+std::atomic<int> g_processReceived[NSIG];
+std::atomic<OrxX_SignalCallback *> g_processCallbacks[NSIG];
+std::atomic<bool> g_processAsyncLive{false};
+std::atomic<int> g_processWakeFd{-1};
+
+// Interpreter thread only.
+char *g_processTraps[NSIG];
+std::vector<Tcl_Interp *> *g_processInterps = nullptr;
+Tcl_ThreadId g_processOwner = nullptr;
+OrxX_AppSignalErrorHandler *g_processAppErrorProc = nullptr;
+ClientData g_processAppErrorData = nullptr;
+
+// The asynchronous handler; the relay thread marks it under this lock, and
+// the interpreter thread deletes it under the same lock.
+std::mutex g_processAsyncLock;
+Tcl_AsyncHandler g_processAsync = nullptr;
+
+// Tcl_AsyncMark takes locks and so may not run inside a signal handler.  The
+// handler writes a byte to this pipe instead; the relay thread, an ordinary
+// thread, reads it and marks the asynchronous handler.
+int g_processWakeRead = -1;
+std::once_flag g_processRelayOnce;
+bool g_processRelayStarted = false;
+
+// Names Tcl gives to signal numbers; "" for the numbers it does not know.
+struct SignalNames {
+    std::string name[NSIG];
+    SignalNames()
+    {
+        const std::string unknown = Tcl_SignalId(20000);
+        for (int sig = 1; sig < NSIG; sig++) {
+            const char *id = Tcl_SignalId(sig);
+            if (id != nullptr && unknown != id) {
+                name[sig] = id;
+            }
+        }
+    }
+};
+
+const SignalNames &Names()
+{
+    static const SignalNames names;
+    return names;
+}
+
+// The six signals "*" stands for.
+const int kStarSignals[] = {SIGINT, SIGILL, SIGABRT, SIGFPE, SIGSEGV, SIGTERM};
+
+extern "C" void SignalTrap(int signalNum)
+{
+    int savedErrno = errno;
+    if (signalNum > 0 && signalNum < NSIG && g_processAsyncLive.load()) {
+        g_processReceived[signalNum].fetch_add(1);
+        OrxX_SignalCallback *callback = g_processCallbacks[signalNum].load();
+        if (callback != nullptr) {
+            callback(signalNum);
+        }
+        int fd = g_processWakeFd.load();
+        if (fd >= 0) {
+            // A full pipe already holds a wake-up.
+            ssize_t ignored = write(fd, "s", 1);
+            (void)ignored;
+        }
+    }
+    errno = savedErrno;
+}
+
+void *RelayMain(void *)
+{
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    for (;;) {
+        char buf[256];
+        ssize_t n = read(g_processWakeRead, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return nullptr;
+        }
+        std::lock_guard<std::mutex> lock(g_processAsyncLock);
+        if (g_processAsync != nullptr) {
+            Tcl_AsyncMark(g_processAsync);
+        }
+    }
+}
+
+void StartRelay()
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    g_processWakeRead = fds[0];
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int rc = pthread_create(&thread, &attr, RelayMain, nullptr);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        g_processWakeRead = -1;
+        errno = rc;
+        return;
+    }
+    g_processWakeFd.store(fds[1]);
+    g_processRelayStarted = true;
+}
+
+bool AnyPending()
+{
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (g_processReceived[sig].load() > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Take one delivery off the count; false when none was waiting.
+bool TakeOne(int sig)
+{
+    int count = g_processReceived[sig].load();
+    while (count > 0) {
+        if (g_processReceived[sig].compare_exchange_weak(count, count - 1)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The trap script with every "%S" replaced by the signal name.
+int FormatTrap(Tcl_Interp *interp, const char *trap, const char *name, Tcl_DString *out)
+{
+    const char *p = trap;
+    for (;;) {
+        const char *pct = strchr(p, '%');
+        if (pct == nullptr) {
+            Tcl_DStringAppend(out, p, -1);
+            return TCL_OK;
+        }
+        Tcl_DStringAppend(out, p, static_cast<int>(pct - p));
+        if (pct[1] == 'S') {
+            Tcl_DStringAppend(out, name, -1);
+            p = pct + 2;
+        } else if (pct[1] == '%') {
+            Tcl_DStringAppend(out, "%%", 2);
+            p = pct + 2;
+        } else {
+            std::string spec(pct, pct[1] == '\0' ? 1 : 1 + (Tcl_UtfNext(pct + 1) - (pct + 1)));
+            Tcl_ResetResult(interp);
+            OrxX_AppendObjResult(interp, "bad signal trap command formatting specification \"",
+                                 spec.c_str(), "\", expected one of \"%%\" or \"%S\"",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+    }
+}
+
+int ProcessSignal(Tcl_Interp *interp, int sig, int background)
+{
+    const char *name = Tcl_SignalId(sig);
+    while (g_processReceived[sig].load() > 0) {
+        if (g_processTraps[sig] == nullptr) {
+            // Several deliveries make one error.
+            g_processReceived[sig].store(0);
+            Tcl_ResetResult(interp);
+            Tcl_SetErrorCode(interp, "POSIX", "SIG", name, static_cast<char *>(nullptr));
+            OrxX_AppendObjResult(interp, name, " signal received", static_cast<char *>(nullptr));
+            Tcl_SetVar2(interp, "errorInfo", nullptr, "", TCL_GLOBAL_ONLY);
+            if (g_processAppErrorProc != nullptr) {
+                return g_processAppErrorProc(interp, g_processAppErrorData, background, sig);
+            }
+            return TCL_ERROR;
+        }
+        if (!TakeOne(sig)) {
+            break;
+        }
+        // The trap may replace its own script: work on a copy.
+        Tcl_DString script;
+        Tcl_DStringInit(&script);
+        Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
+        Tcl_ResetResult(interp);
+        int code = FormatTrap(interp, g_processTraps[sig], name, &script);
+        if (code == TCL_OK) {
+            code = Tcl_EvalEx(interp, Tcl_DStringValue(&script), Tcl_DStringLength(&script),
+                              TCL_EVAL_GLOBAL);
+        }
+        Tcl_DStringFree(&script);
+        if (code == TCL_ERROR) {
+            std::string context = std::string("\n    while executing signal trap code for ") +
+                                  name + " signal";
+            Tcl_AddErrorInfo(interp, context.c_str());
+            Tcl_DecrRefCount(saved);
+            return TCL_ERROR;
+        }
+        OrxX_RestoreResultErrorInfo(interp, saved);
+    }
+    return TCL_OK;
+}
+
+int AsyncProc(ClientData, Tcl_Interp *interp, int code)
+{
+    int background = 0;
+    if (interp == nullptr) {
+        if (g_processInterps == nullptr || g_processInterps->empty()) {
+            return code;
+        }
+        interp = g_processInterps->front();
+        background = 1;
+    }
+    Tcl_Preserve(interp);
+    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
+    int result = TCL_OK;
+    for (int sig = 1; sig < NSIG && result != TCL_ERROR; sig++) {
+        if (g_processReceived[sig].load() > 0) {
+            result = ProcessSignal(interp, sig, background);
+        }
+    }
+    if (result == TCL_ERROR) {
+        Tcl_DecrRefCount(saved);
+        if (background) {
+            Tcl_BackgroundException(interp, TCL_ERROR);
+        }
+        code = TCL_ERROR;
+    } else {
+        OrxX_RestoreResultErrorInfo(interp, saved);
+    }
+    // A delivery that raced with this pass is handled by the next one.
+    if (AnyPending() && g_processAsync != nullptr) {
+        Tcl_AsyncMark(g_processAsync);
+    }
+    Tcl_Release(interp);
+    return code;
+}
+
+// ---- Signal specifications --------------------------------------------------
+
+bool LookupName(const char *word, int *sigPtr)
+{
+    size_t len = strlen(word);
+    if (len == 0 || len > 9) {
+        return false;
+    }
+    if (len > 3 && strncasecmp(word, "SIG", 3) == 0) {
+        word += 3;
+    }
+    const SignalNames &names = Names();
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (!names.name[sig].empty() && strcasecmp(names.name[sig].c_str() + 3, word) == 0) {
+            *sigPtr = sig;
+            return true;
+        }
+    }
+    return false;
+}
+
+int InvalidSignal(Tcl_Interp *interp, const char *word)
+{
+    OrxX_AppendObjResult(interp, "invalid signal \"", word, "\"", static_cast<char *>(nullptr));
+    return TCL_ERROR;
+}
+
+int ParseSignal(Tcl_Interp *interp, Tcl_Obj *wordObj, bool allowZero, int *sigPtr)
+{
+    const char *word = Tcl_GetString(wordObj);
+    long value;
+    if (OrxX_StrToInt(word, 0, &value)) {
+        if (value == 0 && allowZero) {
+            *sigPtr = 0;
+            return TCL_OK;
+        }
+        if (value > 0 && value < NSIG && !Names().name[value].empty()) {
+            *sigPtr = static_cast<int>(value);
+            return TCL_OK;
+        }
+    }
+    if (LookupName(word, sigPtr)) {
+        return TCL_OK;
+    }
+    return InvalidSignal(interp, word);
+}
+
+int ParseSignalList(Tcl_Interp *interp, Tcl_Obj *listObj, std::vector<bool> &chosen)
+{
+    int count;
+    Tcl_Obj **elems;
+    if (Tcl_ListObjGetElements(interp, listObj, &count, &elems) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (count == 0) {
+        OrxX_AppendObjResult(interp, "signal list may not be empty", static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    for (int i = 0; i < count; i++) {
+        if (strcmp(Tcl_GetString(elems[i]), "*") == 0) {
+            if (count != 1) {
+                OrxX_AppendObjResult(interp,
+                                     "when \"*\" is specified in the signal list, no other signals "
+                                     "may be specified",
+                                     static_cast<char *>(nullptr));
+                return TCL_ERROR;
+            }
+            for (int sig : kStarSignals) {
+                chosen[sig] = true;
+            }
+            return TCL_OK;
+        }
+    }
+    for (int i = 0; i < count; i++) {
+        int sig;
+        if (ParseSignal(interp, elems[i], false, &sig) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        chosen[sig] = true;
+    }
+    return TCL_OK;
+}
+
+// ---- Dispositions -----------------------------------------------------------
+
+enum Action { kDefault, kIgnore, kError, kTrap, kUnknown };
+
+const char *const kActionNames[] = {"default", "ignore", "error", "trap", "unknown"};
+
+int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
+{
+    const char *msg = Tcl_PosixError(interp);
+    OrxX_AppendObjResult(interp, msg, what, Tcl_SignalId(sig), static_cast<char *>(nullptr));
+    return TCL_ERROR;
+}
+
+// Set one signal's disposition and trap script (command for kTrap only).
+int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *command)
+{
+    char *copy = nullptr;
+    if (action == kTrap) {
+        size_t len = strlen(command);
+        copy = static_cast<char *>(Tcl_AttemptAlloc(static_cast<unsigned>(len + 1)));
+        if (copy == nullptr) {
+            OrxX_AppendObjResult(interp, "Failed to allocate memory in SetSignalActions",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+        memcpy(copy, command, len + 1);
+    }
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    sigemptyset(&act.sa_mask);
+    act.sa_handler = action == kDefault ? SIG_DFL : action == kIgnore ? SIG_IGN : SignalTrap;
+    if (sigaction(sig, &act, nullptr) != 0) {
+        Tcl_Free(copy);
+        return PosixFailure(interp, " while setting ", sig);
+    }
+    Tcl_Free(g_processTraps[sig]);
+    g_processTraps[sig] = copy;
+    return TCL_OK;
+}
+
+int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
+{
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0) {
+        return PosixFailure(interp, " while getting ", sig);
+    }
+    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL) {
+        *actionPtr = kDefault;
+    } else if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) {
+        *actionPtr = kIgnore;
+    } else if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SignalTrap) {
+        *actionPtr = g_processTraps[sig] != nullptr ? kTrap : kError;
+    } else {
+        *actionPtr = kUnknown;
+    }
+    return TCL_OK;
+}
+
+int EntryFormError(Tcl_Interp *interp, const char *key)
+{
+    OrxX_AppendObjResult(interp, "invalid signal keyed list entry form ", key,
+                         static_cast<char *>(nullptr));
+    return TCL_ERROR;
+}
+
+// signal set keyedList
+int ApplySignalSettings(Tcl_Interp *interp, Tcl_Obj *keylObj)
+{
+    Tcl_Obj *keys;
+    if (OrxX_KeyedListGetKeys(interp, keylObj, nullptr, &keys) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_IncrRefCount(keys);
+    int count;
+    Tcl_Obj **keyv;
+    int code = Tcl_ListObjGetElements(interp, keys, &count, &keyv);
+    for (int i = 0; code == TCL_OK && i < count; i++) {
+        const char *key = Tcl_GetString(keyv[i]);
+        Tcl_Obj *value;
+        code = OrxX_KeyedListGet(interp, keylObj, key, &value);
+        if (code != TCL_OK) {
+            if (code == TCL_BREAK) {
+                code = InvalidSignal(interp, key);
+            }
+            break;
+        }
+        int n;
+        Tcl_Obj **elems;
+        if ((code = Tcl_ListObjGetElements(interp, value, &n, &elems)) != TCL_OK) {
+            break;
+        }
+        if (n < 2 || n > 4) {
+            code = EntryFormError(interp, key);
+            break;
+        }
+        int sig;
+        if (!LookupName(key, &sig)) {
+            code = InvalidSignal(interp, key);
+            break;
+        }
+        int flag;
+        if ((code = Tcl_GetBooleanFromObj(interp, elems[1], &flag)) != TCL_OK ||
+            (n == 4 && (code = Tcl_GetBooleanFromObj(interp, elems[3], &flag)) != TCL_OK)) {
+            break;
+        }
+        const char *actionWord = Tcl_GetString(elems[0]);
+        const char *script = n >= 3 ? Tcl_GetString(elems[2]) : "";
+        int action = -1;
+        for (int a = kDefault; a <= kUnknown; a++) {
+            if (strcmp(actionWord, kActionNames[a]) == 0) {
+                action = a;
+            }
+        }
+        // An unknown action word would leave a trap script behind a default
+        // disposition; refuse it like any other malformed entry.
+        if (action < 0 || (action == kTrap) != (*script != '\0')) {
+            code = EntryFormError(interp, key);
+            break;
+        }
+        if (action != kUnknown) {
+            code = SetSignalAction(interp, sig, static_cast<Action>(action), script);
+        }
+    }
+    Tcl_DecrRefCount(keys);
+    return code;
+}
+
+// signal ?-restart? action signalList ?command?
+int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    int first = 1;
+    bool restart = false;
+    for (; first < objc; first++) {
+        const char *word = Tcl_GetString(objv[first]);
+        if (word[0] != '-') {
+            break;
+        }
+        if (strcmp(word, "-restart") != 0) {
+            OrxX_AppendObjResult(interp, "invalid option \"", word, "\", expected -restart",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+        restart = true;
+    }
+    int rest = objc - first;
+    if (rest < 2 || rest > 3) {
+        return OrxX_WrongArgs(interp, objv[0], "?-restart? action signalList ?command?");
+    }
+    if (restart) {
+        OrxX_AppendObjResult(interp,
+                             "restarting of system calls from signals is not available on this "
+                             "system",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    const char *action = Tcl_GetString(objv[first]);
+    Tcl_Obj *command = rest == 3 ? objv[first + 2] : nullptr;
+    if (strcmp(action, "set") == 0) {
+        if (command != nullptr) {
+            OrxX_AppendObjResult(interp, "command may not be specified for \"set\" action",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+        return ApplySignalSettings(interp, objv[first + 1]);
+    }
+    std::vector<bool> chosen(NSIG, false);
+    if (ParseSignalList(interp, objv[first + 1], chosen) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    bool trap = strcmp(action, "trap") == 0;
+    if (trap && command == nullptr) {
+        OrxX_AppendObjResult(interp, "command required for trapping signals",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    if (!trap && command != nullptr) {
+        OrxX_AppendObjResult(interp, "command may not be specified for \"", action, "\" action",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    for (int a = kDefault; a <= kTrap; a++) {
+        if (strcmp(action, kActionNames[a]) == 0) {
+            const char *script = command != nullptr ? Tcl_GetString(command) : nullptr;
+            for (int sig = 1; sig < NSIG; sig++) {
+                if (chosen[sig] &&
+                    SetSignalAction(interp, sig, static_cast<Action>(a), script) != TCL_OK) {
+                    return TCL_ERROR;
+                }
+            }
+            return TCL_OK;
+        }
+    }
+    if (strcmp(action, "get") == 0) {
+        Tcl_Obj *keyl = OrxX_NewKeyedListObj();
+        Tcl_IncrRefCount(keyl);
+        for (int sig = 1; sig < NSIG; sig++) {
+            Action current;
+            if (!chosen[sig]) {
+                continue;
+            }
+            if (GetSignalAction(interp, sig, &current) != TCL_OK) {
+                Tcl_DecrRefCount(keyl);
+                return TCL_ERROR;
+            }
+            const char *trapScript = current == kTrap ? g_processTraps[sig] : "";
+            Tcl_Obj *entry[4] = {Tcl_NewStringObj(kActionNames[current], -1), Tcl_NewBooleanObj(0),
+                                 Tcl_NewStringObj(trapScript, -1), Tcl_NewBooleanObj(0)};
+            if (OrxX_KeyedListSet(interp, keyl, Tcl_SignalId(sig), Tcl_NewListObj(4, entry)) !=
+                TCL_OK) {
+                Tcl_DecrRefCount(keyl);
+                return TCL_ERROR;
+            }
+        }
+        Tcl_SetObjResult(interp, keyl);
+        Tcl_DecrRefCount(keyl);
+        return TCL_OK;
+    }
+    if (strcmp(action, "block") == 0 || strcmp(action, "unblock") == 0) {
+        OrxX_AppendObjResult(interp,
+                             "Posix signals are not available on this system, can not block "
+                             "signals",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    OrxX_AppendObjResult(interp, "invalid signal action specified: ", action,
+                         ": expected one of \"default\", \"ignore\", \"error\", \"trap\", "
+                         "\"get\", \"set\", \"block\", or \"unblock\"",
+                         static_cast<char *>(nullptr));
+    return TCL_ERROR;
+}
+
+// kill ?-pgroup? ?signal? idlist
+int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    int first = 1;
+    bool pgroup = false;
+    if (objc > 1 && strcmp(Tcl_GetString(objv[1]), "-pgroup") == 0) {
+        pgroup = true;
+        first = 2;
+    }
+    int rest = objc - first;
+    if (rest < 1 || rest > 2) {
+        return OrxX_WrongArgs(interp, objv[0], "?-pgroup? ?signal? idlist");
+    }
+    int sig = SIGTERM;
+    if (rest == 2 && ParseSignal(interp, objv[first], true, &sig) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    int count;
+    Tcl_Obj **elems;
+    if (Tcl_ListObjGetElements(interp, objv[objc - 1], &count, &elems) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    // Check every identifier before signalling any process.
+    std::vector<int> ids;
+    try {
+        ids.resize(static_cast<size_t>(count));
+    } catch (...) {
+        OrxX_AppendObjResult(interp, "not enough memory for the process id list",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    for (int i = 0; i < count; i++) {
+        if (Tcl_GetIntFromObj(interp, elems[i], &ids[i]) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (pgroup && ids[i] != INT_MIN) {
+            ids[i] = -ids[i];
+        }
+    }
+    const char *commandName = Tcl_GetString(objv[0]);
+    for (int id : ids) {
+        if (OrxXOSkill(interp, id, sig, commandName) != TCL_OK) {
+            return TCL_ERROR;
+        }
+    }
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+}
+
+void InterpDeleted(ClientData, Tcl_Interp *interp)
+{
+    std::vector<Tcl_Interp *> *list = g_processInterps;
+    auto it = list == nullptr ? std::vector<Tcl_Interp *>::iterator()
+                              : std::find(list->begin(), list->end(), interp);
+    if (list == nullptr || it == list->end()) {
+        Tcl_Panic("signal interp lost");
+    }
+    list->erase(it);
+    if (!list->empty()) {
+        return;
+    }
+    delete list;
+    g_processInterps = nullptr;
+    Tcl_AsyncHandler async;
+    {
+        std::lock_guard<std::mutex> lock(g_processAsyncLock);
+        g_processAsyncLive.store(false);
+        async = g_processAsync;
+        g_processAsync = nullptr;
+    }
+    if (async != nullptr) {
+        Tcl_AsyncDelete(async);
+    }
+    for (char *&trap : g_processTraps) {
+        Tcl_Free(trap);
+        trap = nullptr;
+    }
+    g_processOwner = nullptr;
+}
+
+// Create the asynchronous handler and clear the tables (first interpreter).
+int StartSignalSupport(Tcl_Interp *interp)
+{
+    std::call_once(g_processRelayOnce, StartRelay);
+    if (!g_processRelayStarted) {
+        OrxX_AppendObjResult(interp, "couldn't start the signal relay thread",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    try {
+        g_processInterps = new std::vector<Tcl_Interp *>();
+        g_processInterps->reserve(4);
+    } catch (...) {
+        delete g_processInterps;
+        g_processInterps = nullptr;
+        OrxX_AppendObjResult(interp, "not enough memory for signal support",
+                             static_cast<char *>(nullptr));
+        return TCL_ERROR;
+    }
+    for (int sig = 0; sig < NSIG; sig++) {
+        g_processReceived[sig].store(0);
+        g_processCallbacks[sig].store(nullptr);
+        Tcl_Free(g_processTraps[sig]);
+        g_processTraps[sig] = nullptr;
+    }
+    Names();
+    g_processOwner = Tcl_GetCurrentThread();
+    Tcl_AsyncHandler async = Tcl_AsyncCreate(AsyncProc, nullptr);
+    std::lock_guard<std::mutex> lock(g_processAsyncLock);
+    g_processAsync = async;
+    g_processAsyncLive.store(true);
+    return TCL_OK;
+}
+
+} // namespace
+
+int OrxXSignalInit(Tcl_Interp *interp)
+{
+    if (Tcl_GetAssocData(interp, kAssocKey, nullptr) == nullptr) {
+        if (g_processInterps == nullptr) {
+            if (StartSignalSupport(interp) != TCL_OK) {
+                return TCL_ERROR;
+            }
+        } else if (Tcl_GetCurrentThread() != g_processOwner) {
+            OrxX_AppendObjResult(interp,
+                                 "signal support is only available in the thread of the first "
+                                 "interpreter",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+        try {
+            g_processInterps->push_back(interp);
+        } catch (...) {
+            OrxX_AppendObjResult(interp, "not enough memory for signal support",
+                                 static_cast<char *>(nullptr));
+            return TCL_ERROR;
+        }
+        Tcl_SetAssocData(interp, kAssocKey, InterpDeleted, g_processInterps);
+    }
+    Tcl_CreateObjCommand(interp, "signal", SignalObjCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "kill", KillObjCmd, nullptr, nullptr);
+    return TCL_OK;
+}
+
+void OrxX_SetupSigInt(void)
+{
+    struct sigaction old;
+    if (sigaction(SIGINT, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
+        old.sa_handler != SIG_DFL) {
+        return;
+    }
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    sigemptyset(&act.sa_mask);
+    act.sa_handler = SignalTrap;
+    sigaction(SIGINT, &act, nullptr);
+}
+
+void OrxX_SetAppSignalErrorHandler(OrxX_AppSignalErrorHandler *proc, ClientData clientData)
+{
+    g_processAppErrorProc = proc;
+    g_processAppErrorData = proc != nullptr ? clientData : nullptr;
+}
+
+void OrxX_SetSignalCB(int signalNum, OrxX_SignalCallback *callback)
+{
+    if (signalNum >= 0 && signalNum < NSIG) {
+        g_processCallbacks[signalNum].store(callback);
+    }
+}
