@@ -1,0 +1,50 @@
+# The installation tree in the build directory, ${CMAKE_BINARY_DIR}/install:
+# what MORVA_HOME names when the environment does not (the library's built-in
+# default), refreshed on every build by the target orx_install_tree:
+#   bin/orxsh, bin/libtq_zub.so, bin/lumbrine.so   shell and start-up packages
+#   lib/libtq_orxtcl.so, lib/orx/pkgIndex.tcl        "package require Orx" for tclsh
+#   lib/orx/autoload.tcl                             script-level auto-loading
+#   config/typemap.tq, config/tessary.cfg            type map and configuration
+# Run as a script (cmake -P) it copies the data files, tolerating missing ones.
+if(CMAKE_SCRIPT_MODE_FILE)
+  string(REPLACE "|" ";" pairs "${ORX_COPY_PAIRS}")
+  foreach(pair IN LISTS pairs)
+    string(REPLACE "=>" ";" pair "${pair}")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    if(EXISTS "${from}")
+      configure_file("${from}" "${to}" COPYONLY)
+    endif()
+  endforeach()
+  return()
+endif()
+
+set(ORX_INSTALL_DIR ${CMAKE_BINARY_DIR}/install)
+target_compile_definitions(tq_orxtcl PRIVATE ORX_DEFAULT_MORVA_HOME="${ORX_INSTALL_DIR}"
+                                             ORX_VERSION_TEXT="${PROJECT_VERSION}")
+
+configure_file(${CMAKE_SOURCE_DIR}/data/pkgIndex.tcl.in ${CMAKE_BINARY_DIR}/pkgIndex.tcl @ONLY)
+
+set(_data ${CMAKE_SOURCE_DIR}/data)
+string(JOIN "|" ORX_COPY_PAIRS
+  "${_data}/lib/orx/autoload.tcl=>${ORX_INSTALL_DIR}/lib/orx/autoload.tcl"
+  "${CMAKE_BINARY_DIR}/pkgIndex.tcl=>${ORX_INSTALL_DIR}/lib/orx/pkgIndex.tcl"
+  "${_data}/config/typemap.tq=>${ORX_INSTALL_DIR}/config/typemap.tq"
+  "${_data}/config/tessary.cfg=>${ORX_INSTALL_DIR}/config/tessary.cfg")
+set(_binaries $<TARGET_FILE:tq_zub> $<TARGET_FILE:lumbrine>)
+if(TARGET orxsh)
+  list(APPEND _binaries $<TARGET_FILE:orxsh>)
+endif()
+
+add_custom_target(orx_install_tree ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/bin ${ORX_INSTALL_DIR}/lib/orx
+          ${ORX_INSTALL_DIR}/config
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_binaries} ${ORX_INSTALL_DIR}/bin
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib
+  COMMAND ${CMAKE_COMMAND} "-DORX_COPY_PAIRS=${ORX_COPY_PAIRS}" -P ${CMAKE_CURRENT_LIST_FILE}
+  COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"
+  VERBATIM)
+add_dependencies(orx_install_tree tq_zub lumbrine tq_orxtcl)
+if(TARGET orxsh)
+  add_dependencies(orx_install_tree orxsh)
+endif()

@@ -1,0 +1,360 @@
+// Interpreter initialisation: environment, auto_path, type maps, the fixed
+// command table and the family initialisers in their fixed order, the
+// start-up packages, prompts, the per-user directory and the signal thread.
+#include "orx_init.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "orx_keylist.h"
+#include "orx_loader.h"
+#include "orx_os.h"
+#include "orx_shell.h"
+#include "orx_signal.h"
+#include "orx_tclbuild.h"
+#include "platform/pidfile.h"
+
+#ifndef ORX_DEFAULT_MORVA_HOME
+#define ORX_DEFAULT_MORVA_HOME "/usr/lib/orx"
+#endif
+#ifndef ORX_VERSION_TEXT
+#define ORX_VERSION_TEXT "1.0.0"
+#endif
+
+// Families of later building steps are linked in as they are written; one
+// not in this library yet is skipped.
+extern "C" {
+int OrxX_LibraryInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXStringInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXListInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXFilescanInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXGeneralInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXDebugInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXMathInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXLgetsInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxX_ProfileInit(Tcl_Interp *interp) __attribute__((weak));
+int ConstantInit(Tcl_Interp *interp) __attribute__((weak));
+}
+
+namespace {
+
+struct CommandEntry {
+    const char *name;
+    Tcl_CmdProc *proc;
+    int isProtected;
+};
+
+// Registration order is part of the interface: later commands join in their place.
+const CommandEntry kCommandTable[] = {
+    {"orx:load", Orx_LoadCmd, 0},
+    {"orx:unload", Orx_UnloadCmd, 0},
+    {"orx:netinfo", Orx_NetInfoCmd, 0},
+    {nullptr, nullptr, 0},
+};
+
+struct FamilyInit {
+    int (*init)(Tcl_Interp *);
+    bool counts; // whether a failure stops the initialisation
+};
+
+const FamilyInit kFamilies[] = {
+    {OrxX_LibraryInit, false}, {OrxXStringInit, false},  {OrxXListInit, false},
+    {OrxXKeyedListInit, false}, {OrxXFilescanInit, false}, {OrxXSignalInit, false},
+    {OrxXCmdloopInit, false},  {OrxXGeneralInit, false}, {OrxXDebugInit, true},
+    {OrxXMathInit, false},     {OrxXLgetsInit, false},   {OrxXIdInit, false},
+    {OrxX_ProfileInit, true},  {ConstantInit, true},
+};
+
+// Tilde substitution; false with Tcl's message for an unknown user.
+bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
+{
+    Tcl_DString buffer;
+    const char *translated = Tcl_TranslateFileName(interp, name.c_str(), &buffer);
+    if (translated == nullptr) {
+        return false;
+    }
+    out->assign(translated);
+    Tcl_DStringFree(&buffer);
+    return true;
+}
+
+int ExtendAutoPath(Tcl_Interp *interp, char **dirs, int count)
+{
+    Tcl_DString text;
+    Tcl_DStringInit(&text);
+    Tcl_DStringAppend(&text, " ", 1);
+    int code = TCL_OK;
+    const char *orxPath = Tcl_GetVar2(interp, "env", "ORX_PATH", TCL_GLOBAL_ONLY);
+    if (orxPath != nullptr) {
+        int elemc;
+        const char **elemv;
+        if (Tcl_SplitList(interp, orxPath, &elemc, &elemv) != TCL_OK) {
+            Tcl_DStringFree(&text);
+            return TCL_ERROR;
+        }
+        for (int i = 0; i < elemc && code == TCL_OK; ++i) {
+            std::string dir;
+            if (Translate(interp, elemv[i], &dir)) {
+                Tcl_DStringAppendElement(&text, dir.c_str());
+            } else {
+                code = TCL_ERROR;
+            }
+        }
+        Tcl_Free(reinterpret_cast<char *>(elemv));
+    }
+    for (int i = 0; i < count && code == TCL_OK; ++i) {
+        std::string dir;
+        if (Translate(interp, std::string(dirs[i]) + "/lib/orx", &dir)) {
+            Tcl_DStringAppendElement(&text, dir.c_str());
+        } else {
+            code = TCL_ERROR;
+        }
+    }
+    if (code == TCL_OK &&
+        Tcl_SetVar(interp, "auto_path", Tcl_DStringValue(&text),
+                   TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LEAVE_ERR_MSG) == nullptr) {
+        code = TCL_ERROR;
+    }
+    Tcl_DStringFree(&text);
+    return code;
+}
+
+void LoadTypeMap(const std::string &path)
+{
+    (void)path;
+}
+
+// Type maps from the installation directories (last first, so the first
+// directory has the last word), the user's and the design's.
+int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
+{
+    for (int i = count - 1; i >= 0; --i) {
+        std::string path;
+        if (!Translate(interp, std::string(dirs[i]) + "/config/typemap.tq", &path)) {
+            return TCL_ERROR;
+        }
+        if (access(path.c_str(), F_OK) == 0) {
+            LoadTypeMap(path);
+        } else {
+            notes->append("Could not open file").append(path);
+        }
+    }
+    for (const char *name : {"~/.typemap_user", "typemap.design"}) {
+        std::string path;
+        if (!Translate(interp, name, &path)) {
+            return TCL_ERROR;
+        }
+        if (access(path.c_str(), F_OK) == 0) {
+            LoadTypeMap(path);
+        }
+    }
+    return TCL_OK;
+}
+
+int Fail(Tcl_Interp *interp, const char *message)
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
+    return TCL_ERROR;
+}
+
+// ~/ruvadiredavoz, private to the user.  Linux has no hidden attribute: the
+// directory is made with mode 0700 instead.
+int PrepareUserDir(Tcl_Interp *interp)
+{
+    if (Tcl_EvalEx(interp, "file isdirectory ~/ruvadiredavoz", -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+        return Fail(interp, "Failure determining of the ~/ruvadiredavoz directory exists.");
+    }
+    if (std::strcmp(Tcl_GetStringResult(interp), "0") == 0 &&
+        Tcl_EvalEx(interp,
+                   "file mkdir ~/ruvadiredavoz; file attributes ~/ruvadiredavoz -permissions 0700",
+                   -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+        return Fail(interp, "Could not make the ~/ruvadiredavoz directory.");
+    }
+    return TCL_OK;
+}
+
+// "<home>/ruvadiredavoz/pid_tq/<pid>": the signal thread splits it into the
+// pid file, which kill reads, and this process's id.
+int StartSignalThread(Tcl_Interp *interp)
+{
+    std::string pidFile = OrxPlat_PidFileName();
+    if (pidFile.empty()) {
+        return Fail(interp, "Failure creating the pid filename for the current process.");
+    }
+    std::string pidPath = pidFile + "/" + std::to_string(static_cast<long>(getpid()));
+    return OrxX_StartSignalThread(interp, pidPath.c_str());
+}
+
+void SetGlobal(Tcl_Interp *interp, const char *name, const char *value)
+{
+    Tcl_SetVar(interp, name, value, TCL_GLOBAL_ONLY); // failures are not fatal
+}
+
+} // namespace
+
+int Orx_TclCmdInit(Tcl_Interp *interp)
+{
+    for (const CommandEntry *entry = kCommandTable; entry->name != nullptr; ++entry) {
+        Tcl_CreateCommand(interp, entry->name, entry->proc, nullptr, nullptr);
+        if (entry->isProtected) {
+            Tcl_Command command = Tcl_FindCommand(interp, entry->name, nullptr, TCL_GLOBAL_ONLY);
+            (void)command;
+        }
+    }
+    return TCL_OK;
+}
+
+int Orx_TclInit(Tcl_Interp *interp)
+{
+    setlocale(LC_ALL, "");
+    setlocale(LC_NUMERIC, "C");
+
+    const char *homeEnv = getenv("MORVA_HOME");
+    if (homeEnv == nullptr) {
+        Tcl_AppendResult(interp, "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.",
+                         nullptr);
+        return TCL_ERROR;
+    }
+    std::string morvaHome(homeEnv); // the env writes below may move it
+    Tcl_SetVar2(interp, "env", "MORVA_HOME", morvaHome.c_str(), TCL_GLOBAL_ONLY);
+    Tcl_SetVar2(interp, "env", "ORX_HOME", morvaHome.c_str(), TCL_GLOBAL_ONLY);
+
+    int count;
+    char **dirs;
+    if (Orx_SplitPathVar(interp, morvaHome.c_str(), &count, &dirs) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    std::string notes;
+    int code = ExtendAutoPath(interp, dirs, count);
+    if (code == TCL_OK) {
+        code = LoadTypeMaps(interp, dirs, count, &notes);
+    }
+    Tcl_Free(reinterpret_cast<char *>(dirs));
+    if (code != TCL_OK) {
+        return TCL_ERROR;
+    }
+
+    Orx_TclBuildInit(interp);
+    if (Orx_TclCmdInit(interp) == TCL_ERROR) {
+        return TCL_ERROR;
+    }
+    SetGlobal(interp, "tcl_precision", "14");
+    SetGlobal(interp, "orx_fpformat", "engmult");
+
+    for (const FamilyInit &family : kFamilies) {
+        if (family.init != nullptr && family.init(interp) == TCL_ERROR && family.counts) {
+            return TCL_ERROR;
+        }
+    }
+    for (const char *load : {"orx:load zub", "orx:load lumbrine -exact"}) {
+        if (Tcl_EvalEx(interp, load, -1, TCL_EVAL_GLOBAL) == TCL_ERROR) {
+            return TCL_ERROR;
+        }
+    }
+
+    SetGlobal(interp, "tcl_prompt1", "puts -nonewline stdout {orx: }");
+    SetGlobal(interp, "tcl_prompt2", "puts -nonewline stdout {> }");
+
+    if (PrepareUserDir(interp) != TCL_OK || StartSignalThread(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    // The notes on missing type maps are all the caller hears of them.
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(notes.c_str(), static_cast<int>(notes.size())));
+    return TCL_OK;
+}
+
+int OrxX_CreateObjCommand(Tcl_Interp *interp, const char *cmdName, Tcl_ObjCmdProc *proc,
+                          ClientData clientData, Tcl_CmdDeleteProc *deleteProc, int flags)
+{
+    bool exists = false;
+    if ((flags & ORXX_CMD_REPLACE) == 0) {
+        exists = Tcl_FindCommand(interp, cmdName, nullptr, TCL_GLOBAL_ONLY) != nullptr ||
+                 Tcl_FindCommand(interp, cmdName, nullptr, TCL_NAMESPACE_ONLY) != nullptr;
+    }
+    if (!exists) {
+        Tcl_CreateObjCommand(interp, cmdName, proc, clientData, deleteProc);
+    }
+    if ((flags & ORXX_CMD_NO_ALIAS) == 0 && std::strncmp(cmdName, "tclx", 4) != 0) {
+        std::string alias = std::string("orxx_") + cmdName;
+        Tcl_CreateObjCommand(interp, alias.c_str(), proc, clientData, deleteProc);
+    }
+    return 0;
+}
+
+void Orx_PutErrCode(Tcl_Interp *interp, const char *code, const char *detail)
+{
+    std::string text = std::string(code != nullptr ? code : "") + " " +
+                       (detail != nullptr ? detail : "");
+    Tcl_Obj *element = Tcl_NewStringObj(text.c_str(), static_cast<int>(text.size()));
+    Tcl_SetObjErrorCode(interp, Tcl_NewListObj(1, &element));
+}
+
+char *Orx_Concat(int argc, const char *const argv[])
+{
+    size_t length = 1;
+    for (int i = 0; i < argc; ++i) {
+        length += (argv[i] != nullptr ? std::strlen(argv[i]) : 0) + 1;
+    }
+    char *result = static_cast<char *>(attemptckalloc(length));
+    if (result == nullptr) {
+        return nullptr;
+    }
+    char *p = result;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) {
+            *p++ = ' ';
+        }
+        if (argv[i] != nullptr) {
+            size_t n = std::strlen(argv[i]);
+            std::memcpy(p, argv[i], n);
+            p += n;
+        }
+    }
+    *p = '\0';
+    return result;
+}
+
+char *Orx_Ckstrdup(const char *s)
+{
+    if (s == nullptr) {
+        return nullptr;
+    }
+    size_t n = std::strlen(s) + 1;
+    char *copy = static_cast<char *>(attemptckalloc(n));
+    if (copy != nullptr) {
+        std::memcpy(copy, s, n);
+    }
+    return copy;
+}
+
+const char *Orx_DefaultMorvaHome(void)
+{
+    return ORX_DEFAULT_MORVA_HOME;
+}
+
+int Orx_Init(Tcl_Interp *interp)
+{
+    if (getenv("MORVA_HOME") == nullptr) {
+        // The start-up packages live in the installation's bin directory.
+        std::string bin = std::string(ORX_DEFAULT_MORVA_HOME) + "/bin";
+        const char *path = Tcl_GetVar2(interp, "env", "PATH", TCL_GLOBAL_ONLY);
+        std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + ":" + bin;
+        Tcl_SetVar2(interp, "env", "PATH", newPath.c_str(), TCL_GLOBAL_ONLY);
+        Tcl_SetVar2(interp, "env", "MORVA_HOME", ORX_DEFAULT_MORVA_HOME, TCL_GLOBAL_ONLY);
+    }
+    if (Orx_GetMainInterp() == nullptr) {
+        Orx_SetMainInterp(interp);
+    }
+    if (Orx_TclInit(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    return Tcl_PkgProvide(interp, "Orx", ORX_VERSION_TEXT);
+}
+
+int Tq_orxtcl_Init(Tcl_Interp *interp)
+{
+    return Orx_Init(interp);
+}

@@ -1,0 +1,185 @@
+// orx:load and orx:unload: product extension packages, shared libraries that
+// register further commands.  A package is known by its name; the library
+// file and the entry points are derived from it and found along PATH.
+#include "orx_loader.h"
+
+#include <dlfcn.h>
+#include <fenv.h>
+
+#include <cstring>
+#include <string>
+
+#include "orx_tclbuild.h"
+
+namespace {
+
+// A loaded package: its name (the table key, copied) and library handle.
+struct PackageRecord {
+    char *name;
+    void *handle;
+};
+
+// Process-wide package table, shared by every interpreter and never deleted.
+// No lock: the commands run on the interpreter thread only.
+Tcl_HashTable gPackageTable;
+bool gPackageTableReady = false;
+
+Tcl_HashTable *PackageTable()
+{
+    if (!gPackageTableReady) {
+        Tcl_InitHashTable(&gPackageTable, TCL_STRING_KEYS);
+        gPackageTableReady = true;
+    }
+    return &gPackageTable;
+}
+
+const char *DlError()
+{
+    const char *text = dlerror();
+    return text != nullptr ? text : "";
+}
+
+// A package's code may have changed the floating-point modes.
+int ResetFloatingPoint(int code)
+{
+    fesetenv(FE_DFL_ENV);
+    return code;
+}
+
+void FreeRecord(PackageRecord *record)
+{
+    ckfree(record->name);
+    ckfree(reinterpret_cast<char *>(record));
+}
+
+int ListPackages(Tcl_Interp *interp)
+{
+    Tcl_DString names;
+    Tcl_DStringInit(&names);
+    Tcl_HashSearch search;
+    for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(PackageTable(), &search); entry != nullptr;
+         entry = Tcl_NextHashEntry(&search)) {
+        Tcl_DStringAppendElement(&names, static_cast<const char *>(
+                                             Tcl_GetHashKey(PackageTable(), entry)));
+    }
+    Tcl_DString script;
+    Tcl_DStringInit(&script);
+    Tcl_DStringAppend(&script, "lsort ", -1);
+    Tcl_DStringAppendElement(&script, Tcl_DStringValue(&names));
+    int code = Tcl_Eval(interp, Tcl_DStringValue(&script));
+    Tcl_DStringFree(&script);
+    Tcl_DStringFree(&names);
+    return code;
+}
+
+} // namespace
+
+int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    bool prefixed = true;
+    if (argc >= 3 && std::string(argv[argc - 1]) == "-exact") {
+        prefixed = false;
+        --argc;
+    }
+    if (argc == 1) {
+        return ListPackages(interp);
+    }
+    if (argc > 3) {
+        Tcl_AppendResult(interp, "wrong # args:  should be \"", argv[0],
+                         " packageName routine\" or \"", argv[0], " packageName\"", " ?-exact?",
+                         nullptr);
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+    const char *package = argv[1];
+    std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Init";
+
+    if (Tcl_FindHashEntry(PackageTable(), package) != nullptr) {
+        Tcl_AppendResult(interp, "package \"", package, "\" has already been loaded.", nullptr);
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+    std::string fileName = (prefixed ? "libtq_" : "") + std::string(package) + ".so";
+    const char *path = Orx_Spath(interp, fileName.c_str(), "PATH", "r", 2);
+    if (path == nullptr) {
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+    void *handle = dlopen(path, RTLD_LAZY);
+    if (handle == nullptr) {
+        Tcl_AppendResult(interp, "open of package \"", package, "\" failed due to: ", DlError(),
+                         nullptr);
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+    dlerror();
+    void *symbol = dlsym(handle, routine.c_str());
+    if (symbol == nullptr) {
+        // The library stays mapped: a later load of the name tries again.
+        Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
+                         "\" in package \"", package, "\". Failed due to:", DlError(), nullptr);
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+    // A failing initialisation may have registered commands already, so the
+    // library stays mapped whatever the routine answers.
+    int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
+    if (code != TCL_OK) {
+        return ResetFloatingPoint(code);
+    }
+    auto *record = reinterpret_cast<PackageRecord *>(attemptckalloc(sizeof(PackageRecord)));
+    size_t nameLength = std::string(package).size() + 1;
+    char *name = static_cast<char *>(attemptckalloc(nameLength));
+    if (record == nullptr || name == nullptr) {
+        ckfree(reinterpret_cast<char *>(record)); // ckfree ignores null
+        ckfree(name);
+        return ResetFloatingPoint(code);
+    }
+    memcpy(name, package, nameLength);
+    record->name = name;
+    record->handle = handle;
+    int isNew;
+    Tcl_HashEntry *entry = Tcl_CreateHashEntry(PackageTable(), package, &isNew);
+    Tcl_SetHashValue(entry, record);
+    return ResetFloatingPoint(code);
+}
+
+int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    if (argc < 2 || argc > 3) {
+        Tcl_AppendResult(interp, "wrong # args:  should be \"", argv[0],
+                         " packageName routine\" or \"", argv[0], " packageName\"", nullptr);
+        return TCL_ERROR;
+    }
+    const char *package = argv[1];
+    std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Term";
+
+    Tcl_ResetResult(interp);
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package);
+    if (entry == nullptr) {
+        Tcl_AppendResult(interp, "package \"", package, "\" was not open", nullptr);
+        return TCL_ERROR;
+    }
+    // Forgotten before anything is tried: whatever fails below, the name is
+    // free for a new load.
+    auto *record = static_cast<PackageRecord *>(Tcl_GetHashValue(entry));
+    Tcl_DeleteHashEntry(entry);
+    void *handle = record->handle;
+    FreeRecord(record);
+
+    dlerror();
+    void *symbol = dlsym(handle, routine.c_str());
+    if (symbol == nullptr) {
+        dlerror();
+        Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
+                         "\" in package \"", package,
+                         "\". Failed due to: dlsym lookup failure", nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_ResetResult(interp);
+    int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
+    if (code != TCL_OK) {
+        return code; // its commands may still be there: keep the code mapped
+    }
+    if (dlclose(handle) != 0) {
+        Tcl_AppendResult(interp, "close of package \"", package, "\" failed due to: ", DlError(),
+                         nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
