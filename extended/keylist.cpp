@@ -718,16 +718,17 @@ int RefuseShared(Tcl_Interp *interp, Tcl_Obj *keylPtr)
 int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *valuePtr,
                 bool isGeneric)
 {
-    if (RefuseShared(interp, keylPtr) != TCL_OK) {
-        return TCL_ERROR;
-    }
     if (valuePtr == keylPtr) {
         AppendMsg(interp, "cannot store a keyed list in itself");
         return TCL_ERROR;
     }
     // While we hold it, a value that is also one of the lists on the key path
-    // counts as shared and is copied, not made to contain itself.
+    // counts as shared and is copied, not made to contain itself.  A value
+    // nobody holds is freed when the set fails, as Tcl_ObjSetVar2 does.
     ObjRef hold(valuePtr);
+    if (RefuseShared(interp, keylPtr) != TCL_OK) {
+        return TCL_ERROR;
+    }
     return KeylSet(interp, keylPtr, key, isGeneric, valuePtr);
 }
 

@@ -36,7 +36,8 @@ ORX_API int OrxX_GenericKeyedListGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const
 /* Set key to valuePtr, which gains one reference held by the list; an
  * existing key keeps its position, a new one is appended.  Missing levels of
  * a key path are created.  keylPtr must not be shared (TCL_ERROR otherwise,
- * nothing changed); nested values that are shared are duplicated first. */
+ * nothing changed) and must not be valuePtr; nested values that are shared
+ * are duplicated first.  A valuePtr with no reference is freed on failure. */
 ORX_API int OrxX_KeyedListSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                               Tcl_Obj *valuePtr);
 ORX_API int OrxX_GenericKeyedListSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
