@@ -1,0 +1,24 @@
+// orxsh: the Orx shell.  The host's part is the start-up callback; the shell
+// itself (options, command loop, exits) is OrxSh_Main in the library.
+#include <tcl.h>
+
+#include "orx_init.h"
+#include "orx_shell.h"
+
+namespace {
+
+int AppInit(Tcl_Interp *interp)
+{
+    if (Tcl_Init(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
+    return Orx_Init(interp);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    OrxSh_Main(argc, argv, AppInit);
+}

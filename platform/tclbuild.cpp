@@ -1,0 +1,299 @@
+// What the product's own Tcl build adds to Tcl, done on Linux: the main
+// interpreter record, the path search behind Orx_Spath and spath, path-list
+// splitting, and the coverage hook (which records nothing here).
+
+#include "platform/tclbuild.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace orx::tclbuild {
+
+bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr)
+{
+    int amode = 0;
+    bool writes = false;
+    for (const char *p = mode != nullptr ? mode : ""; *p != '\0'; p++) {
+        switch (*p) {
+        case 'r': amode |= R_OK; break;
+        case 'w':
+        case 'a': amode |= W_OK; writes = true; break;
+        case '+': amode |= R_OK | W_OK; writes = true; break;
+        case 'x': amode |= X_OK; break;
+        case 'b':
+        case 't': break;
+        default: return false;
+        }
+    }
+    *amodePtr = amode;
+    *writesPtr = writes;
+    return true;
+}
+
+} // namespace orx::tclbuild
+
+namespace {
+
+using orx::tclbuild::ParseAccessMode;
+
+const char kSpathAssoc[] = "orx_spath";
+
+// Process-wide: the one main interpreter, set and read on the main thread.
+Tcl_Interp *mainInterp = nullptr;
+
+void ForgetMainInterp(ClientData clientData, Tcl_Interp *)
+{
+    if (mainInterp == static_cast<Tcl_Interp *>(clientData)) {
+        mainInterp = nullptr;
+    }
+}
+
+void FreeSpathBuffer(ClientData clientData, Tcl_Interp *)
+{
+    delete static_cast<std::string *>(clientData);
+}
+
+std::string *SpathBuffer(Tcl_Interp *interp)
+{
+    auto *buffer = static_cast<std::string *>(Tcl_GetAssocData(interp, kSpathAssoc, nullptr));
+    if (buffer == nullptr) {
+        buffer = new std::string;
+        Tcl_SetAssocData(interp, kSpathAssoc, FreeSpathBuffer, buffer);
+    }
+    return buffer;
+}
+
+// A regular (non-directory) file granting amode.
+bool Usable(const std::string &path, int amode)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return access(path.c_str(), amode != 0 ? amode : F_OK) == 0;
+}
+
+// A name that does not exist yet but could be created: its directory exists
+// and may be written into.
+bool Creatable(const std::string &path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        return false;
+    }
+    std::string::size_type slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool Anchored(const char *name)
+{
+    return name[0] == '/' || name[0] == '~' || strncmp(name, "./", 2) == 0 ||
+           strncmp(name, "../", 3) == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+void SpathFailure(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
+                  const char *mode)
+{
+    Tcl_Obj *msg = Tcl_ObjPrintf("couldn't find file \"%s\" with access mode \"%s\"", fileName,
+                                 mode != nullptr ? mode : "");
+    if (searchSpec != nullptr && *searchSpec != '\0') {
+        Tcl_AppendPrintfToObj(msg, " along \"%s\"", searchSpec);
+    }
+    Tcl_SetObjResult(interp, msg);
+}
+
+// spath fileName envVar ?mode?
+int SpathObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    if (objc < 3 || objc > 4) {
+        Tcl_WrongNumArgs(interp, 1, objv, "fileName envVar ?mode?");
+        return TCL_ERROR;
+    }
+    const char *found = Orx_Spath(interp, Tcl_GetString(objv[1]), Tcl_GetString(objv[2]),
+                                  objc == 4 ? Tcl_GetString(objv[3]) : "r",
+                                  ORX_SPATH_PATH_FIRST);
+    if (found == nullptr) {
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(found, -1));
+    return TCL_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+void Orx_SetMainInterp(Tcl_Interp *interp)
+{
+    if (mainInterp != nullptr) {
+        Tcl_DontCallWhenDeleted(mainInterp, ForgetMainInterp, mainInterp);
+    }
+    mainInterp = interp;
+    if (interp != nullptr) {
+        Tcl_CallWhenDeleted(interp, ForgetMainInterp, interp);
+        Orx_TclBuildInit(interp);
+    }
+}
+
+Tcl_Interp *Orx_GetMainInterp(void)
+{
+    return mainInterp;
+}
+
+int Orx_TclBuildInit(Tcl_Interp *interp)
+{
+    Tcl_CreateObjCommand(interp, "spath", SpathObjCmd, nullptr, nullptr);
+    return TCL_OK;
+}
+
+} // extern "C"
+
+namespace {
+
+const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
+                        const char *mode, int flags)
+{
+    int amode;
+    bool writes;
+    if (!ParseAccessMode(mode, &amode, &writes)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad access mode \"%s\": must be made of "
+                                               "r, w, a, x, +, b and t", mode));
+        return nullptr;
+    }
+    if (*fileName == '\0') {
+        SpathFailure(interp, fileName, searchSpec, mode);
+        return nullptr;
+    }
+
+    std::string given = fileName;
+    if (fileName[0] == '~') {
+        Tcl_DString translated;
+        if (Tcl_TranslateFileName(interp, fileName, &translated) == nullptr) {
+            return nullptr;
+        }
+        given.assign(Tcl_DStringValue(&translated), Tcl_DStringLength(&translated));
+        Tcl_DStringFree(&translated);
+    }
+
+    std::vector<std::string> candidates;
+    bool pathFirst = (flags & ORX_SPATH_PATH_FIRST) != 0;
+    if (!pathFirst || Anchored(fileName)) {
+        candidates.push_back(given);
+    }
+    const char *pathValue = searchSpec != nullptr && *searchSpec != '\0' && !Anchored(fileName)
+                                ? getenv(searchSpec)
+                                : nullptr;
+    if (pathValue != nullptr) {
+        int count;
+        char **dirs;
+        if (Orx_SplitPathVar(interp, pathValue, &count, &dirs) != TCL_OK) {
+            return nullptr;
+        }
+        for (int i = 0; i < count; i++) {
+            std::string dir = dirs[i];
+            if (dir.back() != '/') {
+                dir += '/';
+            }
+            candidates.push_back(dir + fileName);
+        }
+        Tcl_Free(reinterpret_cast<char *>(dirs));
+    }
+    if (pathFirst && !Anchored(fileName)) {
+        candidates.push_back(given);
+    }
+
+    std::string *buffer = SpathBuffer(interp);
+    for (const std::string &candidate : candidates) {
+        if (Usable(candidate, amode)) {
+            *buffer = candidate;
+            return buffer->c_str();
+        }
+    }
+    if (writes && Creatable(given)) {
+        *buffer = given;
+        return buffer->c_str();
+    }
+    SpathFailure(interp, fileName, searchSpec, mode);
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+const char *Orx_Spath(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
+                      const char *mode, int flags)
+{
+    if (interp == nullptr || fileName == nullptr) {
+        return nullptr;
+    }
+    try {
+        return SpathSearch(interp, fileName, searchSpec, mode, flags);
+    } catch (const std::exception &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("out of memory searching a path", -1));
+        return nullptr;
+    }
+}
+
+int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *countPtr, char ***dirsPtr)
+{
+    if (pathValue == nullptr) {
+        if (interp != nullptr) {
+            Tcl_SetObjResult(interp, Tcl_NewStringObj("no path list to split", -1));
+        }
+        return TCL_ERROR;
+    }
+    // Two passes over the text, no containers: nothing here can throw.
+    size_t count = 0;
+    size_t textBytes = 0;
+    for (const char *p = pathValue;;) {
+        const char *end = strchr(p, ':');
+        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+        if (len > 0) {
+            count++;
+            textBytes += len + 1;
+        }
+        if (end == nullptr) {
+            break;
+        }
+        p = end + 1;
+    }
+    size_t pointerBytes = (count + 1) * sizeof(char *);
+    char *block = Tcl_Alloc(static_cast<unsigned>(pointerBytes + textBytes));
+    char **dirs = reinterpret_cast<char **>(block);
+    char *text = block + pointerBytes;
+    size_t i = 0;
+    for (const char *p = pathValue;;) {
+        const char *end = strchr(p, ':');
+        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+        if (len > 0) {
+            dirs[i++] = text;
+            memcpy(text, p, len);
+            text[len] = '\0';
+            text += len + 1;
+        }
+        if (end == nullptr) {
+            break;
+        }
+        p = end + 1;
+    }
+    dirs[count] = nullptr;
+    *countPtr = static_cast<int>(count);
+    *dirsPtr = dirs;
+    return TCL_OK;
+}
+
+int OrxCoverage_Init(void)
+{
+    return 0;
+}
+
+} // extern "C"

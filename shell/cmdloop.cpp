@@ -1,0 +1,566 @@
+// The command loops of the shell: the blocking read-evaluate-print loop, its
+// event-driven twin, the commandloop command that starts either, and the
+// result printer they share.  Interrupts reach the loops through the
+// application signal-error handler of the signal family.
+
+#include "orx_shell.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "orx_signal.h"
+#include "orx_util.h"
+#include "platform/cmdinput.h"
+#include "platform/orxlog.h"
+
+namespace {
+
+// Evaluate script with command logging off, putting logging back afterwards.
+int EvalUnlogged(Tcl_Interp *interp, const char *script, int flags)
+{
+    const char *saved = OrxLog_State(interp, nullptr);
+    OrxLog_State(interp, "disable");
+    int code = Tcl_EvalEx(interp, script, -1, flags);
+    if (saved != nullptr) {
+        OrxLog_State(interp, saved);
+    }
+    return code;
+}
+
+void WriteText(Tcl_Channel channel, const char *text)
+{
+    if (channel != nullptr) {
+        Tcl_WriteChars(channel, text, -1);
+    }
+}
+
+void FlushChannel(int type)
+{
+    Tcl_Channel channel = Tcl_GetStdChannel(type);
+    if (channel != nullptr) {
+        Tcl_Flush(channel);
+    }
+}
+
+// Write the top-level or continuation prompt.  prompt1/prompt2 are scripts
+// whose result is the prompt; the tcl_prompt variables print by themselves.
+void OutputPrompt(Tcl_Interp *interp, bool topLevel, const char *prompt1, const char *prompt2)
+{
+    if (Tcl_AsyncReady()) {
+        Tcl_AsyncInvoke(interp, TCL_OK);
+    }
+    FlushChannel(TCL_STDERR);
+
+    const char *param = topLevel ? prompt1 : prompt2;
+    Tcl_Obj *script = nullptr;
+    if (param != nullptr) {
+        script = Tcl_NewStringObj(param, -1);
+    } else {
+        script = Tcl_GetVar2Ex(interp, topLevel ? "tcl_prompt1" : "tcl_prompt2", nullptr,
+                               TCL_GLOBAL_ONLY);
+    }
+    bool written = false;
+    if (script != nullptr) {
+        // The script may change the variable it came from.
+        Tcl_IncrRefCount(script);
+        int code = EvalUnlogged(interp, Tcl_GetString(script), 0);
+        Tcl_DecrRefCount(script);
+        if (code == TCL_ERROR) {
+            Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+            if (err != nullptr) {
+                Tcl_WriteChars(err, "Error in prompt hook: ", -1);
+                Tcl_WriteObj(err, Tcl_GetObjResult(interp));
+                Tcl_WriteChars(err, "\n", 1);
+                Tcl_Flush(err);
+            }
+        } else {
+            written = true;
+            if (param != nullptr) {
+                Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
+                if (out != nullptr) {
+                    Tcl_WriteObj(out, Tcl_GetObjResult(interp));
+                }
+            }
+        }
+    }
+    Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
+    if (!written) {
+        WriteText(out, topLevel ? "%" : ">");
+    }
+    if (out != nullptr) {
+        Tcl_Flush(out);
+    }
+    Tcl_ResetResult(interp);
+}
+
+void RestartBuffer(Tcl_DString *buffer, const char *command)
+{
+    Tcl_DStringSetLength(buffer, 0);
+    if (command != nullptr) {
+        Tcl_DStringAppend(buffer, command, -1);
+        Tcl_DStringAppend(buffer, " ", 1);
+    }
+}
+
+// Signal-error handler of the blocking loop: an interrupt resets the command
+// being collected; the error itself stands.
+int CommandLoopSignalHandler(Tcl_Interp *, ClientData clientData, int, int signalNum)
+{
+    if (signalNum == SIGINT) {
+        *static_cast<int *>(clientData) = 1;
+    }
+    return TCL_ERROR;
+}
+
+// ---------------------------------------------------------------------------
+// The asynchronous loop.
+
+struct AsyncLoop {
+    Tcl_Interp *interp;
+    Tcl_Channel channel;
+    int options;
+    Tcl_DString line;
+    bool partial = false;
+    bool ended = false;
+    char *command = nullptr;
+    char *endCommand = nullptr;
+    char *prompt1 = nullptr;
+    char *prompt2 = nullptr;
+};
+
+// Process-wide: set once Tcl_Exit has begun, when no script may run any more
+// (finalisation closes standard input and would run the teardown).
+bool processExiting = false;
+
+void MarkExiting(ClientData)
+{
+    processExiting = true;
+}
+
+char *CopyString(const char *text)
+{
+    if (text == nullptr) {
+        return nullptr;
+    }
+    size_t len = strlen(text);
+    char *copy = Tcl_Alloc(static_cast<unsigned>(len + 1));
+    memcpy(copy, text, len + 1);
+    return copy;
+}
+
+void FreeAsyncLoop(char *blockPtr)
+{
+    auto *loop = reinterpret_cast<AsyncLoop *>(blockPtr);
+    Tcl_DStringFree(&loop->line);
+    Tcl_Free(loop->command);
+    Tcl_Free(loop->endCommand);
+    Tcl_Free(loop->prompt1);
+    Tcl_Free(loop->prompt2);
+    delete loop;
+}
+
+void AsyncInputHandler(ClientData clientData, int mask);
+void AsyncCloseHandler(ClientData clientData);
+void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *interp);
+
+// Remove the loop; runScript says whether the end script may still run.
+void AsyncTeardown(AsyncLoop *loop, bool runScript)
+{
+    if (loop->ended) {
+        return;
+    }
+    loop->ended = true;
+    Tcl_DeleteChannelHandler(loop->channel, AsyncInputHandler, loop);
+    Tcl_DeleteCloseHandler(loop->channel, AsyncCloseHandler, loop);
+    Tcl_DontCallWhenDeleted(loop->interp, AsyncInterpDeleted, loop);
+    OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
+    Tcl_Interp *interp = loop->interp;
+    if (runScript && loop->endCommand != nullptr && !processExiting &&
+        !Tcl_InterpDeleted(interp)) {
+        Tcl_Preserve(interp);
+        if (EvalUnlogged(interp, loop->endCommand, TCL_EVAL_GLOBAL) == TCL_ERROR) {
+            Tcl_AddErrorInfo(interp, "\n    (\"commandloop\" end command)");
+            Tcl_BackgroundError(interp);
+        }
+        Tcl_ResetResult(interp);
+        Tcl_Release(interp);
+    }
+    Tcl_EventuallyFree(loop, FreeAsyncLoop);
+}
+
+void AsyncCloseHandler(ClientData clientData)
+{
+    AsyncTeardown(static_cast<AsyncLoop *>(clientData), true);
+}
+
+void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *)
+{
+    AsyncTeardown(static_cast<AsyncLoop *>(clientData), false);
+}
+
+// End of the loop through its input: the process ends when asked to.
+void AsyncEndOfInput(AsyncLoop *loop)
+{
+    if (loop->options & ORXX_CMDLOOP_EXIT_AT_END) {
+        Tcl_Exit(0);
+    }
+    AsyncTeardown(loop, true);
+}
+
+int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background,
+                       int signalNum)
+{
+    auto *loop = static_cast<AsyncLoop *>(clientData);
+    if (signalNum != SIGINT || !background || loop->ended) {
+        return TCL_ERROR;
+    }
+    Tcl_DStringSetLength(&loop->line, 0);
+    loop->partial = false;
+    Tcl_ResetResult(interp);
+    if (loop->options & ORXX_CMDLOOP_INTERACTIVE) {
+        WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
+        OutputPrompt(loop->interp, true, loop->prompt1, loop->prompt2);
+    }
+    return TCL_OK;
+}
+
+void AsyncInputHandler(ClientData clientData, int)
+{
+    auto *loop = static_cast<AsyncLoop *>(clientData);
+    if (loop->ended) {
+        return;
+    }
+    Tcl_Interp *interp = loop->interp;
+    OrxX_SetAppSignalErrorHandler(AsyncSignalHandler, loop);
+
+    Tcl_SetErrno(0);
+    if (Tcl_Gets(loop->channel, &loop->line) < 0) {
+        int error = Tcl_GetErrno();
+        if (Tcl_Eof(loop->channel)) {
+            // Readable for ever at end of file: stay installed and the
+            // event loop would spin, so the loop ends here.
+            AsyncEndOfInput(loop);
+        } else if (Tcl_InputBlocked(loop->channel)) {
+            // Part of a line has arrived; the channel keeps it until the rest
+            // comes.
+        } else if (error == EINTR) {
+            Tcl_AsyncInvoke(nullptr, TCL_OK);
+        } else {
+            Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
+            Tcl_AppendResult(interp, Tcl_PosixError(interp), (char *)nullptr);
+            Tcl_BackgroundError(interp);
+            Tcl_ResetResult(interp);
+            AsyncEndOfInput(loop);
+        }
+        return;
+    }
+
+    bool interactive = (loop->options & ORXX_CMDLOOP_INTERACTIVE) != 0;
+    Tcl_DStringAppend(&loop->line, "\n", 1);
+    if (!Tcl_CommandComplete(Tcl_DStringValue(&loop->line))) {
+        loop->partial = true;
+    } else {
+        loop->partial = false;
+        Tcl_DString text;
+        Tcl_DStringInit(&text);
+        if (loop->command != nullptr) {
+            Tcl_DStringAppend(&text, loop->command, -1);
+            Tcl_DStringAppend(&text, " ", 1);
+        }
+        Tcl_DStringAppend(&text, Tcl_DStringValue(&loop->line), Tcl_DStringLength(&loop->line));
+
+        // The command may end the loop (closing stdin) or delete the
+        // interpreter; the record and the interpreter stay until we are done.
+        Tcl_Preserve(loop);
+        Tcl_Preserve(interp);
+        Tcl_CreateChannelHandler(loop->channel, 0, AsyncInputHandler, loop);
+        int code = Tcl_RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
+        Tcl_DStringFree(&text);
+        bool gone = loop->ended || Tcl_InterpDeleted(interp);
+        if (!gone) {
+            Tcl_CreateChannelHandler(loop->channel, TCL_READABLE, AsyncInputHandler, loop);
+            // A loop without a terminal still reports failures.
+            if (*Tcl_GetStringResult(interp) != '\0' && (interactive || code != TCL_OK)) {
+                OrxX_PrintResult(interp, code, Tcl_DStringValue(&loop->line));
+            }
+            Tcl_DStringSetLength(&loop->line, 0);
+        }
+        Tcl_Release(interp);
+        Tcl_Release(loop);
+        if (gone) {
+            return;
+        }
+    }
+    if (interactive) {
+        OutputPrompt(interp, !loop->partial, loop->prompt1, loop->prompt2);
+    }
+    Tcl_ResetResult(interp);
+}
+
+// ---------------------------------------------------------------------------
+// The commandloop command.
+
+const char kCommandLoopUsage[] =
+    "?-async? ?-command? ?-interactive on|off|tty? ?-prompt1 cmd? ?-prompt2 cmd? "
+    "?-endcommand cmd?";
+
+// commandloop ?-async? ?-command cmd? ?-interactive on|off|tty? ?-prompt1 cmd?
+//             ?-prompt2 cmd? ?-endcommand cmd?
+int CommandloopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    bool async = false;
+    bool interactive = isatty(0) != 0;
+    // Private copies: the loop runs commands that may change these objects.
+    std::string texts[4];
+    bool given[4] = {false, false, false, false};
+    enum { kCommand, kEndCommand, kPrompt1, kPrompt2 };
+
+    try {
+        for (int i = 1; i < objc; i++) {
+            const char *arg = Tcl_GetString(objv[i]);
+            if (arg[0] != '-') {
+                return OrxX_WrongArgs(interp, objv[0], kCommandLoopUsage);
+            }
+            if (strcmp(arg, "-async") == 0) {
+                async = true;
+                continue;
+            }
+            int slot;
+            if (strcmp(arg, "-command") == 0) {
+                slot = kCommand;
+            } else if (strcmp(arg, "-endcommand") == 0) {
+                slot = kEndCommand;
+            } else if (strcmp(arg, "-prompt1") == 0) {
+                slot = kPrompt1;
+            } else if (strcmp(arg, "-prompt2") == 0) {
+                slot = kPrompt2;
+            } else if (strcmp(arg, "-interactive") == 0) {
+                slot = -1;
+            } else {
+                Tcl_SetObjResult(interp,
+                                 Tcl_ObjPrintf("unknown option \"%s\", expected one of "
+                                               "\"-async\", \"-command\", \"-interactive\", "
+                                               "\"-prompt1\", \"-prompt2\", or \"-endcommand\"",
+                                               arg));
+                return TCL_ERROR;
+            }
+            if (i + 1 >= objc) {
+                Tcl_SetObjResult(interp,
+                                 Tcl_ObjPrintf("argument required for %s option", arg));
+                return TCL_ERROR;
+            }
+            i++;
+            if (slot < 0) {
+                const char *value = Tcl_GetString(objv[i]);
+                int flag;
+                if (strcmp(value, "tty") == 0) {
+                    interactive = true;
+                } else if (Tcl_GetBooleanFromObj(interp, objv[i], &flag) != TCL_OK) {
+                    return TCL_ERROR;
+                } else {
+                    interactive = flag != 0;
+                }
+            } else {
+                texts[slot] = Tcl_GetString(objv[i]);
+                given[slot] = true;
+            }
+        }
+    } catch (const std::exception &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("out of memory in commandloop", -1));
+        return TCL_ERROR;
+    }
+
+    auto text = [&](int slot) { return given[slot] ? texts[slot].c_str() : nullptr; };
+    int options = interactive ? ORXX_CMDLOOP_INTERACTIVE : 0;
+    if (async) {
+        return OrxX_AsyncCommandLoop(interp, options, text(kCommand), text(kEndCommand),
+                                     text(kPrompt1), text(kPrompt2));
+    }
+    return OrxX_CommandLoop(interp, options, text(kCommand), text(kEndCommand), text(kPrompt1),
+                            text(kPrompt2));
+}
+
+// Number of words of the first command in script, or -1 when it does not
+// parse.
+int FirstCommandWords(const char *script)
+{
+    Tcl_Parse parse;
+    if (Tcl_ParseCommand(nullptr, script, -1, 0, &parse) != TCL_OK) {
+        return -1;
+    }
+    int words = parse.numWords;
+    Tcl_FreeParse(&parse);
+    return words;
+}
+
+} // namespace
+
+extern "C" {
+
+int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
+                     const char *endCommand, const char *prompt1, const char *prompt2)
+{
+    bool interactive = (options & ORXX_CMDLOOP_INTERACTIVE) != 0;
+    Tcl_DString buffer;
+    Tcl_DStringInit(&buffer);
+    RestartBuffer(&buffer, command);
+    bool partial = false;
+    bool interruptedRead = false;
+    int reset = 0;
+
+    for (;;) {
+        OrxX_SetAppSignalErrorHandler(CommandLoopSignalHandler, &reset);
+        if (Tcl_AsyncReady()) {
+            int code = Tcl_AsyncInvoke(interp, TCL_OK);
+            if (code != TCL_OK && !reset) {
+                OrxX_PrintResult(interp, code, nullptr);
+            }
+        }
+        if (reset) {
+            RestartBuffer(&buffer, command);
+            partial = false;
+            WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
+        }
+        Tcl_Channel in = Tcl_GetStdChannel(TCL_STDIN);
+        if (in == nullptr) {
+            break;
+        }
+        if (interactive && !(interruptedRead && !reset)) {
+            OutputPrompt(interp, !partial, prompt1, prompt2);
+        }
+        reset = 0;
+        interruptedRead = false;
+
+        Tcl_SetErrno(0);
+        int error = orx::cmdinput::WaitForInput(in);
+        if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
+            if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
+                break;
+            }
+            error = Tcl_GetErrno();
+            if (error != EINTR) {
+                Tcl_DStringFree(&buffer);
+                OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
+                Tcl_ResetResult(interp);
+                Tcl_AppendResult(interp, "command input error on stdin: ",
+                                 Tcl_PosixError(interp), (char *)nullptr);
+                return TCL_ERROR;
+            }
+        }
+        if (error == EINTR) {
+            interruptedRead = true;
+            continue;
+        }
+
+        Tcl_DStringAppend(&buffer, "\n", 1);
+        if (!Tcl_CommandComplete(Tcl_DStringValue(&buffer))) {
+            partial = true;
+            continue;
+        }
+        int code = Tcl_RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
+        if (interactive || code != TCL_OK) {
+            OrxX_PrintResult(interp, code, Tcl_DStringValue(&buffer));
+        }
+        RestartBuffer(&buffer, command);
+        partial = false;
+    }
+
+    Tcl_DStringFree(&buffer);
+    // The handler's client data lives on this stack frame.
+    OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
+    if (endCommand != nullptr && EvalUnlogged(interp, endCommand, 0) == TCL_ERROR) {
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int OrxX_AsyncCommandLoop(Tcl_Interp *interp, int options, const char *command,
+                          const char *endCommand, const char *prompt1, const char *prompt2)
+{
+    Tcl_Channel channel = OrxX_GetOpenChannel(interp, "stdin", TCL_READABLE);
+    if (channel == nullptr) {
+        return TCL_ERROR;
+    }
+    if (Tcl_SetChannelOption(interp, channel, "-blocking", "no") != TCL_OK) {
+        return TCL_ERROR;
+    }
+    static bool exitHandlerSet = false;
+    if (!exitHandlerSet) {
+        Tcl_CreateExitHandler(MarkExiting, nullptr);
+        exitHandlerSet = true;
+    }
+
+    AsyncLoop *loop;
+    try {
+        loop = new AsyncLoop;
+    } catch (const std::exception &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("out of memory in commandloop", -1));
+        return TCL_ERROR;
+    }
+    loop->interp = interp;
+    loop->channel = channel;
+    loop->options = options;
+    Tcl_DStringInit(&loop->line);
+    loop->command = CopyString(command);
+    loop->endCommand = CopyString(endCommand);
+    loop->prompt1 = CopyString(prompt1);
+    loop->prompt2 = CopyString(prompt2);
+
+    Tcl_CreateCloseHandler(channel, AsyncCloseHandler, loop);
+    Tcl_CreateChannelHandler(channel, TCL_READABLE, AsyncInputHandler, loop);
+    Tcl_CallWhenDeleted(interp, AsyncInterpDeleted, loop);
+    OrxX_SetAppSignalErrorHandler(AsyncSignalHandler, loop);
+
+    if (options & ORXX_CMDLOOP_INTERACTIVE) {
+        OutputPrompt(interp, true, loop->prompt1, loop->prompt2);
+    }
+    return TCL_OK;
+}
+
+void OrxX_PrintResult(Tcl_Interp *interp, int intResult, const char *checkCmd)
+{
+    if (checkCmd != nullptr && intResult == TCL_OK && strncmp(checkCmd, "set", 3) == 0 &&
+        isspace(static_cast<unsigned char>(checkCmd[3])) && FirstCommandWords(checkCmd) > 2) {
+        return;
+    }
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    Tcl_IncrRefCount(result);
+    if (intResult == TCL_OK) {
+        Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
+        if (out != nullptr && *Tcl_GetString(result) != '\0') {
+            FlushChannel(TCL_STDERR);
+            Tcl_WriteObj(out, result);
+            Tcl_WriteChars(out, "\n", 1);
+            Tcl_Flush(out);
+        }
+    } else {
+        Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+        if (err != nullptr) {
+            FlushChannel(TCL_STDOUT);
+            if (intResult != TCL_ERROR) {
+                char prefix[40];
+                snprintf(prefix, sizeof prefix, "Bad return code (%d): ", intResult);
+                Tcl_WriteChars(err, prefix, -1);
+            }
+            Tcl_WriteObj(err, result);
+            Tcl_WriteChars(err, "\n", 1);
+            Tcl_Flush(err);
+        }
+    }
+    Tcl_DecrRefCount(result);
+}
+
+int OrxXCmdloopInit(Tcl_Interp *interp)
+{
+    Tcl_CreateObjCommand(interp, "commandloop", CommandloopObjCmd, nullptr, nullptr);
+    return TCL_OK;
+}
+
+} // extern "C"

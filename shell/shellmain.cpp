@@ -1,0 +1,185 @@
+// Entry point of the Orx shell: options, the start-up variables, the host's
+// initialisation, and then exactly one of -c, a script file, server mode or
+// the command loop.  Every path ends the process.
+
+#include "orx_shell.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <tclInt.h>
+
+#include "orx_getopt.h"
+#include "orx_signal.h"
+#include "orx_tclbuild.h"
+
+namespace {
+
+const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
+
+[[noreturn]] void UsageExit(const char *programName)
+{
+    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+    if (err != nullptr) {
+        Tcl_WriteChars(err, "usage: ", -1);
+        Tcl_WriteChars(err, programName, -1);
+        Tcl_WriteChars(err, kUsageTail, -1);
+        Tcl_Flush(err);
+    }
+    Tcl_Exit(1);
+}
+
+// Set a start-up variable; a failure is fatal.
+void SetStartVar(Tcl_Interp *interp, const char *name1, const char *name2, const char *value)
+{
+    if (Tcl_SetVar2(interp, name1, name2, value, TCL_GLOBAL_ONLY | TCL_LEAVE_ERR_MSG) ==
+        nullptr) {
+        OrxX_ErrorExit(interp, 255, nullptr);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
+{
+    const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
+    Tcl_FindExecutable(programName);
+    Tcl_Interp *interp = Tcl_CreateInterp();
+    Orx_SetMainInterp(interp);
+
+    // "u" is in the usage text but means nothing: the scanner accepts it and
+    // the shell answers with the usage.
+    char optionString[] = "qnsuc:f:";
+    bool quick = false, noDump = false, server = false;
+    const char *evalCmd = nullptr;
+    const char *evalFile = nullptr;
+    bool scanning = true;
+    while (scanning && argc > 1) {
+        int letter = orxgetopt(argc, argv, optionString);
+        switch (letter) {
+        case -1: scanning = false; break;
+        case 'q':
+            if (quick) UsageExit(programName);
+            quick = true;
+            break;
+        case 'n':
+            if (noDump) UsageExit(programName);
+            noDump = true;
+            break;
+        case 's':
+            if (server) UsageExit(programName);
+            server = true;
+            break;
+        case 'c':
+            evalCmd = orxgetopt_get_optarg();
+            scanning = false;
+            break;
+        case 'f':
+            evalFile = orxgetopt_get_optarg();
+            scanning = false;
+            break;
+        default: UsageExit(programName);
+        }
+    }
+    int optind = argc > 1 ? orxgetopt_get_optind() : 1;
+    if (optind > argc) {
+        optind = argc;
+    }
+
+    // The first operand is the script, unless "--" stood just before it.
+    if (evalCmd == nullptr && evalFile == nullptr && optind < argc &&
+        strcmp(argv[optind - 1], "--") != 0) {
+        evalFile = argv[optind++];
+    }
+
+    SetStartVar(interp, "argv0", nullptr, evalFile != nullptr ? evalFile : programName);
+    if (evalFile != nullptr) {
+        Tcl_SetVar2(interp, "orx_exec_dir", nullptr, programName, TCL_GLOBAL_ONLY);
+    }
+    char *merged = Tcl_Merge(argc - optind, argv + optind);
+    if (Tcl_SetVar2(interp, "argv", nullptr, merged, TCL_GLOBAL_ONLY | TCL_LEAVE_ERR_MSG) ==
+        nullptr) {
+        Tcl_Free(merged);
+        OrxX_ErrorExit(interp, 255, nullptr);
+    }
+    Tcl_Free(merged);
+    char count[TCL_INTEGER_SPACE];
+    snprintf(count, sizeof count, "%d", argc - optind);
+    SetStartVar(interp, "argc", nullptr, count);
+    SetStartVar(interp, "tcl_interactive", nullptr,
+                evalCmd != nullptr || evalFile != nullptr ? "0" : "1");
+    if (evalCmd != nullptr) {
+        SetStartVar(interp, "ORXXENV", "evalCmd", evalCmd);
+    }
+    if (evalFile != nullptr) {
+        SetStartVar(interp, "ORXXENV", "evalFile", evalFile);
+    }
+    SetStartVar(interp, "ORXXENV", "quick", quick ? "1" : "0");
+    SetStartVar(interp, "ORXXENV", "noDump", noDump ? "1" : "0");
+    SetStartVar(interp, "ORXXENV", "isserver", server ? "1" : "0");
+
+    const char *isServer = Tcl_GetVar2(interp, "ORXXENV", "isserver", TCL_GLOBAL_ONLY);
+    server = isServer != nullptr && isServer[0] == '1';
+
+    if (appInitProc(interp) != TCL_OK) {
+        OrxX_ErrorExit(interp, 255, "\n    while\ninitializing application (Tcl_AppInit?)");
+    }
+    OrxCoverage_Init();
+
+    bool evaluated = false;
+    if (Tcl_Obj *cmdObj = Tcl_GetVar2Ex(interp, "ORXXENV", "evalCmd", TCL_GLOBAL_ONLY)) {
+        // The command may change the variable that holds it.
+        Tcl_IncrRefCount(cmdObj);
+        int code = Tcl_EvalObjEx(interp, cmdObj, TCL_EVAL_GLOBAL);
+        Tcl_DecrRefCount(cmdObj);
+        if (code == TCL_ERROR) {
+            OrxX_ErrorExit(interp, 255, "\n    while\nevaluating -c supplied command");
+        }
+        if (!server) {
+            OrxX_ShellExit(interp, 0);
+        }
+        evaluated = true;
+    }
+    if (const char *name = Tcl_GetVar2(interp, "ORXXENV", "evalFile", TCL_GLOBAL_ONLY)) {
+        std::string fileName = name;
+        const char *found = Orx_Spath(interp, fileName.c_str(), "PATH", "r", 0);
+        if (found == nullptr) {
+            OrxX_ErrorExit(interp, 255, "\n    while\nevaluating -f supplied command");
+        }
+        std::string path = found; // the search buffer may be reused by the script
+        Interp *iPtr = reinterpret_cast<Interp *>(interp);
+        int savedReturnCode = iPtr->returnCode;
+        iPtr->returnCode = TCL_OK;
+        int code = Tcl_EvalFile(interp, path.c_str());
+        iPtr->returnCode = savedReturnCode;
+        if (code == TCL_ERROR) {
+            OrxX_ErrorExit(interp, 255, nullptr);
+        }
+        if (!server) {
+            OrxX_ShellExit(interp, 0);
+        }
+        evaluated = true;
+    }
+    if (!evaluated) {
+        Tcl_SourceRCFile(interp);
+    }
+
+    OrxX_SetupSigInt();
+    if (server) {
+        for (;;) {
+            Tcl_DoOneEvent(0);
+        }
+    }
+    int options = isatty(0) ? ORXX_CMDLOOP_INTERACTIVE : 0;
+    if (OrxX_CommandLoop(interp, options, nullptr, nullptr, nullptr, nullptr) != TCL_OK) {
+        OrxX_ErrorExit(interp, 255, "\n    while\nevaulating interactive commands");
+    }
+    OrxX_ShellExit(interp, 0);
+}
+
+} // extern "C"
