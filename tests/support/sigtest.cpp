@@ -1,0 +1,57 @@
+// Test-only commands for the signal tests, loaded with "load $lib Sigtest":
+//   sigtest start pidPath      start a signal thread (the test host has none)
+//   sigtest raise signal ?n? ?wait?
+//                              raise a signal n times inside one command, so
+//                              that the deliveries wait together; with wait
+//                              true, return only once the interpreter has been
+//                              told (at most 5 s), so that the signal is
+//                              processed as this command returns
+#include <signal.h>
+#include <string.h>
+
+#include <tcl.h>
+
+#include "orx_signal.h"
+
+namespace {
+
+int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    if (objc < 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "start pidPath | raise signal ?count? ?wait?");
+        return TCL_ERROR;
+    }
+    const char *sub = Tcl_GetString(objv[1]);
+    if (strcmp(sub, "start") == 0 && objc == 3) {
+        return OrxX_StartSignalThread(interp, Tcl_GetString(objv[2]));
+    }
+    if (strcmp(sub, "raise") == 0 && objc <= 5) {
+        int sig, count = 1, wait = 0;
+        if (Tcl_GetIntFromObj(interp, objv[2], &sig) != TCL_OK ||
+            (objc >= 4 && Tcl_GetIntFromObj(interp, objv[3], &count) != TCL_OK) ||
+            (objc == 5 && Tcl_GetBooleanFromObj(interp, objv[4], &wait) != TCL_OK)) {
+            return TCL_ERROR;
+        }
+        for (int i = 0; i < count; i++) {
+            if (raise(sig) != 0) {
+                Tcl_SetObjResult(interp, Tcl_NewStringObj(Tcl_PosixError(interp), -1));
+                return TCL_ERROR;
+            }
+        }
+        for (int waited = 0; wait && !Tcl_AsyncReady() && waited < 5000; waited++) {
+            Tcl_Sleep(1);
+        }
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("raised", -1));
+        return TCL_OK;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
+    return TCL_ERROR;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int Sigtest_Init(Tcl_Interp *interp)
+{
+    Tcl_CreateObjCommand(interp, "sigtest", SigtestObjCmd, nullptr, nullptr);
+    return TCL_OK;
+}
