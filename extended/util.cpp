@@ -9,7 +9,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+// Tcl's private port header falls back on its compat headers unless told
+// that the system has <unistd.h>; not every Tcl install ships them.
+#ifndef HAVE_UNISTD_H
+#define HAVE_UNISTD_H 1
+#endif
 #include <tclInt.h>
 
 namespace {
@@ -176,6 +182,28 @@ private:
     Tcl_Obj *saved_;
 };
 
+// A counted reference to an object for the length of a scope.
+class ObjHold {
+public:
+    explicit ObjHold(Tcl_Obj *obj) : obj_(obj) { Tcl_IncrRefCount(obj_); }
+    ObjHold(ObjHold &&other) noexcept : obj_(other.obj_) { other.obj_ = nullptr; }
+    ObjHold &operator=(ObjHold &&other) noexcept
+    {
+        std::swap(obj_, other.obj_);
+        return *this;
+    }
+    ~ObjHold()
+    {
+        if (obj_ != nullptr) {
+            Tcl_DecrRefCount(obj_);
+        }
+    }
+    Tcl_Obj *get() const { return obj_; }
+
+private:
+    Tcl_Obj *obj_;
+};
+
 }  // namespace
 
 extern "C" {
@@ -255,26 +283,41 @@ int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *ex
 
     int textLength;
     const char *text = Tcl_GetStringFromObj(exprPtr, &textLength);
-    if (textLength < 3
-        || (strncmp(text, "end", 3) != 0 && strncmp(text, "len", 3) != 0)) {
-        return Tcl_ExprLong(interp, text, exprResultPtr);
+    if (textLength == 0) {
+        *exprResultPtr = 0;  // as Tcl_ExprLong has always done
+        return TCL_OK;
+    }
+    ObjHold expr(exprPtr);
+    if (textLength >= 3 && (strncmp(text, "end", 3) == 0 || strncmp(text, "len", 3) == 0)) {
+        long base = text[0] == 'e' ? long(length) - 1 : long(length);
+        char number[32];
+        snprintf(number, sizeof number, "%ld", base);
+        Tcl_Obj *rewritten = Tcl_NewStringObj(number, -1);
+        Tcl_AppendToObj(rewritten, text + 3, textLength - 3);
+        expr = ObjHold(rewritten);
     }
 
-    long base = text[0] == 'e' ? long(length) - 1 : long(length);
-    char number[32];
-    int numberLength = snprintf(number, sizeof number, "%ld", base);
-    size_t restLength = size_t(textLength) - 3;
-    size_t needed = size_t(numberLength) + restLength + 1;
-
-    char fixed[32];
-    char *buffer = needed > sizeof fixed ? Tcl_Alloc(needed) : fixed;
-    memcpy(buffer, number, size_t(numberLength));
-    memcpy(buffer + numberLength, text + 3, restLength);
-    buffer[needed - 1] = '\0';
-    int result = Tcl_ExprLong(interp, buffer, exprResultPtr);
-    if (buffer != fixed) {
-        Tcl_Free(buffer);
+    // Tcl_ExprLong leaks its value when the expression yields no number
+    // (a boolean word, say), so the conversion is done here.
+    Tcl_Obj *valuePtr;
+    if (Tcl_ExprObj(interp, expr.get(), &valuePtr) != TCL_OK) {
+        return TCL_ERROR;
     }
+    int result = TCL_OK;
+    double d;
+    if (Tcl_GetLongFromObj(nullptr, valuePtr, exprResultPtr) == TCL_OK) {
+        // an integer
+    } else if (Tcl_GetDoubleFromObj(nullptr, valuePtr, &d) != TCL_OK || d != d) {
+        result = Tcl_GetLongFromObj(interp, valuePtr, exprResultPtr);  // Tcl's message
+    } else if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+        *exprResultPtr = static_cast<long>(d);  // truncated, like Tcl_ExprLong
+    } else {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("integer value too large to represent", -1));
+        Tcl_SetErrorCode(interp, "ARITH", "IOVERFLOW", "integer value too large to represent",
+                         (char *)NULL);
+        result = TCL_ERROR;
+    }
+    Tcl_DecrRefCount(valuePtr);
     return result;
 }
 

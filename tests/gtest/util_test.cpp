@@ -168,6 +168,16 @@ TEST_F(UtilTest, RelativeExpressions)
     Relative("ending", 5, TCL_ERROR);
     EXPECT_NE(Result(), "");
     Relative("en", 5, TCL_ERROR);
+    // Values that are no integers: truncated doubles, refused words (the
+    // sanitizer build also checks that the refused value is not leaked).
+    EXPECT_EQ(Relative("end/2.0", 6), 2);
+    EXPECT_EQ(Relative("-2.9", 6), -2);
+    EXPECT_EQ(Relative("", 6), 0);
+    Tcl_ResetResult(interp);
+    Relative("yes", 5, TCL_ERROR);
+    EXPECT_NE(Result().find("yes"), std::string::npos) << Result();
+    Relative("1e300", 5, TCL_ERROR);
+    Relative("{not a number}", 5, TCL_ERROR);
 
     // Integer objects are taken as they are, whatever the length.
     Tcl_Obj *seven = Tcl_NewIntObj(7);
