@@ -68,7 +68,8 @@ constexpr int kStackPairs = 32;
 struct KeylEntry {
     char *key;
     int keySize;
-    Tcl_Obj *value; // one reference held
+    Tcl_Obj *value;  // one reference held
+    Tcl_Obj *keyObj; // the key as an object, made when first needed; one reference
 };
 
 struct KeylIntRep {
@@ -119,11 +120,29 @@ KeylIntRep *NewRep()
     return rep;
 }
 
+void FreeEntry(KeylEntry &e)
+{
+    ckfree(e.key);
+    Tcl_DecrRefCount(e.value);
+    if (e.keyObj != nullptr) {
+        Tcl_DecrRefCount(e.keyObj);
+    }
+}
+
+// Key objects are shared by the string builder and the key lists handed out.
+Tcl_Obj *KeyObjOf(KeylEntry &e)
+{
+    if (e.keyObj == nullptr) {
+        e.keyObj = Tcl_NewStringObj(e.key, e.keySize);
+        Tcl_IncrRefCount(e.keyObj);
+    }
+    return e.keyObj;
+}
+
 void FreeRep(KeylIntRep *rep)
 {
     for (int i = 0; i < rep->numEntries; i++) {
-        ckfree(rep->entries[i].key);
-        Tcl_DecrRefCount(rep->entries[i].value);
+        FreeEntry(rep->entries[i]);
     }
     if (rep->entries != nullptr) {
         ckfree(reinterpret_cast<char *>(rep->entries));
@@ -263,6 +282,7 @@ void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
     e.key = CopyKey(key, keySize);
     e.keySize = keySize;
     e.value = value;
+    e.keyObj = nullptr;
     IndexPut(rep, e.key, pos);
 }
 
@@ -285,8 +305,7 @@ void RemoveEntry(KeylIntRep *rep, int pos)
             }
         }
     }
-    ckfree(e.key);
-    Tcl_DecrRefCount(e.value);
+    FreeEntry(e);
     std::memmove(rep->entries + pos, rep->entries + pos + 1,
                  sizeof(KeylEntry) * static_cast<size_t>(rep->numEntries - pos - 1));
     rep->numEntries--;
@@ -330,6 +349,10 @@ KeylIntRep *CopyRep(const KeylIntRep *src)
         d.keySize = s.keySize;
         d.value = s.value;
         Tcl_IncrRefCount(d.value);
+        d.keyObj = s.keyObj;
+        if (d.keyObj != nullptr) {
+            Tcl_IncrRefCount(d.keyObj);
+        }
     }
     copy->numEntries = src->numEntries;
     return copy;
@@ -345,15 +368,14 @@ void DupKeyedListIntRep(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
 void UpdateKeyedListString(Tcl_Obj *objPtr)
 {
     KeylIntRep *rep = RepOf(objPtr);
-    Tcl_Obj *stackPairs[kStackPairs];
+    Tcl_Obj *stackPairs[kStackPairs] = {};
     Tcl_Obj **pairs = stackPairs;
     if (rep->numEntries > kStackPairs) {
         pairs = reinterpret_cast<Tcl_Obj **>(
             ckalloc(sizeof(Tcl_Obj *) * static_cast<size_t>(rep->numEntries)));
     }
     for (int i = 0; i < rep->numEntries; i++) {
-        Tcl_Obj *kv[2] = {Tcl_NewStringObj(rep->entries[i].key, rep->entries[i].keySize),
-                          rep->entries[i].value};
+        Tcl_Obj *kv[2] = {KeyObjOf(rep->entries[i]), rep->entries[i].value};
         pairs[i] = Tcl_NewListObj(2, kv);
     }
     Tcl_Obj *list = Tcl_NewListObj(rep->numEntries, pairs);
@@ -497,6 +519,7 @@ int SetFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
         e.key = CopyKey(key, keyLen);
         e.keySize = keyLen;
         e.value = value;
+        e.keyObj = nullptr;
         Tcl_SetHashValue(h, reinterpret_cast<ClientData>(static_cast<intptr_t>(pos)));
     }
     rep->indexComplete = true;
@@ -663,14 +686,14 @@ int KeylDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGen
 
 Tcl_Obj *KeysOf(KeylIntRep *rep)
 {
-    Tcl_Obj *stackKeys[kStackPairs];
+    Tcl_Obj *stackKeys[kStackPairs] = {};
     Tcl_Obj **keys = stackKeys;
     if (rep->numEntries > kStackPairs) {
         keys = reinterpret_cast<Tcl_Obj **>(
             ckalloc(sizeof(Tcl_Obj *) * static_cast<size_t>(rep->numEntries)));
     }
     for (int i = 0; i < rep->numEntries; i++) {
-        keys[i] = Tcl_NewStringObj(rep->entries[i].key, rep->entries[i].keySize);
+        keys[i] = KeyObjOf(rep->entries[i]);
     }
     Tcl_Obj *list = Tcl_NewListObj(rep->numEntries, keys);
     if (keys != stackKeys) {
@@ -745,16 +768,24 @@ int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, const ch
 {
     int len;
     const char *key = Tcl_GetStringFromObj(keyObj, &len);
-    if (HasZeroChar(key, len)) {
+    // One pass: this runs for every key of every command.
+    bool binary = false;
+    bool emptyComponent = len == 0;
+    for (int i = 0; i < len; i++) {
+        char c = key[i];
+        if (c == '\0' || (c == '\xC0' && key[i + 1] == '\x80')) {
+            binary = true;
+            break;
+        }
+        if (c == '.' && !isGeneric && (i == 0 || i == len - 1 || key[i + 1] == '.')) {
+            emptyComponent = true;
+        }
+    }
+    if (binary) {
         AppendMsg(interp, kBinaryKeyMsg);
         return TCL_ERROR;
     }
-    if (len == 0) {
-        AppendMsg(interp, kEmptyKeyMsg);
-        return TCL_ERROR;
-    }
-    if (!isGeneric &&
-        (key[0] == '.' || key[len - 1] == '.' || std::strstr(key, "..") != nullptr)) {
+    if (emptyComponent) {
         AppendMsg(interp, kEmptyKeyMsg);
         return TCL_ERROR;
     }
