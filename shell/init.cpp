@@ -9,12 +9,15 @@
 #include <string>
 #include <unistd.h>
 
+#include "orx_etp.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
 #include "orx_os.h"
+#include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
+#include "orx_tclextra.h"
 #include "platform/pidfile.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
@@ -49,8 +52,12 @@ struct CommandEntry {
 
 // Registration order is part of the interface: later commands join in their place.
 const CommandEntry kCommandTable[] = {
+    {"tessarycfg", Orx_TessarycfgCmd, 0},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
+    {"orx:copyr", Orx_CopyrCmd, 0},
+    {"orx:relver", Orx_RelverCmd, 0},
+    {"orx:relstring", Orx_RelstringCmd, 0},
     {"orx:netinfo", Orx_NetInfoCmd, 0},
     {nullptr, nullptr, 0},
 };
@@ -122,11 +129,6 @@ int ExtendAutoPath(Tcl_Interp *interp, char **dirs, int count)
     return code;
 }
 
-void LoadTypeMap(const std::string &path)
-{
-    (void)path;
-}
-
 // Type maps from the installation directories (last first, so the first
 // directory has the last word), the user's and the design's.
 int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
@@ -137,7 +139,7 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
             return TCL_ERROR;
         }
         if (access(path.c_str(), F_OK) == 0) {
-            LoadTypeMap(path);
+            etpLoadTypeMap(path.c_str(), 0);
         } else {
             notes->append("Could not open file").append(path);
         }
@@ -148,7 +150,7 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
             return TCL_ERROR;
         }
         if (access(path.c_str(), F_OK) == 0) {
-            LoadTypeMap(path);
+            etpLoadTypeMap(path.c_str(), 0);
         }
     }
     return TCL_OK;
@@ -200,8 +202,8 @@ int Orx_TclCmdInit(Tcl_Interp *interp)
     for (const CommandEntry *entry = kCommandTable; entry->name != nullptr; ++entry) {
         Tcl_CreateCommand(interp, entry->name, entry->proc, nullptr, nullptr);
         if (entry->isProtected) {
-            Tcl_Command command = Tcl_FindCommand(interp, entry->name, nullptr, TCL_GLOBAL_ONLY);
-            (void)command;
+            Orx_SetCommandProtected(
+                interp, Tcl_FindCommand(interp, entry->name, nullptr, TCL_GLOBAL_ONLY), 1);
         }
     }
     return TCL_OK;
@@ -238,6 +240,7 @@ int Orx_TclInit(Tcl_Interp *interp)
     }
 
     Orx_TclBuildInit(interp);
+    etpCreateTclCommands(interp);
     if (Orx_TclCmdInit(interp) == TCL_ERROR) {
         return TCL_ERROR;
     }
@@ -257,6 +260,7 @@ int Orx_TclInit(Tcl_Interp *interp)
 
     SetGlobal(interp, "tcl_prompt1", "puts -nonewline stdout {orx: }");
     SetGlobal(interp, "tcl_prompt2", "puts -nonewline stdout {> }");
+    SetGlobal(interp, "orx_version", Tq_GetRelver("ORX"));
 
     if (PrepareUserDir(interp) != TCL_OK || StartSignalThread(interp) != TCL_OK) {
         return TCL_ERROR;
@@ -289,7 +293,12 @@ void Orx_PutErrCode(Tcl_Interp *interp, const char *code, const char *detail)
     std::string text = std::string(code != nullptr ? code : "") + " " +
                        (detail != nullptr ? detail : "");
     Tcl_Obj *element = Tcl_NewStringObj(text.c_str(), static_cast<int>(text.size()));
-    Tcl_SetObjErrorCode(interp, Tcl_NewListObj(1, &element));
+    Tcl_Obj *list = Tcl_NewListObj(1, &element);
+    Tcl_IncrRefCount(list);
+    Tcl_SetObjErrorCode(interp, list);
+    // The variable as well: callers read it before the error reaches a script.
+    Tcl_SetVar2Ex(interp, "errorCode", nullptr, list, TCL_GLOBAL_ONLY);
+    Tcl_DecrRefCount(list);
 }
 
 char *Orx_Concat(int argc, const char *const argv[])
