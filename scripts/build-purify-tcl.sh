@@ -29,7 +29,7 @@ make -j"$(nproc)" >/dev/null
 make install install-private-headers >/dev/null
 # Private headers where our build looks for them.
 mkdir -p "$prefix/include/tcl-private"
-cp -r "$work/tcl/generic" "$work/tcl/unix" "$prefix/include/tcl-private/"
+cp -r "$work/tcl/generic" "$work/tcl/unix" "$work/tcl/compat" "$prefix/include/tcl-private/"
 touch "$prefix/.complete"
 rm -rf "$work"
 echo "PURIFY Tcl installed in $prefix"
