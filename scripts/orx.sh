@@ -5,6 +5,7 @@
 # Further: build, asan, fuzz [seconds], bench.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+here=$(pwd)
 cd "$top"
 jobs=$(nproc)
 
@@ -82,7 +83,8 @@ case ${1:-test} in
     run)
         deps; build
         if [ -x build/install/bin/orxsh ]; then
-            exec env PATH="$top/build/install/bin:$PATH" build/install/bin/orxsh "${@:2}"
+            cd "$here" # scripts named on the command line are the caller's
+            exec env PATH="$top/build/install/bin:$PATH" "$top/build/install/bin/orxsh" "${@:2}"
         elif [ -x build/host/orxsh ]; then
             exec build/host/orxsh "${@:2}"
         else
