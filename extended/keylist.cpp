@@ -752,6 +752,11 @@ int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *
     if (RefuseShared(interp, keylPtr) != TCL_OK) {
         return TCL_ERROR;
     }
+    // A key the parser would refuse must not get in: the text would not read back.
+    if (HasZeroChar(key, static_cast<int>(std::strlen(key)))) {
+        AppendMsg(interp, kBinaryKeyMsg);
+        return TCL_ERROR;
+    }
     return KeylSet(interp, keylPtr, key, isGeneric, valuePtr);
 }
 
