@@ -3,6 +3,8 @@
 // changed in place while shared.  Loaded with [load $env(ORX_TESTLIB) Orxtest].
 #include <tcl.h>
 
+#include <dlfcn.h>
+
 #include <cstring>
 
 namespace {
@@ -63,8 +65,39 @@ int TestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 } // namespace
 
+// testprotect name ?0|1? -- sets or clears the protected mark of a command
+// through the host's library (looked up at run time: this helper does not
+// link it); returns the mark afterwards.
+static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    using SetProc = int (*)(Tcl_Interp *, Tcl_Command, int);
+    using IsProc = int (*)(Tcl_Interp *, Tcl_Command);
+    auto set = reinterpret_cast<SetProc>(dlsym(RTLD_DEFAULT, "Orx_SetCommandProtected"));
+    auto is = reinterpret_cast<IsProc>(dlsym(RTLD_DEFAULT, "Orx_IsCommandProtected"));
+    int flag = 1;
+    if (objc < 2 || objc > 3 || (objc == 3 && Tcl_GetBooleanFromObj(interp, objv[2], &flag) != TCL_OK)) {
+        Tcl_WrongNumArgs(interp, 1, objv, "name ?0|1?");
+        return TCL_ERROR;
+    }
+    if (set == nullptr || is == nullptr) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("the host has no protected marks", -1));
+        return TCL_ERROR;
+    }
+    Tcl_Command cmd = Tcl_FindCommand(interp, Tcl_GetString(objv[1]), nullptr, 0);
+    if (cmd == nullptr) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("no command \"%s\"", Tcl_GetString(objv[1])));
+        return TCL_ERROR;
+    }
+    if (set(interp, cmd, flag) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(is(interp, cmd)));
+    return TCL_OK;
+}
+
 extern "C" __attribute__((visibility("default"))) int Orxtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "testobj", TestObjCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "testprotect", TestProtectCmd, nullptr, nullptr);
     return Tcl_PkgProvide(interp, "Orxtest", "1.0");
 }

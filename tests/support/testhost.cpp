@@ -8,6 +8,11 @@ int OrxXKeyedListInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXSignalInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXIdInit(Tcl_Interp *interp) __attribute__((weak));
 int Orx_NetInfoCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
+int Orx_TessarycfgCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
+int Orx_CopyrCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
+int Orx_RelverCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
+int Orx_RelstringCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
+int etpCreateTclCommands(Tcl_Interp *interp) __attribute__((weak));
 }
 
 namespace {
@@ -17,7 +22,8 @@ int AppInit(Tcl_Interp *interp)
     if (Tcl_Init(interp) != TCL_OK) {
         return TCL_ERROR;
     }
-    int (*const inits[])(Tcl_Interp *) = {OrxXKeyedListInit, OrxXSignalInit, OrxXIdInit};
+    int (*const inits[])(Tcl_Interp *) = {OrxXKeyedListInit, OrxXSignalInit, OrxXIdInit,
+                                          etpCreateTclCommands};
     for (auto init : inits) {
         if (init != nullptr && init(interp) != TCL_OK) {
             return TCL_ERROR;
@@ -26,6 +32,18 @@ int AppInit(Tcl_Interp *interp)
     // Fixed-table commands that interpreter initialisation would register.
     if (Orx_NetInfoCmd != nullptr) {
         Tcl_CreateCommand(interp, "orx:netinfo", Orx_NetInfoCmd, nullptr, nullptr);
+    }
+    const struct {
+        const char *name;
+        Tcl_CmdProc *proc;
+    } table[] = {{"tessarycfg", Orx_TessarycfgCmd},
+                 {"orx:copyr", Orx_CopyrCmd},
+                 {"orx:relver", Orx_RelverCmd},
+                 {"orx:relstring", Orx_RelstringCmd}};
+    for (const auto &entry : table) {
+        if (entry.proc != nullptr) {
+            Tcl_CreateCommand(interp, entry.name, entry.proc, nullptr, nullptr);
+        }
     }
     return TCL_OK;
 }

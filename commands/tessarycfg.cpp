@@ -1,0 +1,31 @@
+// tessarycfg: the values of the configuration store for an application and a
+// variable name, as a Tcl list.  The store itself is the tessary layer's.
+#include <cstring>
+
+#include "orx_release.h"
+#include "orx_tessary.h"
+
+void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable)
+{
+    Tcl_DString values;
+    Tcl_DStringInit(&values);
+    const int count = c_mcfgn(application, variable);
+    for (int i = 1; i <= count; ++i) {
+        const char *value = mcf_getString(application, variable, i);
+        Tcl_DStringAppendElement(&values, value != nullptr ? value : "");
+    }
+    Tcl_DStringResult(interp, &values);
+}
+
+// tessarycfg ?application_name ?variable_name??
+int Orx_TessarycfgCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    if (argc > 3) {
+        Tcl_ResetResult(interp);
+        Tcl_AppendResult(interp, "wrong # args: should be \"", argv[0],
+                         " ?application_name ?variable_name??\" ", nullptr);
+        return TCL_ERROR;
+    }
+    Orx_Tessarycfg(interp, argc > 1 ? argv[1] : nullptr, argc > 2 ? argv[2] : nullptr);
+    return TCL_OK;
+}

@@ -1,0 +1,71 @@
+/* Release and copyright information of the product, and the configuration
+ * query: the orx:copyr, orx:relver, orx:relstring and tessarycfg command
+ * procedures, and the functions other product libraries call (the upper-case
+ * ones take texts with separate lengths, as Fortran passes them). */
+#ifndef ORX_RELEASE_H
+#define ORX_RELEASE_H
+
+#include <tcl.h>
+
+#include "orx_export.h"
+
+ORX_EXTERN_C_BEGIN
+
+/* String-argument command procedures; no client data is used. */
+ORX_API int Orx_CopyrCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]);
+ORX_API int Orx_RelverCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]);
+ORX_API int Orx_RelstringCmd(ClientData clientData, Tcl_Interp *interp, int argc,
+                             const char *argv[]);
+ORX_API int Orx_TessarycfgCmd(ClientData clientData, Tcl_Interp *interp, int argc,
+                              const char *argv[]);
+
+/* Run orx:copyr with argv (argv[0] is the command name). */
+ORX_API int Orx_Copyr(Tcl_Interp *interp, int argc, const char *argv[]);
+
+/* Set the interpreter result to the list of the configuration values of
+ * application and variable (either may be null); see c_mcfgn. */
+ORX_API void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable);
+
+/* The version of product (null allowed): its own VERSION, else its entry in
+ * section VERSIONS, else " ".  The text stays valid for the process. */
+ORX_API const char *Tq_GetRelver(const char *product);
+
+/* The value of key in section RELINFO, "" when absent or key is null. */
+ORX_API const char *Tq_GetRelInf(const char *key);
+
+/* The copyright line: 40 characters beginning with a blank. */
+ORX_API const char *Tq_GetRelstring(void);
+
+/* Build the release string of product into out: at most maxLength - 1
+ * characters and a terminating zero; *outLength gets the number of
+ * characters.  A maxLength below 1 writes nothing and sets *outLength to 0. */
+ORX_API void c_reln(const char *product, char *out, int *outLength, int maxLength);
+
+/* Write the legal notice into the memory file *memFile (appending when it
+ * exists, creating it when *memFile is 0).  On failure reports 2003 through
+ * c_erc and sets *memFile to 0. */
+ORX_API void c_mf_copyr(int *memFile);
+
+/* A new memory file holding the product notice of product, introduced by
+ * label; with a non-empty info, the information notice and info instead of
+ * the legal notice.  The caller deletes it with c_mfdel.  0 on failure. */
+ORX_API int c_mcopyr(const char *product, const char *label, const char *info);
+
+/* Write the product notice, or the legal notice, to the current output. */
+ORX_API void c_op_mcopyr(const char *product, const char *label, const char *info);
+ORX_API void c_copyr(void);
+
+/* The same for callers passing texts with lengths: each text is cut to its
+ * length and trailing blanks are dropped. */
+ORX_API void MF_COPYR(int *memFile);
+ORX_API void COPYR(void);
+ORX_API int MCOPYR(const char *product, const char *label, const char *info, int productLength,
+                   int labelLength, int infoLength);
+ORX_API void OP_MCOPYR(const char *product, const char *label, const char *info,
+                       int productLength, int labelLength, int infoLength);
+ORX_API void RELN(const char *product, char *out, int *outLength, const int *maxLength,
+                  int productLength);
+
+ORX_EXTERN_C_END
+
+#endif
