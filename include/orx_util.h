@@ -28,13 +28,15 @@ ORX_EXTERN_C_BEGIN
 #define ORXX_TRANSLATE_CRLF 4
 #define ORXX_TRANSLATE_PLATFORM 5
 
-/* Parse a whole string (blanks around it allowed) as a signed long in the
- * given base (0: C prefixes).  Returns 1 and stores the value, or 0 leaving
- * *valuePtr untouched when no digit was read, the value overflowed or other
- * characters follow. */
+/* Parse a whole string (blanks around it allowed, one optional sign) as a
+ * 32-bit Tcl int in the given base (0: C prefixes); the magnitude may use all
+ * 32 bits and wraps ("0xFFFFFFFF" is -1).  Returns 1 and stores the value, or
+ * 0 leaving *valuePtr untouched when no digit was read, the magnitude
+ * overflowed 32 bits or other characters follow. */
 ORX_API int OrxX_StrToInt(const char *string, int base, long *valuePtr);
 
-/* As OrxX_StrToInt for an unsigned value; no sign is consumed. */
+/* As OrxX_StrToInt for an unsigned value, by strtoul's rules: a "-" negates
+ * modulo 2^32. */
 ORX_API int OrxX_StrToUnsigned(const char *string, int base, unsigned *valuePtr);
 
 /* As OrxX_StrToInt, storing a 64-bit value: "-" negates the 32-bit magnitude
@@ -50,7 +52,9 @@ ORX_API int OrxX_GetOffsetFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, int64_t *
 
 /* Resolve an index expression against a length: a leading "end" stands for
  * length-1 and "len" for length, the rest is evaluated with the number as a
- * Tcl expression.  No clamping; TCL_ERROR leaves the evaluator's message. */
+ * Tcl expression (an integer object is taken as is, an empty text is 0, a
+ * fraction is truncated).  No clamping; TCL_ERROR leaves the evaluator's
+ * message. */
 ORX_API int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length,
                               long *exprResultPtr);
 
@@ -67,7 +71,9 @@ ORX_API Tcl_Channel OrxX_GetOpenChannelObj(Tcl_Interp *interp, Tcl_Obj *handleOb
                                            int direction);
 
 /* Read -blocking, -buffering or -translation of a channel in coded form
- * (see the ORXX_ values above; translation is input << 8 | output). */
+ * (see the ORXX_ values above; translation is input << 8 | output).  An
+ * option text outside the known words is TCL_ERROR with a message; an
+ * option selector other than the three is a panic. */
 ORX_API int OrxX_GetChannelOption(Tcl_Interp *interp, Tcl_Channel channel, int option,
                                   int *valuePtr);
 
@@ -78,8 +84,9 @@ ORX_API char *OrxX_JoinPath(const char *path1, const char *path2, Tcl_DString *j
 /* Append "wrong # args: <command> <usage>" to the result; returns TCL_ERROR. */
 ORX_API int OrxX_WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage);
 
-/* Append strings, ended by a null pointer, to the interpreter result
- * (replacing a shared result object by a fresh one first). */
+/* Append strings, ended by a null pointer, to the interpreter result.  A
+ * shared result object is copied first, keeping its text and its holder's
+ * value intact. */
 ORX_API void OrxX_AppendObjResult(Tcl_Interp *interp, ...);
 
 /* 1 when the object is an empty value (empty string or empty list). */
