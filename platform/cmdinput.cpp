@@ -1,6 +1,6 @@
-// Input wait for the command loops on POSIX: poll(2) is never restarted after
-// a signal handler runs, whatever SA_RESTART says, so Ctrl-C at the prompt
-// comes back as EINTR instead of being swallowed by a retried read(2).
+// Input wait for the command loops on POSIX: the channel layer retries a
+// read(2) that a signal interrupts, so the loops wait here, in poll(2), and
+// give up the wait as soon as Tcl has asynchronous work (an interrupt).
 
 #include "platform/cmdinput.h"
 
@@ -23,11 +23,23 @@ int WaitForInput(Tcl_Channel channel)
     struct pollfd pfd;
     pfd.fd = static_cast<int>(reinterpret_cast<intptr_t>(handle));
     pfd.events = POLLIN;
-    pfd.revents = 0;
-    if (poll(&pfd, 1, -1) < 0) {
-        return errno == EINTR ? EINTR : 0;
+    // The catching handler may run on another thread (the signal thread, or
+    // any thread the kernel picks for Ctrl-C), and the interpreter is told
+    // through Tcl_AsyncMark, which does not break a poll: look at the
+    // asynchronous state between short waits.  Right after an interrupt the
+    // mark may still be on its way, so the next look comes sooner.
+    int waitMs = 100;
+    for (;;) {
+        if (Tcl_AsyncReady()) {
+            return EINTR;
+        }
+        pfd.revents = 0;
+        int ready = poll(&pfd, 1, waitMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return 0;
+        }
+        waitMs = ready < 0 ? 5 : 100;
     }
-    return 0;
 }
 
 } // namespace orx::cmdinput

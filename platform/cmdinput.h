@@ -9,7 +9,8 @@
 namespace orx::cmdinput {
 
 // Block until channel has input (or end of file, or an error) to read.
-// Returns 0 when reading can go on, or EINTR when a signal arrived first.
+// Returns 0 when reading can go on, or EINTR when Tcl has asynchronous
+// handlers ready (a signal arrived) first.
 // Channels with buffered input, and those without an OS handle, return 0.
 int WaitForInput(Tcl_Channel channel);
 

@@ -15,6 +15,8 @@
 #include <exception>
 #include <string>
 
+#include <tclInt.h>
+
 #include "orx_signal.h"
 #include "orx_util.h"
 #include "platform/cmdinput.h"
@@ -31,6 +33,23 @@ int EvalUnlogged(Tcl_Interp *interp, const char *script, int flags)
     if (saved != nullptr) {
         OrxLog_State(interp, saved);
     }
+    return code;
+}
+
+// Record cmd in the history, then evaluate it.  Tcl 8.6 turns break and
+// continue at level 0 into errors ("invoked "break" outside of a loop"); the
+// loops report them with their own codes instead.
+int RecordAndEval(Tcl_Interp *interp, const char *cmd, int flags)
+{
+    int code = Tcl_RecordAndEval(interp, cmd, TCL_NO_EVAL);
+    if (code != TCL_OK) {
+        return code;
+    }
+    Tcl_Obj *script = Tcl_NewStringObj(cmd, -1);
+    Tcl_IncrRefCount(script);
+    reinterpret_cast<Interp *>(interp)->evalFlags |= TCL_ALLOW_EXCEPTIONS;
+    code = Tcl_EvalObjEx(interp, script, flags);
+    Tcl_DecrRefCount(script);
     return code;
 }
 
@@ -281,7 +300,7 @@ void AsyncInputHandler(ClientData clientData, int)
         Tcl_Preserve(loop);
         Tcl_Preserve(interp);
         Tcl_CreateChannelHandler(loop->channel, 0, AsyncInputHandler, loop);
-        int code = Tcl_RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
+        int code = RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
         Tcl_DStringFree(&text);
         bool gone = loop->ended || Tcl_InterpDeleted(interp);
         if (!gone) {
@@ -464,7 +483,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             partial = true;
             continue;
         }
-        int code = Tcl_RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
+        int code = RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
         if (interactive || code != TCL_OK) {
             OrxX_PrintResult(interp, code, Tcl_DStringValue(&buffer));
         }

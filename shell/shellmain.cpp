@@ -135,6 +135,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     if (Tcl_Obj *cmdObj = Tcl_GetVar2Ex(interp, "ORXXENV", "evalCmd", TCL_GLOBAL_ONLY)) {
         // The command may change the variable that holds it.
         Tcl_IncrRefCount(cmdObj);
+        // Tcl 8.6 would turn a break or continue at level 0 into an error;
+        // the shell accepts every code but TCL_ERROR.
+        reinterpret_cast<Interp *>(interp)->evalFlags |= TCL_ALLOW_EXCEPTIONS;
         int code = Tcl_EvalObjEx(interp, cmdObj, TCL_EVAL_GLOBAL);
         Tcl_DecrRefCount(cmdObj);
         if (code == TCL_ERROR) {
