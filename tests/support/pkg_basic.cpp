@@ -21,8 +21,7 @@ int HelloObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 
 void Count(Tcl_Interp *interp, const char *what)
 {
-    Tcl_Obj *counter = Tcl_ObjGetVar2(interp, Tcl_NewStringObj("pkgcalls", -1),
-                                      Tcl_NewStringObj(what, -1), TCL_GLOBAL_ONLY);
+    Tcl_Obj *counter = Tcl_GetVar2Ex(interp, "pkgcalls", what, TCL_GLOBAL_ONLY);
     Tcl_Obj *value = Tcl_NewIntObj(1);
     if (counter != nullptr) {
         int n = 0;
