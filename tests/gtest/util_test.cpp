@@ -64,22 +64,22 @@ protected:
 
 TEST_F(UtilTest, SignedParsersAcceptBlanksSignsAndPrefixes)
 {
-    long value = 0;
-    EXPECT_TRUE(OrxX_StrToInt("  -12  ", 10, &value));
-    EXPECT_EQ(value, -12);
-    EXPECT_TRUE(OrxX_StrToInt("+7", 10, &value));
-    EXPECT_EQ(value, 7);
-    EXPECT_TRUE(OrxX_StrToInt("0x1f", 0, &value));
-    EXPECT_EQ(value, 31);
-    EXPECT_TRUE(OrxX_StrToInt("010", 0, &value));
-    EXPECT_EQ(value, 8);
-    EXPECT_TRUE(OrxX_StrToInt("ff", 16, &value));
-    EXPECT_EQ(value, 255);
-    EXPECT_TRUE(OrxX_StrToInt("\t-0x10\n", 0, &value));
-    EXPECT_EQ(value, -16);
-    // 32-bit values wrap like Tcl ints do.
-    EXPECT_TRUE(OrxX_StrToInt("0xFFFFFFFF", 0, &value));
-    EXPECT_EQ(value, -1);
+    const struct {
+        const char *text;
+        int base;
+        long value;
+    } cases[] = {
+        {"  -12  ", 10, -12}, {"+7", 10, 7},        {"0x1f", 0, 31},       {"010", 0, 8},
+        {"ff", 16, 255},      {"\t-0x10\n", 0, -16}, {"0xFFFFFFFF", 0, -1},  // wraps like a Tcl int
+    };
+    for (const auto &c : cases) {
+        long value = 0;
+        int64_t offset = 0;
+        EXPECT_TRUE(OrxX_StrToInt(c.text, c.base, &value)) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+        EXPECT_TRUE(OrxX_StrToOffset(c.text, c.base, &offset)) << c.text;
+        EXPECT_EQ(int32_t(offset), c.value) << c.text;
+    }
 }
 
 TEST_F(UtilTest, SignedParsersRejectWithoutTouchingTheValue)
