@@ -497,6 +497,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
     if (endCommand != nullptr && EvalUnlogged(interp, endCommand, 0) == TCL_ERROR) {
         return TCL_ERROR;
     }
+    Tcl_ResetResult(interp);
     return TCL_OK;
 }
 

@@ -7,6 +7,8 @@ extern "C" {
 int OrxXKeyedListInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXSignalInit(Tcl_Interp *interp) __attribute__((weak));
 int OrxXIdInit(Tcl_Interp *interp) __attribute__((weak));
+int OrxXCmdloopInit(Tcl_Interp *interp) __attribute__((weak));
+int Orx_TclBuildInit(Tcl_Interp *interp) __attribute__((weak));
 int Orx_NetInfoCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
 int Orx_TessarycfgCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
 int Orx_CopyrCmd(ClientData, Tcl_Interp *, int, const char *[]) __attribute__((weak));
@@ -23,7 +25,8 @@ int AppInit(Tcl_Interp *interp)
         return TCL_ERROR;
     }
     int (*const inits[])(Tcl_Interp *) = {OrxXKeyedListInit, OrxXSignalInit, OrxXIdInit,
-                                          etpCreateTclCommands};
+                                          etpCreateTclCommands, OrxXCmdloopInit,
+                                          Orx_TclBuildInit};
     for (auto init : inits) {
         if (init != nullptr && init(interp) != TCL_OK) {
             return TCL_ERROR;
