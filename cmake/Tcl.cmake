@@ -18,4 +18,12 @@ add_library(OrxTcl::Tcl SHARED IMPORTED)
 set_target_properties(OrxTcl::Tcl PROPERTIES
   IMPORTED_LOCATION ${ORX_TCL_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${_tcl_inc})
+# Tcl's private headers hold names (regex.h, unistd.h) that must not shadow
+# the system's: search them after every other directory.
+set(ORX_TCL_PRIVATE_FLAGS)
+foreach(d ${ORX_TCL_PRIVATE_INCLUDE_DIRS})
+  list(APPEND ORX_TCL_PRIVATE_FLAGS "SHELL:-idirafter ${d}")
+endforeach()
+# tclUnixPort.h otherwise pulls in Tcl's compat replacement of unistd.h.
+set(ORX_TCL_PRIVATE_DEFS HAVE_UNISTD_H=1)
 message(STATUS "Tcl: ${ORX_TCL_LIBRARY} (headers ${_tcl_inc})")
