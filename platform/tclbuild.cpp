@@ -11,7 +11,6 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <vector>
 
 namespace orx::tclbuild {
 
@@ -183,39 +182,45 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         Tcl_DStringFree(&translated);
     }
 
-    std::vector<std::string> candidates;
+    // Candidates are tried as they come: no container of strings, whose
+    // template code would leave the library as exported symbols.
+    std::string *buffer = SpathBuffer(interp);
+    auto accept = [&](const std::string &candidate) {
+        if (!Usable(candidate, amode)) {
+            return false;
+        }
+        *buffer = candidate;
+        return true;
+    };
+    bool anchored = Anchored(fileName);
     bool pathFirst = (flags & ORX_SPATH_PATH_FIRST) != 0;
-    if (!pathFirst || Anchored(fileName)) {
-        candidates.push_back(given);
+    if ((!pathFirst || anchored) && accept(given)) {
+        return buffer->c_str();
     }
-    const char *pathValue = searchSpec != nullptr && *searchSpec != '\0' && !Anchored(fileName)
-                                ? getenv(searchSpec)
-                                : nullptr;
+    const char *pathValue =
+        searchSpec != nullptr && *searchSpec != '\0' && !anchored ? getenv(searchSpec) : nullptr;
     if (pathValue != nullptr) {
         int count;
         char **dirs;
         if (Orx_SplitPathVar(interp, pathValue, &count, &dirs) != TCL_OK) {
             return nullptr;
         }
-        for (int i = 0; i < count; i++) {
-            std::string dir = dirs[i];
-            if (dir.back() != '/') {
-                dir += '/';
+        bool found = false;
+        for (int i = 0; i < count && !found; i++) {
+            std::string candidate = dirs[i];
+            if (candidate.back() != '/') {
+                candidate += '/';
             }
-            candidates.push_back(dir + fileName);
+            candidate += fileName;
+            found = accept(candidate);
         }
         Tcl_Free(reinterpret_cast<char *>(dirs));
-    }
-    if (pathFirst && !Anchored(fileName)) {
-        candidates.push_back(given);
-    }
-
-    std::string *buffer = SpathBuffer(interp);
-    for (const std::string &candidate : candidates) {
-        if (Usable(candidate, amode)) {
-            *buffer = candidate;
+        if (found) {
             return buffer->c_str();
         }
+    }
+    if (pathFirst && !anchored && accept(given)) {
+        return buffer->c_str();
     }
     if (writes && Creatable(given)) {
         *buffer = given;
