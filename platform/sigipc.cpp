@@ -9,7 +9,10 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -17,7 +20,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -98,6 +104,87 @@ int OrxPlat_SigIpcSend(unsigned long threadId, int message, int signum)
     return 0;
 }
 
+namespace {
+
+// Endpoints of this process, removed when it exits normally.
+std::mutex g_processEndpointLock;
+std::vector<std::string> *g_processEndpoints = nullptr;
+
+void RemoveEndpoints()
+{
+    std::lock_guard<std::mutex> lock(g_processEndpointLock);
+    if (g_processEndpoints != nullptr) {
+        for (const std::string &path : *g_processEndpoints) {
+            unlink(path.c_str());
+        }
+    }
+}
+
+void RememberEndpoint(const char *path)
+{
+    try {
+        std::lock_guard<std::mutex> lock(g_processEndpointLock);
+        if (g_processEndpoints == nullptr) {
+            g_processEndpoints = new std::vector<std::string>();
+            atexit(RemoveEndpoints);
+        }
+        g_processEndpoints->push_back(path);
+    } catch (...) {
+        // Only the clean-up at exit is lost; the next sweep removes the file.
+    }
+}
+
+void ForgetEndpoint(const char *path)
+{
+    std::lock_guard<std::mutex> lock(g_processEndpointLock);
+    if (g_processEndpoints != nullptr) {
+        auto &v = *g_processEndpoints;
+        v.erase(std::remove_if(v.begin(), v.end(),
+                               [path](const std::string &p) { return p == path; }),
+                v.end());
+    }
+}
+
+// Remove the socket files of signal threads that have ended (a process
+// killed by a signal cannot remove its own).  Nobody binds while we hold the
+// directory lock, so a refused connection means nobody is listening there.
+void SweepStale(const std::string &dir)
+{
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    while (struct dirent *e = readdir(d)) {
+        if (strncmp(e->d_name, "sig-", 4) != 0 || e->d_name[4] == '\0' ||
+            strspn(e->d_name + 4, "0123456789") != strlen(e->d_name + 4)) {
+            continue;
+        }
+        struct sockaddr_un addr;
+        memset(&addr, 0, sizeof addr);
+        addr.sun_family = AF_UNIX;
+        int len = snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir.c_str(), e->d_name);
+        if (len < 0 || static_cast<size_t>(len) >= sizeof addr.sun_path) {
+            continue;
+        }
+        struct stat st;
+        if (lstat(addr.sun_path, &st) != 0 || !S_ISSOCK(st.st_mode)) {
+            continue;
+        }
+        int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            break;
+        }
+        if (connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 &&
+            errno == ECONNREFUSED) {
+            unlink(addr.sun_path);
+        }
+        close(fd);
+    }
+    closedir(d);
+}
+
+} // namespace
+
 int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc)
 {
     ipc->fd = -1;
@@ -121,25 +208,41 @@ int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc)
         errno = saved;
         return -1;
     }
+    // Binding and sweeping are serialised between processes by a lock on
+    // the directory itself.
+    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        while (flock(dirFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    SweepStale(dir);
     // No live thread shares our id, so a socket file under it was left by a
     // process that has ended.
+    int rc = 0;
     struct stat st;
     if (lstat(addr.sun_path, &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
-            close(fd);
             errno = EEXIST;
-            return -1;
+            rc = -1;
+        } else {
+            unlink(addr.sun_path);
         }
-        unlink(addr.sun_path);
     }
-    if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0) {
-        int saved = errno;
+    if (rc == 0) {
+        rc = bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+    }
+    int saved = errno;
+    if (dirFd >= 0) {
+        close(dirFd);
+    }
+    if (rc != 0) {
         close(fd);
         errno = saved;
         return -1;
     }
     ipc->fd = fd;
     memcpy(ipc->path, addr.sun_path, sizeof ipc->path);
+    RememberEndpoint(ipc->path);
     return 0;
 }
 
@@ -194,6 +297,7 @@ void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc)
         ipc->fd = -1;
     }
     if (ipc->path[0] != '\0') {
+        ForgetEndpoint(ipc->path);
         unlink(ipc->path);
         ipc->path[0] = '\0';
     }

@@ -7,7 +7,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -353,9 +355,39 @@ TEST_F(SignalThreadTest, KillReachesTheTrapThroughTheSignalThread)
     ASSERT_TRUE(WaitAsyncReady());
     EXPECT_EQ(Eval(interp, "set x 1; set ::got"), "SIGUSR2");
     // The Tcl command goes the same way.
-    Eval(interp, "kill USR2 [pid]");
-    ASSERT_TRUE(WaitAsyncReady());
-    EXPECT_EQ(Eval(interp, "set x 1; set ::got"), "SIGUSR2 SIGUSR2");
+    // The trap may already run as kill returns, so wait on its effect.
+    EXPECT_EQ(Eval(interp, "kill USR2 [pid]\n"
+                           "set end [expr {[clock milliseconds] + 5000}]\n"
+                           "while {[llength $::got] < 2 && [clock milliseconds] < $end} {}\n"
+                           "set ::got"),
+              "SIGUSR2 SIGUSR2");
+    Tcl_DeleteInterp(interp);
+}
+
+// A socket file whose owner has ended is removed when the next signal thread
+// starts; one with a listener stays.
+TEST_F(SignalThreadTest, StaleEndpointsAreSweptAway)
+{
+    std::string dir = home_ + "/ruvadiredavoz";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    auto bindAt = [&](const std::string &name) {
+        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        struct sockaddr_un addr;
+        memset(&addr, 0, sizeof addr);
+        addr.sun_family = AF_UNIX;
+        snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir.c_str(), name.c_str());
+        EXPECT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr), 0);
+        return fd;
+    };
+    close(bindAt("sig-999999991"));
+    int live = bindAt("sig-999999992");
+    Tcl_Interp *interp = NewInterp();
+    ASSERT_EQ(OrxX_StartSignalThread(interp, PidPath().c_str()), TCL_OK);
+    ASSERT_FALSE(WaitForLine().empty());
+    struct stat st;
+    EXPECT_NE(lstat((dir + "/sig-999999991").c_str(), &st), 0);
+    EXPECT_EQ(lstat((dir + "/sig-999999992").c_str(), &st), 0);
+    close(live);
     Tcl_DeleteInterp(interp);
 }
 
