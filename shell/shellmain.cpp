@@ -29,6 +29,9 @@ const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
         Tcl_WriteChars(err, kUsageTail, -1);
         Tcl_Flush(err);
     }
+    // Nothing has used the timer module yet; closing the channels at exit
+    // would set it up after its thread cleanup ran, leaking it.
+    Tcl_DeleteTimerHandler(nullptr);
     Tcl_Exit(1);
 }
 
