@@ -17,11 +17,11 @@ proc runShell {args} {
             default break
         }
     }
-    set out [tcltest::makeFile {} shellrun.out]
-    set err [tcltest::makeFile {} shellrun.err]
+    set out [tcltest::makeFile {} shellrun-[pid].out]
+    set err [tcltest::makeFile {} shellrun-[pid].err]
     set cmd [list $::orxsh {*}$args >$out 2>$err]
     if {$hasStdin} {
-        set in [tcltest::makeFile {} shellrun.in]
+        set in [tcltest::makeFile {} shellrun-[pid].in]
         set f [open $in w]
         puts -nonewline $f $stdin
         close $f
