@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <tcl.h>
 
-#include <cstdio>
-#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orx_etp.h"
+#include "tests/support/tessary_fixture.h"
 
 namespace {
 
@@ -35,18 +36,16 @@ EtpAttr *Attr(const char *type, const char *literal, int index)
     return a;
 }
 
-int IntOf(const char *type, const char *literal, int index)
+// All attributes of a literal: "value|label|width|style|red|green|blue".
+std::string All(const char *type, const char *literal)
 {
-    int v = -999;
-    etpGetAttrInt(Attr(type, literal, index), &v);
-    return v;
-}
-
-std::string TextOf(const char *type, const char *literal, int index)
-{
-    char buffer[64] = "";
-    etpGetAttrString(Attr(type, literal, index), buffer, sizeof buffer);
-    return buffer;
+    std::string out;
+    for (int i = 0; i < ETP_ATTR_COUNT; ++i) {
+        char buffer[64] = "?";
+        etpGetAttrString(Attr(type, literal, i), buffer, sizeof buffer);
+        out += (i ? "|" : "") + std::string(buffer);
+    }
+    return out;
 }
 
 TEST(EtpTypeMap, LiteralsAndDefaults)
@@ -57,66 +56,47 @@ TEST(EtpTypeMap, LiteralsAndDefaults)
                    "  OUT            # defaults: value 6, label OUT\n"
                    "  BI   color=none style=dot red=7\n"),
               "");
-    EXPECT_EQ(IntOf("T1Dir", "IN", ETP_ATTR_VALUE), 5);
-    EXPECT_EQ(TextOf("T1Dir", "IN", ETP_ATTR_LABEL), "Input \"pin\"");
-    EXPECT_EQ(IntOf("T1Dir", "IN", ETP_ATTR_RED), 255);
-    EXPECT_EQ(IntOf("T1Dir", "IN", ETP_ATTR_GREEN), 128);
-    EXPECT_EQ(IntOf("T1Dir", "IN", ETP_ATTR_BLUE), 0);
-    EXPECT_EQ(TextOf("T1Dir", "IN", ETP_ATTR_STYLE), "- -");
-    EXPECT_EQ(IntOf("T1Dir", "IN", ETP_ATTR_WIDTH), 2);
-    EXPECT_EQ(IntOf("T1Dir", "OUT", ETP_ATTR_VALUE), 6);
-    EXPECT_EQ(TextOf("T1Dir", "OUT", ETP_ATTR_LABEL), "OUT");
-    EXPECT_EQ(TextOf("T1Dir", "OUT", ETP_ATTR_STYLE), "-");
-    EXPECT_EQ(IntOf("T1Dir", "OUT", ETP_ATTR_RED), -1);
-    EXPECT_EQ(IntOf("T1Dir", "BI", ETP_ATTR_RED), 7);  // later setting on the line wins
-    EXPECT_EQ(IntOf("T1Dir", "BI", ETP_ATTR_GREEN), -1);
-    EXPECT_EQ(TextOf("T1Dir", "BI", ETP_ATTR_STYLE), ".");
+    EXPECT_EQ(All("T1Dir", "IN"), "5|Input \"pin\"|2|- -|255|128|0");
+    EXPECT_EQ(All("T1Dir", "OUT"), "6|OUT|1|-|-1|-1|-1");
+    EXPECT_EQ(All("T1Dir", "BI"), "7|BI|1|.|7|-1|-1");  // later setting on the line wins
 }
 
 TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
 {
-    std::string errors = Load("LOOSE value=1\n"
-                              "type\n"
-                              "type T2 extra\n"
-                              "type T2\n"
-                              "  A value=x\n"
-                              "  B color=#12345\n"
-                              "  C color=#gg0000\n"
-                              "  D style=wavy\n"
-                              "  E shape=round\n"
-                              "  F label=\"open\n"
-                              "  G label=\"a\"b\n"
-                              "  H novalue\n"
-                              "  I value=99999999999\n"
-                              "  \"J\n"
-                              "  OK value=1\n",
-                              0, "bad.map");
-    EXPECT_EQ(errors,
-              "bad.map:1: literal \"LOOSE\" before any \"type\" line\n"
-              "bad.map:2: expected \"type NAME\"\n"
-              "bad.map:3: expected \"type NAME\"\n"
-              "bad.map:5: bad value \"x\": expected an integer\n"
-              "bad.map:6: bad color \"#12345\": expected #rrggbb or none\n"
-              "bad.map:7: bad color \"#gg0000\": expected #rrggbb or none\n"
-              "bad.map:8: bad style \"wavy\": must be solid, dash or dot\n"
-              "bad.map:9: unknown attribute \"shape\"\n"
-              "bad.map:10: unterminated quoted text\n"
-              "bad.map:11: text after quoted text\n"
-              "bad.map:12: expected \"attribute=value\", got \"novalue\"\n"
-              "bad.map:13: bad value \"99999999999\": expected an integer\n"
-              "bad.map:14: unterminated quoted text\n");
+    // Each line with its message; good lines have none.
+    const std::pair<std::string, std::string> lines[] = {
+        {"LOOSE value=1", "literal \"LOOSE\" before any \"type\" line"},
+        {"type", "expected \"type NAME\""},
+        {"type T2 extra", "expected \"type NAME\""},
+        {"type T2", ""},
+        {"  A value=x", "bad value \"x\": expected an integer"},
+        {"  B color=#12345", "bad color \"#12345\": expected #rrggbb or none"},
+        {"  C color=#gg0000", "bad color \"#gg0000\": expected #rrggbb or none"},
+        {"  D style=wavy", "bad style \"wavy\": must be solid, dash or dot"},
+        {"  E shape=round", "unknown attribute \"shape\""},
+        {"  F label=\"open", "unterminated quoted text"},
+        {"  G label=\"a\"b", "text after quoted text"},
+        {"  H novalue", "expected \"attribute=value\", got \"novalue\""},
+        {"  I value=99999999999", "bad value \"99999999999\": expected an integer"},
+        {"  \"J", "unterminated quoted text"},
+        {"  OK value=1", ""},
+        {std::string("  A\0B", 5), "zero byte in line"},
+    };
+    std::string text, want;
+    for (size_t i = 0; i < std::size(lines); ++i) {
+        text += lines[i].first + "\n";
+        if (!lines[i].second.empty()) {
+            want += "bad.map:" + std::to_string(i + 1) + ": " + lines[i].second + "\n";
+        }
+    }
+    EXPECT_EQ(Load(text, 0, "bad.map"), want);
     // Lenient loading keeps the good lines; malformed literals are not made.
     EtpType *t = nullptr;
     ASSERT_TRUE(etpFindType("T2", &t));
     EXPECT_TRUE(etpFindTypeLiteralByName(t, "OK", nullptr));
     EXPECT_FALSE(etpFindTypeLiteralByName(t, "A", nullptr));
 
-    std::string zero("type T2z\n  A\0B\n", 14);
-    EXPECT_EQ(Load(zero), "t.map:2: zero byte in line\n");
-}
-
-TEST(EtpTypeMap, AtomicAndCheckLoadsMergeNothingOnError)
-{
+    // Atomic and check-only loads merge nothing.
     EXPECT_NE(Load("type T3\n  A\n  B bogus\n", ETP_LOAD_ATOMIC), "");
     EXPECT_FALSE(etpFindType("T3", nullptr));
     EXPECT_EQ(Load("type T3c\n  A\n", ETP_LOAD_CHECK), "");
@@ -127,22 +107,15 @@ TEST(EtpTypeMap, LaterMapsMergeOverEarlierOnes)
 {
     Load("type T4\n  A value=1 label=First color=#010203\n  B\n");
     Load("type T4\n  A color=#ffffff\n  C\n");
-    EXPECT_EQ(TextOf("T4", "A", ETP_ATTR_LABEL), "First");  // untouched attributes stay
-    EXPECT_EQ(IntOf("T4", "A", ETP_ATTR_RED), 255);
-    EXPECT_EQ(IntOf("T4", "B", ETP_ATTR_VALUE), 2);
-    EXPECT_EQ(IntOf("T4", "C", ETP_ATTR_VALUE), 3);
-}
+    EXPECT_EQ(All("T4", "A"), "1|First|1|-|255|255|255");  // untouched attributes stay
+    EXPECT_EQ(All("T4", "B"), "2|B|1|-|-1|-1|-1");
+    EXPECT_EQ(All("T4", "C"), "3|C|1|-|-1|-1|-1");
 
-TEST(EtpTypeMap, FilesAndMissingFiles)
-{
-    char path[] = "/tmp/etp_test.XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    std::ofstream(path) << "type T5\n  X\n  Y style=bad\n";
-    EXPECT_EQ(etpLoadTypeMap(path, ETP_LOAD_QUIET), 1);
+    orxtest::TempDir dir;
+    const std::string path = dir.Write("t5.map", "type T5\n  X\n  Y style=bad\n");
+    EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1);  // the malformed line count
     EXPECT_TRUE(etpFindType("T5", nullptr));
-    std::remove(path);
-    EXPECT_EQ(etpLoadTypeMap(path, ETP_LOAD_QUIET), -1);
+    EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
 }
 
@@ -154,21 +127,18 @@ TEST(EtpAttrs, SettingValues)
     ASSERT_NE(red, nullptr);
     ASSERT_NE(style, nullptr);
     EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
-    EXPECT_EQ(IntOf("T6", "A", ETP_ATTR_RED), 200);
-    EXPECT_TRUE(etpSetAttrValFromString(red, "17"));
-    EXPECT_EQ(IntOf("T6", "A", ETP_ATTR_RED), 17);
-    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));
-    EXPECT_EQ(IntOf("T6", "A", ETP_ATTR_RED), 17);
-    EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));
-    EXPECT_EQ(TextOf("T6", "A", ETP_ATTR_STYLE), "- -");
     EXPECT_TRUE(etpSetAttrValFromInt(style, 3));
-    EXPECT_EQ(TextOf("T6", "A", ETP_ATTR_STYLE), "3");
+    EXPECT_EQ(All("T6", "A"), "0|A|1|3|200|-1|-1");
+    EXPECT_TRUE(etpSetAttrValFromString(red, "17"));
+    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));
+    EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));
+    EXPECT_EQ(All("T6", "A"), "0|A|1|- -|17|-1|-1");
 
     EtpType *t = nullptr;
     EtpLiteral *l = nullptr;
+    EtpAttr *a = nullptr;
     ASSERT_TRUE(etpFindType("T6", &t));
     ASSERT_TRUE(etpFindTypeLiteralByName(t, "A", &l));
-    EtpAttr *a = nullptr;
     EXPECT_FALSE(etpGetLiteralAttr(l, ETP_ATTR_COUNT, &a));
     EXPECT_FALSE(etpGetLiteralAttr(l, -1, &a));
     EXPECT_FALSE(etpFindTypeLiteralByName(t, "a", &l));

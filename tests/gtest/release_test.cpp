@@ -2,16 +2,14 @@
 // release string and its cut, the notices through memory files and output
 // units, and the upper-case entry points with their trimmed copies.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "orx_release.h"
 #include "orx_tessary.h"
+#include "tests/support/tessary_fixture.h"
 
 namespace {
 
@@ -21,124 +19,74 @@ class ReleaseTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/release_test.XXXXXX.cfg";
-        int fd = mkstemps(tmpl, 4);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        path_ = tmpl;
-        const char *old = std::getenv("TESSARY_CONFIG");
-        hadOld_ = old != nullptr;
-        if (hadOld_) {
-            old_ = old;
-        }
         Write("[VERSIONS]\nP = V2\n[RELINFO]\nRELEASE = R7\nDECORATION = -beta\n"
               "BUILD_NUMBER = 123\nBUILD_DATE = May 5\n");
-        setenv("TESSARY_CONFIG", path_.c_str(), 1);
+        setenv("TESSARY_CONFIG", (dir_.path + "/r.cfg").c_str(), 1);
     }
-    void TearDown() override
-    {
-        if (hadOld_) {
-            setenv("TESSARY_CONFIG", old_.c_str(), 1);
-        } else {
-            unsetenv("TESSARY_CONFIG");
-        }
-        std::remove(path_.c_str());
-    }
-    void Write(const std::string &text) { std::ofstream(path_, std::ios::binary) << text; }
-
+    void Write(const std::string &text) { dir_.Write("r.cfg", text); }
+    // Reads a memory file back and deletes it.
     static Strings Lines(int memFile)
     {
-        Strings lines;
-        char buffer[300];
-        c_mfopen(&memFile, 'r', 0);
-        for (int n; (n = c_mfread(memFile, buffer, -256)) >= 0;) {
-            lines.emplace_back(buffer, n);
-        }
+        Strings lines = orxtest::ReadMemFile(memFile);
+        c_mfdel(&memFile);
         return lines;
     }
 
-    std::string path_, old_;
-    bool hadOld_ = false;
+    orxtest::EnvGuard env_{"TESSARY_CONFIG"};
+    orxtest::TempDir dir_;
+    const std::string release_ = "R7-beta-V2 Build 123 on May 5" + std::string(Tq_GetRelstring());
 };
 
 TEST_F(ReleaseTest, ReleaseStringAndItsCut)
 {
-    const std::string copyright = Tq_GetRelstring();
-    ASSERT_EQ(copyright.size(), 40u);
-    EXPECT_EQ(copyright[0], ' ');
-
+    EXPECT_EQ(std::strlen(Tq_GetRelstring()), 40u);
     char out[256];
     int length = -1;
     c_reln("P", out, &length, sizeof out);
-    EXPECT_EQ(std::string(out), "R7-beta-V2 Build 123 on May 5" + copyright);
-    EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
+    EXPECT_EQ(out, release_);
+    EXPECT_EQ(length, static_cast<int>(release_.size()));
 
     // A product without a version loses the "-version" part.
     c_reln("Q", out, &length, sizeof out);
-    EXPECT_EQ(std::string(out), "R7-beta Build 123 on May 5" + copyright);
-    EXPECT_STREQ(Tq_GetRelver("Q"), " ");
+    EXPECT_EQ(std::string(out), "R7-beta" + release_.substr(10));
     EXPECT_STREQ(Tq_GetRelver(nullptr), " ");
 
-    std::memset(out, 'X', sizeof out);
-    c_reln("P", out, &length, 10);
-    EXPECT_EQ(length, 9);
-    EXPECT_STREQ(out, "R7-beta-V");
-    EXPECT_EQ(out[10], 'X');
-
-    c_reln("P", out, &length, 1);
-    EXPECT_EQ(length, 0);
-    EXPECT_STREQ(out, "");
-    out[0] = 'X';
-    c_reln("P", out, &length, 0);
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(out[0], 'X');
+    // The cut leaves room for the terminator and writes nothing beyond; a
+    // buffer of one byte or none used to get length -1 and a write before it.
+    for (int max : {10, 1, 0}) {
+        std::memset(out, 'X', sizeof out);
+        c_reln("P", out, &length, max);
+        const int want = max > 0 ? max - 1 : 0;
+        EXPECT_EQ(length, want) << max;
+        EXPECT_EQ(std::string(out, want), release_.substr(0, want));
+        EXPECT_EQ(out[want], max > 0 ? '\0' : 'X');
+        EXPECT_EQ(out[want + 1], 'X');
+    }
 
     // Trimmed product, maximum length read through its address.
     int max = 256;
     RELN("P   xyz", out, &length, &max, 4);
-    EXPECT_EQ(std::string(out), "R7-beta-V2 Build 123 on May 5" + copyright);
-}
+    EXPECT_EQ(out, release_);
 
-TEST_F(ReleaseTest, LongValuesAreCutAt127Characters)
-{
-    Write("[VERSIONS]\nP = " + std::string(200, 'v') + "\n");
-    char out[256];
-    int length = 0;
-    c_reln("P", out, &length, sizeof out);
-    EXPECT_EQ(length, 127);
-    EXPECT_EQ(std::string(out), "-" + std::string(126, 'v'));
-}
-
-TEST_F(ReleaseTest, AppStringWinsOverVersions)
-{
-    Write("[VERSIONS]\nP = V2\n[P]\nVERSION = own\n");
-    EXPECT_STREQ(Tq_GetRelver("P"), "own");
+    Write("[VERSIONS]\nP = " + std::string(200, 'v') + "\n[P]\nVERSION = own\n");
+    EXPECT_STREQ(Tq_GetRelver("P"), "own");  // the application's own string wins
     EXPECT_STREQ(Tq_GetRelInf("RELEASE"), "");
     EXPECT_STREQ(Tq_GetRelInf(nullptr), "");
+    Write("[VERSIONS]\nP = " + std::string(200, 'v') + "\n");
+    c_reln("P", out, &length, sizeof out);
+    EXPECT_EQ(length, 127);
+    EXPECT_EQ(out, "-" + std::string(126, 'v'));
 }
 
-TEST_F(ReleaseTest, LegalNoticeShape)
+TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
 {
     int mf = 0;
     c_mf_copyr(&mf);
     ASSERT_NE(mf, 0);
-    Strings lines = Lines(mf);
-    ASSERT_EQ(lines.size(), 40u);
-    std::vector<int> blocks{0};
-    for (const auto &line : lines) {
-        EXPECT_LE(line.size(), 76u) << line;
-        if (line.empty()) {
-            blocks.push_back(0);
-        } else {
-            blocks.back()++;
-        }
-    }
-    EXPECT_EQ(blocks, (std::vector<int>{2, 8, 2, 3, 1, 4, 3, 3, 6}));
-
-    // An existing memory file gets the notice appended.
-    c_mf_copyr(&mf);
-    EXPECT_EQ(Lines(mf).size(), 80u);
-    c_mfdel(&mf);
+    c_mf_copyr(&mf);  // an existing memory file gets the notice appended
+    const Strings twice = Lines(mf);
+    ASSERT_EQ(twice.size(), 80u);
+    EXPECT_EQ(Strings(twice.begin(), twice.begin() + 40), Strings(twice.begin() + 40, twice.end()));
 
     // A handle that names no memory file is reported and reset.
     int stale = mf + 9999;
@@ -147,39 +95,16 @@ TEST_F(ReleaseTest, LegalNoticeShape)
     EXPECT_EQ(c_erlast(nullptr), 2003);
 }
 
-TEST_F(ReleaseTest, ProductNotices)
+TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
 {
-    char out[256];
-    int length = 0;
-    c_reln("P", out, &length, 128);
-    const std::string release(out);
-
-    int mf = c_mcopyr("P", "Label", "my info");
-    ASSERT_NE(mf, 0);
-    Strings lines = Lines(mf);
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[0], "Label " + release);
-    EXPECT_EQ(lines[3].back(), ' ');
-    EXPECT_EQ(lines[4], "my info");
-    EXPECT_EQ(lines[5], "");
-    c_mfdel(&mf);
-
-    for (const char *info : {static_cast<const char *>(nullptr), ""}) {
-        mf = c_mcopyr("P", "Label", info);
-        lines = Lines(mf);
+    // No information, or an all-blank trimmed one: the notice and the release line.
+    const Strings tail{"", "Label " + release_, ""};
+    for (int mf : {c_mcopyr("P", "Label", nullptr), c_mcopyr("P", "Label", ""),
+                   MCOPYR("P   ", "Label  x", "     ", 4, 6, 5)}) {
+        const Strings lines = Lines(mf);
         ASSERT_EQ(lines.size(), 43u);
-        EXPECT_EQ(lines[40], "");
-        EXPECT_EQ(lines[41], "Label " + release);
-        EXPECT_EQ(lines[42], "");
-        c_mfdel(&mf);
+        EXPECT_EQ(Strings(lines.begin() + 40, lines.end()), tail);
     }
-
-    // Trimmed copies: "P   " of length 4 is P; an all-blank info is none.
-    mf = MCOPYR("P   ", "Lab  el", "     ", 4, 5, 5);
-    lines = Lines(mf);
-    ASSERT_EQ(lines.size(), 43u);
-    EXPECT_EQ(lines[41], "Lab " + release);
-    c_mfdel(&mf);
 }
 
 TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
@@ -192,16 +117,16 @@ TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
     OP_MCOPYR("P  ", "L", "x", 3, 1, 0);
     c_oopop();
     c_ooclos(unit);
-    Strings lines = Lines(target);
+    int notice = 0;
+    c_mf_copyr(&notice);
+    const Strings lines = Lines(target);
     ASSERT_EQ(lines.size(), 6u + 40u + 43u);
+    EXPECT_EQ(lines[0], "L " + release_);
+    EXPECT_EQ(lines[3].back(), ' ');  // information follows on the next line
     EXPECT_EQ(lines[4], "info text");
-    EXPECT_EQ(lines[6], Lines([] {
-                  int mf = 0;
-                  c_mf_copyr(&mf);
-                  return mf;
-              }())[0]);
-    EXPECT_EQ(lines[46 + 41].substr(0, 2), "L ");
-    c_mfdel(&target);
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(Strings(lines.begin() + 6, lines.begin() + 46), Lines(notice));
+    EXPECT_EQ(lines[46 + 41], "L " + release_);
 }
 
 } // namespace

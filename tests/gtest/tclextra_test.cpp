@@ -37,9 +37,9 @@ int Nothing(ClientData, Tcl_Interp *, int, Tcl_Obj *const[])
 TEST(TclExtraPlain, PrintInteger)
 {
     char buffer[TCL_INTEGER_SPACE];
-    EXPECT_STREQ(Orx_PrintInteger(2147483647L, buffer), "2147483647");
-    EXPECT_STREQ(Orx_PrintInteger(-2147483647L - 1, buffer), "-2147483648");
-    EXPECT_STREQ(Orx_PrintInteger(LONG_MIN, buffer), std::to_string(LONG_MIN).c_str());
+    for (long v : {0L, 2147483647L, -2147483647L - 1, LONG_MIN, LONG_MAX}) {
+        EXPECT_EQ(Orx_PrintInteger(v, buffer), std::to_string(v));
+    }
 }
 
 TEST_F(TclExtra, ProcsAndLevels)
@@ -47,11 +47,9 @@ TEST_F(TclExtra, ProcsAndLevels)
     Tcl_CreateObjCommand(interp_, "level", EchoLevel, nullptr, nullptr);
     Eval("proc p {} {level}; proc q {} {p}; namespace eval ns {namespace export r; proc r {} {}}; "
          "namespace eval other {namespace import ::ns::r}");
-    EXPECT_TRUE(Orx_IsProc(interp_, "p"));
-    EXPECT_TRUE(Orx_IsProc(interp_, "::ns::r"));
+    EXPECT_TRUE(Orx_IsProc(interp_, "p") && Orx_IsProc(interp_, "::ns::r"));
     EXPECT_TRUE(Orx_IsProc(interp_, "other::r"));  // imported
-    EXPECT_FALSE(Orx_IsProc(interp_, "set"));
-    EXPECT_FALSE(Orx_IsProc(interp_, "nosuch"));
+    EXPECT_FALSE(Orx_IsProc(interp_, "set") || Orx_IsProc(interp_, "nosuch"));
     EXPECT_FALSE(Orx_IsProc(interp_, nullptr));
     EXPECT_EQ(Eval("level"), "0");
     EXPECT_EQ(Eval("q"), "2");
@@ -66,7 +64,6 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
     ASSERT_EQ(Orx_SetCommandProtected(interp_, cmd, 1), TCL_OK);  // twice is once
     EXPECT_TRUE(Orx_IsCommandProtected(interp_, cmd));
     EXPECT_EQ(Eval("rename guarded x"), "ERROR: can't rename \"guarded\": command is protected");
-    EXPECT_EQ(Eval("proc guarded {} {}"), "ERROR: can't redefine \"guarded\": command is protected");
 
     // C code may still delete it; a new command of that name is not marked.
     EXPECT_EQ(Tcl_DeleteCommand(interp_, "guarded"), 0);
@@ -75,14 +72,12 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
     EXPECT_EQ(Eval("rename guarded renamed"), "");
 
     EXPECT_EQ(Orx_SetCommandProtected(interp_, nullptr, 1), TCL_ERROR);
-}
 
-TEST_F(TclExtra, InterpreterDeletionWithMarksLeftIsClean)
-{
-    // Teardown order of commands and association data must not matter.
+    // Marks left at interpreter deletion: the teardown order of commands and
+    // association data must not matter.
     for (const char *name : {"a1", "a2", "a3"}) {
-        Tcl_Command cmd = Tcl_CreateObjCommand(interp_, name, Nothing, nullptr, nullptr);
-        Orx_SetCommandProtected(interp_, cmd, 1);
+        Tcl_Command left = Tcl_CreateObjCommand(interp_, name, Nothing, nullptr, nullptr);
+        Orx_SetCommandProtected(interp_, left, 1);
     }
     Tcl_Interp *child = Tcl_CreateChild(interp_, "child", 0);
     ASSERT_NE(child, nullptr);
