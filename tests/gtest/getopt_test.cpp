@@ -5,12 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,20 +19,20 @@
 
 namespace {
 
-// The shell's options: -q -n -s flags, -c command and -f file with arguments.
-const char *kShellOptions = "qnsc:f:";
+// The shell's options: -q -n -s -u flags, -c command and -f file with arguments.
+const char *kShellOptions = "qnsuc:f:";
+
+using Args = std::vector<std::string>;
 
 class Scan {
 public:
-    Scan(std::initializer_list<const char *> args)
+    explicit Scan(const Args &args)
     {
         orxgetopt_set_optreset(1);
         orxgetopt_set_opterr(1);
         base_ = orxgetopt_get_optind();
         storage_.push_back("orxsh");
-        for (int i = 1; i < base_; i++) {
-            storage_.push_back("<scanned before>");
-        }
+        storage_.resize(size_t(base_), "<scanned before>");
         storage_.insert(storage_.end(), args.begin(), args.end());
         for (auto &s : storage_) {
             argv_.push_back(&s[0]);
@@ -46,11 +45,6 @@ public:
     }
     // Position of the next argument to scan, 0 being the first real one.
     int Index() const { return orxgetopt_get_optind() - base_; }
-    std::string Arg() const
-    {
-        const char *arg = orxgetopt_get_optarg();
-        return arg != nullptr ? arg : "<null>";
-    }
     // Every result up to -1, as letters, with arguments in brackets.
     std::string All(const char *options = kShellOptions)
     {
@@ -61,8 +55,9 @@ public:
                 return out + "end";
             }
             out += char(c);
-            if (orxgetopt_get_optarg() != nullptr && c != '?' && c != ':') {
-                out += "[" + Arg() + "]";
+            const char *arg = orxgetopt_get_optarg();
+            if (arg != nullptr && c != '?' && c != ':') {
+                out += std::string("[") + arg + "]";
             }
             out += " ";
         }
@@ -75,152 +70,104 @@ private:
     int base_;
 };
 
-std::string ScanWithStderr(Scan &scan, const char *options, std::string *err)
+TEST(Getopt, ScansTheShellOptions)
 {
-    testing::internal::CaptureStderr();
-    std::string out = scan.All(options);
-    *err = testing::internal::GetCapturedStderr();
-    return out;
-}
-
-TEST(Getopt, ClustersAndSeparateFlags)
-{
-    Scan scan{"-qn", "-s", "script.tcl", "-q"};
-    EXPECT_EQ(scan.All(), "q n s end");
-    EXPECT_EQ(scan.Index(), 2);  // the first operand
-}
-
-TEST(Getopt, OptionArguments)
-{
-    Scan attached{"-qcputs hi", "rest"};
-    EXPECT_EQ(attached.All(), "q c[puts hi] end");
-    EXPECT_EQ(attached.Index(), 1);
-
-    Scan separate{"-c", "puts hi", "-q"};
-    EXPECT_EQ(separate.Next(), 'c');
-    EXPECT_EQ(separate.Arg(), "puts hi");
-    EXPECT_EQ(separate.Index(), 2);
-    EXPECT_EQ(separate.Next(), 'q');
-    EXPECT_EQ(separate.Arg(), "<null>");  // cleared for a flag
-}
-
-TEST(Getopt, MissingArgument)
-{
-    std::string err;
-    Scan loud{"-q", "-c"};
-    EXPECT_EQ(ScanWithStderr(loud, kShellOptions, &err), "q ? end");
-    EXPECT_EQ(err, "option requires an argument -- c\n");
-    EXPECT_EQ(orxgetopt_get_optopt(), 'c');
-    EXPECT_EQ(orxgetopt_get_optarg(), nullptr);
-
-    Scan silent{"-f"};
-    EXPECT_EQ(ScanWithStderr(silent, ":qnsc:f:", &err), ": end");
-    EXPECT_EQ(err, "");
-    EXPECT_EQ(orxgetopt_get_optopt(), 'f');
-
-    Scan quiet{"-c"};
-    orxgetopt_set_opterr(0);
-    EXPECT_EQ(ScanWithStderr(quiet, kShellOptions, &err), "? end");
-    EXPECT_EQ(err, "");
+    // Arguments, option string, opterr; results, stderr, index of the first operand.
+    const struct {
+        Args args;
+        const char *options;
+        int opterr;
+        const char *results, *err;
+        int index;
+    } cases[] = {
+        {{"-qn", "-s", "script.tcl", "-q"}, kShellOptions, 1, "q n s end", "", 2},
+        {{"-qcputs hi", "rest"}, kShellOptions, 1, "q c[puts hi] end", "", 1},
+        // The argument of -c is not left behind for the flag after it.
+        {{"-c", "puts hi", "-q"}, kShellOptions, 1, "c[puts hi] q end", "", 3},
+        {{"-uf", "file.tcl", "a"}, kShellOptions, 1, "u f[file.tcl] end", "", 2},
+        {{"-q", "-", "-n"}, kShellOptions, 1, "q end", "", 1},  // "-" is an operand
+        {{"-s", "--", "-q"}, kShellOptions, 1, "s end", "", 2},
+        {{"--verbose", "x"}, kShellOptions, 1, "end", "", 1},
+        {{"file", "-q"}, kShellOptions, 1, "end", "", 0},
+        {{}, kShellOptions, 1, "end", "", 0},
+        {{"-q", "-c"}, kShellOptions, 1, "q ? end", "option requires an argument -- c\n", 2},
+        {{"-c"}, kShellOptions, 0, "? end", "", 1},
+        {{"-f"}, ":qnsuc:f:", 1, ": end", "", 1},
+        // An unknown letter does not skip the rest of its cluster.
+        {{"-qxn", "-z", "op"}, kShellOptions, 1, "q ? n ? end",
+         "illegal option -- x\nillegal option -- z\n", 2},
+        // ':' is never an option letter, even when listed.
+        {{"-x:"}, ":qn", 1, "? ? end", "", 1},
+    };
+    for (const auto &c : cases) {
+        Scan scan(c.args);
+        orxgetopt_set_opterr(c.opterr);
+        testing::internal::CaptureStderr();
+        std::string results = scan.All(c.options);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.results;
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(scan.Index(), c.index) << c.results;
+    }
     orxgetopt_set_opterr(1);
 }
 
-TEST(Getopt, UnknownLettersDoNotSkipTheCluster)
+TEST(Getopt, MissingArgumentLoneDashAndReset)
 {
-    std::string err;
-    Scan scan{"-qxn", "-z", "op"};
-    EXPECT_EQ(ScanWithStderr(scan, kShellOptions, &err), "q ? n ? end");
-    EXPECT_EQ(err, "illegal option -- x\nillegal option -- z\n");
-    EXPECT_EQ(scan.Index(), 2);
+    Scan missing({"-fx", "-f"});
+    EXPECT_EQ(missing.All(":f:"), "f[x] : end");
+    EXPECT_EQ(orxgetopt_get_optopt(), 'f');
+    EXPECT_EQ(orxgetopt_get_optarg(), nullptr);  // no pointer into a finished vector
 
-    Scan silent{"-x:"};
-    EXPECT_EQ(ScanWithStderr(silent, ":qn", &err), "? ? end");
-    EXPECT_EQ(err, "");  // ':' is never an option letter, even when listed
-}
-
-TEST(Getopt, EndOfOptions)
-{
-    Scan dash{"-q", "-", "-n"};
-    EXPECT_EQ(dash.All(), "q end");
-    EXPECT_EQ(dash.Index(), 1);  // the lone "-" is the first operand
+    // A lone "-" stops every further call where it stands.
+    Scan dash({"-", "-q"});
     EXPECT_EQ(dash.Next(), -1);
-    EXPECT_EQ(dash.Index(), 1);
+    EXPECT_EQ(dash.Next(), -1);
+    EXPECT_EQ(dash.Index(), 0);
 
-    Scan doubleDash{"-s", "--", "-q"};
-    EXPECT_EQ(doubleDash.All(), "s end");
-    EXPECT_EQ(doubleDash.Index(), 2);  // "--" consumed
-
-    Scan longer{"--verbose", "x"};
-    EXPECT_EQ(longer.All(), "end");
-    EXPECT_EQ(longer.Index(), 1);
-
-    Scan operand{"file", "-q"};
-    EXPECT_EQ(operand.All(), "end");
-    EXPECT_EQ(operand.Index(), 0);
-
-    Scan empty{};
-    EXPECT_EQ(empty.All(), "end");
-}
-
-TEST(Getopt, ResetLeavesAClusterForANewArgument)
-{
-    Scan first{"-qn", "-s"};
-    EXPECT_EQ(first.Next(), 'q');
-    // Without the reset the scanner would go on with the "n" of "-qn"; with
+    // Without a reset the scanner would go on with the "n" of "-qn"; with
     // it, the argument at the index (still "-qn") is read afresh.
-    orxgetopt_set_optreset(1);
+    Scan first({"-qn", "-s"});
     EXPECT_EQ(first.Next(), 'q');
-    EXPECT_EQ(first.Next(), 'n');
-    EXPECT_EQ(first.Next(), 's');
-
-    // A second scan in the process starts where the first one stopped.
-    int before = orxgetopt_get_optind();
-    Scan second{"-n"};
-    EXPECT_GE(orxgetopt_get_optind(), before);
-    EXPECT_EQ(second.All(), "n end");
+    orxgetopt_set_optreset(1);
+    EXPECT_EQ(first.All(), "q n s end");
 }
 
-std::vector<std::string> Split(const char *line)
+Args Split(const char *line)
 {
     int argc = -1;
     char **argv = nullptr;
     OrxX_SplitCmdLineText(line, &argc, &argv);
-    std::vector<std::string> out;
-    for (int i = 0; i < argc; i++) {
-        out.push_back(argv[i]);
-    }
+    Args out(argv, argv + argc);
     EXPECT_EQ(argv[argc], nullptr);
     Tcl_Free(reinterpret_cast<char *>(argv));
     return out;
 }
 
-using Args = std::vector<std::string>;
-
 TEST(SplitCmdLine, QuotingRules)
 {
-    EXPECT_EQ(Split("prog \"a b\" c\\\"d \"e\"\"f\""), (Args{"prog", "a b", "c\"d", "e\"f"}));
-    EXPECT_EQ(Split("a\\\\\"b c\""), (Args{"a\\b c"}));   // 2 backslashes: one, quote opens
-    EXPECT_EQ(Split("\"x\\\\\" y"), (Args{"x\\", "y"}));  // ... or closes
-    EXPECT_EQ(Split("a\\\\\\\"b"), (Args{"a\\\"b"}));     // 3: one and a literal quote
-    EXPECT_EQ(Split("a\\\\b\\c d\\"), (Args{"a\\\\b\\c", "d\\"}));  // copied as they are
-    EXPECT_EQ(Split("a\"\"b"), (Args{"ab"}));             // doubled quote outside quotes
-    EXPECT_EQ(Split("\"\" x \"\""), (Args{"", "x", ""}));
-    EXPECT_EQ(Split("\"open to the end"), (Args{"open to the end"}));
-    EXPECT_EQ(Split("a\"b c\"d e"), (Args{"ab cd", "e"}));
-}
-
-TEST(SplitCmdLine, BlanksSeparate)
-{
-    EXPECT_EQ(Split(""), Args{});
-    EXPECT_EQ(Split(" \t  "), Args{});
-    EXPECT_EQ(Split("\t a \t b  "), (Args{"a", "b"}));
-    EXPECT_EQ(Split("one"), (Args{"one"}));
-    EXPECT_EQ(Split("new\nline"), (Args{"new\nline"}));  // only blanks and tabs separate
+    const struct { const char *line; Args args; } cases[] = {
+        {"prog \"a b\" c\\\"d \"e\"\"f\"", {"prog", "a b", "c\"d", "e\"f"}},
+        {"a\\\\\"b c\"", {"a\\b c"}},       // 2 backslashes: one, quote opens
+        {"\"x\\\\\" y", {"x\\", "y"}},      // ... or closes
+        {"a\\\\\\\"b", {"a\\\"b"}},         // 3: one and a literal quote
+        {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}},  // not before a quote: as they are
+        {"a\"\"b", {"ab"}},                 // doubled quote outside quotes
+        {"\"\" x \"\"", {"", "x", ""}},
+        {"\"open to the end", {"open to the end"}},
+        {"a\"b c\"d e", {"ab cd", "e"}},
+        {"", {}},
+        {" \t  ", {}},
+        {"\t a \t b  ", {"a", "b"}},
+        {"new\nline", {"new\nline"}},  // only blanks and tabs separate
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(Split(c.line), c.args) << c.line;
+    }
     std::string many;
     for (int i = 0; i < 200; i++) {
         many += "\"\" ";
     }
-    EXPECT_EQ(Split(many.c_str()).size(), 200u);
+    EXPECT_EQ(Split(many.c_str()), Args(200, ""));
 }
 
 // Child side of the round trip below: split this process's own command line
@@ -231,18 +178,10 @@ TEST(SplitCmdLine, ChildSplitsItsOwnLine)
         GTEST_SKIP() << "runs only as the child of ProcessLineRoundTrip";
     }
     Args expected;
-    FILE *file = fopen("/proc/self/cmdline", "rb");
-    ASSERT_NE(file, nullptr);
-    std::string current;
-    for (int c; (c = getc(file)) != EOF;) {
-        if (c == '\0') {
-            expected.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(char(c));
-        }
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    for (std::string arg; std::getline(in, arg, '\0');) {
+        expected.push_back(arg);
     }
-    fclose(file);
     int argc;
     char **argv;
     OrxX_SplitWinCmdLine(&argc, &argv);
@@ -256,11 +195,10 @@ TEST(SplitCmdLine, ProcessLineRoundTrip)
     const char *tricky[] = {"a b",       "",           "q\"uote",   "trail\\",  "mid\\dle",
                             "sp ace\\",  "\\\\\"",     "tab\there", "new\nline", "\"\"",
                             "\\\" x \\", "plain"};
-    std::vector<char *> argv;
     std::string self = "/proc/self/exe";
     std::string filter = "--gtest_filter=SplitCmdLine.ChildSplitsItsOwnLine";
-    argv.push_back(&self[0]);
-    argv.push_back(&filter[0]);
+    std::string brief = "--gtest_brief=1";
+    std::vector<char *> argv = {&self[0], &filter[0], &brief[0]};
     for (const char *t : tricky) {
         argv.push_back(const_cast<char *>(t));
     }
@@ -269,10 +207,6 @@ TEST(SplitCmdLine, ProcessLineRoundTrip)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         setenv("ORX_CMDLINE_CHILD", "1", 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            dup2(devnull, 1);
-        }
         execv("/proc/self/exe", argv.data());
         _exit(127);
     }
