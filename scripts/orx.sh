@@ -72,9 +72,22 @@ fuzz() {
     return $status
 }
 
+passed=0 failed=0
 run_tests() {
-    local dir=$1
-    (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600)
+    local dir=$1 status=0
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600) | tee "$dir/ctest.log" || status=1
+    local line
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$dir/ctest.log" | tail -1)
+    if [ -n "$line" ]; then
+        local total nfail
+        total=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
+        nfail=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/')
+        passed=$((passed + total - nfail))
+        failed=$((failed + nfail))
+    else
+        status=1
+    fi
+    return $status
 }
 
 case ${1:-test} in
@@ -101,6 +114,8 @@ case ${1:-test} in
         run_tests build-asan
         echo "== fuzz smoke"
         fuzz "${ORX_FUZZ_SECONDS:-20}"
+        echo "== normal and sanitizer test runs together"
+        echo "tests: $passed passed, $failed failed"
         ;;
     asan) deps; build_asan; san_env; run_tests build-asan ;;
     fuzz) deps; fuzz "${2:-60}" ;;
