@@ -1,65 +1,60 @@
-# Helpers for the tests that run orxsh as a child process.
+# Helpers for the tests that run orxsh (or another program) as a child process.
 set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
 tcltest::testConstraint orxsh [file executable $::orxsh]
 
-# runShell ?-stdin text? ?-env {name value ...}? ?--? arg ...
-# Runs orxsh with the arguments; returns {status stdout stderr}.  Without
-# -stdin, standard input is /dev/null.
+# runShell ?-stdin text? ?-env {name value ...}? ?-exe program? ?--? arg ...
+# Runs orxsh (or program) with the arguments, the environment changed by the
+# pairs (the value -unset removes a variable) and standard input from text
+# (else /dev/null); returns {status stdout stderr}.
 proc runShell {args} {
-    set stdin {}
-    set hasStdin 0
-    set envPairs {}
-    while {[llength $args]} {
-        switch -- [lindex $args 0] {
-            -stdin { set stdin [lindex $args 1]; set hasStdin 1; set args [lrange $args 2 end] }
-            -env { set envPairs [lindex $args 1]; set args [lrange $args 2 end] }
-            -- { set args [lrange $args 1 end]; break }
-            default break
-        }
+    set o [dict create -env {} -exe $::orxsh]
+    while {[lindex $args 0] in {-stdin -env -exe}} {
+        dict set o {*}[lrange $args 0 1]
+        set args [lrange $args 2 end]
+    }
+    if {[lindex $args 0] eq "--"} {
+        set args [lrange $args 1 end]
     }
     set out [tcltest::makeFile {} shellrun-[pid].out]
     set err [tcltest::makeFile {} shellrun-[pid].err]
-    set cmd [list $::orxsh {*}$args >$out 2>$err]
-    if {$hasStdin} {
+    set in /dev/null
+    if {[dict exists $o -stdin]} {
         set in [tcltest::makeFile {} shellrun-[pid].in]
         set f [open $in w]
-        puts -nonewline $f $stdin
+        puts -nonewline $f [dict get $o -stdin]
         close $f
-        lappend cmd <$in
-    } else {
-        lappend cmd </dev/null
     }
     set saved {}
-    foreach {name value} $envPairs {
-        if {[info exists ::env($name)]} {
-            dict set saved $name [list 1 $::env($name)]
-        } else {
-            dict set saved $name [list 0 {}]
-        }
-        if {$value eq "-unset"} {
-            unset -nocomplain ::env($name)
-        } else {
-            set ::env($name) $value
-        }
+    foreach {name value} [dict get $o -env] {
+        lappend saved $name [array get ::env $name]
+        if {$value eq "-unset"} {unset -nocomplain ::env($name)} else {set ::env($name) $value}
+    }
+    set code [catch {exec [dict get $o -exe] {*}$args <$in >$out 2>$err} msg opts]
+    foreach {old name} [lreverse $saved] {
+        unset -nocomplain ::env($name)
+        array set ::env $old
     }
     set status 0
-    set code [catch {exec {*}$cmd} msg opts]
-    dict for {name old} $saved {
-        if {[lindex $old 0]} {
-            set ::env($name) [lindex $old 1]
-        } else {
-            unset -nocomplain ::env($name)
-        }
-    }
     if {$code} {
-        set ec [dict get $opts -errorcode]
-        if {[lindex $ec 0] ne "CHILDSTATUS"} {
+        if {[lindex [dict get $opts -errorcode] 0] ne "CHILDSTATUS"} {
             return -code error $msg
         }
-        set status [lindex $ec 2]
+        set status [lindex [dict get $opts -errorcode] 2]
     }
-    set result [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
-    return $result
+    return [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
+}
+
+# Runs each row {runShell-arguments expected} and returns the rows whose
+# result differs, each as {arguments got}; empty when all agree.
+proc shellCases {rows} {
+    set bad {}
+    foreach {arguments expected} $rows {
+        set got [runShell {*}$arguments]
+        if {$got ne $expected} {
+            lappend bad $arguments $got
+        }
+    }
+    return $bad
 }
 
 # A script file in the temporary directory; returns its full path.
