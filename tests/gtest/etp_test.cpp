@@ -126,25 +126,20 @@ TEST(EtpAttrs, SettingValues)
     EtpAttr *style = Attr("T6", "A", ETP_ATTR_STYLE);
     ASSERT_NE(red, nullptr);
     ASSERT_NE(style, nullptr);
-    EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
     EXPECT_TRUE(etpSetAttrValFromInt(style, 3));
-    EXPECT_EQ(All("T6", "A"), "0|A|1|3|200|-1|-1");
     EXPECT_TRUE(etpSetAttrValFromString(red, "17"));
-    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));
+    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));  // leaves 17
+    EXPECT_EQ(All("T6", "A"), "0|A|1|3|17|-1|-1");
+    EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
     EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));
-    EXPECT_EQ(All("T6", "A"), "0|A|1|- -|17|-1|-1");
+    EXPECT_EQ(All("T6", "A"), "0|A|1|- -|200|-1|-1");
 
-    EtpType *t = nullptr;
-    EtpLiteral *l = nullptr;
-    EtpAttr *a = nullptr;
-    ASSERT_TRUE(etpFindType("T6", &t));
-    ASSERT_TRUE(etpFindTypeLiteralByName(t, "A", &l));
-    EXPECT_FALSE(etpGetLiteralAttr(l, ETP_ATTR_COUNT, &a));
-    EXPECT_FALSE(etpGetLiteralAttr(l, -1, &a));
-    EXPECT_FALSE(etpFindTypeLiteralByName(t, "a", &l));
-    EXPECT_FALSE(etpFindType("t6", &t));
-    EXPECT_FALSE(etpSetAttrValFromInt(nullptr, 1));
-    EXPECT_FALSE(etpSetAttrValFromString(red, nullptr));
+    // Out-of-range indices, names in another case and null arguments are refused.
+    EXPECT_EQ(Attr("T6", "A", -1), nullptr);
+    EXPECT_EQ(Attr("T6", "A", ETP_ATTR_COUNT), nullptr);
+    EXPECT_EQ(Attr("T6", "a", ETP_ATTR_RED), nullptr);
+    EXPECT_EQ(Attr("t6", "A", ETP_ATTR_RED), nullptr);
+    EXPECT_FALSE(etpSetAttrValFromInt(nullptr, 1) || etpSetAttrValFromString(red, nullptr));
 
     char small[3];
     etpSetAttrValFromString(style, "a long style text");

@@ -22,7 +22,6 @@ struct TempDir {
         path = mkdtemp(tmpl);
     }
     ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    // Writes (replaces) a file in the directory; returns its path.
     std::string Write(const std::string &name, const std::string &text) const
     {
         std::ofstream(path + "/" + name, std::ios::binary) << text;
