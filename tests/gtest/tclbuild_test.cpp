@@ -28,13 +28,12 @@ protected:
         for (const char *d : {"/a", "/b", "/b/sub", "/dir.tcl", "/cwd"}) {
             mkdir((top + d).c_str(), 0755);
         }
-        Touch("/a/only-a.tcl", 0644);
-        Touch("/a/both.tcl", 0644);
-        Touch("/b/both.tcl", 0644);
-        Touch("/b/sub/deep.tcl", 0644);
-        Touch("/b/unreadable.tcl", 0000);
-        Touch("/b/tool", 0755);
-        Touch("/cwd/both.tcl", 0644);
+        for (const char *f : {"/a/only-a.tcl", "/a/both.tcl", "/b/both.tcl", "/b/sub/deep.tcl",
+                              "/b/unreadable.tcl", "/b/tool", "/cwd/both.tcl"}) {
+            std::ofstream(top + f) << "x\n";
+        }
+        chmod((top + "/b/unreadable.tcl").c_str(), 0);
+        chmod((top + "/b/tool").c_str(), 0755);
         char *cwd = getcwd(nullptr, 0);
         oldCwd = cwd;
         free(cwd);
@@ -46,67 +45,57 @@ protected:
         Tcl_DeleteInterp(interp);
         (void)!chdir(oldCwd.c_str());
         unsetenv("ORX_TEST_SEARCH");
-        std::string cmd = "rm -rf '" + top + "'";
-        (void)!system(cmd.c_str());
-    }
-    void Touch(const char *name, mode_t mode)
-    {
-        std::ofstream(top + name) << "x\n";
-        chmod((top + name).c_str(), mode);
-    }
-    std::string Find(const char *name, const char *mode = "r", int flags = 0,
-                     const char *var = "ORX_TEST_SEARCH")
-    {
-        const char *found = Orx_Spath(interp, name, var, mode, flags);
-        return found != nullptr ? found : "<none: " + std::string(Tcl_GetStringResult(interp)) + ">";
+        (void)!system(("rm -rf '" + top + "'").c_str());
     }
 
     Tcl_Interp *interp = nullptr;
     std::string top, oldCwd;
 };
 
-TEST_F(TclBuildTest, SpathSearchOrder)
+TEST_F(TclBuildTest, SpathRules)
 {
-    // The name as given (current directory) first, unless the path comes first.
-    EXPECT_EQ(Find("both.tcl"), "both.tcl");
-    EXPECT_EQ(Find("both.tcl", "r", ORX_SPATH_PATH_FIRST), top + "/a/both.tcl");
-    EXPECT_EQ(Find("only-a.tcl"), top + "/a/only-a.tcl");
-    // A relative name with a directory is searched below each directory.
-    EXPECT_EQ(Find("sub/deep.tcl"), top + "/b/sub/deep.tcl");
-    // Directories never match; access is checked.
-    EXPECT_EQ(Find("dir.tcl"), "<none: couldn't find file \"dir.tcl\" with access mode \"r\" along "
-                               "\"ORX_TEST_SEARCH\">");
-    if (geteuid() != 0) {
-        EXPECT_EQ(Find("unreadable.tcl").rfind("<none", 0), 0u);
+    const char *search = "ORX_TEST_SEARCH";
+    const std::string notFound = "couldn't find file \"dir.tcl\" with access mode \"r\"";
+    struct Case {
+        const char *name, *mode;
+        int flags;
+        const char *var;
+        std::string want; // "@" stands for the tree; "!" for any failure
+    } cases[] = {
+        // The name as given (current directory) first, unless the path comes first.
+        {"both.tcl", "r", 0, search, "both.tcl"},
+        {"both.tcl", "r", ORX_SPATH_PATH_FIRST, search, "@/a/both.tcl"},
+        {"only-a.tcl", "r", 0, search, "@/a/only-a.tcl"},
+        // A relative name with a directory is searched below each directory.
+        {"sub/deep.tcl", "r", 0, search, "@/b/sub/deep.tcl"},
+        // Directories never match; access is checked.
+        {"dir.tcl", "r", 0, search, "!" + notFound + " along \"ORX_TEST_SEARCH\""},
+        {"unreadable.tcl", "r", 0, search, geteuid() != 0 ? "!" : "@/b/unreadable.tcl"},
+        {"tool", "x", 0, search, "@/b/tool"},
+        {"only-a.tcl", "x", 0, search, "!"},
+        // Anchored names are not searched along the path.
+        {"@/b/both.tcl", "r", 0, search, "@/b/both.tcl"},
+        {"./both.tcl", "r", 0, search, "./both.tcl"},
+        {"./only-a.tcl", "r", 0, search, "!"},
+        {"../a/only-a.tcl", "r", 0, search, "../a/only-a.tcl"},
+        // No variable, or an unset one: only the name as given.
+        {"only-a.tcl", "r", 0, nullptr, "!couldn't find file \"only-a.tcl\" with access mode \"r\""},
+        {"both.tcl", "r", 0, "ORX_TEST_UNSET_VARIABLE", "both.tcl"},
+        {"", "r", 0, search, "!couldn't find file \"\" with access mode \"r\" along \"ORX_TEST_SEARCH\""},
+        // Writing needs only a writable directory.
+        {"new.out", "w", 0, search, "new.out"},
+        {"both.tcl", "a+", 0, search, "both.tcl"},
+        {"/nonexistent-dir/new.out", "wb", 0, search, "!"},
+        {"both.tcl", "rq", 0, search, "!bad access mode \"rq\": must be made of r, w, a, x, +, b and t"},
+    };
+    for (const Case &c : cases) {
+        std::string name = c.name[0] == '@' ? top + (c.name + 1) : c.name;
+        std::string want = c.want[0] == '@' ? top + c.want.substr(1) : c.want;
+        Tcl_ResetResult(interp);
+        const char *found = Orx_Spath(interp, name.c_str(), c.var, c.mode, c.flags);
+        std::string got = found != nullptr ? found : "!" + std::string(Tcl_GetStringResult(interp));
+        EXPECT_EQ(want == "!" ? got.substr(0, 1) : got, want) << c.name << " " << c.mode;
     }
-    EXPECT_EQ(Find("tool", "x"), top + "/b/tool");
-    EXPECT_EQ(Find("only-a.tcl", "x").rfind("<none", 0), 0u);
-    EXPECT_EQ(Find("both.tcl", "rb", ORX_SPATH_PATH_FIRST), top + "/a/both.tcl");
-}
-
-TEST_F(TclBuildTest, SpathAnchoredNamesAndNoSearch)
-{
-    std::string abs = top + "/b/both.tcl";
-    EXPECT_EQ(Find(abs.c_str()), abs);
-    EXPECT_EQ(Find("./both.tcl"), "./both.tcl");
-    // Anchored names are not searched along the path.
-    EXPECT_EQ(Find("./only-a.tcl").rfind("<none", 0), 0u);
-    EXPECT_EQ(Find("../a/only-a.tcl"), "../a/only-a.tcl");
-    EXPECT_EQ(Find("only-a.tcl", "r", 0, nullptr),
-              "<none: couldn't find file \"only-a.tcl\" with access mode \"r\">");
-    EXPECT_EQ(Find("both.tcl", "r", 0, "ORX_TEST_UNSET_VARIABLE"), "both.tcl");
-    EXPECT_EQ(Find(""), "<none: couldn't find file \"\" with access mode \"r\" along "
-                        "\"ORX_TEST_SEARCH\">");
-}
-
-TEST_F(TclBuildTest, SpathWriteModesAndBadModes)
-{
-    EXPECT_EQ(Find("new.out", "w"), "new.out");
-    EXPECT_EQ(Find("both.tcl", "a+"), "both.tcl");
-    EXPECT_EQ(Find("/nonexistent-dir/new.out", "wb").rfind("<none", 0), 0u);
-    EXPECT_EQ(Find("new.out", "r").rfind("<none", 0), 0u);
-    EXPECT_EQ(Find("both.tcl", "rq"),
-              "<none: bad access mode \"rq\": must be made of r, w, a, x, +, b and t>");
     EXPECT_EQ(Orx_Spath(nullptr, "both.tcl", nullptr, "r", 0), nullptr);
 }
 
@@ -116,10 +105,9 @@ TEST_F(TclBuildTest, SpathCommand)
                 TCL_GLOBAL_ONLY);
     ASSERT_EQ(Orx_TclBuildInit(interp), TCL_OK);
     // The command searches the path before the current directory.
-    ASSERT_EQ(Tcl_Eval(interp, "spath both.tcl ORX_TEST_SEARCH"), TCL_OK);
-    EXPECT_EQ(std::string(Tcl_GetStringResult(interp)), top + "/a/both.tcl");
-    ASSERT_EQ(Tcl_Eval(interp, "spath tool ORX_TEST_SEARCH x"), TCL_OK);
-    EXPECT_EQ(std::string(Tcl_GetStringResult(interp)), top + "/b/tool");
+    ASSERT_EQ(Tcl_Eval(interp, "list [spath both.tcl ORX_TEST_SEARCH] [spath tool ORX_TEST_SEARCH x]"),
+              TCL_OK);
+    EXPECT_EQ(std::string(Tcl_GetStringResult(interp)), top + "/a/both.tcl " + top + "/b/tool");
     EXPECT_EQ(Tcl_Eval(interp, "spath missing ORX_TEST_SEARCH"), TCL_ERROR);
     EXPECT_EQ(Tcl_Eval(interp, "spath x"), TCL_ERROR);
     EXPECT_STREQ(Tcl_GetStringResult(interp),
@@ -137,12 +125,10 @@ TEST(SplitPathVar, ElementsAndOwnership)
     EXPECT_STREQ(dirs[2], "/d/");
     EXPECT_EQ(dirs[3], nullptr);
     Tcl_Free(reinterpret_cast<char *>(dirs));
-
     ASSERT_EQ(Orx_SplitPathVar(nullptr, ":::", &count, &dirs), TCL_OK);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(dirs[0], nullptr);
     Tcl_Free(reinterpret_cast<char *>(dirs));
-
     Tcl_Interp *interp = Tcl_CreateInterp();
     EXPECT_EQ(Orx_SplitPathVar(interp, nullptr, &count, &dirs), TCL_ERROR);
     EXPECT_STREQ(Tcl_GetStringResult(interp), "no path list to split");
@@ -167,7 +153,6 @@ TEST(OrxLog, StateReadDisableRestore)
     Tcl_Interp *interp = Tcl_CreateInterp();
     EXPECT_EQ(OrxLog_State(interp, nullptr), nullptr); // nothing to restore yet
     EXPECT_EQ(OrxLog_State(interp, "disable"), nullptr);
-
     char path[] = "/tmp/orx_log_XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
@@ -187,10 +172,8 @@ TEST(OrxLog, StateReadDisableRestore)
     EXPECT_STREQ(OrxLog_State(interp, saved), "disable");
     Tcl_Eval(interp, "proc p {} {set inner 3}; p");
     // Closing the log stops logging without disturbing the scripts.
-    ASSERT_EQ(Tcl_Eval(interp, "close $log"), TCL_OK);
-    EXPECT_EQ(Tcl_Eval(interp, "set after 4"), TCL_OK);
+    ASSERT_EQ(Tcl_Eval(interp, "close $log; set after 4"), TCL_OK);
     EXPECT_STREQ(Tcl_GetStringResult(interp), "4");
-
     std::ifstream in(path);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Only top-level commands, only while logging is on.
