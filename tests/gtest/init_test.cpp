@@ -113,22 +113,27 @@ TEST_F(InitTest, MissingMorvaHomeFails)
     EXPECT_EQ(Result(), "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.");
 }
 
-TEST_F(InitTest, InstallationsExtendAutoPathAndTypeMapsLoadLastFirst)
+TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 {
     std::string a = Install("A", "type OrderT\nlit label=fromA\ntype LayerT\nlit label=install\n");
     std::string b = Install("B", "type OrderT\nlit label=fromB\nonlyB label=b\n");
+    std::string c = Install("C", ""); // no type map: noted, initialisation goes on
     WriteFile(home_ / ".typemap_user", "type LayerT\nlit label=user\n");
     WriteFile(root_ / "cwd" / "typemap.design", "type LayerT\nlit label=design\n");
     setenv("ORX_PATH", "/x/scripts {/y/more scripts}", 1);
-    ASSERT_EQ(Init(a + ":" + b), TCL_OK) << Result();
-    EXPECT_EQ(Result(), "");
-    EXPECT_EQ(Eval("lrange $auto_path end-3 end"),
-              "/x/scripts {/y/more scripts} " + a + "/lib/orx " + b + "/lib/orx");
-    EXPECT_EQ(Eval("set env(ORX_HOME)"), a + ":" + b);
-    // B was loaded first, so A's label stays; the user's and the design's
-    // maps come after the installations.
+    ASSERT_EQ(Init(a + ":" + b + ":" + c), TCL_OK) << Result();
+    EXPECT_EQ(Result(), "Could not open file" + c + "/config/typemap.tq");
+    EXPECT_EQ(Eval("lrange $auto_path end-4 end"), "/x/scripts {/y/more scripts} " + a +
+                                                       "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
+    EXPECT_EQ(Eval("list $env(ORX_HOME) [orx:load]"), a + ":" + b + ":" + c + " {lumbrine zub}");
+    // Maps load last to first, so A's label stays; the user's and the
+    // design's maps come after the installations.
     EXPECT_EQ(Eval("lmap {t l} {OrderT lit OrderT onlyB LayerT lit} {etp:attr $t $l label}"),
               "fromA b design");
+    EXPECT_EQ(Eval("list $tcl_precision $orx_fpformat [info exists orx_version]"), "14 engmult 1");
+    EXPECT_EQ(Eval("list $tcl_prompt1 $tcl_prompt2"),
+              "{puts -nonewline stdout {orx: }} {puts -nonewline stdout {> }}");
+    EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
 
 TEST_F(InitTest, OrxPathTildeAndBadLists)
@@ -143,24 +148,6 @@ TEST_F(InitTest, OrxPathTildeAndBadLists)
     setenv("ORX_PATH", "~nosuchuser_orx/lib", 1);
     EXPECT_EQ(Init(a), TCL_ERROR);
     EXPECT_EQ(Result(), "user \"nosuchuser_orx\" doesn't exist");
-}
-
-TEST_F(InitTest, MissingTypeMapIsNotedAndInitialisationGoesOn)
-{
-    std::string a = Install("A", "");
-    std::string b = Install("B", "type T2\n");
-    ASSERT_EQ(Init(a + ":" + b), TCL_OK) << Result();
-    EXPECT_EQ(Result(), "Could not open file" + a + "/config/typemap.tq");
-    EXPECT_EQ(Eval("orx:load"), "lumbrine zub");
-}
-
-TEST_F(InitTest, VariablesAndPrompts)
-{
-    ASSERT_EQ(Init(Install("A", "type T3\n")), TCL_OK) << Result();
-    EXPECT_EQ(Eval("list $tcl_precision $orx_fpformat [info exists orx_version]"), "14 engmult 1");
-    EXPECT_EQ(Eval("set tcl_prompt1"), "puts -nonewline stdout {orx: }");
-    EXPECT_EQ(Eval("set tcl_prompt2"), "puts -nonewline stdout {> }");
-    EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
 
 TEST_F(InitTest, UserDirectoryAndPidLine)

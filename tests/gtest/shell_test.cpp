@@ -1,14 +1,13 @@
-// C-level tests of the shell's printer and exits, each run in a forked child
-// whose standard output and error go to pipes.
+// C-level tests of the shell's printer and exits, each run in a forked child.
 
 #include <gtest/gtest.h>
 
 #include <tcl.h>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -17,19 +16,18 @@
 namespace {
 
 struct ChildRun {
-    int status = -1; // exit status, or -1 when the child did not exit
-    std::string out;
-    std::string err;
+    int status; // exit status, or -1 when the child did not exit
+    std::string out, err;
 };
 
-std::string Drain(int fd)
+std::string ReadAll(FILE *file)
 {
     std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = read(fd, static_cast<void *>(buffer), sizeof buffer)) > 0;) {
-        text.append(buffer, static_cast<size_t>(n));
+    rewind(file);
+    for (int c; (c = fgetc(file)) != EOF;) {
+        text += static_cast<char>(c);
     }
-    close(fd);
+    fclose(file);
     return text;
 }
 
@@ -40,22 +38,14 @@ void ExitNow(ClientData clientData)
     _exit(static_cast<int>(reinterpret_cast<intptr_t>(clientData)));
 }
 
+// Runs body in a forked child whose standard output and error go to files.
 ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
 {
-    int outPipe[2], errPipe[2];
-    ChildRun run;
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-        ADD_FAILURE() << "pipe";
-        return run;
-    }
+    FILE *out = tmpfile(), *err = tmpfile();
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        close(outPipe[1]);
-        close(errPipe[1]);
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
         Tcl_SetExitProc(ExitNow);
         Tcl_Interp *interp = Tcl_CreateInterp();
         body(interp);
@@ -63,14 +53,9 @@ ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
         Tcl_Flush(Tcl_GetStdChannel(TCL_STDERR));
         _exit(100);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    run.out = Drain(outPipe[0]);
-    run.err = Drain(errPipe[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
 }
 
 void SetResult(Tcl_Interp *interp, const char *text)

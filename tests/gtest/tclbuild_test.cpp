@@ -5,7 +5,6 @@
 
 #include <tcl.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -25,15 +24,9 @@ protected:
         char tmpl[] = "/tmp/orx_tclbuild_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         top = tmpl;
-        for (const char *d : {"/a", "/b", "/b/sub", "/dir.tcl", "/cwd"}) {
-            mkdir((top + d).c_str(), 0755);
-        }
-        for (const char *f : {"/a/only-a.tcl", "/a/both.tcl", "/b/both.tcl", "/b/sub/deep.tcl",
-                              "/b/unreadable.tcl", "/b/tool", "/cwd/both.tcl"}) {
-            std::ofstream(top + f) << "x\n";
-        }
-        chmod((top + "/b/unreadable.tcl").c_str(), 0);
-        chmod((top + "/b/tool").c_str(), 0755);
+        ASSERT_EQ(system(("cd " + top + " && mkdir -p a b/sub dir.tcl cwd && touch a/only-a.tcl "
+                          "a/both.tcl b/both.tcl b/sub/deep.tcl b/unreadable.tcl b/tool cwd/both.tcl "
+                          "&& chmod 0 b/unreadable.tcl && chmod 755 b/tool").c_str()), 0);
         char *cwd = getcwd(nullptr, 0);
         oldCwd = cwd;
         free(cwd);
