@@ -72,7 +72,7 @@ fuzz() {
     return $status
 }
 
-passed=0 failed=0
+passed=0 failed=0 skipped=0
 run_tests() {
     local dir=$1 status=0
     (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600) | tee "$dir/ctest.log" || status=1
@@ -82,8 +82,11 @@ run_tests() {
         local total nfail
         total=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
         nfail=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/')
-        passed=$((passed + total - nfail))
+        local nskip
+        nskip=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$dir/ctest.log" || true)
+        passed=$((passed + total - nfail - nskip))
         failed=$((failed + nfail))
+        skipped=$((skipped + nskip))
     else
         status=1
     fi
@@ -115,7 +118,7 @@ case ${1:-test} in
         echo "== fuzz smoke"
         fuzz "${ORX_FUZZ_SECONDS:-20}"
         echo "== normal and sanitizer test runs together"
-        echo "tests: $passed passed, $failed failed"
+        echo "tests: $passed passed, $failed failed, $skipped skipped"
         ;;
     asan) deps; build_asan; san_env; run_tests build-asan ;;
     fuzz) deps; fuzz "${2:-60}" ;;
