@@ -391,6 +391,12 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
     }
     Tcl_Free(g_processTraps[sig]);
     g_processTraps[sig] = copy;
+    // Deliveries still waiting were caught under the old action; a signal
+    // that is no longer caught must not turn them into an error later (a
+    // trap that ignores its own signal would otherwise fail on the next one).
+    if (action == kDefault || action == kIgnore) {
+        g_processReceived[sig].store(0);
+    }
     return TCL_OK;
 }
 
