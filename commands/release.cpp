@@ -146,6 +146,19 @@ void CopyToOutput(int memFile)
     c_mfdel(&memFile);
 }
 
+// Length of text cut to at most limit bytes without splitting a UTF-8
+// character: a torn sequence would reach Tcl as a different character.
+size_t CutLength(const std::string &text, size_t limit)
+{
+    if (text.size() <= limit) {
+        return text.size();
+    }
+    while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) {
+        --limit;
+    }
+    return limit;
+}
+
 std::string ReleaseString(const char *product)
 {
     std::string version = Tq_GetRelver(product);
@@ -156,9 +169,7 @@ std::string ReleaseString(const char *product)
     text += std::string(" Build ") + Tq_GetRelInf("BUILD_NUMBER") + " on " +
             Tq_GetRelInf("BUILD_DATE") + kCopyrightLine;
     // The release string has always been built in 128 bytes.
-    if (text.size() > 127) {
-        text.resize(127);
-    }
+    text.resize(CutLength(text, 127));
     return text;
 }
 
@@ -275,10 +286,7 @@ void c_reln(const char *product, char *out, int *outLength, int maxLength)
     if (maxLength >= 1 && out != nullptr) {
         try {
             std::string text = ReleaseString(product);
-            length = static_cast<int>(text.size());
-            if (length > maxLength - 1) {
-                length = maxLength - 1;
-            }
+            length = static_cast<int>(CutLength(text, static_cast<size_t>(maxLength - 1)));
             std::memcpy(out, text.data(), static_cast<size_t>(length));
         } catch (const std::exception &) {
             length = 0;

@@ -37,8 +37,9 @@ ORX_API const char *Tq_GetRelInf(const char *key);
 ORX_API const char *Tq_GetRelstring(void);
 
 /* Build the release string of product into out: at most maxLength - 1
- * characters and a terminating zero; *outLength gets the number of
- * characters.  A maxLength below 1 writes nothing and sets *outLength to 0. */
+ * bytes and a terminating zero, never ending in part of a UTF-8 character;
+ * *outLength gets the number of bytes.  A maxLength below 1 writes nothing
+ * and sets *outLength to 0. */
 ORX_API void c_reln(const char *product, char *out, int *outLength, int maxLength);
 
 /* Write the legal notice into the memory file *memFile (appending when it

@@ -76,6 +76,19 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     c_reln("P", out, &length, sizeof out);
     EXPECT_EQ(length, 127);
     EXPECT_EQ(out, "-" + std::string(126, 'v'));
+    // A cut never tears a UTF-8 character: "-x" and two-byte characters
+    // put both cuts (127 and 5 bytes) inside one.
+    std::string wide = "x";
+    for (int i = 0; i < 100; ++i) {
+        wide += "\xc3\xa9";
+    }
+    Write("[VERSIONS]\nP = " + wide + "\n");
+    c_reln("P", out, &length, sizeof out);
+    EXPECT_EQ(length, 126);
+    EXPECT_EQ(out, "-" + wide.substr(0, 125));
+    c_reln("P", out, &length, 6);
+    EXPECT_EQ(length, 4);
+    EXPECT_EQ(out, "-" + wide.substr(0, 3));
 }
 
 TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
