@@ -958,12 +958,6 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         return OrxX_WrongArgs(interp, objv[0], "listvar key ?key ...?");
     }
     bool isGeneric = IsGeneric(clientData);
-    const char *key;
-    for (int i = 2; i < objc; i++) {
-        if (ValidateKeyArg(interp, objv[i], isGeneric, &key) != TCL_OK) {
-            return TCL_ERROR;
-        }
-    }
     Tcl_Obj *current = Tcl_ObjGetVar2(interp, objv[1], nullptr, TCL_LEAVE_ERR_MSG);
     if (current == nullptr) {
         return TCL_ERROR;
@@ -974,8 +968,14 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     ObjRef keyl(Tcl_IsShared(current) ? Tcl_DuplicateObj(current) : current);
     int deleted = 0;
     int status = TCL_OK;
+    // Keys are checked as they come: like a missing key, a bad one stops the
+    // command after the deletions before it.
     for (int i = 2; i < objc && status == TCL_OK; i++) {
-        key = Tcl_GetString(objv[i]);
+        const char *key;
+        if (ValidateKeyArg(interp, objv[i], isGeneric, &key) != TCL_OK) {
+            status = TCL_ERROR;
+            break;
+        }
         status = KeylDelete(interp, keyl.get(), key, isGeneric);
         if (status == TCL_BREAK) {
             KeyNotFound(interp, key);
