@@ -134,8 +134,10 @@ bool FindSignalThread(int pid, unsigned long *threadId)
     return found;
 }
 
+// Runs a reentrant look-up with a buffer that grows while it is too small.
+// 0, or the look-up's errno value.
 template <typename Lookup>
-bool WithGrowingBuffer(Lookup lookup)
+int WithGrowingBuffer(Lookup lookup)
 {
     std::vector<char> buffer(1024);
     for (;;) {
@@ -144,8 +146,27 @@ bool WithGrowingBuffer(Lookup lookup)
             buffer.resize(buffer.size() * 2);
             continue;
         }
-        return rc == 0;
+        return rc;
     }
+}
+
+// Hands the effective user's entry in the user database to use.  0, or an
+// errno value (ENOENT when there is no entry).
+template <typename Use>
+int WithUserEntry(Use use)
+{
+    return WithGrowingBuffer([&](std::vector<char> &buffer) {
+        struct passwd entry;
+        struct passwd *found = nullptr;
+        int rc = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
+        if (rc == 0 && found == nullptr) {
+            rc = ENOENT;
+        }
+        if (rc == 0) {
+            use(*found);
+        }
+        return rc;
+    });
 }
 
 } // namespace
@@ -280,21 +301,18 @@ int OrxXOSHaveFlock(void)
 int OrxPlat_UserName(std::string *name)
 {
     try {
-        int error = 0;
-        bool ok = WithGrowingBuffer([&](std::vector<char> &buffer) {
-            struct passwd entry;
-            struct passwd *found = nullptr;
-            int rc = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
-            if (rc == 0 && found == nullptr) {
-                rc = ENOENT;
-            }
-            if (rc == 0) {
-                *name = found->pw_name;
-            }
-            error = rc;
-            return rc;
+        return WithUserEntry([&](const struct passwd &entry) { *name = entry.pw_name; });
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
+int OrxPlat_UserHomeDir(std::string *dir)
+{
+    try {
+        return WithUserEntry([&](const struct passwd &entry) {
+            *dir = entry.pw_dir != nullptr ? entry.pw_dir : "";
         });
-        return ok ? 0 : (error != 0 ? error : ENOMEM);
     } catch (...) {
         return ENOMEM;
     }
@@ -374,7 +392,7 @@ bool OrxPlat_ServByName(const char *name, std::string *official, int *port)
                 *port = ntohs(static_cast<uint16_t>(found->s_port));
             }
             return rc;
-        });
+        }) == 0;
     } catch (...) {
         return false;
     }
@@ -398,7 +416,7 @@ bool OrxPlat_ServByPort(int port, std::string *official)
                 *official = found->s_name;
             }
             return rc;
-        });
+        }) == 0;
     } catch (...) {
         return false;
     }

@@ -1,6 +1,7 @@
 // POSIX stand-ins for the system calls behind the identity and network
-// commands: user name, host and service look-ups.  The exported OrxXOS
-// functions (include/orx_os.h) are implemented next to these, in os_posix.cpp.
+// commands and the per-user directory: user name and home directory, host and
+// service look-ups.  The exported OrxXOS functions (include/orx_os.h) are
+// implemented next to these, in os_posix.cpp.
 #ifndef ORX_PLATFORM_OS_POSIX_H
 #define ORX_PLATFORM_OS_POSIX_H
 
@@ -10,6 +11,10 @@
 // Name of the effective user.  0, or an errno value (ENOENT when the user has
 // no entry in the user database).
 int OrxPlat_UserName(std::string *name);
+
+// Home directory of the effective user in the user database (empty when the
+// entry has none).  0, or an errno value as for OrxPlat_UserName.
+int OrxPlat_UserHomeDir(std::string *dir);
 
 // An IPv4 address in any of the dotted forms ("a.b.c.d", "a.b.c", "a.b",
 // "a"; decimal, octal or hex parts), the whole text and nothing else.  Stores

@@ -2,12 +2,9 @@
 // name formed here matches the one a script forms with "~/ruvadiredavoz".
 #include "platform/pidfile.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include "platform/os_posix.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 namespace {
 
@@ -17,21 +14,8 @@ std::string HomeDir()
     if (home != nullptr && *home != '\0') {
         return home;
     }
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 1024);
-    for (;;) {
-        struct passwd entry;
-        struct passwd *found = nullptr;
-        int rc = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
-        if (rc == ERANGE && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (rc != 0 || found == nullptr || found->pw_dir == nullptr) {
-            return std::string();
-        }
-        return found->pw_dir;
-    }
+    std::string dir;
+    return OrxPlat_UserHomeDir(&dir) == 0 ? dir : std::string();
 }
 
 } // namespace
