@@ -27,8 +27,7 @@ namespace {
 // Evaluate script with command logging off, putting logging back afterwards.
 int EvalUnlogged(Tcl_Interp *interp, const char *script, int flags)
 {
-    const char *saved = OrxLog_State(interp, nullptr);
-    OrxLog_State(interp, "disable");
+    const char *saved = OrxLog_State(interp, "disable");
     int code = Tcl_EvalEx(interp, script, -1, flags);
     if (saved != nullptr) {
         OrxLog_State(interp, saved);
