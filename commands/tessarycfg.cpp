@@ -1,17 +1,18 @@
 // tessarycfg: the values of the configuration store for an application and a
 // variable name, as a Tcl list.  The store itself is the tessary layer's.
-#include <cstring>
-
 #include "orx_release.h"
 #include "orx_tessary.h"
 
 void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable)
 {
+    // One snapshot: c_mcfgn and mcf_getString would each look the file up
+    // again, and a reload in between could mismatch count and values.
+    const TessaryConfig *config = Tessary_CurrentConfig();
     Tcl_DString values;
     Tcl_DStringInit(&values);
-    const int count = c_mcfgn(application, variable);
+    const int count = Tessary_ConfigCount(config, application, variable);
     for (int i = 1; i <= count; ++i) {
-        const char *value = mcf_getString(application, variable, i);
+        const char *value = Tessary_ConfigString(config, application, variable, i);
         Tcl_DStringAppendElement(&values, value != nullptr ? value : "");
     }
     Tcl_DStringResult(interp, &values);
