@@ -10,7 +10,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <linux/fs.h>
 #include <netdb.h>
 #include <netinet/in.h>
