@@ -292,7 +292,6 @@ struct FileIdentity {
 
 struct Store {
     std::mutex mutex;
-    bool loaded = false;
     FileIdentity identity;
     // Earlier generations are kept: callers hold text from them.
     std::deque<std::unique_ptr<TessaryConfig>> generations;
@@ -384,7 +383,7 @@ const TessaryConfig *Current()
     Store &store = TheStore();
     std::lock_guard<std::mutex> lock(store.mutex);
     FileIdentity id = Identify(ResolveConfigPath());
-    if (!store.loaded || !(id == store.identity)) {
+    if (store.generations.empty() || !(id == store.identity)) {
         try {
             auto config = LoadFile(id.exists ? id.path : std::string());
             if (!id.exists && !id.path.empty()) {
@@ -396,7 +395,6 @@ const TessaryConfig *Current()
             }
             store.generations.push_back(std::move(config));
             store.identity = id;
-            store.loaded = true;
         } catch (const std::exception &) {
             // Out of memory: keep serving the previous generation.
         }
