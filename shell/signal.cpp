@@ -360,6 +360,17 @@ enum Action { kDefault, kIgnore, kError, kTrap, kUnknown };
 
 const char *const kActionNames[] = {"default", "ignore", "error", "trap", "unknown"};
 
+// The action named word, from kDefault up to last; -1 when none is.
+int FindAction(const char *word, Action last)
+{
+    for (int a = kDefault; a <= last; a++) {
+        if (strcmp(word, kActionNames[a]) == 0) {
+            return a;
+        }
+    }
+    return -1;
+}
+
 int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
 {
     const char *msg = Tcl_PosixError(interp);
@@ -465,14 +476,8 @@ int ApplySignalSettings(Tcl_Interp *interp, Tcl_Obj *keylObj)
             (n == 4 && (code = Tcl_GetBooleanFromObj(interp, elems[3], &flag)) != TCL_OK)) {
             break;
         }
-        const char *actionWord = Tcl_GetString(elems[0]);
+        int action = FindAction(Tcl_GetString(elems[0]), kUnknown);
         const char *script = n >= 3 ? Tcl_GetString(elems[2]) : "";
-        int action = -1;
-        for (int a = kDefault; a <= kUnknown; a++) {
-            if (strcmp(actionWord, kActionNames[a]) == 0) {
-                action = a;
-            }
-        }
         // An unknown action word would leave a trap script behind a default
         // disposition; refuse it like any other malformed entry.
         if (action < 0 || (action == kTrap) != (*script != '\0')) {
@@ -540,17 +545,16 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
                              static_cast<char *>(nullptr));
         return TCL_ERROR;
     }
-    for (int a = kDefault; a <= kTrap; a++) {
-        if (strcmp(action, kActionNames[a]) == 0) {
-            const char *script = command != nullptr ? Tcl_GetString(command) : nullptr;
-            for (int sig = 1; sig < NSIG; sig++) {
-                if (chosen[sig] &&
-                    SetSignalAction(interp, sig, static_cast<Action>(a), script) != TCL_OK) {
-                    return TCL_ERROR;
-                }
+    int settable = FindAction(action, kTrap);
+    if (settable >= 0) {
+        const char *script = command != nullptr ? Tcl_GetString(command) : nullptr;
+        for (int sig = 1; sig < NSIG; sig++) {
+            if (chosen[sig] &&
+                SetSignalAction(interp, sig, static_cast<Action>(settable), script) != TCL_OK) {
+                return TCL_ERROR;
             }
-            return TCL_OK;
         }
+        return TCL_OK;
     }
     if (strcmp(action, "get") == 0) {
         Tcl_Obj *keyl = OrxX_NewKeyedListObj();
