@@ -349,11 +349,16 @@ FileIdentity Identify(const std::string &path)
     return id;
 }
 
-std::unique_ptr<TessaryConfig> LoadFile(const std::string &path)
+std::unique_ptr<TessaryConfig> LoadFile(const FileIdentity &id)
 {
+    const std::string &path = id.path;
     auto config = std::make_unique<TessaryConfig>();
     config->fileName = path;
     if (path.empty()) {
+        return config;
+    }
+    if (!id.exists) {
+        config->errors.push_back(path + ": no such file");
         return config;
     }
     std::ifstream in(path, std::ios::binary);
@@ -385,11 +390,7 @@ const TessaryConfig *Current()
     FileIdentity id = Identify(ResolveConfigPath());
     if (store.generations.empty() || !(id == store.identity)) {
         try {
-            auto config = LoadFile(id.exists ? id.path : std::string());
-            if (!id.exists && !id.path.empty()) {
-                config->fileName = id.path;
-                config->errors.push_back(id.path + ": no such file");
-            }
+            auto config = LoadFile(id);
             for (const auto &message : config->errors) {
                 std::fprintf(stderr, "tessary: %s\n", message.c_str());
             }
