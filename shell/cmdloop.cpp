@@ -288,10 +288,7 @@ void AsyncInputHandler(ClientData clientData, int)
         loop->partial = false;
         Tcl_DString text;
         Tcl_DStringInit(&text);
-        if (loop->command != nullptr) {
-            Tcl_DStringAppend(&text, loop->command, -1);
-            Tcl_DStringAppend(&text, " ", 1);
-        }
+        RestartBuffer(&text, loop->command);
         Tcl_DStringAppend(&text, Tcl_DStringValue(&loop->line), Tcl_DStringLength(&loop->line));
 
         // The command may end the loop (closing stdin) or delete the
