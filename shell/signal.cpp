@@ -98,6 +98,17 @@ extern "C" void SignalTrap(int signalNum)
     errno = savedErrno;
 }
 
+// Every disposition set here has no flags and blocks nothing.  0, or -1 with
+// errno.
+int InstallHandler(int sig, void (*handler)(int))
+{
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    sigemptyset(&act.sa_mask);
+    act.sa_handler = handler;
+    return sigaction(sig, &act, nullptr);
+}
+
 void *RelayMain(void *)
 {
     sigset_t all;
@@ -392,11 +403,9 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
         }
         memcpy(copy, command, len + 1);
     }
-    struct sigaction act;
-    memset(&act, 0, sizeof act);
-    sigemptyset(&act.sa_mask);
-    act.sa_handler = action == kDefault ? SIG_DFL : action == kIgnore ? SIG_IGN : SignalTrap;
-    if (sigaction(sig, &act, nullptr) != 0) {
+    void (*handler)(int) =
+        action == kDefault ? SIG_DFL : action == kIgnore ? SIG_IGN : SignalTrap;
+    if (InstallHandler(sig, handler) != 0) {
         Tcl_Free(copy);
         return PosixFailure(interp, " while setting ", sig);
     }
@@ -417,11 +426,13 @@ int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
     if (sigaction(sig, nullptr, &old) != 0) {
         return PosixFailure(interp, " while getting ", sig);
     }
-    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL) {
+    if (old.sa_flags & SA_SIGINFO) {
+        *actionPtr = kUnknown;
+    } else if (old.sa_handler == SIG_DFL) {
         *actionPtr = kDefault;
-    } else if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) {
+    } else if (old.sa_handler == SIG_IGN) {
         *actionPtr = kIgnore;
-    } else if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SignalTrap) {
+    } else if (old.sa_handler == SignalTrap) {
         *actionPtr = g_processTraps[sig] != nullptr ? kTrap : kError;
     } else {
         *actionPtr = kUnknown;
@@ -746,11 +757,7 @@ void OrxX_SetupSigInt(void)
         old.sa_handler != SIG_DFL) {
         return;
     }
-    struct sigaction act;
-    memset(&act, 0, sizeof act);
-    sigemptyset(&act.sa_mask);
-    act.sa_handler = SignalTrap;
-    sigaction(SIGINT, &act, nullptr);
+    InstallHandler(SIGINT, SignalTrap);
 }
 
 void OrxX_SetAppSignalErrorHandler(OrxX_AppSignalErrorHandler *proc, ClientData clientData)
