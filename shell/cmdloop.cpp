@@ -17,6 +17,7 @@
 
 #include <tclInt.h>
 
+#include "orx_init.h"
 #include "orx_signal.h"
 #include "orx_util.h"
 #include "platform/cmdinput.h"
@@ -160,17 +161,6 @@ bool processExiting = false;
 void MarkExiting(ClientData)
 {
     processExiting = true;
-}
-
-char *CopyString(const char *text)
-{
-    if (text == nullptr) {
-        return nullptr;
-    }
-    size_t len = strlen(text);
-    char *copy = Tcl_Alloc(static_cast<unsigned>(len + 1));
-    memcpy(copy, text, len + 1);
-    return copy;
 }
 
 void FreeAsyncLoop(char *blockPtr)
@@ -524,10 +514,21 @@ int OrxX_AsyncCommandLoop(Tcl_Interp *interp, int options, const char *command,
     loop->channel = channel;
     loop->options = options;
     Tcl_DStringInit(&loop->line);
-    loop->command = CopyString(command);
-    loop->endCommand = CopyString(endCommand);
-    loop->prompt1 = CopyString(prompt1);
-    loop->prompt2 = CopyString(prompt2);
+    bool copied = true;
+    auto copy = [&copied](const char *text) {
+        char *result = Orx_Ckstrdup(text);
+        copied = copied && (text == nullptr || result != nullptr);
+        return result;
+    };
+    loop->command = copy(command);
+    loop->endCommand = copy(endCommand);
+    loop->prompt1 = copy(prompt1);
+    loop->prompt2 = copy(prompt2);
+    if (!copied) {
+        FreeAsyncLoop(reinterpret_cast<char *>(loop));
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("out of memory in commandloop", -1));
+        return TCL_ERROR;
+    }
 
     Tcl_CreateCloseHandler(channel, AsyncCloseHandler, loop);
     Tcl_CreateChannelHandler(channel, TCL_READABLE, AsyncInputHandler, loop);
