@@ -36,22 +36,14 @@ struct Datagram {
     int32_t lParam;
 };
 
-// The per-user directory, under the name start-up and kill use.
-bool IpcDir(std::string &dir)
-{
-    dir = OrxPlat_UserDirName();
-    if (dir.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    return true;
-}
-
+// The socket lives in the per-user directory, under the name start-up and
+// kill use.
 bool SocketAddress(unsigned long threadId, struct sockaddr_un &addr, std::string *dirOut)
 {
     try {
-        std::string dir;
-        if (!IpcDir(dir)) {
+        std::string dir = OrxPlat_UserDirName();
+        if (dir.empty()) {
+            errno = ENOENT;
             return false;
         }
         std::string path = dir + "/sig-" + std::to_string(threadId);
