@@ -101,19 +101,15 @@ void OutputPrompt(Tcl_Interp *interp, bool topLevel, const char *prompt1, const 
             }
         } else {
             written = true;
-            if (param != nullptr) {
-                Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
-                if (out != nullptr) {
-                    Tcl_WriteObj(out, Tcl_GetObjResult(interp));
-                }
-            }
         }
     }
     Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
-    if (!written) {
-        WriteText(out, topLevel ? "%" : ">");
-    }
     if (out != nullptr) {
+        if (!written) {
+            Tcl_WriteChars(out, topLevel ? "%" : ">", -1);
+        } else if (param != nullptr) {
+            Tcl_WriteObj(out, Tcl_GetObjResult(interp));
+        }
         Tcl_Flush(out);
     }
     Tcl_ResetResult(interp);
