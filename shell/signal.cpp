@@ -53,7 +53,6 @@ Tcl_AsyncHandler g_processAsync = nullptr;
 // thread, reads it and marks the asynchronous handler.
 int g_processWakeRead = -1;
 std::once_flag g_processRelayOnce;
-bool g_processRelayStarted = false;
 
 // Names Tcl gives to signal numbers; "" for the numbers it does not know.
 struct SignalNames {
@@ -148,11 +147,9 @@ void StartRelay()
         close(fds[0]);
         close(fds[1]);
         g_processWakeRead = -1;
-        errno = rc;
         return;
     }
     g_processWakeFd.store(fds[1]);
-    g_processRelayStarted = true;
 }
 
 bool AnyPending()
@@ -690,7 +687,8 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
 int StartSignalSupport(Tcl_Interp *interp)
 {
     std::call_once(g_processRelayOnce, StartRelay);
-    if (!g_processRelayStarted) {
+    // The relay publishes its wake-up pipe only once it runs.
+    if (g_processWakeFd.load() < 0) {
         OrxX_AppendObjResult(interp, "couldn't start the signal relay thread",
                              static_cast<char *>(nullptr));
         return TCL_ERROR;
