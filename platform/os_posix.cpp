@@ -95,7 +95,8 @@ void AppendPosixError(Tcl_Interp *interp, int error)
     OrxX_AppendObjResult(interp, Tcl_PosixError(interp), static_cast<char *>(nullptr));
 }
 
-// Look the pid up in the pid file; the last well-formed line for it wins.
+// Look the pid up in the pid file: its last line wins, but a malformed line
+// for it ends the search with what was found before.
 bool FindSignalThread(int pid, unsigned long *threadId)
 {
     std::string file = OrxPlat_PidFileName();
