@@ -30,11 +30,14 @@ void Serve(const char *pidPath)
 {
     std::string path(pidPath);
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos || !AllDigits(path.substr(slash + 1))) {
+    if (slash == std::string::npos) {
+        return;
+    }
+    std::string pidText = path.substr(slash + 1);
+    if (!AllDigits(pidText)) {
         return;
     }
     std::string pidFile = path.substr(0, slash);
-    std::string pidText = path.substr(slash + 1);
 
     // raise() must reach the catching handler on this thread.
     sigset_t none;
