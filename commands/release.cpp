@@ -114,8 +114,8 @@ void Detach(int unit, int *memFile)
     c_mfclos(memFile);
 }
 
-// Reads a memory file back whole; lines are never cut.
-void ReadLines(int memFile, std::vector<std::string> &lines)
+// Reads a memory file back whole (lines are never cut), then deletes it.
+void TakeLines(int memFile, std::vector<std::string> &lines)
 {
     c_mfopen(&memFile, 'r', 0);
     std::vector<char> buffer(257);
@@ -129,21 +129,21 @@ void ReadLines(int memFile, std::vector<std::string> &lines)
         }
         lines.emplace_back(buffer.data(), static_cast<size_t>(got));
     }
+    c_mfclos(&memFile);
+    c_mfdel(&memFile);
 }
 
-// Writes a memory file's lines to the current output, then deletes the file.
+// Writes a memory file's lines to the current output; the file goes.
 void CopyToOutput(int memFile)
 {
     if (memFile == 0) {
         return;
     }
     std::vector<std::string> lines;
-    ReadLines(memFile, lines);
+    TakeLines(memFile, lines);
     for (const auto &line : lines) {
         WriteLine(line);
     }
-    c_mfclos(&memFile);
-    c_mfdel(&memFile);
 }
 
 // Length of text cut to at most limit bytes without splitting a UTF-8
@@ -229,9 +229,7 @@ int CopyrBody(Tcl_Interp *interp, int argc, const char *argv[])
         return TCL_ERROR;
     }
     std::vector<std::string> lines;
-    ReadLines(memFile, lines);
-    c_mfclos(&memFile);
-    c_mfdel(&memFile);
+    TakeLines(memFile, lines);
     Tcl_DString text;
     Tcl_DStringInit(&text);
     for (const auto &line : lines) {
