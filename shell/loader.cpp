@@ -6,21 +6,15 @@
 #include <dlfcn.h>
 #include <fenv.h>
 
-#include <cstring>
 #include <string>
 
 #include "orx_tclbuild.h"
 
 namespace {
 
-// A loaded package: its name (the table key, copied) and library handle.
-struct PackageRecord {
-    char *name;
-    void *handle;
-};
-
-// Process-wide package table, shared by every interpreter and never deleted.
-// No lock: the commands run on the interpreter thread only.
+// Process-wide package table, name to library handle, shared by every
+// interpreter and never deleted.  No lock: the commands run on the
+// interpreter thread only.
 Tcl_HashTable gPackageTable;
 bool gPackageTableReady = false;
 
@@ -44,12 +38,6 @@ int ResetFloatingPoint(int code)
 {
     fesetenv(FE_DFL_ENV);
     return code;
-}
-
-void FreeRecord(PackageRecord *record)
-{
-    ckfree(record->name);
-    ckfree(reinterpret_cast<char *>(record));
 }
 
 int ListPackages(Tcl_Interp *interp)
@@ -122,20 +110,9 @@ int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     if (code != TCL_OK) {
         return ResetFloatingPoint(code);
     }
-    auto *record = reinterpret_cast<PackageRecord *>(attemptckalloc(sizeof(PackageRecord)));
-    size_t nameLength = std::string(package).size() + 1;
-    char *name = static_cast<char *>(attemptckalloc(nameLength));
-    if (record == nullptr || name == nullptr) {
-        ckfree(reinterpret_cast<char *>(record)); // ckfree ignores null
-        ckfree(name);
-        return ResetFloatingPoint(code);
-    }
-    memcpy(name, package, nameLength);
-    record->name = name;
-    record->handle = handle;
     int isNew;
     Tcl_HashEntry *entry = Tcl_CreateHashEntry(PackageTable(), package, &isNew);
-    Tcl_SetHashValue(entry, record);
+    Tcl_SetHashValue(entry, handle);
     return ResetFloatingPoint(code);
 }
 
@@ -157,10 +134,8 @@ int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     }
     // Forgotten before anything is tried: whatever fails below, the name is
     // free for a new load.
-    auto *record = static_cast<PackageRecord *>(Tcl_GetHashValue(entry));
+    void *handle = Tcl_GetHashValue(entry);
     Tcl_DeleteHashEntry(entry);
-    void *handle = record->handle;
-    FreeRecord(record);
 
     dlerror();
     void *symbol = dlsym(handle, routine.c_str());
