@@ -153,6 +153,26 @@ int ParseTranslationOption(const char *text, int *valuePtr)
     return TCL_OK;
 }
 
+// The copy behind OrxX_DownShift (lower) and OrxX_UpShift.
+char *ShiftCase(char *target, const char *source, bool lower)
+{
+    if (target == nullptr) {
+        target = Tcl_Alloc(strlen(source) + 1);
+    }
+    char *p = target;
+    for (;; source++, p++) {
+        unsigned char c = static_cast<unsigned char>(*source);
+        if (lower ? isupper(c) : islower(c)) {
+            c = static_cast<unsigned char>(lower ? c + 0x20 : c - 0x20);
+        }
+        *p = static_cast<char>(c);
+        if (c == '\0') {
+            break;
+        }
+    }
+    return target;
+}
+
 // Variable access reports a failed look-up through errorCode even when no
 // message is asked for; keep the interpreter's own errorCode as it was.
 class KeepErrorCode {
@@ -323,34 +343,12 @@ int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *ex
 
 char *OrxX_DownShift(char *target, const char *source)
 {
-    if (target == nullptr) {
-        target = Tcl_Alloc(strlen(source) + 1);
-    }
-    char *p = target;
-    for (;; source++, p++) {
-        unsigned char c = static_cast<unsigned char>(*source);
-        *p = static_cast<char>(isupper(c) ? c + 0x20 : c);
-        if (c == '\0') {
-            break;
-        }
-    }
-    return target;
+    return ShiftCase(target, source, true);
 }
 
 char *OrxX_UpShift(char *target, const char *source)
 {
-    if (target == nullptr) {
-        target = Tcl_Alloc(strlen(source) + 1);
-    }
-    char *p = target;
-    for (;; source++, p++) {
-        unsigned char c = static_cast<unsigned char>(*source);
-        *p = static_cast<char>(islower(c) ? c - 0x20 : c);
-        if (c == '\0') {
-            break;
-        }
-    }
-    return target;
+    return ShiftCase(target, source, false);
 }
 
 Tcl_Channel OrxX_GetOpenChannel(Tcl_Interp *interp, const char *handle, int direction)
