@@ -4,7 +4,6 @@
 
 #include "orx_util.h"
 
-#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -104,9 +103,6 @@ bool ParseNumber(const char *string, int base, uint32_t *magPtr, bool *negPtr)
     *negPtr = negative;
     return true;
 }
-
-std::atomic<const Tcl_ObjType *> listType{nullptr};
-std::atomic<const Tcl_ObjType *> stringType{nullptr};
 
 int CodeTranslation(const char *word, size_t length, int *codePtr)
 {
@@ -470,16 +466,11 @@ void OrxX_AppendObjResult(Tcl_Interp *interp, ...)
 
 int OrxX_IsNullObj(Tcl_Obj *objPtr)
 {
-    const Tcl_ObjType *list = listType.load(std::memory_order_relaxed);
-    if (list == nullptr) {
-        list = Tcl_GetObjType("list");
-        listType.store(list, std::memory_order_relaxed);
-        stringType.store(Tcl_GetObjType("string"), std::memory_order_relaxed);
-    }
+    static const Tcl_ObjType *const listType = Tcl_GetObjType("list");
     if (objPtr->typePtr == nullptr) {
         return objPtr->length == 0;
     }
-    if (objPtr->typePtr == list) {
+    if (objPtr->typePtr == listType) {
         int length;
         Tcl_ListObjLength(nullptr, objPtr, &length);
         return length == 0;
