@@ -7,41 +7,13 @@
 
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
 #include "orx_util.h"
+#include "extended/objref.h"
 
 namespace {
 
 // ---------------------------------------------------------------- helpers
-
-// Holds one reference for as long as it lives; copies share the object.
-class ObjRef {
-public:
-    ObjRef() = default;
-    explicit ObjRef(Tcl_Obj *obj) : obj_(obj)
-    {
-        if (obj_ != nullptr) {
-            Tcl_IncrRefCount(obj_);
-        }
-    }
-    ObjRef(const ObjRef &other) : ObjRef(other.obj_) {}
-    ObjRef &operator=(ObjRef other) noexcept
-    {
-        std::swap(obj_, other.obj_);
-        return *this;
-    }
-    ~ObjRef()
-    {
-        if (obj_ != nullptr) {
-            Tcl_DecrRefCount(obj_);
-        }
-    }
-    Tcl_Obj *get() const { return obj_; }
-
-private:
-    Tcl_Obj *obj_ = nullptr;
-};
 
 void AppendMsg(Tcl_Interp *interp, const char *s1, const char *s2 = nullptr,
                const char *s3 = nullptr)

@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 // Tcl's private port header falls back on its compat headers unless told
 // that the system has <unistd.h>; not every Tcl install ships them.
@@ -16,6 +15,8 @@
 #define HAVE_UNISTD_H 1
 #endif
 #include <tclInt.h>
+
+#include "extended/objref.h"
 
 namespace {
 
@@ -198,28 +199,6 @@ private:
     Tcl_Obj *saved_;
 };
 
-// A counted reference to an object for the length of a scope.
-class ObjHold {
-public:
-    explicit ObjHold(Tcl_Obj *obj) : obj_(obj) { Tcl_IncrRefCount(obj_); }
-    ObjHold(ObjHold &&other) noexcept : obj_(other.obj_) { other.obj_ = nullptr; }
-    ObjHold &operator=(ObjHold &&other) noexcept
-    {
-        std::swap(obj_, other.obj_);
-        return *this;
-    }
-    ~ObjHold()
-    {
-        if (obj_ != nullptr) {
-            Tcl_DecrRefCount(obj_);
-        }
-    }
-    Tcl_Obj *get() const { return obj_; }
-
-private:
-    Tcl_Obj *obj_;
-};
-
 }  // namespace
 
 extern "C" {
@@ -303,14 +282,14 @@ int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *ex
         *exprResultPtr = 0;  // as Tcl_ExprLong has always done
         return TCL_OK;
     }
-    ObjHold expr(exprPtr);
+    ObjRef expr(exprPtr);
     if (textLength >= 3 && (strncmp(text, "end", 3) == 0 || strncmp(text, "len", 3) == 0)) {
         long base = text[0] == 'e' ? long(length) - 1 : long(length);
         char number[32];
         snprintf(number, sizeof number, "%ld", base);
         Tcl_Obj *rewritten = Tcl_NewStringObj(number, -1);
         Tcl_AppendToObj(rewritten, text + 3, textLength - 3);
-        expr = ObjHold(rewritten);
+        expr = ObjRef(rewritten);
     }
 
     // Tcl_ExprLong leaks its value when the expression yields no number
