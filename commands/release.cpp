@@ -240,17 +240,6 @@ int CopyrBody(Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
-template <typename Body>
-int Guarded(Tcl_Interp *interp, Body body)
-{
-    try {
-        return body();
-    } catch (const std::exception &) {
-        Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
-        return TCL_ERROR;
-    }
-}
-
 } // namespace
 
 const char *Tq_GetRelver(const char *product)
@@ -418,7 +407,12 @@ void RELN(const char *product, char *out, int *outLength, const int *maxLength,
 
 int Orx_CopyrCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
-    return Guarded(interp, [&] { return CopyrBody(interp, argc, argv); });
+    try {
+        return CopyrBody(interp, argc, argv);
+    } catch (const std::exception &) {
+        Tcl_SetResult(interp, const_cast<char *>("out of memory"), TCL_STATIC);
+        return TCL_ERROR;
+    }
 }
 
 int Orx_Copyr(Tcl_Interp *interp, int argc, const char *argv[])
