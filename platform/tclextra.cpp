@@ -259,11 +259,7 @@ int Orx_SetCommandProtected(Tcl_Interp *interp, Tcl_Command command, int protect
         state->guardsInstalled = true;
     }
     auto found = state->commands.find(command);
-    bool marked = found != state->commands.end();
-    if (protect == 0 && !marked) {
-        return TCL_OK;
-    }
-    if (protect != 0 && marked) {
+    if ((protect != 0) == (found != state->commands.end())) {
         return TCL_OK;
     }
     Tcl_Obj *nameObj = Tcl_NewObj();
