@@ -93,6 +93,22 @@ int HexDigit(char c)
     return -1;
 }
 
+// "#rrggbb" into its three components.
+bool ParseColor(const std::string &text, int rgb[3])
+{
+    if (text.size() != 7 || text[0] != '#') {
+        return false;
+    }
+    for (int c = 0; c < 3; ++c) {
+        int hi = HexDigit(text[1 + 2 * c]), lo = HexDigit(text[2 + 2 * c]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        rgb[c] = hi * 16 + lo;
+    }
+    return true;
+}
+
 class TypeMapParser {
 public:
     TypeMapParser(const std::string &fileName, std::vector<Entry> &entries,
@@ -222,19 +238,9 @@ private:
         EtpAttr attr;
         if (name == "color") {
             int rgb[3] = {-1, -1, -1};
-            if (value != "none") {
-                if (value.size() != 7 || value[0] != '#') {
-                    Error(lineNo, "bad color \"" + value + "\": expected #rrggbb or none");
-                    return false;
-                }
-                for (int c = 0; c < 3; ++c) {
-                    int hi = HexDigit(value[1 + 2 * c]), lo = HexDigit(value[2 + 2 * c]);
-                    if (hi < 0 || lo < 0) {
-                        Error(lineNo, "bad color \"" + value + "\": expected #rrggbb or none");
-                        return false;
-                    }
-                    rgb[c] = hi * 16 + lo;
-                }
+            if (value != "none" && !ParseColor(value, rgb)) {
+                Error(lineNo, "bad color \"" + value + "\": expected #rrggbb or none");
+                return false;
             }
             for (int c = 0; c < 3; ++c) {
                 attr.number = rgb[c];
