@@ -660,11 +660,7 @@ int etpGetAttrInt(EtpAttr *attr, int *valuePtr)
         *valuePtr = attr->number;
     } else {
         int v = 0;
-        try {
-            *valuePtr = ParseInt(attr->text, &v) ? v : 0;
-        } catch (const std::exception &) {
-            *valuePtr = 0;
-        }
+        *valuePtr = ParseInt(attr->text, &v) ? v : 0;
     }
     return 1;
 }
