@@ -545,30 +545,47 @@ inline int Convert(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
     return Tcl_ConvertToType(interp, objPtr, TypeOf(isGeneric));
 }
 
+// Where the first component of a key stands in a list.
+struct Component {
+    KeylIntRep *rep;
+    int pos;            // -1: no such entry
+    int len;            // the component is the first len bytes of the key
+    const char *subKey; // rest of a key path, or null
+};
+
+// Converts keylPtr to its type and looks up the first component of key.
+int FindComponent(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
+                  Component *c)
+{
+    if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (SplitKey(interp, key, isGeneric, &c->len, &c->subKey) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    c->rep = RepOf(keylPtr);
+    c->pos = FindEntry(c->rep, key, c->len);
+    return TCL_OK;
+}
+
 int KeylGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
             Tcl_Obj **valuePtrPtr)
 {
     *valuePtrPtr = nullptr;
     for (;;) {
-        if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
+        Component c;
+        if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
             return TCL_ERROR;
         }
-        int compLen;
-        const char *subKey;
-        if (SplitKey(interp, key, isGeneric, &compLen, &subKey) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        KeylIntRep *rep = RepOf(keylPtr);
-        int pos = FindEntry(rep, key, compLen);
-        if (pos < 0) {
+        if (c.pos < 0) {
             return TCL_BREAK;
         }
-        if (subKey == nullptr) {
-            *valuePtrPtr = rep->entries[pos].value;
+        if (c.subKey == nullptr) {
+            *valuePtrPtr = c.rep->entries[c.pos].value;
             return TCL_OK;
         }
-        keylPtr = rep->entries[pos].value;
-        key = subKey;
+        keylPtr = c.rep->entries[c.pos].value;
+        key = c.subKey;
     }
 }
 
@@ -576,20 +593,14 @@ int KeylGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneri
 int KeylSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
             Tcl_Obj *valuePtr)
 {
-    if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
+    Component c;
+    if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
         return TCL_ERROR;
     }
-    int compLen;
-    const char *subKey;
-    if (SplitKey(interp, key, isGeneric, &compLen, &subKey) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    KeylIntRep *rep = RepOf(keylPtr);
-    int pos = FindEntry(rep, key, compLen);
-    if (subKey != nullptr) {
-        if (pos >= 0) {
-            Tcl_Obj *child = UnshareValue(rep->entries[pos]);
-            int status = KeylSet(interp, child, subKey, isGeneric, valuePtr);
+    if (c.subKey != nullptr) {
+        if (c.pos >= 0) {
+            Tcl_Obj *child = UnshareValue(c.rep->entries[c.pos]);
+            int status = KeylSet(interp, child, c.subKey, isGeneric, valuePtr);
             if (status == TCL_OK) {
                 Tcl_InvalidateStringRep(keylPtr);
             }
@@ -597,20 +608,20 @@ int KeylSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneri
         }
         Tcl_Obj *child = OrxX_NewKeyedListObj();
         Tcl_IncrRefCount(child);
-        if (KeylSet(interp, child, subKey, isGeneric, valuePtr) != TCL_OK) {
+        if (KeylSet(interp, child, c.subKey, isGeneric, valuePtr) != TCL_OK) {
             Tcl_DecrRefCount(child);
             return TCL_ERROR;
         }
-        AppendEntry(rep, key, compLen, child);
+        AppendEntry(c.rep, key, c.len, child);
         Tcl_InvalidateStringRep(keylPtr);
         return TCL_OK;
     }
     Tcl_IncrRefCount(valuePtr);
-    if (pos >= 0) {
-        Tcl_DecrRefCount(rep->entries[pos].value);
-        rep->entries[pos].value = valuePtr;
+    if (c.pos >= 0) {
+        Tcl_DecrRefCount(c.rep->entries[c.pos].value);
+        c.rep->entries[c.pos].value = valuePtr;
     } else {
-        AppendEntry(rep, key, compLen, valuePtr);
+        AppendEntry(c.rep, key, c.len, valuePtr);
     }
     Tcl_InvalidateStringRep(keylPtr);
     return TCL_OK;
@@ -618,40 +629,34 @@ int KeylSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneri
 
 int KeylDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric)
 {
-    if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
+    Component c;
+    if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
         return TCL_ERROR;
     }
-    int compLen;
-    const char *subKey;
-    if (SplitKey(interp, key, isGeneric, &compLen, &subKey) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    KeylIntRep *rep = RepOf(keylPtr);
-    int pos = FindEntry(rep, key, compLen);
-    if (pos < 0) {
+    if (c.pos < 0) {
         return TCL_BREAK;
     }
-    if (subKey != nullptr) {
+    if (c.subKey != nullptr) {
         // A shared nested list is copied only when there is something to delete.
-        if (Tcl_IsShared(rep->entries[pos].value)) {
+        if (Tcl_IsShared(c.rep->entries[c.pos].value)) {
             Tcl_Obj *found;
-            int status = KeylGet(interp, rep->entries[pos].value, subKey, isGeneric, &found);
+            int status = KeylGet(interp, c.rep->entries[c.pos].value, c.subKey, isGeneric, &found);
             if (status != TCL_OK) {
                 return status;
             }
         }
-        Tcl_Obj *child = UnshareValue(rep->entries[pos]);
-        int status = KeylDelete(interp, child, subKey, isGeneric);
+        Tcl_Obj *child = UnshareValue(c.rep->entries[c.pos]);
+        int status = KeylDelete(interp, child, c.subKey, isGeneric);
         if (status != TCL_OK) {
             return status;
         }
         if (RepOf(child)->numEntries == 0) {
-            RemoveEntry(rep, pos);
+            RemoveEntry(c.rep, c.pos);
         }
         Tcl_InvalidateStringRep(keylPtr);
         return TCL_OK;
     }
-    RemoveEntry(rep, pos);
+    RemoveEntry(c.rep, c.pos);
     Tcl_InvalidateStringRep(keylPtr);
     return TCL_OK;
 }
@@ -679,25 +684,22 @@ int KeylGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGe
 {
     *listObjPtrPtr = nullptr;
     for (;;) {
-        if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        KeylIntRep *rep = RepOf(keylPtr);
         if (key == nullptr || *key == '\0') {
-            *listObjPtrPtr = KeysOf(rep);
+            if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            *listObjPtrPtr = KeysOf(RepOf(keylPtr));
             return TCL_OK;
         }
-        int compLen;
-        const char *subKey;
-        if (SplitKey(interp, key, isGeneric, &compLen, &subKey) != TCL_OK) {
+        Component c;
+        if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
             return TCL_ERROR;
         }
-        int pos = FindEntry(rep, key, compLen);
-        if (pos < 0) {
+        if (c.pos < 0) {
             return TCL_BREAK;
         }
-        keylPtr = rep->entries[pos].value;
-        key = subKey;
+        keylPtr = c.rep->entries[c.pos].value;
+        key = c.subKey;
     }
 }
 
