@@ -32,7 +32,7 @@ const char kSharedMsg[] = "cannot modify a shared keyed list";
 // Past this many entries a lookup missing from an incomplete index rebuilds
 // the index rather than scanning again and again.
 constexpr int kScanLimit = 16;
-// The string builder keeps up to this many pair objects on the stack.
+// Lists built from the entries keep up to this many elements on the stack.
 constexpr int kStackPairs = 32;
 
 // ------------------------------------------------------ representation
@@ -337,24 +337,33 @@ void DupKeyedListIntRep(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
     copyPtr->typePtr = srcPtr->typePtr;
 }
 
-void UpdateKeyedListString(Tcl_Obj *objPtr)
+// A new list with one element per entry, in entry order.
+template <class ElementOf>
+Tcl_Obj *NewEntryList(KeylIntRep *rep, ElementOf elementOf)
 {
-    KeylIntRep *rep = RepOf(objPtr);
-    Tcl_Obj *stackPairs[kStackPairs] = {};
-    Tcl_Obj **pairs = stackPairs;
+    Tcl_Obj *stackElements[kStackPairs] = {};
+    Tcl_Obj **elements = stackElements;
     if (rep->numEntries > kStackPairs) {
-        pairs = reinterpret_cast<Tcl_Obj **>(
+        elements = reinterpret_cast<Tcl_Obj **>(
             ckalloc(sizeof(Tcl_Obj *) * static_cast<size_t>(rep->numEntries)));
     }
     for (int i = 0; i < rep->numEntries; i++) {
-        Tcl_Obj *kv[2] = {KeyObjOf(rep->entries[i]), rep->entries[i].value};
-        pairs[i] = Tcl_NewListObj(2, kv);
+        elements[i] = elementOf(rep->entries[i]);
     }
-    Tcl_Obj *list = Tcl_NewListObj(rep->numEntries, pairs);
+    Tcl_Obj *list = Tcl_NewListObj(rep->numEntries, elements);
+    if (elements != stackElements) {
+        ckfree(reinterpret_cast<char *>(elements));
+    }
+    return list;
+}
+
+void UpdateKeyedListString(Tcl_Obj *objPtr)
+{
+    Tcl_Obj *list = NewEntryList(RepOf(objPtr), [](KeylEntry &e) {
+        Tcl_Obj *kv[2] = {KeyObjOf(e), e.value};
+        return Tcl_NewListObj(2, kv);
+    });
     Tcl_IncrRefCount(list);
-    if (pairs != stackPairs) {
-        ckfree(reinterpret_cast<char *>(pairs));
-    }
     int len;
     const char *str = Tcl_GetStringFromObj(list, &len);
     objPtr->bytes = static_cast<char *>(ckalloc(len + 1));
@@ -661,24 +670,6 @@ int KeylDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGen
     return TCL_OK;
 }
 
-Tcl_Obj *KeysOf(KeylIntRep *rep)
-{
-    Tcl_Obj *stackKeys[kStackPairs] = {};
-    Tcl_Obj **keys = stackKeys;
-    if (rep->numEntries > kStackPairs) {
-        keys = reinterpret_cast<Tcl_Obj **>(
-            ckalloc(sizeof(Tcl_Obj *) * static_cast<size_t>(rep->numEntries)));
-    }
-    for (int i = 0; i < rep->numEntries; i++) {
-        keys[i] = KeyObjOf(rep->entries[i]);
-    }
-    Tcl_Obj *list = Tcl_NewListObj(rep->numEntries, keys);
-    if (keys != stackKeys) {
-        ckfree(reinterpret_cast<char *>(keys));
-    }
-    return list;
-}
-
 int KeylGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
                 Tcl_Obj **listObjPtrPtr)
 {
@@ -688,7 +679,7 @@ int KeylGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGe
             if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
                 return TCL_ERROR;
             }
-            *listObjPtrPtr = KeysOf(RepOf(keylPtr));
+            *listObjPtrPtr = NewEntryList(RepOf(keylPtr), KeyObjOf);
             return TCL_OK;
         }
         Component c;
