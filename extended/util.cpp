@@ -411,14 +411,13 @@ int OrxX_WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usag
 {
     // Hold the name so that, should it be the result object itself, the
     // append works on a copy and the name's text stays valid.
-    Tcl_IncrRefCount(commandNameObj);
+    ObjRef hold(commandNameObj);
     const char *name = Tcl_GetString(commandNameObj);
     if (usage != nullptr && usage[0] != '\0') {
         OrxX_AppendObjResult(interp, "wrong # args: ", name, " ", usage, (char *)NULL);
     } else {
         OrxX_AppendObjResult(interp, "wrong # args: ", name, (char *)NULL);
     }
-    Tcl_DecrRefCount(commandNameObj);
     return TCL_ERROR;
 }
 
