@@ -61,15 +61,13 @@ void OrxX_ErrorExit(Tcl_Interp *interp, int exitCode, const char *format, ...)
         if (noDump == nullptr || strcmp(noDump, "0") == 0) {
             errorInfo = Tcl_GetVar2(interp, "errorInfo", nullptr, TCL_GLOBAL_ONLY);
         }
-        if (errorInfo == nullptr || *errorInfo == '\0') {
+        bool hasTrace = errorInfo != nullptr && *errorInfo != '\0';
+        // A trace that begins with the message says it already.
+        if (!hasTrace || strncmp(errorInfo, message, strlen(message)) != 0) {
             Tcl_WriteChars(err, message, -1);
             Tcl_WriteChars(err, "\n", 1);
-        } else if (strncmp(errorInfo, message, strlen(message)) == 0) {
-            Tcl_WriteChars(err, errorInfo, -1);
-            Tcl_WriteChars(err, "\n", 1);
-        } else {
-            Tcl_WriteChars(err, message, -1);
-            Tcl_WriteChars(err, "\n", 1);
+        }
+        if (hasTrace) {
             Tcl_WriteChars(err, errorInfo, -1);
             Tcl_WriteChars(err, "\n", 1);
         }
