@@ -157,16 +157,20 @@ void CreateIndex(KeylIntRep *rep)
     rep->indexComplete = rep->numEntries == 0;
 }
 
-inline void IndexPut(KeylIntRep *rep, const char *key, int pos)
+inline void SetIndexPos(Tcl_HashEntry *h, int pos)
 {
-    int isNew;
-    Tcl_HashEntry *h = Tcl_CreateHashEntry(rep->keyIndex, key, &isNew);
     Tcl_SetHashValue(h, reinterpret_cast<ClientData>(static_cast<intptr_t>(pos)));
 }
 
 inline int IndexPos(Tcl_HashEntry *h)
 {
     return static_cast<int>(reinterpret_cast<intptr_t>(Tcl_GetHashValue(h)));
+}
+
+inline void IndexPut(KeylIntRep *rep, const char *key, int pos)
+{
+    int isNew;
+    SetIndexPos(Tcl_CreateHashEntry(rep->keyIndex, key, &isNew), pos);
 }
 
 // Fill the index with every key (keys are unique, so positions do not clash).
@@ -272,7 +276,7 @@ void RemoveEntry(KeylIntRep *rep, int pos)
                  h = Tcl_NextHashEntry(&search)) {
                 int p = IndexPos(h);
                 if (p > pos) {
-                    Tcl_SetHashValue(h, reinterpret_cast<ClientData>(static_cast<intptr_t>(p - 1)));
+                    SetIndexPos(h, p - 1);
                 }
             }
         }
@@ -501,7 +505,7 @@ int SetFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
         e.keySize = keyLen;
         e.value = value;
         e.keyObj = nullptr;
-        Tcl_SetHashValue(h, reinterpret_cast<ClientData>(static_cast<intptr_t>(pos)));
+        SetIndexPos(h, pos);
     }
     rep->indexComplete = true;
 
