@@ -5,6 +5,7 @@
 #include "platform/cmdline.h"
 
 #include <cstdio>
+#include <memory>
 
 void OrxPlat_QuoteCmdArg(const std::string &arg, std::string *line)
 {
@@ -49,14 +50,15 @@ std::string OrxPlat_JoinCmdLine(const std::vector<std::string> &args)
 std::string OrxPlat_RawCommandLine()
 {
     std::vector<std::string> args;
-    FILE *file = fopen("/proc/self/cmdline", "rb");
+    // Closed on every way out, a bad_alloc while reading included.
+    std::unique_ptr<FILE, int (*)(FILE *)> file(fopen("/proc/self/cmdline", "rb"), fclose);
     if (file == nullptr) {
         return std::string();
     }
     std::string current;
     bool pending = false;
     int c;
-    while ((c = getc(file)) != EOF) {
+    while ((c = getc(file.get())) != EOF) {
         if (c == '\0') {
             args.push_back(current);
             current.clear();
@@ -66,7 +68,6 @@ std::string OrxPlat_RawCommandLine()
             pending = true;
         }
     }
-    fclose(file);
     if (pending) {
         args.push_back(current);  // a process that rewrote its arguments
     }
