@@ -230,6 +230,23 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     return nullptr;
 }
 
+// Call visit(start, length) for each non-empty element of a ":"-separated list.
+template <typename Visit>
+void ForEachPathElement(const char *list, Visit visit)
+{
+    for (const char *p = list;;) {
+        const char *end = strchr(p, ':');
+        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+        if (len > 0) {
+            visit(p, len);
+        }
+        if (end == nullptr) {
+            return;
+        }
+        p = end + 1;
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -259,37 +276,21 @@ int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *countPtr, c
     // Two passes over the text, no containers: nothing here can throw.
     size_t count = 0;
     size_t textBytes = 0;
-    for (const char *p = pathValue;;) {
-        const char *end = strchr(p, ':');
-        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-        if (len > 0) {
-            count++;
-            textBytes += len + 1;
-        }
-        if (end == nullptr) {
-            break;
-        }
-        p = end + 1;
-    }
+    ForEachPathElement(pathValue, [&](const char *, size_t len) {
+        count++;
+        textBytes += len + 1;
+    });
     size_t pointerBytes = (count + 1) * sizeof(char *);
     char *block = Tcl_Alloc(static_cast<unsigned>(pointerBytes + textBytes));
     char **dirs = reinterpret_cast<char **>(block);
     char *text = block + pointerBytes;
     size_t i = 0;
-    for (const char *p = pathValue;;) {
-        const char *end = strchr(p, ':');
-        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-        if (len > 0) {
-            dirs[i++] = text;
-            memcpy(text, p, len);
-            text[len] = '\0';
-            text += len + 1;
-        }
-        if (end == nullptr) {
-            break;
-        }
-        p = end + 1;
-    }
+    ForEachPathElement(pathValue, [&](const char *element, size_t len) {
+        dirs[i++] = text;
+        memcpy(text, element, len);
+        text[len] = '\0';
+        text += len + 1;
+    });
     dirs[count] = nullptr;
     *countPtr = static_cast<int>(count);
     *dirsPtr = dirs;
