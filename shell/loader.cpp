@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fenv.h>
 
+#include <exception>
 #include <string>
 
 #include "orx_tclbuild.h"
@@ -60,9 +61,8 @@ int ListPackages(Tcl_Interp *interp)
     return code;
 }
 
-} // namespace
 
-int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     bool prefixed = true;
     if (argc >= 3 && std::string(argv[argc - 1]) == "-exact") {
@@ -116,7 +116,7 @@ int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     return ResetFloatingPoint(code);
 }
 
-int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 3) {
         Tcl_AppendResult(interp, "wrong # args:  should be \"", argv[0],
@@ -157,4 +157,29 @@ int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
         return TCL_ERROR;
     }
     return TCL_OK;
+}
+
+// The names are built in std::strings: no allocation failure may reach Tcl.
+template <typename Body>
+int Guarded(Tcl_Interp *interp, const char *command, Body body)
+{
+    try {
+        return body();
+    } catch (const std::exception &) {
+        Tcl_ResetResult(interp);
+        Tcl_AppendResult(interp, "out of memory in ", command, nullptr);
+        return ResetFloatingPoint(TCL_ERROR);
+    }
+}
+
+} // namespace
+
+int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    return Guarded(interp, argv[0], [&] { return LoadPackage(interp, argc, argv); });
+}
+
+int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    return Guarded(interp, argv[0], [&] { return UnloadPackage(interp, argc, argv); });
 }
