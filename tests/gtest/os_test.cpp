@@ -31,163 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OsTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
-
-    void SetUp() override
-    {
-        interp_ = Tcl_CreateInterp();
-        char pattern[] = "/tmp/orx_os_testXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-
-    void TearDown() override
-    {
-        Tcl_DeleteInterp(interp_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string Result() const { return Tcl_GetStringResult(interp_); }
-
-    Tcl_Interp *interp_ = nullptr;
-    std::string dir_;
-};
-
-TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
-{
-    long real1 = -1, cpu1 = -1, real2 = -1, cpu2 = -1;
-    OrxXOSElapsedTime(&real1, &cpu1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    OrxXOSElapsedTime(&real2, nullptr);
-    EXPECT_GE(real1, 0);
-    EXPECT_GE(real2 - real1, 29);
-    EXPECT_LT(real2 - real1, 10000);
-    // Spin until the process has used measurable CPU time.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (volatile unsigned long sink = 0; cpu2 - cpu1 < 20 && std::chrono::steady_clock::now() < end;) {
-        for (int i = 0; i < 1000000; i++) {
-            sink = sink + i;
-        }
-        OrxXOSElapsedTime(nullptr, &cpu2);
-    }
-    EXPECT_GE(cpu1, 0);
-    EXPECT_GE(cpu2 - cpu1, 20);
-}
-
-// What a walk saw; the callback answers status once it has seen stopAfter
-// names (never when stopAfter is 0).
-struct Walk {
-    std::multiset<std::string> names;
-    std::set<std::string> paths;
-    size_t stopAfter = 0;
-    int status = TCL_OK;
-};
-
-int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientData clientData)
-{
-    Walk *walk = static_cast<Walk *>(clientData);
-    walk->names.insert(fileName);
-    walk->paths.insert(path);
-    return walk->stopAfter == 0 || walk->names.size() >= walk->stopAfter ? walk->status : TCL_OK;
-}
-
-TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
-{
-    for (const char *name : {"b", "A", ".hidden", "a b"}) {
-        std::ofstream(dir_ + "/" + name) << "x";
-    }
-    fs::create_directory(dir_ + "/sub");
-    fs::create_directory(dir_ + "/.cache");
-
-    Walk plain;
-    ASSERT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &plain), TCL_OK);
-    EXPECT_EQ(plain.names, (std::multiset<std::string>{"A", "a b", "b", "sub"}));
-    EXPECT_EQ(plain.paths, std::set<std::string>{dir_});
-
-    // TCL_CONTINUE goes on and is what the walk returns.
-    Walk all{{}, {}, 0, TCL_CONTINUE};
-    ASSERT_EQ(OrxXOSWalkDir(interp_, (dir_ + "/").c_str(), 1, Collect, &all), TCL_CONTINUE);
-    EXPECT_EQ(all.names,
-              (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b", "sub"}));
-    EXPECT_EQ(all.paths, std::set<std::string>{dir_ + "/"});
-
-    // Any other status stops the walk and is returned.
-    for (int status : {TCL_BREAK, TCL_ERROR, TCL_RETURN}) {
-        Walk walk{{}, {}, 2, status};
-        EXPECT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &walk), status);
-        EXPECT_EQ(walk.names.size(), 2u);
-    }
-
-    // An empty path is the current directory, and is handed on as given.
-    std::string saved = fs::current_path();
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-    Walk here;
-    int status = OrxXOSWalkDir(interp_, "", 0, Collect, &here);
-    ASSERT_EQ(chdir(saved.c_str()), 0);
-    EXPECT_EQ(status, TCL_OK);
-    EXPECT_EQ(here.names, plain.names);
-    EXPECT_EQ(here.paths, std::set<std::string>{""});
-
-    // A file or a missing path is no directory: nothing to visit, no error.
-    for (const std::string &path : {dir_ + "/b", dir_ + "/missing", dir_ + "/b/below"}) {
-        Walk walk;
-        EXPECT_EQ(OrxXOSWalkDir(interp_, path.c_str(), 1, Collect, &walk), TCL_OK) << path;
-        EXPECT_TRUE(walk.names.empty()) << path;
-        EXPECT_EQ(Result(), "");
-    }
-}
-
-TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
-{
-    // The size's low 32 bits alone would read 1 GiB here.
-    const int64_t size = (int64_t{5} << 30) + 123;
-    std::string path = dir_ + "/sparse";
-    std::ofstream(path).close();
-    ASSERT_EQ(truncate(path.c_str(), size), 0);
-    // Through the read handle or the write handle; a device has size 0.
-    struct {
-        const char *path, *mode;
-        int64_t size;
-    } const cases[] = {{path.c_str(), "r", size}, {path.c_str(), "a", size}, {"/dev/null", "r", 0}};
-    for (const auto &c : cases) {
-        Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, c.path, c.mode, 0);
-        ASSERT_NE(channel, nullptr) << c.path << " " << c.mode;
-        int64_t got = -1;
-        EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_OK) << c.path << " " << c.mode;
-        EXPECT_EQ(got, c.size) << c.path << " " << c.mode;
-        Tcl_Close(nullptr, channel);
-    }
-}
-
-TEST_F(OsTest, FileSizeOfChannelWithoutHandleFailsSilently)
-{
-    // A reflected channel has no file: an error, the size untouched, no message.
-    ASSERT_EQ(Tcl_Eval(interp_, "proc h {cmd chan args} {"
-                                "  switch $cmd initialize {return {initialize finalize watch read}}"
-                                "}; chan create read h"),
-              TCL_OK);
-    Tcl_Channel channel = Tcl_GetChannel(interp_, Result().c_str(), nullptr);
-    ASSERT_NE(channel, nullptr);
-    Tcl_ResetResult(interp_);
-    int64_t got = 77;
-    EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
-    EXPECT_EQ(got, 77);
-    EXPECT_EQ(Result(), "");
-}
-
-TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
-{
-    int fd = open((dir_ + "/lock").c_str(), O_CREAT | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    int works = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
-    close(fd);
-    EXPECT_EQ(OrxXOSHaveFlock(), works);
-    EXPECT_EQ(OrxXOSHaveFlock(), works);
-}
-
 // Polls pred every 10 ms for at most ms milliseconds; true once it holds.
 template <typename Pred>
 bool Poll(int ms, Pred pred)
@@ -201,12 +44,17 @@ bool Poll(int ms, Pred pred)
     return true;
 }
 
-// A temporary HOME holding ~/ruvadiredavoz; the real one is put back after.
-class KillTest : public OsTest {
+// A temporary directory that is also HOME, holding ~/ruvadiredavoz.
+class OsTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
+
     void SetUp() override
     {
-        OsTest::SetUp();
+        interp_ = Tcl_CreateInterp();
+        char pattern[] = "/tmp/orx_os_testXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
         if (const char *home = std::getenv("HOME")) {
             savedHome_ = home;
         }
@@ -222,13 +70,13 @@ protected:
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
         }
-        if (savedHome_) {
-            setenv("HOME", savedHome_->c_str(), 1);
-        } else {
-            unsetenv("HOME");
-        }
-        OsTest::TearDown();
+        savedHome_ ? setenv("HOME", savedHome_->c_str(), 1) : unsetenv("HOME");
+        Tcl_DeleteInterp(interp_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
     }
+
+    std::string Result() const { return Tcl_GetStringResult(interp_); }
 
     // A child that only waits to be signalled, with a signal thread when asked.
     pid_t Child(bool withSignalThread)
@@ -278,26 +126,144 @@ protected:
 
     void WritePidFile(const std::string &text) { std::ofstream(pidFile_) << text; }
 
+    Tcl_Interp *interp_ = nullptr;
     std::optional<std::string> savedHome_;
-    std::string userDir_, pidFile_;
+    std::string dir_, userDir_, pidFile_;
     std::vector<pid_t> children_;
 };
 
-TEST_F(KillTest, PidWithoutLineIgnoresTerminateButEndsOnInterrupt)
+TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
+{
+    long real1 = -1, cpu1 = -1, real2 = -1, cpu2 = -1;
+    OrxXOSElapsedTime(&real1, &cpu1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    OrxXOSElapsedTime(&real2, nullptr);
+    EXPECT_GE(real2 - real1, 29);
+    EXPECT_LT(real2 - real1, 10000);
+    // Spin until the process has used measurable CPU time.
+    EXPECT_TRUE(Poll(5000, [&] {
+        for (volatile int i = 0; i < 3000000; i = i + 1) {
+        }
+        OrxXOSElapsedTime(nullptr, &cpu2);
+        return cpu2 - cpu1 >= 20;
+    }));
+}
+
+// What a walk saw; the callback answers status once it has seen stopAfter
+// names (never when stopAfter is 0).
+struct Walk {
+    std::multiset<std::string> names;
+    std::set<std::string> paths;
+    size_t stopAfter = 0;
+    int status = TCL_OK;
+};
+
+int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientData clientData)
+{
+    Walk *walk = static_cast<Walk *>(clientData);
+    walk->names.insert(fileName);
+    walk->paths.insert(path);
+    return walk->stopAfter == 0 || walk->names.size() >= walk->stopAfter ? walk->status : TCL_OK;
+}
+
+TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
+{
+    for (const char *name : {"b", "A", ".hidden", "a b"}) {
+        std::ofstream(dir_ + "/" + name) << "x";
+    }
+    fs::create_directory(dir_ + "/.cache");
+
+    Walk plain;
+    ASSERT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &plain), TCL_OK);
+    EXPECT_EQ(plain.names, (std::multiset<std::string>{"A", "a b", "b", "ruvadiredavoz"}));
+    EXPECT_EQ(plain.paths, std::set<std::string>{dir_});
+
+    // TCL_CONTINUE goes on and is what the walk returns; any other status stops it.
+    Walk all{{}, {}, 0, TCL_CONTINUE};
+    ASSERT_EQ(OrxXOSWalkDir(interp_, (dir_ + "/").c_str(), 1, Collect, &all), TCL_CONTINUE);
+    EXPECT_EQ(all.names, (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b",
+                                                      "ruvadiredavoz"}));
+    EXPECT_EQ(all.paths, std::set<std::string>{dir_ + "/"});
+    for (int status : {TCL_BREAK, TCL_ERROR, TCL_RETURN}) {
+        Walk walk{{}, {}, 2, status};
+        EXPECT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &walk), status);
+        EXPECT_EQ(walk.names.size(), 2u);
+    }
+
+    // An empty path is the current directory, and is handed on as given.
+    std::string saved = fs::current_path();
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    Walk here;
+    EXPECT_EQ(OrxXOSWalkDir(interp_, "", 0, Collect, &here), TCL_OK);
+    ASSERT_EQ(chdir(saved.c_str()), 0);
+    EXPECT_EQ(here.names, plain.names);
+    EXPECT_EQ(here.paths, std::set<std::string>{""});
+
+    // A file or a missing path is no directory: nothing to visit, no error.
+    for (const std::string &path : {dir_ + "/b", dir_ + "/missing", dir_ + "/b/below"}) {
+        Walk walk;
+        EXPECT_EQ(OrxXOSWalkDir(interp_, path.c_str(), 1, Collect, &walk), TCL_OK) << path;
+        EXPECT_TRUE(walk.names.empty() && Result().empty()) << path;
+    }
+}
+
+TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
+{
+    // The size's low 32 bits alone would read 1 GiB here.
+    const int64_t size = (int64_t{5} << 30) + 123;
+    std::string path = dir_ + "/sparse";
+    std::ofstream(path).close();
+    ASSERT_EQ(truncate(path.c_str(), size), 0);
+    // Through the read handle or the write handle; a device has size 0.
+    struct {
+        const char *path, *mode;
+        int64_t size;
+    } const cases[] = {{path.c_str(), "r", size}, {path.c_str(), "a", size}, {"/dev/null", "r", 0}};
+    for (const auto &c : cases) {
+        Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, c.path, c.mode, 0);
+        ASSERT_NE(channel, nullptr) << c.path << " " << c.mode;
+        int64_t got = -1;
+        EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_OK) << c.path << " " << c.mode;
+        EXPECT_EQ(got, c.size) << c.path << " " << c.mode;
+        Tcl_Close(nullptr, channel);
+    }
+
+    // A reflected channel has no file: an error, the size untouched, no message.
+    ASSERT_EQ(Tcl_Eval(interp_, "proc h {cmd chan args} {"
+                                "  switch $cmd initialize {return {initialize finalize watch read}}"
+                                "}; chan create read h"),
+              TCL_OK);
+    Tcl_Channel channel = Tcl_GetChannel(interp_, Result().c_str(), nullptr);
+    ASSERT_NE(channel, nullptr);
+    Tcl_ResetResult(interp_);
+    int64_t got = 77;
+    EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
+    EXPECT_EQ(got, 77);
+    EXPECT_EQ(Result(), "");
+}
+
+TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
+{
+    int fd = open((dir_ + "/lock").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(OrxXOSHaveFlock(), flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
+    close(fd);
+}
+
+TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 {
     pid_t child = Child(false);
     ASSERT_GT(child, 0);
-    // A longer pid that begins with the same digits is another process.
-    WritePidFile("1 1\n" + std::to_string(child) + "0 1\n");
-    Tcl_SetObjResult(interp_, Tcl_NewStringObj("stale", -1));
-    EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
-    EXPECT_EQ(Result(), "");
-    EXPECT_EQ(EndedBy(child, 100), 0);
-
-    fs::remove(pidFile_);
-    EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
-    EXPECT_EQ(EndedBy(child, 100), 0);
-
+    // A longer pid that begins with the same digits is another process; then
+    // no pid file at all.
+    for (bool withFile : {true, false}) {
+        withFile ? WritePidFile("1 1\n" + std::to_string(child) + "0 1\n")
+                 : (void)fs::remove(pidFile_);
+        Tcl_SetObjResult(interp_, Tcl_NewStringObj("stale", -1));
+        EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
+        EXPECT_EQ(Result(), "");
+        EXPECT_EQ(EndedBy(child, 100), 0);
+    }
     EXPECT_EQ(OrxXOSkill(interp_, child, 2, "kill"), TCL_OK);
     EXPECT_EQ(EndedBy(child, 5000), SIGTERM);
     // The process has gone: interrupting it again is no error.
@@ -308,7 +274,7 @@ TEST_F(KillTest, PidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 // A starting signal thread removes socket files nobody listens on; kill then
 // reaches it through the last well-formed line for its pid, and a malformed
 // line ends the search.
-TEST_F(KillTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
+TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
 {
     auto bindAt = [&](const std::string &name) {
         int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
@@ -340,7 +306,7 @@ TEST_F(KillTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLin
     EXPECT_EQ(EndedBy(target, 5000), SIGTERM);
 }
 
-TEST_F(KillTest, SignalThreadWithUnusableNamesEndsWithoutALine)
+TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
 {
     // Malformed pid paths: nothing is written anywhere.
     for (const char *bad : {"no-separator", "/tmp/x/pid_tq/12a", "/tmp/x/pid_tq/"}) {
