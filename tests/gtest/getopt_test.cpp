@@ -49,19 +49,11 @@ public:
     std::string All(const char *options = kShellOptions)
     {
         std::string out;
-        for (int i = 0; i < 20; i++) {
-            int c = Next(options);
-            if (c == -1) {
-                return out + "end";
-            }
-            out += char(c);
-            const char *arg = orxgetopt_get_optarg();
-            if (arg != nullptr && c != '?' && c != ':') {
-                out += std::string("[") + arg + "]";
-            }
-            out += " ";
+        for (int c, i = 0; i < 20 && (c = Next(options)) != -1; i++) {
+            const char *arg = c != '?' && c != ':' ? orxgetopt_get_optarg() : nullptr;
+            out += char(c) + (arg != nullptr ? "[" + std::string(arg) + "]" : "") + " ";
         }
-        return out + "runaway";
+        return out + "end";
     }
 
 private:
@@ -72,32 +64,28 @@ private:
 
 TEST(Getopt, ScansTheShellOptions)
 {
-    // Arguments, option string, opterr; results, stderr, index of the first operand.
+    // Arguments; results, stderr, index of the first operand; option string, opterr.
     const struct {
         Args args;
-        const char *options;
-        int opterr;
         const char *results, *err;
         int index;
+        const char *options = kShellOptions;
+        int opterr = 1;
     } cases[] = {
-        {{"-qn", "-s", "script.tcl", "-q"}, kShellOptions, 1, "q n s end", "", 2},
-        {{"-qcputs hi", "rest"}, kShellOptions, 1, "q c[puts hi] end", "", 1},
+        {{"-qn", "-s", "script.tcl", "-q"}, "q n s end", "", 2},
+        {{"-qcputs hi", "rest"}, "q c[puts hi] end", "", 1},
         // The argument of -c is not left behind for the flag after it.
-        {{"-c", "puts hi", "-q"}, kShellOptions, 1, "c[puts hi] q end", "", 3},
-        {{"-uf", "file.tcl", "a"}, kShellOptions, 1, "u f[file.tcl] end", "", 2},
-        {{"-q", "-", "-n"}, kShellOptions, 1, "q end", "", 1},  // "-" is an operand
-        {{"-s", "--", "-q"}, kShellOptions, 1, "s end", "", 2},
-        {{"--verbose", "x"}, kShellOptions, 1, "end", "", 1},
-        {{"file", "-q"}, kShellOptions, 1, "end", "", 0},
-        {{}, kShellOptions, 1, "end", "", 0},
-        {{"-q", "-c"}, kShellOptions, 1, "q ? end", "option requires an argument -- c\n", 2},
-        {{"-c"}, kShellOptions, 0, "? end", "", 1},
-        {{"-f"}, ":qnsuc:f:", 1, ": end", "", 1},
+        {{"-c", "puts hi", "-q"}, "c[puts hi] q end", "", 3},
+        {{"-uf", "file.tcl", "a"}, "u f[file.tcl] end", "", 2},
+        {{"-q", "-", "-n"}, "q end", "", 1},  // "-" is an operand
+        {{"-s", "--", "-q"}, "s end", "", 2},  {{"--verbose", "x"}, "end", "", 1},
+        {{"file", "-q"}, "end", "", 0},        {{}, "end", "", 0},
+        {{"-q", "-c"}, "q ? end", "option requires an argument -- c\n", 2},
+        {{"-c"}, "? end", "", 1, kShellOptions, 0}, {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
         // An unknown letter does not skip the rest of its cluster.
-        {{"-qxn", "-z", "op"}, kShellOptions, 1, "q ? n ? end",
-         "illegal option -- x\nillegal option -- z\n", 2},
+        {{"-qxn", "-z", "op"}, "q ? n ? end", "illegal option -- x\nillegal option -- z\n", 2},
         // ':' is never an option letter, even when listed.
-        {{"-x:"}, ":qn", 1, "? ? end", "", 1},
+        {{"-x:"}, "? ? end", "", 1, ":qn"},
     };
     for (const auto &c : cases) {
         Scan scan(c.args);
@@ -152,12 +140,9 @@ TEST(SplitCmdLine, QuotingRules)
         {"a\\\\\\\"b", {"a\\\"b"}},         // 3: one and a literal quote
         {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}},  // not before a quote: as they are
         {"a\"\"b", {"ab"}},                 // doubled quote outside quotes
-        {"\"\" x \"\"", {"", "x", ""}},
-        {"\"open to the end", {"open to the end"}},
-        {"a\"b c\"d e", {"ab cd", "e"}},
-        {"", {}},
-        {" \t  ", {}},
-        {"\t a \t b  ", {"a", "b"}},
+        {"\"\" x \"\"", {"", "x", ""}},      {"\"open to the end", {"open to the end"}},
+        {"a\"b c\"d e", {"ab cd", "e"}},    {"", {}},
+        {" \t  ", {}},                      {"\t a \t b  ", {"a", "b"}},
         {"new\nline", {"new\nline"}},  // only blanks and tabs separate
     };
     for (const auto &c : cases) {
@@ -197,19 +182,15 @@ TEST(SplitCmdLine, ProcessLineRoundTrip)
     const char *tricky[] = {"a b",       "",           "q\"uote",   "trail\\",  "mid\\dle",
                             "sp ace\\",  "\\\\\"",     "tab\there", "new\nline", "\"\"",
                             "\\\" x \\", "plain"};
-    std::string self = "/proc/self/exe";
-    std::string filter = "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine";
-    std::string disabled = "--gtest_also_run_disabled_tests";
-    std::string brief = "--gtest_brief=1";
-    std::vector<char *> argv = {&self[0], &filter[0], &disabled[0], &brief[0]};
-    for (const char *t : tricky) {
-        argv.push_back(const_cast<char *>(t));
-    }
+    std::vector<const char *> argv = {"/proc/self/exe",
+                                      "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
+                                      "--gtest_also_run_disabled_tests", "--gtest_brief=1"};
+    argv.insert(argv.end(), std::begin(tricky), std::end(tricky));
     argv.push_back(nullptr);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        execv("/proc/self/exe", argv.data());
+        execv(argv[0], const_cast<char **>(argv.data()));
         _exit(127);
     }
     int status = 0;

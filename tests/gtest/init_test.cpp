@@ -2,7 +2,6 @@
 // current directory pointed at a temporary tree; and the small exported
 // helpers of the initialisation.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <tcl.h>
 #include <unistd.h>
 
@@ -12,12 +11,12 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "orx_init.h"
+#include "tests/support/tessary_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -34,21 +33,12 @@ protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
-        for (const char *name : {"HOME", "PATH", "MORVA_HOME", "ORX_PATH", "ORX_HOME"}) {
-            const char *v = getenv(name);
-            saved_.emplace_back(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
-        }
-        char tmpl[] = "/tmp/orx-init-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        home_ = root_ / "home";
         fs::create_directories(home_);
         fs::create_directories(root_ / "cwd");
         oldCwd_ = fs::current_path();
         fs::current_path(root_ / "cwd");
         setenv("HOME", home_.c_str(), 1);
-        const char *path = getenv("PATH");
-        setenv("PATH", (std::string(ORX_BUILD_DIR) + "/packages:" + (path ? path : "")).c_str(), 1);
+        setenv("PATH", (std::string(ORX_BUILD_DIR) + "/packages:" + path_.old).c_str(), 1);
         unsetenv("ORX_PATH");
         unsetenv("MORVA_HOME");
     }
@@ -57,11 +47,6 @@ protected:
     {
         Drop();
         fs::current_path(oldCwd_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-        for (auto &[name, value] : saved_) {
-            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-        }
     }
 
     void Drop()
@@ -101,17 +86,11 @@ protected:
         return Result();
     }
 
-    std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
-    fs::path root_, home_, oldCwd_;
+    orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"}, g5_{"ORX_HOME"};
+    orxtest::TempDir tmp_;
+    fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_;
     Tcl_Interp *interp_ = nullptr;
 };
-
-TEST_F(InitTest, MissingMorvaHomeFails)
-{
-    interp_ = Tcl_CreateInterp();
-    EXPECT_EQ(Orx_TclInit(interp_), TCL_ERROR);
-    EXPECT_EQ(Result(), "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.");
-}
 
 TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 {
@@ -136,18 +115,24 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
     EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
 
-TEST_F(InitTest, OrxPathTildeAndBadLists)
+TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
 {
+    interp_ = Tcl_CreateInterp();
+    EXPECT_EQ(Orx_TclInit(interp_), TCL_ERROR);
+    EXPECT_EQ(Result(), "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.");
     std::string a = Install("A", "type T1\n");
     setenv("ORX_PATH", "~/myscripts", 1);
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(Eval("lindex $auto_path end-1"), (home_ / "myscripts").string());
-    setenv("ORX_PATH", "{unclosed", 1);
-    EXPECT_EQ(Init(a), TCL_ERROR);
-    EXPECT_EQ(Result(), "unmatched open brace in list");
-    setenv("ORX_PATH", "~nosuchuser_orx/lib", 1);
-    EXPECT_EQ(Init(a), TCL_ERROR);
-    EXPECT_EQ(Result(), "user \"nosuchuser_orx\" doesn't exist");
+    const std::pair<const char *, const char *> bad[] = {
+        {"{unclosed", "unmatched open brace in list"},
+        {"~nosuchuser_orx/lib", "user \"nosuchuser_orx\" doesn't exist"},
+    };
+    for (const auto &[path, message] : bad) {
+        setenv("ORX_PATH", path, 1);
+        EXPECT_EQ(Init(a), TCL_ERROR);
+        EXPECT_EQ(Result(), message);
+    }
 }
 
 TEST_F(InitTest, UserDirectoryAndPidLine)
@@ -161,10 +146,7 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     fs::remove(dir);
     // Made private; the signal thread appends "pid thread-id".
     ASSERT_EQ(Init(a), TCL_OK) << Result();
-    struct stat st;
-    ASSERT_EQ(stat(dir.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(fs::is_directory(dir) && fs::status(dir).permissions() == fs::perms::owner_all);
     std::regex pidLine(std::to_string(getpid()) + " \\d+");
     std::string line;
     for (int i = 0; i < 100 && !std::regex_match(line, pidLine); ++i) {
@@ -174,59 +156,42 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     }
     EXPECT_TRUE(std::regex_match(line, pidLine)) << line;
     // An existing directory keeps its permissions.
-    chmod(dir.c_str(), 0755);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read);
     ASSERT_EQ(Init(a), TCL_OK) << Result();
-    ASSERT_EQ(stat(dir.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
 
-int NameCmd(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
+TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
 {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<const char *>(clientData), -1));
-    return TCL_OK;
-}
-
-TEST(CreateObjCommand, ExistingCommandIsKeptButAliasMade)
-{
-    Tcl_Interp *interp = Tcl_CreateInterp();
+    Tcl_Interp *interp = interp_ = Tcl_CreateInterp();
     static char mine[] = "mine";
-    auto eval = [interp](const char *script) {
-        EXPECT_EQ(Tcl_Eval(interp, script), TCL_OK);
-        return std::string(Tcl_GetStringResult(interp));
+    Tcl_ObjCmdProc *nameCmd = [](ClientData clientData, Tcl_Interp *ip, int, Tcl_Obj *const[]) {
+        Tcl_SetObjResult(ip, Tcl_NewStringObj(static_cast<const char *>(clientData), -1));
+        return TCL_OK;
     };
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", NameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(eval("list [set x 5] [orxx_set]"), "5 mine");
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "fresh", NameCmd, mine, nullptr,
+    // An existing command is kept, but the alias is made.
+    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr, 0), 0);
+    EXPECT_EQ(Eval("list [set x 5] [orxx_set]"), "5 mine");
+    EXPECT_EQ(OrxX_CreateObjCommand(interp, "fresh", nameCmd, mine, nullptr,
                                     ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", NameCmd, mine, nullptr,
+    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr,
                                     ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
-    EXPECT_EQ(eval("list [set] [info commands orxx_fresh]"), "mine {}");
+    EXPECT_EQ(Eval("list [set] [info commands orxx_fresh]"), "mine {}");
     // A name beginning with "tclx" gets no alias.
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", NameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(eval("list [info commands tclxthing] [info commands orxx_tclxthing]"), "tclxthing {}");
-    Tcl_DeleteInterp(interp);
-}
+    EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", nameCmd, mine, nullptr, 0), 0);
+    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"), "tclxthing {}");
 
-TEST(StringHelpers, ConcatCkstrdupPutErrCode)
-{
     const char *words[] = {"a", "", "b", nullptr, "{y"};
-    char *joined = Orx_Concat(5, words);
+    char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
     EXPECT_STREQ(joined, "a  b  {y");
-    Tcl_Free(joined);
-    char *empty = Orx_Concat(0, nullptr);
     EXPECT_STREQ(empty, "");
+    Tcl_Free(joined);
     Tcl_Free(empty);
     EXPECT_EQ(Orx_Ckstrdup(nullptr), nullptr);
-    char *copy = Orx_Ckstrdup("multi\xc3\xa9");
-    EXPECT_STREQ(copy, "multi\xc3\xa9");
-    Tcl_Free(copy);
-
-    Tcl_Interp *interp = Tcl_CreateInterp();
-    Orx_PutErrCode(interp, "ORX", "file missing");
-    EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX file missing}");
     Orx_PutErrCode(interp, "ORX", nullptr);
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX }");
-    Tcl_DeleteInterp(interp);
+    Orx_PutErrCode(interp, "ORX", "file missing");
+    EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX file missing}");
 }
 
 } // namespace

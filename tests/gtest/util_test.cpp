@@ -10,7 +10,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -31,16 +30,11 @@ protected:
     void TearDown() override { Tcl_DeleteInterp(interp); }
 
     std::string Result() { return Tcl_GetStringResult(interp); }
-    std::string Var(const char *name)
-    {
-        const char *value = Tcl_GetVar(interp, name, TCL_GLOBAL_ONLY);
-        return value != nullptr ? value : "<unset>";
-    }
     int Eval(const char *script) { return Tcl_Eval(interp, script); }
-    int Relative(Tcl_Obj *obj, int length, long *value)
+    int Relative(const char *text, int length, long *value)
     {
-        Held held(obj);
-        return OrxX_RelativeExpr(interp, obj, length, value);
+        Held held(Tcl_NewStringObj(text, -1));
+        return OrxX_RelativeExpr(interp, held.obj, length, value);
     }
     // A new channel opened with access and configured with options; its name.
     std::string OpenChannel(const char *access, const char *options)
@@ -52,9 +46,8 @@ protected:
     }
     int CodedOption(const std::string &handle, int option)
     {
-        Tcl_Channel channel = OrxX_GetOpenChannel(interp, handle.c_str(), 0);
-        EXPECT_NE(channel, nullptr);
         int value = -1;
+        Tcl_Channel channel = OrxX_GetOpenChannel(interp, handle.c_str(), 0);
         EXPECT_EQ(OrxX_GetChannelOption(interp, channel, option, &value), TCL_OK) << Result();
         return value;
     }
@@ -66,125 +59,104 @@ TEST_F(UtilTest, NumberParsers)
 {
     // Values wrap around in 32 bits like a Tcl int; offsets negate in 64 bits.
     const struct { const char *text; int base; long value; int64_t offset; } good[] = {
-        {"  -12  ", 10, -12, -12},  {"+7", 10, 7, 7},          {"0x1f", 0, 31, 31},
-        {"010", 0, 8, 8},           {"ff", 16, 255, 255},      {"\t-0x10\n", 0, -16, -16},
-        {"0xFFFFFFFF", 0, -1, INT64_C(4294967295)},           {"-0", 10, 0, 0},
+        {"  -12  ", 10, -12, -12}, {"0x1f", 0, 31, 31}, {"010", 0, 8, 8}, {"ff", 16, 255, 255},
+        {"\t-0x10\n", 0, -16, -16}, {"0xFFFFFFFF", 0, -1, INT64_C(4294967295)},
         {"-4294967295", 10, 1, -INT64_C(4294967295)},
     };
     for (const auto &c : good) {
         long value = 0;
         int64_t offset = 0;
-        EXPECT_TRUE(OrxX_StrToInt(c.text, c.base, &value)) << c.text;
-        EXPECT_EQ(value, c.value) << c.text;
-        EXPECT_TRUE(OrxX_StrToOffset(c.text, c.base, &offset)) << c.text;
-        EXPECT_EQ(offset, c.offset) << c.text;
+        EXPECT_TRUE(OrxX_StrToInt(c.text, c.base, &value) && value == c.value) << c.text;
+        EXPECT_TRUE(OrxX_StrToOffset(c.text, c.base, &offset) && offset == c.offset) << c.text;
     }
-    const struct { const char *text; int base; } bad[] = {
-        {"12x", 10}, {"", 10},    {"   ", 10}, {"-", 10},  {"+", 10},   {"4294967296", 10},
-        {"--5", 10}, {"- 5", 10}, {"+-5", 10}, {"0x", 0},  {"08", 0}, {"99999999999999999999", 10},
-        {"1 2", 10}, {"12", 1},   {"7", 37},
-    };
-    for (const auto &c : bad) {
+    for (const char *text : {"12x", "", "   ", "-", "4294967296", "--5", "- 5", "+-5", "0x", "08",
+                             "99999999999999999999", "1 2"}) {
         long value = 4242;
         int64_t offset = 4242;
         unsigned number = 4242;
-        EXPECT_FALSE(OrxX_StrToInt(c.text, c.base, &value)) << c.text;
-        EXPECT_FALSE(OrxX_StrToOffset(c.text, c.base, &offset)) << c.text;
-        EXPECT_FALSE(OrxX_StrToUnsigned(c.text, c.base, &number)) << c.text;
-        EXPECT_EQ(value + offset + number, 3 * 4242) << c.text;
+        EXPECT_FALSE(OrxX_StrToInt(text, 0, &value)) << text;
+        EXPECT_FALSE(OrxX_StrToOffset(text, 0, &offset)) << text;
+        EXPECT_FALSE(OrxX_StrToUnsigned(text, 0, &number)) << text;
+        EXPECT_EQ(value + offset + number, 3 * 4242) << text;
     }
+    long bad = 0;
+    EXPECT_FALSE(OrxX_StrToInt("12", 1, &bad) || OrxX_StrToInt("7", 37, &bad));
     unsigned value = 0;
-    EXPECT_TRUE(OrxX_StrToUnsigned(" 4294967295 ", 10, &value));
-    EXPECT_EQ(value, 4294967295u);
     EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value));  // strtoul wraps
     EXPECT_EQ(value, 4294967295u);
-    EXPECT_FALSE(OrxX_StrToUnsigned("1.5", 10, &value));
 
-    Held minus3(Tcl_NewStringObj("-3", -1));
+    Held minus3(Tcl_NewStringObj("-3", -1)), word(Tcl_NewStringObj("abc", -1));
     EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, minus3.obj, &value), TCL_ERROR);
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-3\"");
-    EXPECT_EQ(value, 4294967295u);
     int64_t offset = 0;
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp, minus3.obj, &offset), TCL_OK);
     EXPECT_EQ(offset, -3);
-    Held word(Tcl_NewStringObj("abc", -1));
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp, word.obj, &offset), TCL_ERROR);
 }
 
 TEST_F(UtilTest, RelativeExpressions)
 {
     // Texts of 33 bytes and more once rewritten need more than the fixed buffer.
-    const std::string end30 = "end" + std::string(30, ' '), end31 = "end" + std::string(31, ' ');
+    const std::string end31 = "end" + std::string(31, ' ');
     const std::string endLong = "end" + std::string(40, ' ') + "+20";
     const std::string lenLong = "len" + std::string(31, ' ') + "*2";
     const struct { const char *text; int length; long value; } good[] = {
-        {"end", 5, 4},      {"end-1", 5, 3},     {"end - 2", 5, 2},   {"len", 5, 5},
-        {"len/2", 10, 5},   {"2+1", 5, 3},       {"end+10", 5, 14},   {"end", 0, -1},
-        {"end-1", INT_MAX, INT_MAX - 2L},        {"end/2.0", 6, 2},   {"-2.9", 6, -2},
-        {"", 6, 0},         {end30.c_str(), 5, 4}, {end31.c_str(), 5, 4},
+        {"end", 5, 4},    {"end - 2", 5, 2}, {"len/2", 10, 5},  {"2+1", 5, 3},
+        {"end", 0, -1},   {"end-1", INT_MAX, INT_MAX - 2L},     {"end/2.0", 6, 2},
+        {"-2.9", 6, -2},  {"", 6, 0},        {end31.c_str(), 5, 4},
         {endLong.c_str(), 1000000, 999999 + 20}, {lenLong.c_str(), 3, 6},
     };
     for (const auto &c : good) {
         long value = LONG_MIN;
-        EXPECT_EQ(Relative(Tcl_NewStringObj(c.text, -1), c.length, &value), TCL_OK) << c.text;
+        EXPECT_EQ(Relative(c.text, c.length, &value), TCL_OK) << c.text;
         EXPECT_EQ(value, c.value) << c.text;
     }
     // Non-numeric results are refused with a message (and, as the sanitizer
     // build checks, without leaking the value).
-    for (const char *text : {"ending", "en", "yes", "1e300", "{not a number}"}) {
-        Tcl_ResetResult(interp);
+    for (const char *text : {"ending", "en", "1e300", "{not a number}"}) {
         long value = 0;
-        EXPECT_EQ(Relative(Tcl_NewStringObj(text, -1), 5, &value), TCL_ERROR) << text;
-        EXPECT_NE(Result(), "") << text;
+        EXPECT_EQ(Relative(text, 5, &value), TCL_ERROR) << text;
     }
     EXPECT_NE(Result().find("not a number"), std::string::npos) << Result();
 
     // Integer objects are taken as they are, whatever the length.
     long value = 0;
-    EXPECT_EQ(Relative(Tcl_NewIntObj(7), 100, &value), TCL_OK);
+    Held seven(Tcl_NewIntObj(7));
+    EXPECT_EQ(OrxX_RelativeExpr(interp, seven.obj, 100, &value), TCL_OK);
     EXPECT_EQ(value, 7);
 }
 
 TEST_F(UtilTest, CaseShiftingAndNullObjects)
 {
-    char *lower = OrxX_DownShift(nullptr, "MiXeD 42 \xC3\x84");
+    // Into a new buffer or in place; bytes beyond ASCII stay as they are.
+    char *lower = OrxX_DownShift(nullptr, "MiXeD 42 \xC3\x84"), buffer[] = "abc-XYZ";
     EXPECT_STREQ(lower, "mixed 42 \xC3\x84");
     Tcl_Free(lower);
-    char buffer[] = "abc-XYZ";
     EXPECT_EQ(OrxX_UpShift(buffer, buffer), buffer);
     EXPECT_STREQ(buffer, "ABC-XYZ");
 
-    Held blanks(Tcl_NewStringObj("  ", -1)), pair(Tcl_NewStringObj("a b", -1));
-    Held empty(Tcl_NewObj());
-    EXPECT_EQ(OrxX_IsNullObj(empty.obj), 1);
-    EXPECT_EQ(OrxX_IsNullObj(blanks.obj), 0);
+    Held blanks(Tcl_NewStringObj("  ", -1)), pair(Tcl_NewStringObj("a b", -1)), empty(Tcl_NewObj());
+    EXPECT_EQ(OrxX_IsNullObj(empty.obj) * 10 + OrxX_IsNullObj(blanks.obj), 10);
     // Read as a list, blanks have no elements: the list view decides.
     int length;
     Tcl_ListObjLength(nullptr, blanks.obj, &length);
     Tcl_ListObjLength(nullptr, pair.obj, &length);
-    EXPECT_EQ(OrxX_IsNullObj(blanks.obj), 1);
-    EXPECT_EQ(OrxX_IsNullObj(pair.obj), 0);
+    EXPECT_EQ(OrxX_IsNullObj(blanks.obj) * 10 + OrxX_IsNullObj(pair.obj), 10);
 }
 
-TEST_F(UtilTest, ChannelDirectionIsChecked)
+TEST_F(UtilTest, ChannelDirectionAndOptions)
 {
-    std::string out = OpenChannel("w", "");
+    std::string out = OpenChannel("w", ""), in = OpenChannel("r", "");
     Tcl_SetObjResult(interp, Tcl_NewStringObj("before: ", -1));
     EXPECT_EQ(OrxX_GetOpenChannel(interp, out.c_str(), TCL_READABLE), nullptr);
     EXPECT_EQ(Result(), "before: channel \"" + out + "\" wasn't opened for reading");
     EXPECT_NE(OrxX_GetOpenChannel(interp, out.c_str(), TCL_WRITABLE), nullptr);
-
-    std::string in = OpenChannel("r", "");
     Tcl_ResetResult(interp);
     Held handle(Tcl_NewStringObj(in.c_str(), -1));
     EXPECT_EQ(OrxX_GetOpenChannelObj(interp, handle.obj, TCL_READABLE | TCL_WRITABLE), nullptr);
     EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
-
     EXPECT_EQ(OrxX_GetOpenChannel(interp, "nosuchchannel", 0), nullptr);
-}
 
-TEST_F(UtilTest, ChannelOptionsAreCoded)
-{
     const struct { const char *access, *options; int option, code; } cases[] = {
         {"w+", "-translation {auto crlf}", ORXX_COPT_TRANSLATION, (1 << 8) | 4},
         {"w+", "-translation lf", ORXX_COPT_TRANSLATION, (2 << 8) | 2},
@@ -192,8 +164,7 @@ TEST_F(UtilTest, ChannelOptionsAreCoded)
         // One-direction channels report a single word, which serves both ways.
         {"w", "-translation crlf", ORXX_COPT_TRANSLATION, (4 << 8) | 4},
         {"r", "-translation cr", ORXX_COPT_TRANSLATION, (3 << 8) | 3},
-        {"w", "-blocking 0", ORXX_COPT_BLOCKING, 1},
-        {"w", "-blocking 1", ORXX_COPT_BLOCKING, 0},
+        {"w", "-blocking 0", ORXX_COPT_BLOCKING, 1}, {"w", "-blocking 1", ORXX_COPT_BLOCKING, 0},
         {"w", "-buffering full", ORXX_COPT_BUFFERING, ORXX_BUFFERING_FULL},
         {"w", "-buffering line", ORXX_COPT_BUFFERING, ORXX_BUFFERING_LINE},
         {"w", "-buffering none", ORXX_COPT_BUFFERING, ORXX_BUFFERING_NONE},
@@ -217,12 +188,10 @@ TEST_F(UtilTest, ResultBuildersAppend)
     OrxX_WrongArgs(interp, name.obj, nullptr);
     OrxX_WrongArgs(interp, name.obj, "");
     EXPECT_EQ(Result(), "x: wrong # args: keylgetwrong # args: keylget");
-
     // The name may be the result object itself.
     Tcl_SetObjResult(interp, Tcl_NewStringObj("cmd", -1));
     OrxX_WrongArgs(interp, Tcl_GetObjResult(interp), "arg");
     EXPECT_EQ(Result(), "cmdwrong # args: cmd arg");
-
     // A result someone else holds keeps its text for its holder and for us.
     Held held(Tcl_NewStringObj("value", -1));
     Tcl_SetObjResult(interp, held.obj);
@@ -231,53 +200,45 @@ TEST_F(UtilTest, ResultBuildersAppend)
     EXPECT_EQ(Result(), "value and more");
 }
 
-// A command that fails, runs a nested script that succeeds and then
-// reinstates the first failure; compared against one that fails directly.
-int FailAfterNestedEval(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
-{
-    int code = Tcl_Eval(interp, "error boom {} {MY CODE}");
-    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
-    Tcl_Eval(interp, "catch {error inner {} INNER}; set ::nested done");
-    OrxX_RestoreResultErrorInfo(interp, saved);
-    return code;
-}
-
-int FailDirectly(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
-{
-    return Tcl_Eval(interp, "error boom {} {MY CODE}");
-}
-
-TEST_F(UtilTest, RestoreReinstatesAnErrorAcrossANestedEval)
-{
-    const char *script = "list [catch {p failing} m] $m $::errorInfo $::errorCode";
-    ASSERT_EQ(Eval("proc p {cmd} {$cmd}"), TCL_OK);
-    Tcl_CreateObjCommand(interp, "failing", FailDirectly, nullptr, nullptr);
-    ASSERT_EQ(Eval(script), TCL_OK);
-    std::string direct = Result();
-    Tcl_CreateObjCommand(interp, "failing", FailAfterNestedEval, nullptr, nullptr);
-    ASSERT_EQ(Eval(script), TCL_OK);
-    EXPECT_EQ(Result(), direct);
-    EXPECT_EQ(Var("nested"), "done");
-}
-
-TEST_F(UtilTest, RestoreAfterSuccessHidesTheNestedError)
+TEST_F(UtilTest, SaveAndRestoreTheErrorState)
 {
     // Saving where the variables were never set must not mark an error code
     // as set through the failed reads.
-    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
+    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp), *flags = nullptr;
     EXPECT_EQ(saved->refCount, 1);
-    Tcl_Obj *flags = nullptr;
     ASSERT_EQ(Tcl_ListObjIndex(nullptr, saved, 3, &flags), TCL_OK);
     EXPECT_STREQ(Tcl_GetString(flags), "0");
     OrxX_RestoreResultErrorInfo(interp, saved);
 
+    // A command that fails, runs a nested script that succeeds and then
+    // reinstates the first failure must look like one that fails directly.
+    Tcl_ObjCmdProc *direct = [](ClientData, Tcl_Interp *ip, int, Tcl_Obj *const[]) {
+        return Tcl_Eval(ip, "error boom {} {MY CODE}");
+    };
+    Tcl_ObjCmdProc *nested = [](ClientData, Tcl_Interp *ip, int, Tcl_Obj *const[]) {
+        int code = Tcl_Eval(ip, "error boom {} {MY CODE}");
+        Tcl_Obj *saved = OrxX_SaveResultErrorInfo(ip);
+        Tcl_Eval(ip, "catch {error inner {} INNER}; set ::nested done");
+        OrxX_RestoreResultErrorInfo(ip, saved);
+        return code;
+    };
+    const char *script = "list [catch {p failing} m] $m $::errorInfo $::errorCode";
+    ASSERT_EQ(Eval("proc p {cmd} {$cmd}"), TCL_OK);
+    Tcl_CreateObjCommand(interp, "failing", direct, nullptr, nullptr);
+    ASSERT_EQ(Eval(script), TCL_OK);
+    std::string expected = Result();
+    Tcl_CreateObjCommand(interp, "failing", nested, nullptr, nullptr);
+    ASSERT_EQ(Eval(script), TCL_OK);
+    EXPECT_EQ(Result(), expected);
+    EXPECT_STREQ(Tcl_GetVar(interp, "nested", TCL_GLOBAL_ONLY), "done");
+
+    // After a success the nested error is hidden again.
     ASSERT_EQ(Eval("set ::errorInfo {old info}; set ::errorCode {OLD}; set x ok"), TCL_OK);
     saved = OrxX_SaveResultErrorInfo(interp);
     EXPECT_EQ(Eval("error inner {} INNER"), TCL_ERROR);
     OrxX_RestoreResultErrorInfo(interp, saved);
-    EXPECT_EQ(Result(), "ok");
-    EXPECT_EQ(Var("errorInfo"), "old info");
-    EXPECT_EQ(Var("errorCode"), "OLD");
+    EXPECT_EQ(Eval("list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
+    EXPECT_EQ(Result(), "ok {old info} OLD");
 }
 
 // A child process restores a malformed save object; it must stop with the
