@@ -1,14 +1,13 @@
 # Keyed lists against Tcl 8.6 dicts doing the same unit of work.  Both sides
 # keep their value unshared (one variable holds it), so sets change in place.
 
+# Fills the caller's kl and d; both start converted, as after first use.
 proc keylBenchSetup {n} {
-    global kl d
-    unset -nocomplain kl d
+    upvar 1 kl kl d d
     for {set i 0} {$i < $n} {incr i} {
         keylset kl k$i v$i
         dict set d k$i v$i
     }
-    # Both sides start converted, as they are after first use in a loop.
     keylget kl k0
     dict get $d k0
 }
@@ -28,13 +27,11 @@ foreach n {10 1000} {
 }
 
 bench::compare "keylget three-level path" {
-    unset -nocomplain kp dp
     keylset kp a.b.c 1 a.b.d 2 a.e 3 f 4
     dict set dp a b c 1; dict set dp a b d 2; dict set dp a e 3; dict set dp f 4
     keylget kp a.b.c; dict get $dp a b c
 } {keylget kp a.b.c} {dict get $dp a b c}
 bench::compare "keylset three-level path" {
-    unset -nocomplain kp dp
     keylset kp a.b.c 1 a.b.d 2 a.e 3 f 4
     dict set dp a b c 1; dict set dp a b d 2; dict set dp a e 3; dict set dp f 4
 } {keylset kp a.b.c x} {dict set dp a b c x}

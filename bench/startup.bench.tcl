@@ -15,7 +15,7 @@ set orxBench(empty) [file join $orxBench(home) empty.tcl]
 close [open $orxBench(empty) w]
 set orxBench(env) [list env HOME=$orxBench(home)]
 
-bench::compare "startup: orxsh -c exit vs tclsh empty.tcl" {} {
+bench::compare "startup: orxsh -c exit vs tclsh empty.tcl" {global orxBench} {
     exec {*}$orxBench(env) $orxBench(orxsh) -c exit
 } {
     exec {*}$orxBench(env) {*}$orxBench(tclsh) $orxBench(empty)

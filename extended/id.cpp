@@ -1,10 +1,10 @@
 // Identity and network information: "id user" (registered by OrxXIdInit) and
 // "orx:netinfo", whose string command procedure interpreter initialisation
 // puts in its fixed command table.  The look-ups themselves live in the
-// platform layer (platform/os_posix.h).
+// platform layer (platform/os_posix/os.h).
 #include "orx_os.h"
 #include "orx_util.h"
-#include "platform/os_posix.h"
+#include "platform/os_posix/os.h"
 
 #include <cerrno>
 #include <climits>

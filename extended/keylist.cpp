@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "orx_util.h"
-#include "extended/objref.h"
+#include "extended/internal.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #endif
 #include <tclInt.h>
 
-#include "extended/objref.h"
+#include "extended/internal.h"
 
 namespace {
 

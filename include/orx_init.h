@@ -28,11 +28,20 @@ ORX_API int Orx_TclInit(Tcl_Interp *interp);
  * tessarycfg, ...).  Always TCL_OK. */
 ORX_API int Orx_TclCmdInit(Tcl_Interp *interp);
 
+/* Call the initialiser of every command family of the library in their fixed
+ * order (the same table Orx_TclInit uses).  A family whose failure is not
+ * fatal does not stop the others: its message is kept and the result ends
+ * holding all such messages, one per line (empty when there were none).
+ * TCL_ERROR when a family whose failure is fatal fails. */
+ORX_API int OrxX_InitFamilies(Tcl_Interp *interp);
+
 /* Create the object command cmdName unless a command of that name exists in
  * the global or current namespace (ORXX_CMD_REPLACE creates it anyway), and,
  * unless ORXX_CMD_NO_ALIAS is set or cmdName begins with "tclx", the alias
  * "orxx_<cmdName>" with the same procedure and data, replacing any command of
- * that name.  Always returns 0. */
+ * that name.  The names share clientData: deleteProc (if any) runs once, when
+ * the last of them is deleted (by rename, deletion or with the interpreter).
+ * Always returns 0. */
 ORX_API int OrxX_CreateObjCommand(Tcl_Interp *interp, const char *cmdName, Tcl_ObjCmdProc *proc,
                                   ClientData clientData, Tcl_CmdDeleteProc *deleteProc,
                                   int flags);

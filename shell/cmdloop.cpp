@@ -20,8 +20,8 @@
 #include "orx_init.h"
 #include "orx_signal.h"
 #include "orx_util.h"
-#include "platform/cmdinput.h"
-#include "platform/orxlog.h"
+#include "platform/os_posix/cmdinput.h"
+#include "platform/tcl_build/orxlog.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <tcl.h>
 
-#include "platform/cmdline.h"
+#include "platform/os_posix/cmdline.h"
 
 namespace {
 

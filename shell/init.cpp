@@ -6,6 +6,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 
@@ -18,7 +20,8 @@
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
-#include "platform/pidfile.h"
+#include "extended/internal.h"
+#include "platform/os_posix/pidfile.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
 #define ORX_DEFAULT_MORVA_HOME "/usr/lib/orx"
@@ -26,21 +29,6 @@
 #ifndef ORX_VERSION_TEXT
 #define ORX_VERSION_TEXT "1.0.0"
 #endif
-
-// Families of later building steps are linked in as they are written; one
-// not in this library yet is skipped.
-extern "C" {
-int OrxX_LibraryInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXStringInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXListInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXFilescanInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXGeneralInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXDebugInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXMathInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxXLgetsInit(Tcl_Interp *interp) __attribute__((weak));
-int OrxX_ProfileInit(Tcl_Interp *interp) __attribute__((weak));
-int ConstantInit(Tcl_Interp *interp) __attribute__((weak));
-}
 
 namespace {
 
@@ -67,12 +55,15 @@ struct FamilyInit {
     bool counts; // whether a failure stops the initialisation
 };
 
+// The command families in their fixed order, as Tcl's builtInCmds[]: each
+// family adds its line in its place; every name is resolved at link time.
+// Order: library, string, list, keyed list, file scanning, signal, command
+// loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
-    {OrxX_LibraryInit, false}, {OrxXStringInit, false},  {OrxXListInit, false},
-    {OrxXKeyedListInit, false}, {OrxXFilescanInit, false}, {OrxXSignalInit, false},
-    {OrxXCmdloopInit, false},  {OrxXGeneralInit, false}, {OrxXDebugInit, true},
-    {OrxXMathInit, false},     {OrxXLgetsInit, false},   {OrxXIdInit, false},
-    {OrxX_ProfileInit, true},  {ConstantInit, true},
+    {OrxXKeyedListInit, false},
+    {OrxXSignalInit, false},
+    {OrxXCmdloopInit, false},
+    {OrxXIdInit, false},
 };
 
 // Tilde substitution; false with Tcl's message for an unknown user.
@@ -197,6 +188,43 @@ void SetGlobal(Tcl_Interp *interp, const char *name, const char *value)
 
 } // namespace
 
+namespace {
+
+int InitFamilies(Tcl_Interp *interp, std::string *notes)
+{
+    for (const FamilyInit &family : kFamilies) {
+        if (family.init(interp) != TCL_ERROR) {
+            continue;
+        }
+        if (family.counts) {
+            return TCL_ERROR;
+        }
+        // Not fatal, but the user should still hear of it.
+        if (!notes->empty()) {
+            notes->push_back('\n');
+        }
+        notes->append(Tcl_GetStringResult(interp));
+        Tcl_ResetResult(interp);
+    }
+    return TCL_OK;
+}
+
+} // namespace
+
+int OrxX_InitFamilies(Tcl_Interp *interp)
+{
+    std::string notes;
+    try {
+        if (InitFamilies(interp, &notes) != TCL_OK) {
+            return TCL_ERROR;
+        }
+    } catch (const std::bad_alloc &) {
+        return orx::OutOfMemory(interp);
+    }
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(notes.c_str(), static_cast<int>(notes.size())));
+    return TCL_OK;
+}
+
 int Orx_TclCmdInit(Tcl_Interp *interp)
 {
     for (const CommandEntry *entry = kCommandTable; entry->name != nullptr; ++entry) {
@@ -247,10 +275,8 @@ int Orx_TclInit(Tcl_Interp *interp)
     SetGlobal(interp, "tcl_precision", "14");
     SetGlobal(interp, "orx_fpformat", "engmult");
 
-    for (const FamilyInit &family : kFamilies) {
-        if (family.init != nullptr && family.init(interp) == TCL_ERROR && family.counts) {
-            return TCL_ERROR;
-        }
+    if (InitFamilies(interp, &notes) != TCL_OK) {
+        return TCL_ERROR;
     }
     for (const char *load : {"orx:load zub", "orx:load lumbrine -exact"}) {
         if (Tcl_EvalEx(interp, load, -1, TCL_EVAL_GLOBAL) == TCL_ERROR) {
@@ -270,6 +296,36 @@ int Orx_TclInit(Tcl_Interp *interp)
     return TCL_OK;
 }
 
+namespace {
+
+// Client data shared by a command and its alias: the owner's delete procedure
+// runs once, when the last name goes.  Process-wide (client data is not tied
+// to one interpreter) and keyed by the data, since Tcl hands a delete
+// procedure nothing else.
+struct SharedData {
+    Tcl_CmdDeleteProc *deleteProc;
+    int names;
+};
+std::mutex sharedDataLock;
+std::map<ClientData, SharedData> sharedData;
+
+void DeleteSharedName(ClientData clientData)
+{
+    Tcl_CmdDeleteProc *owner = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(sharedDataLock);
+        auto it = sharedData.find(clientData);
+        if (it == sharedData.end() || --it->second.names > 0) {
+            return;
+        }
+        owner = it->second.deleteProc;
+        sharedData.erase(it);
+    }
+    owner(clientData);
+}
+
+} // namespace
+
 int OrxX_CreateObjCommand(Tcl_Interp *interp, const char *cmdName, Tcl_ObjCmdProc *proc,
                           ClientData clientData, Tcl_CmdDeleteProc *deleteProc, int flags)
 {
@@ -278,12 +334,26 @@ int OrxX_CreateObjCommand(Tcl_Interp *interp, const char *cmdName, Tcl_ObjCmdPro
         exists = Tcl_FindCommand(interp, cmdName, nullptr, TCL_GLOBAL_ONLY) != nullptr ||
                  Tcl_FindCommand(interp, cmdName, nullptr, TCL_NAMESPACE_ONLY) != nullptr;
     }
-    if (!exists) {
-        Tcl_CreateObjCommand(interp, cmdName, proc, clientData, deleteProc);
-    }
+    std::string alias;
     if ((flags & ORXX_CMD_NO_ALIAS) == 0 && std::strncmp(cmdName, "tclx", 4) != 0) {
-        std::string alias = std::string("orxx_") + cmdName;
-        Tcl_CreateObjCommand(interp, alias.c_str(), proc, clientData, deleteProc);
+        alias = std::string("orxx_") + cmdName;
+    }
+    int names = (exists ? 0 : 1) + (alias.empty() ? 0 : 1);
+    Tcl_CmdDeleteProc *registered = deleteProc;
+    if (deleteProc != nullptr && names > 0) {
+        // Count before creating: replacing an existing name deletes it, which
+        // may release an earlier registration of the same data.
+        std::lock_guard<std::mutex> hold(sharedDataLock);
+        auto &record = sharedData[clientData];
+        record.deleteProc = deleteProc; // one owner per data
+        record.names += names;
+        registered = DeleteSharedName;
+    }
+    if (!exists) {
+        Tcl_CreateObjCommand(interp, cmdName, proc, clientData, registered);
+    }
+    if (!alias.empty()) {
+        Tcl_CreateObjCommand(interp, alias.c_str(), proc, clientData, registered);
     }
     return 0;
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "orx_util.h"
-#include "platform/sigipc.h"
+#include "platform/os_posix/sigipc.h"
 
 namespace {
 

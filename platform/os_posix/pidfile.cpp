@@ -1,29 +1,13 @@
 // Per-user directory and pid-file names: "~" expands as Tcl expands it, so a
 // name formed here matches the one a script forms with "~/ruvadiredavoz".
-#include "platform/pidfile.h"
+#include "platform/os_posix/pidfile.h"
 
-#include "platform/os_posix.h"
-
-#include <cstdlib>
-
-namespace {
-
-std::string HomeDir()
-{
-    const char *home = std::getenv("HOME");
-    if (home != nullptr && *home != '\0') {
-        return home;
-    }
-    std::string dir;
-    return OrxPlat_UserHomeDir(&dir) == 0 ? dir : std::string();
-}
-
-} // namespace
+#include "platform/os_posix/os.h"
 
 std::string OrxPlat_UserDirName()
 {
     try {
-        std::string home = HomeDir();
+        std::string home = OrxPlat_HomeDir();
         if (home.empty()) {
             return home;
         }

@@ -16,6 +16,10 @@ int OrxPlat_UserName(std::string *name);
 // entry has none).  0, or an errno value as for OrxPlat_UserName.
 int OrxPlat_UserHomeDir(std::string *dir);
 
+// The user's home directory: $HOME as Tcl's "~" expands it, else the
+// effective user's entry in the user database; empty when neither is known.
+std::string OrxPlat_HomeDir();
+
 // An IPv4 address in any of the dotted forms ("a.b.c.d", "a.b.c", "a.b",
 // "a"; decimal, octal or hex parts), the whole text and nothing else.  Stores
 // the address in host byte order.

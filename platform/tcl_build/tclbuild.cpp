@@ -2,7 +2,9 @@
 // interpreter record, the path search behind Orx_Spath and spath, path-list
 // splitting, and the coverage hook (which records nothing here).
 
-#include "platform/tclbuild.h"
+#include "orx_tclbuild.h"
+
+#include "extended/internal.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,34 +14,10 @@
 #include <exception>
 #include <string>
 
-namespace orx::tclbuild {
-
-bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr)
-{
-    int amode = 0;
-    bool writes = false;
-    for (const char *p = mode != nullptr ? mode : ""; *p != '\0'; p++) {
-        switch (*p) {
-        case 'r': amode |= R_OK; break;
-        case 'w':
-        case 'a': amode |= W_OK; writes = true; break;
-        case '+': amode |= R_OK | W_OK; writes = true; break;
-        case 'x': amode |= X_OK; break;
-        case 'b':
-        case 't': break;
-        default: return false;
-        }
-    }
-    *amodePtr = amode;
-    *writesPtr = writes;
-    return true;
-}
-
-} // namespace orx::tclbuild
 
 namespace {
 
-using orx::tclbuild::ParseAccessMode;
+using orx::ParseAccessMode;
 
 const char kSpathAssoc[] = "orx_spath";
 

@@ -4,9 +4,9 @@
 // look-ups behind "id" and "orx:netinfo".
 #include "orx_os.h"
 #include "orx_util.h"
-#include "platform/os_posix.h"
-#include "platform/pidfile.h"
-#include "platform/sigipc.h"
+#include "platform/os_posix/os.h"
+#include "platform/os_posix/pidfile.h"
+#include "platform/os_posix/sigipc.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -315,6 +315,20 @@ int OrxPlat_UserHomeDir(std::string *dir)
         });
     } catch (...) {
         return ENOMEM;
+    }
+}
+
+std::string OrxPlat_HomeDir()
+{
+    try {
+        const char *home = std::getenv("HOME");
+        if (home != nullptr && *home != '\0') {
+            return home;
+        }
+        std::string dir;
+        return OrxPlat_UserHomeDir(&dir) == 0 ? dir : std::string();
+    } catch (...) {
+        return std::string();
     }
 }
 

@@ -1,0 +1,168 @@
+// The library's internal helpers, one copy of each for every subsystem: the
+// object reference holder, result messages, the out-of-memory guard, and the
+// file, line, path-list and access-mode readers.  Not exported.
+#ifndef ORX_EXTENDED_INTERNAL_H
+#define ORX_EXTENDED_INTERNAL_H
+
+#include <tcl.h>
+
+#include <cstddef>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// ---- References -----------------------------------------------------------
+
+// Holds one reference for as long as it lives; copies share the object.
+class ObjRef {
+public:
+    ObjRef() = default;
+    explicit ObjRef(Tcl_Obj *obj) : obj_(obj)
+    {
+        if (obj_ != nullptr) {
+            Tcl_IncrRefCount(obj_);
+        }
+    }
+    ObjRef(const ObjRef &other) : ObjRef(other.obj_) {}
+    ObjRef &operator=(ObjRef other) noexcept
+    {
+        std::swap(obj_, other.obj_);
+        return *this;
+    }
+    ~ObjRef()
+    {
+        if (obj_ != nullptr) {
+            Tcl_DecrRefCount(obj_);
+        }
+    }
+    Tcl_Obj *get() const { return obj_; }
+
+private:
+    Tcl_Obj *obj_ = nullptr;
+};
+
+namespace orx {
+
+// ---- Result messages ------------------------------------------------------
+
+// Replace the result with the parts joined; returns TCL_ERROR so a command
+// can end with "return orx::SetError(interp, "bad x \"", x, "\"");".
+int SetErrorParts(Tcl_Interp *interp, std::initializer_list<std::string_view> parts);
+template <typename... Parts>
+int SetError(Tcl_Interp *interp, const Parts &...parts)
+{
+    return SetErrorParts(interp, {std::string_view(parts)...});
+}
+
+// Append the parts to the result (a shared result object is copied first).
+void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_view> parts);
+template <typename... Parts>
+void AppendResult(Tcl_Interp *interp, const Parts &...parts)
+{
+    AppendResultParts(interp, {std::string_view(parts)...});
+}
+
+// A new string object from a view (Tcl wants an int length).
+inline Tcl_Obj *NewStringObj(std::string_view text)
+{
+    return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
+}
+
+// ---- Out of memory --------------------------------------------------------
+
+// Set the out-of-memory message; returns TCL_ERROR.
+int OutOfMemory(Tcl_Interp *interp);
+
+// Run body, a command body that may throw (allocation, containers): no C++
+// exception ever reaches Tcl.  Returns what body returns, or TCL_ERROR with
+// a message.
+template <typename Body>
+int Guard(Tcl_Interp *interp, Body &&body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return OutOfMemory(interp);
+    } catch (const std::exception &e) {
+        return SetError(interp, "internal error: ", e.what());
+    } catch (...) {
+        return SetError(interp, "internal error");
+    }
+}
+
+// ---- Files and lines ------------------------------------------------------
+
+enum class ReadStatus { Ok, Missing, NotRegular, TooLarge, Failed };
+
+// Read a whole regular file (never a FIFO, device or directory, which could
+// block or be endless) of at most limit bytes into *text.  On failure *why
+// says what went wrong in words for a message ("not a regular file", the
+// system's reason, ...).  May throw std::bad_alloc.
+ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *text,
+                         std::string *why);
+
+// Whether path names an existing regular file (symbolic links followed).
+bool IsRegularFile(const std::string &path);
+
+// Walk text line by line: visit(line, lineNumber) for every line, numbered
+// from 1, without its "\n" or "\r\n".  A last line without a newline counts;
+// an empty text has no lines.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit)
+{
+    int number = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        visit(text.substr(start, stop - start), ++number);
+        start = end + 1;
+    }
+}
+
+// Strip blanks (space, tab, "\r", "\n", "\f", "\v") from both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+// ---- Path lists and access modes -----------------------------------------
+
+// The separator of path lists (MORVA_HOME, PATH) on this platform.
+constexpr char kPathListSeparator = ':';
+
+// Call visit(element) for each non-empty element of a path list.
+template <typename Visit>
+void ForEachPathElement(std::string_view list, Visit visit)
+{
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t sep = list.find(kPathListSeparator, start);
+        if (sep == std::string_view::npos) {
+            sep = list.size();
+        }
+        if (sep > start) {
+            visit(list.substr(start, sep - start));
+        }
+        start = sep + 1;
+    }
+}
+
+// The non-empty elements of a path list.  May throw std::bad_alloc.
+std::vector<std::string> SplitPathList(std::string_view list);
+
+// Turn an access or fopen mode ("r", "wb", "a+", "rx" ...) into access()
+// bits; *writesPtr tells whether the mode may create the file.  False for a
+// character outside "rwax+bt".  A null or empty mode asks for existence only.
+bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
+
+// ---- User directories -----------------------------------------------------
+
+// Expand a leading "~" or "~user" with the OS layer's home directory (HOME,
+// else the user database ; Tcl's own expansion fails without HOME); other names come back unchanged.  False with
+// a message in *why for an unknown user.
+bool ExpandTilde(const std::string &name, std::string *out, std::string *why);
+
+} // namespace orx
+
+#endif
