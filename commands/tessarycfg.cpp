@@ -1,6 +1,6 @@
 // tessarycfg: the values of the configuration store for an application and a
 // variable name, as a Tcl list.  The store itself is the tessary layer's.
-#include "orx_release.h"
+#include "orx_tessarycfg.h"
 #include "orx_tessary.h"
 
 void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable)

@@ -2,7 +2,7 @@
 // "orx:netinfo", whose string command procedure interpreter initialisation
 // puts in its fixed command table.  The look-ups themselves live in the
 // platform layer (platform/os_posix/os.h).
-#include "orx_os.h"
+#include "orx_id.h"
 #include "orx_util.h"
 #include "platform/os_posix/os.h"
 

@@ -1,7 +1,6 @@
-/* Operating-system layer of the extended command library, and the identity
- * and network commands built on it: elapsed time, signalling another shell
- * process, directory walking, channel file sizes and the flock probe.  Used
- * by kill, infox, the library index and list reading. */
+/* Operating-system layer of the extended command library: elapsed time,
+ * signalling another shell process, directory walking, channel file sizes and
+ * the flock probe.  Used by kill, infox, the library index and list reading. */
 #ifndef ORX_OS_H
 #define ORX_OS_H
 
@@ -48,14 +47,6 @@ ORX_API int OrxXOSGetFileSize(Tcl_Channel channel, int64_t *fileSize);
 /* 1 when advisory file locking (flock) works on this system, else 0.  Probed
  * once per process. */
 ORX_API int OrxXOSHaveFlock(void);
-
-/* Register the "id" command in interp.  Returns TCL_OK. */
-ORX_API int OrxXIdInit(Tcl_Interp *interp);
-
-/* String command procedure of "orx:netinfo option arg" (-address or -service),
- * registered by interpreter initialisation in its fixed command table. */
-ORX_API int Orx_NetInfoCmd(ClientData clientData, Tcl_Interp *interp, int argc,
-                           const char *argv[]);
 
 ORX_EXTERN_C_END
 

@@ -1,7 +1,7 @@
-/* Release and copyright information of the product, and the configuration
- * query: the orx:copyr, orx:relver, orx:relstring and tessarycfg command
- * procedures, and the functions other product libraries call (the upper-case
- * ones take texts with separate lengths, as Fortran passes them). */
+/* Release and copyright information of the product: the orx:copyr,
+ * orx:relver and orx:relstring command procedures, and the functions other
+ * product libraries call (the upper-case ones take texts with separate
+ * lengths, as Fortran passes them). */
 #ifndef ORX_RELEASE_H
 #define ORX_RELEASE_H
 
@@ -16,18 +16,13 @@ ORX_API int Orx_CopyrCmd(ClientData clientData, Tcl_Interp *interp, int argc, co
 ORX_API int Orx_RelverCmd(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[]);
 ORX_API int Orx_RelstringCmd(ClientData clientData, Tcl_Interp *interp, int argc,
                              const char *argv[]);
-ORX_API int Orx_TessarycfgCmd(ClientData clientData, Tcl_Interp *interp, int argc,
-                              const char *argv[]);
 
 /* Run orx:copyr with argv (argv[0] is the command name). */
 ORX_API int Orx_Copyr(Tcl_Interp *interp, int argc, const char *argv[]);
 
-/* Set the interpreter result to the list of the configuration values of
- * application and variable (either may be null); see c_mcfgn. */
-ORX_API void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable);
-
 /* The version of product (null allowed): its own VERSION, else its entry in
- * section VERSIONS, else " ".  The text stays valid for the process. */
+ * section VERSIONS, else " ".  The text is the configuration store's: it
+ * stays valid as long as mcf_getString's (see orx_tessary.h). */
 ORX_API const char *Tq_GetRelver(const char *product);
 
 /* The value of key in section RELINFO, "" when absent or key is null. */

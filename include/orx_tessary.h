@@ -1,7 +1,8 @@
 /* Our stand-in for the product's closed libraries libtq_tessary and libtq_cc:
  * the configuration store read from the installation's tessary.cfg, memory
  * files with the output units that write into them, error reports, file
- * access checks and string copies.  Plain C interface, no Tcl. */
+ * access checks and string copies (one source file each under
+ * platform/product_libs/).  Plain C interface, no Tcl. */
 #ifndef ORX_TESSARY_H
 #define ORX_TESSARY_H
 
@@ -40,9 +41,20 @@ ORX_API const char *Tessary_ConfigFileName(const TessaryConfig *config);
 
 /* The process's configuration store: the file named by TESSARY_CONFIG, or else
  * config/tessary.cfg in the first MORVA_HOME directory that has one.  The file
- * is read again when its name, size or modification time changes; text handed
- * out earlier stays valid for the life of the process.  Never null. */
+ * is read again when its name, size or modification time changes; a file
+ * whose text did not change keeps its reading.  Never null.
+ *
+ * Lifetime of what the store hands out (this configuration and every text of
+ * c_mcfgn's listing, mcf_getString, mcf_getAppString): it stays valid until
+ * the same thread's queries of the store have found two newer readings, that
+ * is, until the file has changed twice under that thread; queries of other
+ * threads never end it.  Copy a text that must live longer. */
 ORX_API const TessaryConfig *Tessary_CurrentConfig(void);
+
+/* The number of readings of the configuration file in memory now: the
+ * current one and older ones some thread may still use (at most two per
+ * thread that queried the store).  For diagnostics and tests. */
+ORX_API int Tessary_ConfigReadings(void);
 
 /* Number of values of key variable in section application.  With variable
  * null: the number of keys of the section; with application null: the number
@@ -51,7 +63,8 @@ ORX_API const TessaryConfig *Tessary_CurrentConfig(void);
 ORX_API int c_mcfgn(const char *application, const char *variable);
 
 /* Value number index (from 1) of key in section; with a null name, the name
- * of entry number index of the listing c_mcfgn counts.  Null when absent. */
+ * of entry number index of the listing c_mcfgn counts.  Null when absent.
+ * The text stays valid as Tessary_CurrentConfig says. */
 ORX_API const char *mcf_getString(const char *section, const char *key, int index);
 
 /* Value number index of the key "VERSION" in the application's own section:

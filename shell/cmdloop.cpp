@@ -21,7 +21,7 @@
 #include "orx_signal.h"
 #include "orx_util.h"
 #include "platform/os_posix/cmdinput.h"
-#include "platform/tcl_build/orxlog.h"
+#include "orx_log.h"
 
 namespace {
 

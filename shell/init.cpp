@@ -12,14 +12,15 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_id.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
-#include "orx_os.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
+#include "orx_tessarycfg.h"
 #include "extended/internal.h"
 #include "platform/os_posix/pidfile.h"
 
@@ -121,7 +122,8 @@ int ExtendAutoPath(Tcl_Interp *interp, char **dirs, int count)
 }
 
 // Type maps from the installation directories (last first, so the first
-// directory has the last word), the user's and the design's.
+// directory has the last word), the user's and the design's.  A map that is
+// not a regular file is noted, never opened.
 int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
 {
     for (int i = count - 1; i >= 0; --i) {
@@ -129,7 +131,7 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
         if (!Translate(interp, std::string(dirs[i]) + "/config/typemap.tq", &path)) {
             return TCL_ERROR;
         }
-        if (access(path.c_str(), F_OK) == 0) {
+        if (orx::IsRegularFile(path)) {
             etpLoadTypeMap(path.c_str(), 0);
         } else {
             notes->append("Could not open file").append(path);
@@ -140,8 +142,11 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
         if (!Translate(interp, name, &path)) {
             return TCL_ERROR;
         }
-        if (access(path.c_str(), F_OK) == 0) {
+        // Only a regular file: a FIFO would hold start-up until someone writes.
+        if (orx::IsRegularFile(path)) {
             etpLoadTypeMap(path.c_str(), 0);
+        } else if (access(path.c_str(), F_OK) == 0) {
+            notes->append("Could not open file").append(path);
         }
     }
     return TCL_OK;

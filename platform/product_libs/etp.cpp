@@ -8,14 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "extended/internal.h"
 #include "orx_util.h"
 
 struct EtpAttr {
@@ -117,21 +118,15 @@ public:
     {
     }
 
-    void Parse(const char *text, size_t length)
+    void Parse(std::string_view text)
     {
-        const char *p = text, *end = text + length;
-        int lineNo = 0;
-        while (p < end) {
-            const char *nl = static_cast<const char *>(std::memchr(p, '\n', end - p));
-            const char *lineEnd = nl ? nl : end;
-            ++lineNo;
-            if (std::memchr(p, '\0', lineEnd - p) != nullptr) {
+        orx::ForEachLine(text, [this](std::string_view line, int lineNo) {
+            if (line.find('\0') != std::string_view::npos) {
                 Error(lineNo, "zero byte in line");
             } else {
-                Line(std::string(p, lineEnd), lineNo);
+                Line(std::string(line), lineNo);
             }
-            p = nl ? nl + 1 : end;
-        }
+        });
     }
 
 private:
@@ -350,7 +345,7 @@ int Load(const char *text, size_t length, const std::string &fileName, int flags
          std::vector<std::string> &errors)
 {
     std::vector<Entry> entries;
-    TypeMapParser(fileName, entries, errors).Parse(text, length);
+    TypeMapParser(fileName, entries, errors).Parse(std::string_view(text, length));
     if (!(flags & ETP_LOAD_CHECK) && !((flags & ETP_LOAD_ATOMIC) && !errors.empty())) {
         Merge(entries);
     }
@@ -362,18 +357,8 @@ int Load(const char *text, size_t length, const std::string &fileName, int flags
     return static_cast<int>(errors.size());
 }
 
-bool ReadFile(const char *path, std::string &text)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    char chunk[8192];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<size_t>(in.gcount()));
-    }
-    return !in.bad();
-}
+// Type maps are a few kilobytes; anything near this is not one.
+constexpr size_t kMaxTypeMapSize = 16u << 20;
 
 // ---- Tcl commands ------------------------------------------------------------
 
@@ -483,11 +468,17 @@ int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     }
     int status = TCL_OK;
     try {
-        std::string text;
-        if (!ReadFile(path, text)) {
+        std::string text, why;
+        orx::ReadStatus read = orx::ReadWholeFile(path, kMaxTypeMapSize, &text, &why);
+        if (read != orx::ReadStatus::Ok) {
+            if (read == orx::ReadStatus::Missing) {
+                Tcl_SetErrno(ENOENT);
+            }
+            // errno still tells a failed open or read; the other reasons are ours.
+            const bool system = read == orx::ReadStatus::Missing || read == orx::ReadStatus::Failed;
             Tcl_SetObjResult(interp, Tcl_ObjPrintf("couldn't read type map \"%s\": %s",
                                                    Tcl_GetString(objv[1]),
-                                                   Tcl_PosixError(interp)));
+                                                   system ? Tcl_PosixError(interp) : why.c_str()));
             status = TCL_ERROR;
         } else {
             std::vector<std::string> errors;
@@ -519,8 +510,8 @@ int etpLoadTypeMap(const char *path, int flags)
         return -1;
     }
     try {
-        std::string text;
-        if (!ReadFile(path, text)) {
+        std::string text, why;
+        if (orx::ReadWholeFile(path, kMaxTypeMapSize, &text, &why) != orx::ReadStatus::Ok) {
             return -1;
         }
         std::vector<std::string> errors;

@@ -2,7 +2,7 @@
 // to a channel while logging is on.  The state lives in the interpreter's
 // association data; the trace exists only while logging is on.
 
-#include "platform/tcl_build/orxlog.h"
+#include "orx_log.h"
 
 #include <cstring>
 #include <exception>

@@ -117,6 +117,13 @@ TEST(EtpTypeMap, LaterMapsMergeOverEarlierOnes)
     EXPECT_TRUE(etpFindType("T5", nullptr));
     EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
+
+    // A FIFO is refused at once instead of waiting for a writer.
+    const std::string fifo = dir.path + "/t6.fifo";
+    orxtest::FifoWatch watch({fifo});
+    ASSERT_TRUE(watch.Made());
+    EXPECT_EQ(etpLoadTypeMap(fifo.c_str(), ETP_LOAD_QUIET), -1);
+    EXPECT_TRUE(watch.Finish()) << "etpLoadTypeMap waited on a FIFO";
 }
 
 TEST(EtpAttrs, SettingValues)

@@ -115,6 +115,24 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
     EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
 
+TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
+{
+    // The fault: start-up opened a FIFO named like a type map and waited for
+    // a writer for ever.  Now it notes the map and goes on.
+    std::string a = Install("A", "type FifoT\nlit label=fromA\n");
+    std::string f = Install("F", "");
+    fs::create_directories(fs::path(f) / "config");
+    const std::string installMap = f + "/config/typemap.tq";
+    const std::string designMap = (root_ / "cwd" / "typemap.design").string();
+    orxtest::FifoWatch watch({installMap, designMap, (home_ / ".typemap_user").string()});
+    ASSERT_TRUE(watch.Made());
+    ASSERT_EQ(Init(a + ":" + f), TCL_OK) << Result();
+    ASSERT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
+    EXPECT_EQ(Result(), "Could not open file" + installMap + "Could not open file" +
+                            (home_ / ".typemap_user").string() + "Could not open filetypemap.design");
+    EXPECT_EQ(Eval("etp:attr FifoT lit label"), "fromA");
+}
+
 TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
 {
     interp_ = Tcl_CreateInterp();

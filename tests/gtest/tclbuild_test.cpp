@@ -11,7 +11,7 @@
 #include <string>
 
 #include "orx_tclbuild.h"
-#include "platform/tcl_build/orxlog.h"
+#include "orx_log.h"
 
 namespace {
 

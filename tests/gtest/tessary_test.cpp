@@ -2,11 +2,13 @@
 // files with output units as the release code drives them, access checks and
 // string copies.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orx_tessary.h"
@@ -97,10 +99,13 @@ TEST(TessaryConfig, MalformedLinesAreReportedAndSkipped)
                               "my.cfg:9: unterminated quoted value",
                               "my.cfg:10: unknown escape \"\\q\" in quoted value",
                               "my.cfg:11: text after quoted value",
+                              "my.cfg:12: key \"GOOD\" dropped after the malformed section "
+                              "header of line 8",
                               "my.cfg:13: zero byte in line",
                               "my.cfg:14: unterminated quoted value",
                           }));
-    EXPECT_EQ(c.Values("S", nullptr), Strings{"GOOD"});
+    // GOOD follows the malformed headers: it no longer lands in the [S] before them.
+    EXPECT_EQ(c.Values("S", nullptr), Strings{});
 }
 
 TEST(TessaryStore, FollowsTheConfiguredFile)
@@ -136,6 +141,89 @@ TEST(TessaryStore, FollowsTheConfiguredFile)
     setenv("MORVA_HOME", (a.path + "::" + b.path + ":" + c.path).c_str(), 1);
     EXPECT_STREQ(mcf_getString("VERSIONS", "ORX", 1), b.path.c_str());
     EXPECT_EQ(Tessary_ConfigFileName(Tessary_CurrentConfig()), b.path + "/config/tessary.cfg");
+}
+
+TEST(TessaryConfig, KeysAfterAMalformedHeaderAreDropped)
+{
+    // The fault: after "[B] junk" was reported, x and y still went into [A].
+    Config c("[A]\na = 1\n[B] junk\nx = 1\n\ny = \"bad\n[C]\nc = 3\n[ ]\nz = 9\n", "d.cfg");
+    EXPECT_EQ(c.Errors(),
+              (Strings{"d.cfg:3: text after section header",
+                       "d.cfg:4: key \"x\" dropped after the malformed section header of line 3",
+                       "d.cfg:6: unterminated quoted value", "d.cfg:9: empty section name",
+                       "d.cfg:10: key \"z\" dropped after the malformed section header of line 9"}));
+    EXPECT_EQ(c.Values(nullptr, nullptr), (Strings{"A", "C"}));
+    EXPECT_EQ(c.Values("A", nullptr), Strings{"a"});
+    EXPECT_EQ(c.Values("C", nullptr), Strings{"c"});
+}
+
+// The store kept every reading for the life of the process: switching between
+// two files, or touching one, grew the shell without bound.
+TEST(TessaryStore, OldReadingsAreFreedAndUnchangedOnesKept)
+{
+    EnvGuard guard("TESSARY_CONFIG");
+    TempDir dir;
+    const std::string big(64 * 1024, 'v');
+    const std::string a = dir.Write("a.cfg", "[S]\nK = a" + big + "\n");
+    const std::string b = dir.Write("b.cfg", "[S]\nK = b" + big + "\n");
+    setenv("TESSARY_CONFIG", a.c_str(), 1);
+    ASSERT_EQ(c_mcfgn("S", "K"), 1);
+    const int before = Tessary_ConfigReadings();
+    for (int i = 0; i < 80; ++i) {
+        setenv("TESSARY_CONFIG", i % 2 ? a.c_str() : b.c_str(), 1);
+        ASSERT_EQ(mcf_getString("S", "K", 1)[0], i % 2 ? 'a' : 'b');
+    }
+    // This thread holds the current reading and the one before it.
+    EXPECT_LE(Tessary_ConfigReadings(), before + 1);
+
+    // Rewriting the same text (a new modification time) keeps the reading.
+    setenv("TESSARY_CONFIG", a.c_str(), 1);
+    const TessaryConfig *kept = Tessary_CurrentConfig();
+    const char *value = mcf_getString("S", "K", 1);
+    for (int i = 0; i < 50; ++i) {
+        struct timespec times[2] = {{0, UTIME_NOW}, {i + 1, 0}};
+        utimensat(AT_FDCWD, a.c_str(), times, 0);
+        ASSERT_EQ(Tessary_CurrentConfig(), kept);
+    }
+    EXPECT_EQ(mcf_getString("S", "K", 1), value);
+}
+
+TEST(TessaryStore, ReturnedTextOutlivesOneChangeAndOtherThreads)
+{
+    EnvGuard guard("TESSARY_CONFIG");
+    TempDir dir;
+    setenv("TESSARY_CONFIG", dir.Write("c.cfg", "[S]\nK = first\n").c_str(), 1);
+    const char *first = mcf_getString("S", "K", 1);
+    ASSERT_STREQ(first, "first");
+    // Another thread's queries through many changes never end it (the
+    // sanitizer build turns a freed reading into a failure here).
+    std::thread other([&dir] {
+        for (int i = 0; i < 20; ++i) {
+            dir.Write("c.cfg", "[S]\nK = other " + std::to_string(i) + "\n");
+            EXPECT_EQ(mcf_getString("S", "K", 1), "other " + std::to_string(i));
+        }
+    });
+    other.join();
+    EXPECT_STREQ(first, "first");
+    // Nor does one change seen by this thread.
+    dir.Write("c.cfg", "[S]\nK = second\n");
+    EXPECT_STREQ(mcf_getString("S", "K", 1), "second");
+    EXPECT_STREQ(first, "first");
+}
+
+TEST(TessaryStore, AFifoIsReportedNotWaitedFor)
+{
+    EnvGuard guard("TESSARY_CONFIG");
+    TempDir dir;
+    const std::string fifo = dir.path + "/fifo.cfg";
+    setenv("TESSARY_CONFIG", fifo.c_str(), 1);
+    orxtest::FifoWatch watch({fifo});
+    ASSERT_TRUE(watch.Made());
+    EXPECT_EQ(c_mcfgn("S", "K"), 0);
+    ASSERT_TRUE(watch.Finish()) << "the store waited on a FIFO";
+    const TessaryConfig *config = Tessary_CurrentConfig();
+    ASSERT_EQ(Tessary_ConfigErrorCount(config), 1);
+    EXPECT_EQ(std::string(Tessary_ConfigError(config, 0)), fifo + ": not a regular file, not read");
 }
 
 TEST(TessaryMemFile, UnitsWriteLinesIntoMemoryFiles)

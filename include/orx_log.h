@@ -1,8 +1,8 @@
-// Command logging of the product's Tcl build: the top-level commands an
-// interpreter evaluates can be written to a channel.  The command loops
-// switch logging off while they evaluate prompt and end scripts.
-#ifndef ORX_PLATFORM_ORXLOG_H
-#define ORX_PLATFORM_ORXLOG_H
+/* Command logging of the product's Tcl build: the top-level commands an
+ * interpreter evaluates can be written to a channel.  The command loops
+ * switch logging off while they evaluate prompt and end scripts. */
+#ifndef ORX_LOG_H
+#define ORX_LOG_H
 
 #include <tcl.h>
 
