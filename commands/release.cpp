@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "orx_tessary.h"
+#include "extended/internal.h"
 
 namespace {
 
@@ -193,8 +194,7 @@ std::string Trimmed(const char *text, int length)
 int IllegalArguments(Tcl_Interp *interp, const char *commandName, const char *usage)
 {
     Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "illegal arguments:  should be \"", commandName, usage, "\"",
-                     nullptr);
+    orx::AppendResult(interp, "illegal arguments:  should be \"", commandName, usage, "\"");
     return TCL_ERROR;
 }
 
@@ -224,8 +224,7 @@ int CopyrBody(Tcl_Interp *interp, int argc, const char *argv[])
     }
     Tcl_ResetResult(interp);
     if (memFile == 0) {
-        Tcl_AppendResult(interp, "couldn't write the notice: no memory file for its output unit",
-                         nullptr);
+        orx::AppendResult(interp, "couldn't write the notice: no memory file for its output unit");
         return TCL_ERROR;
     }
     std::vector<std::string> lines;

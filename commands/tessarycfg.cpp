@@ -2,6 +2,7 @@
 // variable name, as a Tcl list.  The store itself is the tessary layer's.
 #include "orx_tessarycfg.h"
 #include "orx_tessary.h"
+#include "extended/internal.h"
 
 void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable)
 {
@@ -23,8 +24,8 @@ int Orx_TessarycfgCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 {
     if (argc > 3) {
         Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "wrong # args: should be \"", argv[0],
-                         " ?application_name ?variable_name??\" ", nullptr);
+        orx::AppendResult(interp, "wrong # args: should be \"", argv[0],
+                          " ?application_name ?variable_name??\" ");
         return TCL_ERROR;
     }
     Orx_Tessarycfg(interp, argc > 1 ? argv[1] : nullptr, argc > 2 ? argv[2] : nullptr);

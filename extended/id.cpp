@@ -5,6 +5,7 @@
 #include "orx_id.h"
 #include "orx_util.h"
 #include "platform/os_posix/os.h"
+#include "extended/internal.h"
 
 #include <cerrno>
 #include <climits>
@@ -24,7 +25,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         return OrxX_WrongArgs(interp, objv[0], "");
     }
     if (std::strcmp(Tcl_GetString(objv[1]), "user") != 0) {
-        OrxX_AppendObjResult(interp, "second arg must be \"user\"", static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "second arg must be \"user\"");
         return TCL_ERROR;
     }
     if (objc != 2) {
@@ -34,8 +35,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     int error = OrxPlat_UserName(&name);
     if (error != 0) {
         errno = error;
-        OrxX_AppendObjResult(interp, "failed to get user name: ", Tcl_PosixError(interp),
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "failed to get user name: ", Tcl_PosixError(interp));
         return TCL_ERROR;
     }
     Tcl_SetObjResult(interp, Tcl_NewStringObj(name.data(), static_cast<int>(name.size())));
@@ -44,8 +44,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 int UnknownHost(Tcl_Interp *interp, const char *command, const char *arg)
 {
-    OrxX_AppendObjResult(interp, command, " -address unknown host \"", arg, "\"",
-                         static_cast<char *>(nullptr));
+    orx::AppendResult(interp, command, " -address unknown host \"", arg, "\"");
     return TCL_ERROR;
 }
 
@@ -99,8 +98,7 @@ int NetInfoService(Tcl_Interp *interp, const char *command, const char *arg)
         found = OrxPlat_ServByPort(port, &name);
     }
     if (!found) {
-        OrxX_AppendObjResult(interp, command, " -service unknown service/port# \"", arg, "\"",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, command, " -service unknown service/port# \"", arg, "\"");
         return TCL_ERROR;
     }
     char number[16];
@@ -119,8 +117,7 @@ extern "C" {
 int Orx_NetInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 3) {
-        OrxX_AppendObjResult(interp, "wrong # args: should be \"", argv[0], " option arg\"",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "wrong # args: should be \"", argv[0], " option arg\"");
         return TCL_ERROR;
     }
     const char *option = argv[1];
@@ -134,11 +131,10 @@ int Orx_NetInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
             }
         }
     } catch (...) {
-        OrxX_AppendObjResult(interp, argv[0], ": out of memory", static_cast<char *>(nullptr));
+        orx::AppendResult(interp, argv[0], ": out of memory");
         return TCL_ERROR;
     }
-    OrxX_AppendObjResult(interp, argv[0], ":  unknown option \"", option, "\"",
-                         static_cast<char *>(nullptr));
+    orx::AppendResult(interp, argv[0], ":  unknown option \"", option, "\"");
     return TCL_ERROR;
 }
 

@@ -15,11 +15,12 @@ namespace {
 
 // ---------------------------------------------------------------- helpers
 
-void AppendMsg(Tcl_Interp *interp, const char *s1, const char *s2 = nullptr,
-               const char *s3 = nullptr)
+// The C interface allows a null interpreter: the message then goes nowhere.
+template <typename... Parts>
+void AppendMsg(Tcl_Interp *interp, const Parts &...parts)
 {
     if (interp != nullptr) {
-        OrxX_AppendObjResult(interp, s1, s2, s3, static_cast<char *>(nullptr));
+        orx::AppendResult(interp, parts...);
     }
 }
 

@@ -246,8 +246,7 @@ int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *value
         return TCL_ERROR;
     }
     if (value < 0) {
-        OrxX_AppendObjResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr),
-                             "\"", (char *)NULL);
+        orx::AppendResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr), "\"");
         return TCL_ERROR;
     }
     *valuePtr = static_cast<unsigned>(value);
@@ -334,13 +333,11 @@ Tcl_Channel OrxX_GetOpenChannel(Tcl_Interp *interp, const char *handle, int dire
         return nullptr;
     }
     if ((direction & TCL_READABLE) && !(mode & TCL_READABLE)) {
-        OrxX_AppendObjResult(interp, "channel \"", handle, "\" wasn't opened for reading",
-                             (char *)NULL);
+        orx::AppendResult(interp, "channel \"", handle, "\" wasn't opened for reading");
         return nullptr;
     }
     if ((direction & TCL_WRITABLE) && !(mode & TCL_WRITABLE)) {
-        OrxX_AppendObjResult(interp, "channel \"", handle, "\" wasn't opened for writing",
-                             (char *)NULL);
+        orx::AppendResult(interp, "channel \"", handle, "\" wasn't opened for writing");
         return nullptr;
     }
     return channel;
@@ -392,8 +389,7 @@ int OrxX_GetChannelOption(Tcl_Interp *interp, Tcl_Channel channel, int option, i
     if (status != TCL_OK) {
         // The channel layer (or a channel driver) is the source of the text,
         // so a word we do not know is reported, never fatal.
-        OrxX_AppendObjResult(interp, "unknown ", name + 1, " value \"", value, "\"",
-                             (char *)NULL);
+        orx::AppendResult(interp, "unknown ", name + 1, " value \"", value, "\"");
     } else {
         *valuePtr = code;
     }
@@ -414,9 +410,9 @@ int OrxX_WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usag
     ObjRef hold(commandNameObj);
     const char *name = Tcl_GetString(commandNameObj);
     if (usage != nullptr && usage[0] != '\0') {
-        OrxX_AppendObjResult(interp, "wrong # args: ", name, " ", usage, (char *)NULL);
+        orx::AppendResult(interp, "wrong # args: ", name, " ", usage);
     } else {
-        OrxX_AppendObjResult(interp, "wrong # args: ", name, (char *)NULL);
+        orx::AppendResult(interp, "wrong # args: ", name);
     }
     return TCL_ERROR;
 }

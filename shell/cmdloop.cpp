@@ -22,6 +22,7 @@
 #include "orx_util.h"
 #include "platform/os_posix/cmdinput.h"
 #include "orx_log.h"
+#include "extended/internal.h"
 
 namespace {
 
@@ -258,7 +259,7 @@ void AsyncInputHandler(ClientData clientData, int)
             Tcl_AsyncInvoke(nullptr, TCL_OK);
         } else {
             Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
-            Tcl_AppendResult(interp, Tcl_PosixError(interp), (char *)nullptr);
+            orx::AppendResult(interp, Tcl_PosixError(interp));
             Tcl_BackgroundError(interp);
             Tcl_ResetResult(interp);
             AsyncEndOfInput(loop);
@@ -450,8 +451,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                 Tcl_DStringFree(&buffer);
                 OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
                 Tcl_ResetResult(interp);
-                Tcl_AppendResult(interp, "command input error on stdin: ",
-                                 Tcl_PosixError(interp), (char *)nullptr);
+                orx::AppendResult(interp, "command input error on stdin: ", Tcl_PosixError(interp));
                 return TCL_ERROR;
             }
         }

@@ -249,8 +249,7 @@ int Orx_TclInit(Tcl_Interp *interp)
 
     const char *homeEnv = getenv("MORVA_HOME");
     if (homeEnv == nullptr) {
-        Tcl_AppendResult(interp, "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.",
-                         nullptr);
+        orx::AppendResult(interp, "orx: INTERNAL ERROR: Cannot find MORVA_HOME in environment.");
         return TCL_ERROR;
     }
     std::string morvaHome(homeEnv); // the env writes below may move it

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "orx_tclbuild.h"
+#include "extended/internal.h"
 
 namespace {
 
@@ -73,16 +74,15 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         return ListPackages(interp);
     }
     if (argc > 3) {
-        Tcl_AppendResult(interp, "wrong # args:  should be \"", argv[0],
-                         " packageName routine\" or \"", argv[0], " packageName\"", " ?-exact?",
-                         nullptr);
+        orx::AppendResult(interp, "wrong # args:  should be \"", argv[0],
+                          " packageName routine\" or \"", argv[0], " packageName\"", " ?-exact?");
         return ResetFloatingPoint(TCL_ERROR);
     }
     const char *package = argv[1];
     std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Init";
 
     if (Tcl_FindHashEntry(PackageTable(), package) != nullptr) {
-        Tcl_AppendResult(interp, "package \"", package, "\" has already been loaded.", nullptr);
+        orx::AppendResult(interp, "package \"", package, "\" has already been loaded.");
         return ResetFloatingPoint(TCL_ERROR);
     }
     std::string fileName = (prefixed ? "libtq_" : "") + std::string(package) + ".so";
@@ -92,16 +92,15 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     }
     void *handle = dlopen(path, RTLD_LAZY);
     if (handle == nullptr) {
-        Tcl_AppendResult(interp, "open of package \"", package, "\" failed due to: ", DlError(),
-                         nullptr);
+        orx::AppendResult(interp, "open of package \"", package, "\" failed due to: ", DlError());
         return ResetFloatingPoint(TCL_ERROR);
     }
     dlerror();
     void *symbol = dlsym(handle, routine.c_str());
     if (symbol == nullptr) {
         // The library stays mapped: a later load of the name tries again.
-        Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
-                         "\" in package \"", package, "\". Failed due to:", DlError(), nullptr);
+        orx::AppendResult(interp, "cannot find routine named \"", routine.c_str(),
+                          "\" in package \"", package, "\". Failed due to:", DlError());
         return ResetFloatingPoint(TCL_ERROR);
     }
     // A failing initialisation may have registered commands already, so the
@@ -119,8 +118,8 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 3) {
-        Tcl_AppendResult(interp, "wrong # args:  should be \"", argv[0],
-                         " packageName routine\" or \"", argv[0], " packageName\"", nullptr);
+        orx::AppendResult(interp, "wrong # args:  should be \"", argv[0],
+                          " packageName routine\" or \"", argv[0], " packageName\"");
         return TCL_ERROR;
     }
     const char *package = argv[1];
@@ -129,7 +128,7 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     Tcl_ResetResult(interp);
     Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package);
     if (entry == nullptr) {
-        Tcl_AppendResult(interp, "package \"", package, "\" was not open", nullptr);
+        orx::AppendResult(interp, "package \"", package, "\" was not open");
         return TCL_ERROR;
     }
     // Forgotten before anything is tried: whatever fails below, the name is
@@ -141,9 +140,8 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     void *symbol = dlsym(handle, routine.c_str());
     if (symbol == nullptr) {
         dlerror();
-        Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
-                         "\" in package \"", package,
-                         "\". Failed due to: dlsym lookup failure", nullptr);
+        orx::AppendResult(interp, "cannot find routine named \"", routine.c_str(),
+                          "\" in package \"", package, "\". Failed due to: dlsym lookup failure");
         return TCL_ERROR;
     }
     Tcl_ResetResult(interp);
@@ -152,8 +150,7 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         return code; // its commands may still be there: keep the code mapped
     }
     if (dlclose(handle) != 0) {
-        Tcl_AppendResult(interp, "close of package \"", package, "\" failed due to: ", DlError(),
-                         nullptr);
+        orx::AppendResult(interp, "close of package \"", package, "\" failed due to: ", DlError());
         return TCL_ERROR;
     }
     return TCL_OK;
@@ -167,7 +164,7 @@ int Guarded(Tcl_Interp *interp, const char *command, Body body)
         return body();
     } catch (const std::exception &) {
         Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "out of memory in ", command, nullptr);
+        orx::AppendResult(interp, "out of memory in ", command);
         return ResetFloatingPoint(TCL_ERROR);
     }
 }

@@ -20,6 +20,7 @@
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
+#include "extended/internal.h"
 
 namespace {
 
@@ -194,9 +195,8 @@ int FormatTrap(Tcl_Interp *interp, const char *trap, const char *name, Tcl_DStri
         } else {
             std::string spec(pct, pct[1] == '\0' ? 1 : 1 + (Tcl_UtfNext(pct + 1) - (pct + 1)));
             Tcl_ResetResult(interp);
-            OrxX_AppendObjResult(interp, "bad signal trap command formatting specification \"",
-                                 spec.c_str(), "\", expected one of \"%%\" or \"%S\"",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "bad signal trap command formatting specification \"",
+                              spec.c_str(), "\", expected one of \"%%\" or \"%S\"");
             return TCL_ERROR;
         }
     }
@@ -211,7 +211,7 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
             g_processReceived[sig].store(0);
             Tcl_ResetResult(interp);
             Tcl_SetErrorCode(interp, "POSIX", "SIG", name, static_cast<char *>(nullptr));
-            OrxX_AppendObjResult(interp, name, " signal received", static_cast<char *>(nullptr));
+            orx::AppendResult(interp, name, " signal received");
             Tcl_SetVar2(interp, "errorInfo", nullptr, "", TCL_GLOBAL_ONLY);
             if (g_processAppErrorProc != nullptr) {
                 return g_processAppErrorProc(interp, g_processAppErrorData, background, sig);
@@ -302,7 +302,7 @@ bool LookupName(const char *word, int *sigPtr)
 
 int InvalidSignal(Tcl_Interp *interp, const char *word)
 {
-    OrxX_AppendObjResult(interp, "invalid signal \"", word, "\"", static_cast<char *>(nullptr));
+    orx::AppendResult(interp, "invalid signal \"", word, "\"");
     return TCL_ERROR;
 }
 
@@ -334,16 +334,14 @@ int ParseSignalList(Tcl_Interp *interp, Tcl_Obj *listObj, std::vector<bool> &cho
         return TCL_ERROR;
     }
     if (count == 0) {
-        OrxX_AppendObjResult(interp, "signal list may not be empty", static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "signal list may not be empty");
         return TCL_ERROR;
     }
     for (int i = 0; i < count; i++) {
         if (strcmp(Tcl_GetString(elems[i]), "*") == 0) {
             if (count != 1) {
-                OrxX_AppendObjResult(interp,
-                                     "when \"*\" is specified in the signal list, no other signals "
-                                     "may be specified",
-                                     static_cast<char *>(nullptr));
+                orx::AppendResult(interp,
+                                  "when \"*\" is specified in the signal list, no other signals may be specified");
                 return TCL_ERROR;
             }
             for (int sig : kStarSignals) {
@@ -382,7 +380,7 @@ int FindAction(const char *word, Action last)
 int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
 {
     const char *msg = Tcl_PosixError(interp);
-    OrxX_AppendObjResult(interp, msg, what, Tcl_SignalId(sig), static_cast<char *>(nullptr));
+    orx::AppendResult(interp, msg, what, Tcl_SignalId(sig));
     return TCL_ERROR;
 }
 
@@ -394,8 +392,7 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
         size_t len = strlen(command);
         copy = static_cast<char *>(Tcl_AttemptAlloc(static_cast<unsigned>(len + 1)));
         if (copy == nullptr) {
-            OrxX_AppendObjResult(interp, "Failed to allocate memory in SetSignalActions",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "Failed to allocate memory in SetSignalActions");
             return TCL_ERROR;
         }
         memcpy(copy, command, len + 1);
@@ -439,8 +436,7 @@ int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
 
 int EntryFormError(Tcl_Interp *interp, const char *key)
 {
-    OrxX_AppendObjResult(interp, "invalid signal keyed list entry form ", key,
-                         static_cast<char *>(nullptr));
+    orx::AppendResult(interp, "invalid signal keyed list entry form ", key);
     return TCL_ERROR;
 }
 
@@ -511,8 +507,7 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
             break;
         }
         if (strcmp(word, "-restart") != 0) {
-            OrxX_AppendObjResult(interp, "invalid option \"", word, "\", expected -restart",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "invalid option \"", word, "\", expected -restart");
             return TCL_ERROR;
         }
         restart = true;
@@ -522,18 +517,15 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         return OrxX_WrongArgs(interp, objv[0], "?-restart? action signalList ?command?");
     }
     if (restart) {
-        OrxX_AppendObjResult(interp,
-                             "restarting of system calls from signals is not available on this "
-                             "system",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp,
+                          "restarting of system calls from signals is not available on this system");
         return TCL_ERROR;
     }
     const char *action = Tcl_GetString(objv[first]);
     Tcl_Obj *command = rest == 3 ? objv[first + 2] : nullptr;
     if (strcmp(action, "set") == 0) {
         if (command != nullptr) {
-            OrxX_AppendObjResult(interp, "command may not be specified for \"set\" action",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "command may not be specified for \"set\" action");
             return TCL_ERROR;
         }
         return ApplySignalSettings(interp, objv[first + 1]);
@@ -544,13 +536,11 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     }
     bool trap = strcmp(action, "trap") == 0;
     if (trap && command == nullptr) {
-        OrxX_AppendObjResult(interp, "command required for trapping signals",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "command required for trapping signals");
         return TCL_ERROR;
     }
     if (!trap && command != nullptr) {
-        OrxX_AppendObjResult(interp, "command may not be specified for \"", action, "\" action",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "command may not be specified for \"", action, "\" action");
         return TCL_ERROR;
     }
     int settable = FindAction(action, kTrap);
@@ -568,7 +558,7 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         Tcl_Obj *keyl = OrxX_NewKeyedListObj();
         Tcl_IncrRefCount(keyl);
         for (int sig = 1; sig < NSIG; sig++) {
-            Action current;
+            Action current{};
             if (!chosen[sig]) {
                 continue;
             }
@@ -590,16 +580,12 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         return TCL_OK;
     }
     if (strcmp(action, "block") == 0 || strcmp(action, "unblock") == 0) {
-        OrxX_AppendObjResult(interp,
-                             "Posix signals are not available on this system, can not block "
-                             "signals",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp,
+                          "Posix signals are not available on this system, can not block signals");
         return TCL_ERROR;
     }
-    OrxX_AppendObjResult(interp, "invalid signal action specified: ", action,
-                         ": expected one of \"default\", \"ignore\", \"error\", \"trap\", "
-                         "\"get\", \"set\", \"block\", or \"unblock\"",
-                         static_cast<char *>(nullptr));
+    orx::AppendResult(interp, "invalid signal action specified: ", action,
+                      ": expected one of \"default\", \"ignore\", \"error\", \"trap\", \"get\", \"set\", \"block\", or \"unblock\"");
     return TCL_ERROR;
 }
 
@@ -630,8 +616,7 @@ int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     try {
         ids.resize(static_cast<size_t>(count));
     } catch (...) {
-        OrxX_AppendObjResult(interp, "not enough memory for the process id list",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "not enough memory for the process id list");
         return TCL_ERROR;
     }
     for (int i = 0; i < count; i++) {
@@ -689,8 +674,7 @@ int StartSignalSupport(Tcl_Interp *interp)
     std::call_once(g_processRelayOnce, StartRelay);
     // The relay publishes its wake-up pipe only once it runs.
     if (g_processWakeFd.load() < 0) {
-        OrxX_AppendObjResult(interp, "couldn't start the signal relay thread",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "couldn't start the signal relay thread");
         return TCL_ERROR;
     }
     try {
@@ -699,8 +683,7 @@ int StartSignalSupport(Tcl_Interp *interp)
     } catch (...) {
         delete g_processInterps;
         g_processInterps = nullptr;
-        OrxX_AppendObjResult(interp, "not enough memory for signal support",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "not enough memory for signal support");
         return TCL_ERROR;
     }
     for (int sig = 0; sig < NSIG; sig++) {
@@ -728,17 +711,14 @@ int OrxXSignalInit(Tcl_Interp *interp)
                 return TCL_ERROR;
             }
         } else if (Tcl_GetCurrentThread() != g_processOwner) {
-            OrxX_AppendObjResult(interp,
-                                 "signal support is only available in the thread of the first "
-                                 "interpreter",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp,
+                              "signal support is only available in the thread of the first interpreter");
             return TCL_ERROR;
         }
         try {
             g_processInterps->push_back(interp);
         } catch (...) {
-            OrxX_AppendObjResult(interp, "not enough memory for signal support",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "not enough memory for signal support");
             return TCL_ERROR;
         }
         Tcl_SetAssocData(interp, kAssocKey, InterpDeleted, g_processInterps);

@@ -12,6 +12,7 @@
 
 #include "orx_util.h"
 #include "platform/os_posix/sigipc.h"
+#include "extended/internal.h"
 
 namespace {
 
@@ -84,9 +85,8 @@ int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
     char *copy = pidPath != nullptr ? strdup(pidPath) : nullptr;
     if (copy == nullptr) {
         if (interp != nullptr) {
-            OrxX_AppendObjResult(interp, "couldn't start the signal thread: ",
-                                 pidPath == nullptr ? "no pid file name" : "not enough memory",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "couldn't start the signal thread: ",
+                              pidPath == nullptr ? "no pid file name" : "not enough memory");
         }
         return TCL_ERROR;
     }
@@ -99,8 +99,7 @@ int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
     if (rc != 0) {
         free(copy);
         if (interp != nullptr) {
-            OrxX_AppendObjResult(interp, "couldn't start the signal thread: ", strerror(rc),
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "couldn't start the signal thread: ", strerror(rc));
         }
         return TCL_ERROR;
     }

@@ -7,6 +7,7 @@
 #include "platform/os_posix/os.h"
 #include "platform/os_posix/pidfile.h"
 #include "platform/os_posix/sigipc.h"
+#include "extended/internal.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -92,7 +93,7 @@ int ProbeFlock()
 void AppendPosixError(Tcl_Interp *interp, int error)
 {
     errno = error;
-    OrxX_AppendObjResult(interp, Tcl_PosixError(interp), static_cast<char *>(nullptr));
+    orx::AppendResult(interp, Tcl_PosixError(interp));
 }
 
 // Look the pid up in the pid file: its last line wins, but a malformed line
@@ -188,8 +189,7 @@ int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcNa
 {
     (void)funcName;
     if (pid <= 0) {
-        OrxX_AppendObjResult(interp, "no negative or 0 process ids acceptable in Windows.",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "no negative or 0 process ids acceptable in Windows.");
         return TCL_ERROR;
     }
     unsigned long threadId = 0;
@@ -208,8 +208,7 @@ int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcNa
         if (kill(static_cast<pid_t>(pid), SIGTERM) != 0 && errno != ESRCH && errno != EPERM) {
             char formatted[32];
             std::snprintf(formatted, sizeof formatted, "%d ", pid);
-            OrxX_AppendObjResult(interp, "Could not kill process \"", formatted, "\"",
-                                 static_cast<char *>(nullptr));
+            orx::AppendResult(interp, "Could not kill process \"", formatted, "\"");
             return TCL_ERROR;
         }
     }
@@ -228,8 +227,7 @@ int OrxXOSWalkDir(Tcl_Interp *interp, const char *path, int hidden,
     DIR *dir = opendir(given);
     if (dir == nullptr) {
         int error = errno;
-        OrxX_AppendObjResult(interp, "couldn't read directory \"", given, "\": ",
-                             static_cast<char *>(nullptr));
+        orx::AppendResult(interp, "couldn't read directory \"", given, "\": ");
         AppendPosixError(interp, error);
         return TCL_ERROR;
     }
@@ -240,8 +238,7 @@ int OrxXOSWalkDir(Tcl_Interp *interp, const char *path, int hidden,
         if (entry == nullptr) {
             if (errno != 0) {
                 int error = errno;
-                OrxX_AppendObjResult(interp, "couldn't read directory \"", given, "\": ",
-                                     static_cast<char *>(nullptr));
+                orx::AppendResult(interp, "couldn't read directory \"", given, "\": ");
                 AppendPosixError(interp, error);
                 status = TCL_ERROR;
             }

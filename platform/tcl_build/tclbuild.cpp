@@ -13,7 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
-
+#include <string_view>
 
 namespace {
 
@@ -208,23 +208,6 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     return nullptr;
 }
 
-// Call visit(start, length) for each non-empty element of a ":"-separated list.
-template <typename Visit>
-void ForEachPathElement(const char *list, Visit visit)
-{
-    for (const char *p = list;;) {
-        const char *end = strchr(p, ':');
-        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-        if (len > 0) {
-            visit(p, len);
-        }
-        if (end == nullptr) {
-            return;
-        }
-        p = end + 1;
-    }
-}
-
 } // namespace
 
 extern "C" {
@@ -254,20 +237,20 @@ int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *countPtr, c
     // Two passes over the text, no containers: nothing here can throw.
     size_t count = 0;
     size_t textBytes = 0;
-    ForEachPathElement(pathValue, [&](const char *, size_t len) {
+    orx::ForEachPathElement(pathValue, [&](std::string_view element) {
         count++;
-        textBytes += len + 1;
+        textBytes += element.size() + 1;
     });
     size_t pointerBytes = (count + 1) * sizeof(char *);
     char *block = Tcl_Alloc(static_cast<unsigned>(pointerBytes + textBytes));
     char **dirs = reinterpret_cast<char **>(block);
     char *text = block + pointerBytes;
     size_t i = 0;
-    ForEachPathElement(pathValue, [&](const char *element, size_t len) {
+    orx::ForEachPathElement(pathValue, [&](std::string_view element) {
         dirs[i++] = text;
-        memcpy(text, element, len);
-        text[len] = '\0';
-        text += len + 1;
+        memcpy(text, element.data(), element.size());
+        text[element.size()] = '\0';
+        text += element.size() + 1;
     });
     dirs[count] = nullptr;
     *countPtr = static_cast<int>(count);
