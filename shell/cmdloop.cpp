@@ -46,12 +46,9 @@ int RecordAndEval(Tcl_Interp *interp, const char *cmd, int flags)
     if (code != TCL_OK) {
         return code;
     }
-    Tcl_Obj *script = Tcl_NewStringObj(cmd, -1);
-    Tcl_IncrRefCount(script);
+    ObjRef script(Tcl_NewStringObj(cmd, -1));
     reinterpret_cast<Interp *>(interp)->evalFlags |= TCL_ALLOW_EXCEPTIONS;
-    code = Tcl_EvalObjEx(interp, script, flags);
-    Tcl_DecrRefCount(script);
-    return code;
+    return Tcl_EvalObjEx(interp, script.get(), flags);
 }
 
 void WriteText(Tcl_Channel channel, const char *text)
@@ -88,10 +85,8 @@ void OutputPrompt(Tcl_Interp *interp, bool topLevel, const char *prompt1, const 
     }
     bool written = false;
     if (script != nullptr) {
-        // The script may change the variable it came from.
-        Tcl_IncrRefCount(script);
+        ObjRef hold(script); // the script may change the variable it came from
         int code = EvalUnlogged(interp, Tcl_GetString(script), 0);
-        Tcl_DecrRefCount(script);
         if (code == TCL_ERROR) {
             Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
             if (err != nullptr) {

@@ -443,14 +443,14 @@ int EntryFormError(Tcl_Interp *interp, const char *key)
 // signal set keyedList
 int ApplySignalSettings(Tcl_Interp *interp, Tcl_Obj *keylObj)
 {
-    Tcl_Obj *keys;
-    if (OrxX_KeyedListGetKeys(interp, keylObj, nullptr, &keys) != TCL_OK) {
+    Tcl_Obj *keysObj;
+    if (OrxX_KeyedListGetKeys(interp, keylObj, nullptr, &keysObj) != TCL_OK) {
         return TCL_ERROR;
     }
-    Tcl_IncrRefCount(keys);
+    ObjRef keys(keysObj);
     int count;
     Tcl_Obj **keyv;
-    int code = Tcl_ListObjGetElements(interp, keys, &count, &keyv);
+    int code = Tcl_ListObjGetElements(interp, keys.get(), &count, &keyv);
     for (int i = 0; code == TCL_OK && i < count; i++) {
         const char *key = Tcl_GetString(keyv[i]);
         Tcl_Obj *value;
@@ -492,7 +492,6 @@ int ApplySignalSettings(Tcl_Interp *interp, Tcl_Obj *keylObj)
             code = SetSignalAction(interp, sig, static_cast<Action>(action), script);
         }
     }
-    Tcl_DecrRefCount(keys);
     return code;
 }
 
@@ -555,28 +554,24 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         return TCL_OK;
     }
     if (strcmp(action, "get") == 0) {
-        Tcl_Obj *keyl = OrxX_NewKeyedListObj();
-        Tcl_IncrRefCount(keyl);
+        ObjRef keyl(OrxX_NewKeyedListObj());
         for (int sig = 1; sig < NSIG; sig++) {
             Action current{};
             if (!chosen[sig]) {
                 continue;
             }
             if (GetSignalAction(interp, sig, &current) != TCL_OK) {
-                Tcl_DecrRefCount(keyl);
                 return TCL_ERROR;
             }
             const char *trapScript = current == kTrap ? g_processTraps[sig] : "";
             Tcl_Obj *entry[4] = {Tcl_NewStringObj(kActionNames[current], -1), Tcl_NewBooleanObj(0),
                                  Tcl_NewStringObj(trapScript, -1), Tcl_NewBooleanObj(0)};
-            if (OrxX_KeyedListSet(interp, keyl, Tcl_SignalId(sig), Tcl_NewListObj(4, entry)) !=
-                TCL_OK) {
-                Tcl_DecrRefCount(keyl);
+            if (OrxX_KeyedListSet(interp, keyl.get(), Tcl_SignalId(sig),
+                                  Tcl_NewListObj(4, entry)) != TCL_OK) {
                 return TCL_ERROR;
             }
         }
-        Tcl_SetObjResult(interp, keyl);
-        Tcl_DecrRefCount(keyl);
+        Tcl_SetObjResult(interp, keyl.get());
         return TCL_OK;
     }
     if (strcmp(action, "block") == 0 || strcmp(action, "unblock") == 0) {
