@@ -11,7 +11,8 @@ jobs=$(nproc)
 
 deps() {
     local pkgs=(build-essential cmake ninja-build clang lld libclang-rt-14-dev
-                tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev)
+                tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev
+                libedit-dev)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
