@@ -56,20 +56,28 @@ void CloseEditor(ClientData)
 
 // Signal traps that run from the event loop write where the user is typing:
 // the line makes way for their output and comes back after it.
+// The line cleared for the output, if any; it is redrawn only when it is
+// still the line being edited (an interrupt may have begun a new one).
+unsigned clearedLine = 0;
+
 void ClearForOutput()
 {
     EditState &state = State();
+    clearedLine = 0;
     if (state.editor != nullptr && state.editor->Editing()) {
         state.editor->ClearLine();
+        clearedLine = state.editor->LineSerial();
     }
 }
 
 void RedrawAfterOutput()
 {
     EditState &state = State();
-    if (state.editor != nullptr && state.editor->Editing()) {
+    if (state.editor != nullptr && state.editor->Editing() && clearedLine != 0 &&
+        state.editor->LineSerial() == clearedLine) {
         state.editor->Redraw();
     }
+    clearedLine = 0;
 }
 
 void ForgetInterp(ClientData, Tcl_Interp *interp)

@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,7 @@ public:
     Status Feed(std::string *line) override;
     void End() override;
     bool Editing() const override { return charMode_; }
+    unsigned LineSerial() const override { return lineSerial_; }
     void ClearLine() override;
     void Redraw() override;
     bool AddHistory(const std::string &entry) override;
@@ -60,6 +62,7 @@ private:
     std::string lastEntry_;
     std::mbstate_t mbState_{};
     bool charMode_ = false;
+    unsigned lineSerial_ = 0;
     bool abandoned_ = false;
     bool listedLast_ = false;   // the last completion key showed no progress
     std::string lastCompleted_; // the text it was pressed on
@@ -188,8 +191,24 @@ Status LibEditor::ReadLine(const std::string &prompt, std::string *line)
 {
     prompt_ = prompt;
     abandoned_ = false;
+    // libedit shows the prompt before it takes the terminal over: keys typed
+    // right after it would be echoed twice, and a Ctrl-D taken by the line
+    // discipline.  Echo and line mode are off from here, and the terminal
+    // goes back exactly as it was.
+    struct termios before;
+    bool restore = tcgetattr(STDIN_FILENO, &before) == 0;
+    if (restore) {
+        struct termios quiet = before;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
+        quiet.c_cc[VMIN] = 1;
+        quiet.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
     int count = 0;
     const char *text = el_gets(el_, &count);
+    if (restore) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &before);
+    }
     if (abandoned_) {
         return Status::Abandoned;
     }
@@ -202,6 +221,7 @@ void LibEditor::Begin(const std::string &prompt)
     abandoned_ = false;
     if (!charMode_) {
         charMode_ = true;
+        lineSerial_++;
         el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
     }
 }
@@ -225,6 +245,11 @@ Status LibEditor::Feed(std::string *line)
         }
         // An interrupted read with the line kept.
         return errno == EINTR || errno == EAGAIN ? Status::Pending : Status::Failed;
+    }
+    if (count == 1 && text[0] == '\004') {
+        // Character mode reports Ctrl-D on an empty line as the line "^D".
+        End();
+        return Status::EndOfInput;
     }
     if (text[count - 1] != '\n') {
         return Status::Pending;

@@ -56,6 +56,8 @@ public:
     virtual Status Feed(std::string *line) = 0;
     virtual void End() = 0;
     virtual bool Editing() const = 0;
+    // Counts the lines begun in character mode: tells a line from the next.
+    virtual unsigned LineSerial() const = 0;
 
     // Clear the line on screen before other output; Redraw puts the prompt
     // and the line being typed back after it.
