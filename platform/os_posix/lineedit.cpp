@@ -472,36 +472,6 @@ std::unique_ptr<Editor> Editor::Open(const char *program, Hooks hooks)
     return editor;
 }
 
-std::string EscapeHistoryEntry(const std::string &entry)
-{
-    std::string out;
-    out.reserve(entry.size() + 8);
-    for (char c : entry) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string UnescapeHistoryLine(const std::string &line)
-{
-    std::string out;
-    out.reserve(line.size());
-    for (size_t i = 0; i < line.size(); i++) {
-        if (line[i] != '\\' || i + 1 == line.size()) {
-            out += line[i];
-            continue;
-        }
-        char next = line[++i];
-        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    }
-    return out;
-}
-
 std::vector<std::string> LoadHistoryFile(const std::string &path)
 {
     try {

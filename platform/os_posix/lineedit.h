@@ -84,9 +84,37 @@ bool AppendHistoryFile(const std::string &path, const std::string &entry);
 // renamed over the old one, so a reader sees the old or the new file.
 bool TrimHistoryFile(const std::string &path, size_t keep);
 
-// The escaped form of an entry, and the entry of a file line.
-std::string EscapeHistoryEntry(const std::string &entry);
-std::string UnescapeHistoryLine(const std::string &line);
+// The escaped form of an entry, and the entry of a file line (any text is
+// taken: a "\" at the end stands for itself).
+inline std::string EscapeHistoryEntry(const std::string &entry)
+{
+    std::string out;
+    out.reserve(entry.size() + 8);
+    for (char c : entry) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+inline std::string UnescapeHistoryLine(const std::string &line)
+{
+    std::string out;
+    out.reserve(line.size());
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] != '\\' || i + 1 == line.size()) {
+            out += line[i];
+            continue;
+        }
+        char next = line[++i];
+        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return out;
+}
 
 } // namespace orx::lineedit
 
