@@ -1,15 +1,13 @@
-// Signals as Tcl events: the catching handler, the asynchronous procedure that
-// turns counted signals into errors or trap scripts on the interpreter's
-// thread, the signal and kill commands, and the hooks of the command loops.
+// Signals as Tcl events: what the catching handler counts (the handler and its
+// relay thread are the OS layer's, platform/os_posix/sigcatch.h), the
+// asynchronous procedure that turns counted signals into errors or trap
+// scripts on the interpreter's thread, the signal and kill commands, and the
+// hooks of the command loops.
 #include "orx_signal.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <pthread.h>
 #include <signal.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +18,7 @@
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
+#include "platform/os_posix/sigcatch.h"
 
 namespace {
 
@@ -34,7 +33,6 @@ const char *const kAssocKey = "OrxSignal";
 std::atomic<int> g_processReceived[NSIG];
 std::atomic<OrxX_SignalCallback *> g_processCallbacks[NSIG];
 std::atomic<bool> g_processAsyncLive{false};
-std::atomic<int> g_processWakeFd{-1};
 
 // Interpreter thread only.
 char *g_processTraps[NSIG];
@@ -47,12 +45,6 @@ ClientData g_processAppErrorData = nullptr;
 // the interpreter thread deletes it under the same lock.
 std::mutex g_processAsyncLock;
 Tcl_AsyncHandler g_processAsync = nullptr;
-
-// Tcl_AsyncMark takes locks and so may not run inside a signal handler.  The
-// handler writes a byte to this pipe instead; the relay thread, an ordinary
-// thread, reads it and marks the asynchronous handler.
-int g_processWakeRead = -1;
-std::once_flag g_processRelayOnce;
 
 // Names Tcl gives to signal numbers; "" for the numbers it does not know.
 struct SignalNames {
@@ -78,78 +70,29 @@ const SignalNames &Names()
 // The six signals "*" stands for.
 const int kStarSignals[] = {SIGINT, SIGILL, SIGABRT, SIGFPE, SIGSEGV, SIGTERM};
 
-extern "C" void SignalTrap(int signalNum)
+// In the catching handler: count the delivery and call the signal's callback.
+bool CountSignal(int signalNum)
 {
-    int savedErrno = errno;
-    if (signalNum > 0 && signalNum < NSIG && g_processAsyncLive.load()) {
-        g_processReceived[signalNum].fetch_add(1);
-        OrxX_SignalCallback *callback = g_processCallbacks[signalNum].load();
-        if (callback != nullptr) {
-            callback(signalNum);
-        }
-        int fd = g_processWakeFd.load();
-        if (fd >= 0) {
-            // A full pipe already holds a wake-up.
-            ssize_t ignored = write(fd, "s", 1);
-            (void)ignored;
-        }
+    if (signalNum <= 0 || signalNum >= NSIG || !g_processAsyncLive.load()) {
+        return false;
     }
-    errno = savedErrno;
+    g_processReceived[signalNum].fetch_add(1);
+    OrxX_SignalCallback *callback = g_processCallbacks[signalNum].load();
+    if (callback != nullptr) {
+        callback(signalNum);
+    }
+    return true;
 }
 
-// Every disposition set here has no flags and blocks nothing.  0, or -1 with
-// errno.
-int InstallHandler(int sig, void (*handler)(int))
+// On the relay thread: Tcl_AsyncMark takes locks and so may not run inside
+// the handler.
+unsigned MarkAsync()
 {
-    struct sigaction act;
-    memset(&act, 0, sizeof act);
-    sigemptyset(&act.sa_mask);
-    act.sa_handler = handler;
-    return sigaction(sig, &act, nullptr);
-}
-
-void *RelayMain(void *)
-{
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    for (;;) {
-        char buf[256];
-        ssize_t n = read(g_processWakeRead, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return nullptr;
-        }
-        std::lock_guard<std::mutex> lock(g_processAsyncLock);
-        if (g_processAsync != nullptr) {
-            Tcl_AsyncMark(g_processAsync);
-        }
+    std::lock_guard<std::mutex> lock(g_processAsyncLock);
+    if (g_processAsync != nullptr) {
+        Tcl_AsyncMark(g_processAsync);
     }
-}
-
-void StartRelay()
-{
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return;
-    }
-    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
-    g_processWakeRead = fds[0];
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, RelayMain, nullptr);
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        close(fds[0]);
-        close(fds[1]);
-        g_processWakeRead = -1;
-        return;
-    }
-    g_processWakeFd.store(fds[1]);
+    return 0;
 }
 
 bool AnyPending()
@@ -400,9 +343,10 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
         }
         memcpy(copy, command, len + 1);
     }
-    void (*handler)(int) =
-        action == kDefault ? SIG_DFL : action == kIgnore ? SIG_IGN : SignalTrap;
-    if (InstallHandler(sig, handler) != 0) {
+    OrxPlat_SigDisposition disposition = action == kDefault  ? ORXPLAT_SIG_DEFAULT
+                                          : action == kIgnore ? ORXPLAT_SIG_IGNORE
+                                                              : ORXPLAT_SIG_CATCH;
+    if (OrxPlat_SigSetDisposition(sig, disposition) != 0) {
         Tcl_Free(copy);
         return PosixFailure(interp, " while setting ", sig);
     }
@@ -419,20 +363,23 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
 
 int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
 {
-    struct sigaction old;
-    if (sigaction(sig, nullptr, &old) != 0) {
+    OrxPlat_SigDisposition disposition;
+    if (OrxPlat_SigGetDisposition(sig, &disposition) != 0) {
         return PosixFailure(interp, " while getting ", sig);
     }
-    if (old.sa_flags & SA_SIGINFO) {
-        *actionPtr = kUnknown;
-    } else if (old.sa_handler == SIG_DFL) {
+    switch (disposition) {
+    case ORXPLAT_SIG_DEFAULT:
         *actionPtr = kDefault;
-    } else if (old.sa_handler == SIG_IGN) {
+        break;
+    case ORXPLAT_SIG_IGNORE:
         *actionPtr = kIgnore;
-    } else if (old.sa_handler == SignalTrap) {
+        break;
+    case ORXPLAT_SIG_CATCH:
         *actionPtr = g_processTraps[sig] != nullptr ? kTrap : kError;
-    } else {
+        break;
+    default:
         *actionPtr = kUnknown;
+        break;
     }
     return TCL_OK;
 }
@@ -686,9 +633,7 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
 // Create the asynchronous handler and clear the tables (first interpreter).
 int StartSignalSupport(Tcl_Interp *interp)
 {
-    std::call_once(g_processRelayOnce, StartRelay);
-    // The relay publishes its wake-up pipe only once it runs.
-    if (g_processWakeFd.load() < 0) {
+    if (OrxPlat_SigCatchStart(CountSignal, MarkAsync) != 0) {
         OrxX_AppendObjResult(interp, "couldn't start the signal relay thread",
                              static_cast<char *>(nullptr));
         return TCL_ERROR;
@@ -750,12 +695,11 @@ int OrxXSignalInit(Tcl_Interp *interp)
 
 void OrxX_SetupSigInt(void)
 {
-    struct sigaction old;
-    if (sigaction(SIGINT, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
-        old.sa_handler != SIG_DFL) {
-        return;
+    OrxPlat_SigDisposition disposition;
+    if (OrxPlat_SigGetDisposition(SIGINT, &disposition) == 0 &&
+        disposition == ORXPLAT_SIG_DEFAULT) {
+        OrxPlat_SigSetDisposition(SIGINT, ORXPLAT_SIG_CATCH);
     }
-    InstallHandler(SIGINT, SignalTrap);
 }
 
 void OrxX_SetAppSignalErrorHandler(OrxX_AppSignalErrorHandler *proc, ClientData clientData)
