@@ -6,18 +6,22 @@
 #include "orx_signal.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <signal.h>
 #include <string.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
+#include <tclInt.h>
 #include "platform/os_posix/sigcatch.h"
 
 namespace {
@@ -45,6 +49,33 @@ ClientData g_processAppErrorData = nullptr;
 // the interpreter thread deletes it under the same lock.
 std::mutex g_processAsyncLock;
 Tcl_AsyncHandler g_processAsync = nullptr;
+
+// Keeping marks out of a caught error.  Once the bytecode engine of Tcl 8.6
+// has caught an error, it runs the catch's own instructions with the stale
+// completion code TCL_ERROR, and an asynchronous handler called there re-raises
+// the caught error whatever it does: TCL_ERROR is what it must hand back after
+// a command that really failed, and anything else changes what catch returns.
+// So no mark may be pending while a caught error is being taken.  Tcl logs
+// each error into ::errorInfo just before it catches it (ErrorLogged, a write
+// trace): a pending mark is taken off there, and the relay holds new marks
+// back while the error is in progress, until the catch resets it.  See
+// docs/platform.md.
+// An error left in progress, or logged every few microseconds, must not hold
+// signals back for ever: after kMaxHoldNs a mark goes out kSettleNs after the
+// last logged error, after kHardCapNs at once.  A caught error is taken within
+// microseconds unless its thread is preempted, when a mark would wait anyway.
+const int64_t kRetryNs = 20000;
+const int64_t kMaxHoldNs = 20000000;
+const int64_t kSettleNs = 50000;
+const int64_t kHardCapNs = 200000000;
+std::atomic<int64_t> g_processLoggedAt{0};
+// The interpreter that logged last; cleared under g_processAsyncLock when it
+// is deleted, and read by the relay under the same lock.
+std::atomic<Tcl_Interp *> g_processLoggedInterp{nullptr};
+std::atomic<bool> g_processMarked{false};
+int64_t g_relayHeldSince = 0; // relay thread only; 0 while not holding
+bool g_processInAsync = false;
+bool g_processDeferring = false;
 
 // Names Tcl gives to signal numbers; "" for the numbers it does not know.
 struct SignalNames {
@@ -84,14 +115,58 @@ bool CountSignal(int signalNum)
     return true;
 }
 
+int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool AnyPending();
+
+// Whether the interpreter that logged last still has its error in progress
+// (the catch that takes an error resets it).  Read from the relay thread
+// while the interpreter thread runs: one aligned pointer, read atomically.
+bool ErrorInProgress()
+{
+    Tcl_Interp *interp = g_processLoggedInterp.load();
+    if (interp == nullptr) {
+        return false;
+    }
+    Tcl_Obj **field = &reinterpret_cast<Interp *>(interp)->errorInfo;
+    return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
+}
+
 // On the relay thread: Tcl_AsyncMark takes locks and so may not run inside
-// the handler.
+// the handler.  Returns how long to wait before the next try, in microseconds.
 unsigned MarkAsync()
 {
-    std::lock_guard<std::mutex> lock(g_processAsyncLock);
-    if (g_processAsync != nullptr) {
-        Tcl_AsyncMark(g_processAsync);
+    if (!AnyPending()) {
+        g_relayHeldSince = 0;
+        return 0;
     }
+    // Announce the mark before looking at the interpreter: an error logged
+    // meanwhile either is seen here or sees the mark and waits for it.
+    g_processMarked.store(true);
+    int64_t now = NowNs();
+    std::lock_guard<std::mutex> lock(g_processAsyncLock);
+    if (g_processAsync == nullptr) {
+        g_processMarked.store(false);
+        return 0;
+    }
+    if (ErrorInProgress()) {
+        if (g_relayHeldSince == 0) {
+            g_relayHeldSince = now;
+        }
+        int64_t held = now - g_relayHeldSince;
+        bool settled = held >= kMaxHoldNs && now - g_processLoggedAt.load() >= kSettleNs;
+        if (!settled && held < kHardCapNs) {
+            g_processMarked.store(false);
+            return static_cast<unsigned>((held >= kMaxHoldNs ? kSettleNs : kRetryNs) / 1000);
+        }
+    }
+    g_relayHeldSince = 0;
+    Tcl_AsyncMark(g_processAsync);
     return 0;
 }
 
@@ -189,6 +264,11 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
 
 int AsyncProc(ClientData, Tcl_Interp *interp, int code)
 {
+    g_processMarked.store(false);
+    if (g_processDeferring) {
+        // Called from ErrorLogged: leave the signals to the relay's next mark.
+        return code;
+    }
     int background = 0;
     if (interp == nullptr) {
         if (g_processInterps == nullptr || g_processInterps->empty()) {
@@ -198,6 +278,7 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         background = 1;
     }
     Tcl_Preserve(interp);
+    g_processInAsync = true;
     Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
     int result = TCL_OK;
     for (int sig = 1; sig < NSIG && result != TCL_ERROR; sig++) {
@@ -214,12 +295,56 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
     } else {
         OrxX_RestoreResultErrorInfo(interp, saved);
     }
+    g_processInAsync = false;
     // A delivery that raced with this pass is handled by the next one.
     if (AnyPending() && g_processAsync != nullptr) {
+        g_processMarked.store(true);
         Tcl_AsyncMark(g_processAsync);
     }
     Tcl_Release(interp);
     return code;
+}
+
+// Write trace on ::errorInfo.  Being the newest trace on the variable makes
+// Tcl write it each time it logs an error, which in bytecode is just before
+// the error is caught or leaves the bytecode.  An error with an empty message
+// is not told from a reset and goes without this protection.
+char *ErrorLogged(ClientData, Tcl_Interp *interp, const char *, const char *, int flags)
+{
+    if (flags & TCL_INTERP_DESTROYED) {
+        return nullptr;
+    }
+    if (flags & TCL_TRACE_UNSETS) {
+        Tcl_TraceVar2(interp, "errorInfo", nullptr,
+                      TCL_GLOBAL_ONLY | TCL_TRACE_WRITES | TCL_TRACE_UNSETS, ErrorLogged, nullptr);
+        return nullptr;
+    }
+    // Tcl_ResetResult writes the variable too, once the result is emptied.
+    int length;
+    Tcl_GetStringFromObj(Tcl_GetObjResult(interp), &length);
+    if (length == 0) {
+        return nullptr;
+    }
+    g_processLoggedInterp.store(interp);
+    g_processLoggedAt.store(NowNs());
+    if (!g_processMarked.load() || g_processInAsync || g_processDeferring) {
+        return nullptr;
+    }
+    // The relay has announced a mark: it either withdraws it on seeing this
+    // error or marks at once.  Wait for the one or the other (a preempted
+    // relay is not waited for long) and take a mark off now, while the code
+    // Tcl passes is still true; the relay marks again after the hold.
+    int64_t giveUp = NowNs() + kRetryNs;
+    while (g_processMarked.load() && !Tcl_AsyncReady() && NowNs() < giveUp) {
+        std::this_thread::yield();
+    }
+    if (Tcl_AsyncReady()) {
+        g_processDeferring = true;
+        Tcl_AsyncInvoke(interp, TCL_OK);
+        g_processDeferring = false;
+        OrxPlat_SigCatchWake();
+    }
+    return nullptr;
 }
 
 // ---- Signal specifications --------------------------------------------------
@@ -601,6 +726,11 @@ int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 void InterpDeleted(ClientData, Tcl_Interp *interp)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_processAsyncLock);
+        Tcl_Interp *expected = interp;
+        g_processLoggedInterp.compare_exchange_strong(expected, nullptr);
+    }
     std::vector<Tcl_Interp *> *list = g_processInterps;
     auto it = list == nullptr ? std::vector<Tcl_Interp *>::iterator()
                               : std::find(list->begin(), list->end(), interp);
@@ -687,6 +817,8 @@ int OrxXSignalInit(Tcl_Interp *interp)
             return TCL_ERROR;
         }
         Tcl_SetAssocData(interp, kAssocKey, InterpDeleted, g_processInterps);
+        Tcl_TraceVar2(interp, "errorInfo", nullptr,
+                      TCL_GLOBAL_ONLY | TCL_TRACE_WRITES | TCL_TRACE_UNSETS, ErrorLogged, nullptr);
     }
     Tcl_CreateObjCommand(interp, "signal", SignalObjCmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "kill", KillObjCmd, nullptr, nullptr);

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,17 +27,14 @@ int g_processWakeRead = -1;
 std::once_flag g_processStartOnce;
 int g_processStartError = 0;
 
+void Wake();
+
 extern "C" void CatchingHandler(int signum)
 {
     int savedErrno = errno;
     OrxPlat_SigCountProc *count = g_processCount.load();
     if (count != nullptr && count(signum)) {
-        int fd = g_processWakeFd.load();
-        if (fd >= 0) {
-            // A full pipe already holds a wake-up.
-            ssize_t ignored = write(fd, "s", 1);
-            (void)ignored;
-        }
+        Wake();
     }
     errno = savedErrno;
 }
@@ -46,10 +44,12 @@ void *RelayMain(void *)
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    int timeoutMs = -1;
+    unsigned again = 0;
     for (;;) {
         struct pollfd pfd = {g_processWakeRead, POLLIN, 0};
-        int ready = poll(&pfd, 1, timeoutMs);
+        struct timespec timeout = {static_cast<time_t>(again / 1000000),
+                                   static_cast<long>(again % 1000000) * 1000};
+        int ready = ppoll(&pfd, 1, again == 0 ? nullptr : &timeout, nullptr);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -63,9 +63,17 @@ void *RelayMain(void *)
                 return nullptr;
             }
         }
-        unsigned again = g_processRelay();
-        // Round up: a request for a few microseconds is not a busy loop.
-        timeoutMs = again == 0 ? -1 : static_cast<int>((again + 999) / 1000);
+        again = g_processRelay();
+    }
+}
+
+void Wake()
+{
+    int fd = g_processWakeFd.load();
+    if (fd >= 0) {
+        // A full pipe already holds a wake-up.
+        ssize_t ignored = write(fd, "s", 1);
+        (void)ignored;
     }
 }
 
@@ -101,6 +109,11 @@ int OrxPlat_SigCatchStart(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *rel
 {
     std::call_once(g_processStartOnce, Start, count, relay);
     return g_processStartError;
+}
+
+void OrxPlat_SigCatchWake(void)
+{
+    Wake();
 }
 
 int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition)

@@ -18,13 +18,16 @@ typedef bool(OrxPlat_SigCountProc)(int signum);
 
 // Called on the relay thread after one or more wake-ups.  Returns 0 when done,
 // or a number of microseconds after which to be called again even without a
-// new wake-up.
+// new wake-up (sooner when a wake-up comes first).
 typedef unsigned(OrxPlat_SigRelayProc)(void);
 
 // Once per process: record the two procedures and start the relay thread
 // (all signals blocked in it; it lives until the process ends).  Later calls
 // change nothing and return the first call's answer.  0, or an errno value.
 int OrxPlat_SigCatchStart(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *relay);
+
+// Wake the relay from ordinary code (the handler wakes it by itself).
+void OrxPlat_SigCatchWake(void);
 
 // Set the disposition of signum (not ORXPLAT_SIG_FOREIGN).  The catching
 // handler stays installed across deliveries, blocks nothing and does not
