@@ -60,20 +60,21 @@ Tcl_AsyncHandler g_processAsync = nullptr;
 // trace): a pending mark is taken off there, and the relay holds new marks
 // back while the error is in progress, until the catch resets it.  See
 // docs/platform.md.
-// An error left in progress, or logged every few microseconds, must not hold
-// signals back for ever: after kMaxHoldNs a mark goes out kSettleNs after the
-// last logged error, after kHardCapNs at once.  A caught error is taken within
-// microseconds unless its thread is preempted, when a mark would wait anyway.
+// The catch takes an error within a microsecond of CPU time: an error still in
+// progress after kHoldCpuNs of it was left so, and a mark goes out once
+// kSettleNs have passed without a logged error.  A thread that does not run
+// (preempted, or asleep with an error left) is waited for up to kHardCapNs.
 const int64_t kRetryNs = 20000;
-const int64_t kMaxHoldNs = 20000000;
+const int64_t kHoldCpuNs = 200000;
 const int64_t kSettleNs = 50000;
-const int64_t kHardCapNs = 200000000;
+const int64_t kHardCapNs = 100000000;
 std::atomic<int64_t> g_processLoggedAt{0};
 // The interpreter that logged last; cleared under g_processAsyncLock when it
 // is deleted, and read by the relay under the same lock.
 std::atomic<Tcl_Interp *> g_processLoggedInterp{nullptr};
 std::atomic<bool> g_processMarked{false};
 int64_t g_relayHeldSince = 0; // relay thread only; 0 while not holding
+int64_t g_relayHeldCpu = 0;   // the interpreters' thread's CPU time then
 bool g_processInAsync = false;
 bool g_processDeferring = false;
 
@@ -155,14 +156,16 @@ unsigned MarkAsync()
         return 0;
     }
     if (ErrorInProgress()) {
+        int64_t cpu = OrxPlat_SigCatchOwnerCpuNs();
         if (g_relayHeldSince == 0) {
             g_relayHeldSince = now;
+            g_relayHeldCpu = cpu;
         }
-        int64_t held = now - g_relayHeldSince;
-        bool settled = held >= kMaxHoldNs && now - g_processLoggedAt.load() >= kSettleNs;
-        if (!settled && held < kHardCapNs) {
+        bool ran = cpu < 0 || cpu - g_relayHeldCpu >= kHoldCpuNs;
+        bool settled = ran && now - g_processLoggedAt.load() >= kSettleNs;
+        if (!settled && now - g_relayHeldSince < kHardCapNs) {
             g_processMarked.store(false);
-            return static_cast<unsigned>((held >= kMaxHoldNs ? kSettleNs : kRetryNs) / 1000);
+            return static_cast<unsigned>((ran ? kSettleNs : kRetryNs) / 1000);
         }
     }
     g_relayHeldSince = 0;
@@ -786,6 +789,7 @@ int StartSignalSupport(Tcl_Interp *interp)
     }
     Names();
     g_processOwner = Tcl_GetCurrentThread();
+    OrxPlat_SigCatchSetOwner();
     Tcl_AsyncHandler async = Tcl_AsyncCreate(AsyncProc, nullptr);
     std::lock_guard<std::mutex> lock(g_processAsyncLock);
     g_processAsync = async;

@@ -26,6 +26,8 @@ std::atomic<int> g_processWakeFd{-1};
 int g_processWakeRead = -1;
 std::once_flag g_processStartOnce;
 int g_processStartError = 0;
+std::atomic<bool> g_processOwnerKnown{false};
+std::atomic<clockid_t> g_processOwnerClock{CLOCK_MONOTONIC};
 
 void Wake();
 
@@ -109,6 +111,25 @@ int OrxPlat_SigCatchStart(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *rel
 {
     std::call_once(g_processStartOnce, Start, count, relay);
     return g_processStartError;
+}
+
+void OrxPlat_SigCatchSetOwner(void)
+{
+    clockid_t clock;
+    bool known = pthread_getcpuclockid(pthread_self(), &clock) == 0;
+    if (known) {
+        g_processOwnerClock.store(clock);
+    }
+    g_processOwnerKnown.store(known);
+}
+
+long long OrxPlat_SigCatchOwnerCpuNs(void)
+{
+    struct timespec ts;
+    if (!g_processOwnerKnown.load() || clock_gettime(g_processOwnerClock.load(), &ts) != 0) {
+        return -1;
+    }
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
 void OrxPlat_SigCatchWake(void)

@@ -26,6 +26,14 @@ typedef unsigned(OrxPlat_SigRelayProc)(void);
 // change nothing and return the first call's answer.  0, or an errno value.
 int OrxPlat_SigCatchStart(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *relay);
 
+// Record the calling thread as the one whose CPU time OrxPlat_SigCatchOwnerCpuNs
+// reports (the interpreters' thread).
+void OrxPlat_SigCatchSetOwner(void);
+
+// CPU time in nanoseconds used so far by the recorded thread, callable from
+// any thread; -1 when unknown (none recorded, or it has ended).
+long long OrxPlat_SigCatchOwnerCpuNs(void);
+
 // Wake the relay from ordinary code (the handler wakes it by itself).
 void OrxPlat_SigCatchWake(void);
 
