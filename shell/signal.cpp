@@ -21,8 +21,9 @@
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
-#include <tclInt.h>
 #include "platform/os_posix/sigcatch.h"
+
+#include <tclInt.h>
 
 namespace {
 
@@ -60,10 +61,12 @@ Tcl_AsyncHandler g_processAsync = nullptr;
 // trace): a pending mark is taken off there, and the relay holds new marks
 // back while the error is in progress, until the catch resets it.  See
 // docs/platform.md.
+//
 // The catch takes an error within a microsecond of CPU time: an error still in
-// progress after kHoldCpuNs of it was left so, and a mark goes out once
-// kSettleNs have passed without a logged error.  A thread that does not run
-// (preempted, or asleep with an error left) is waited for up to kHardCapNs.
+// progress after the thread has run kHoldCpuNs since it was logged was left
+// so (kSettleNs of wall time when the thread's CPU time is unknown).  A thread
+// that does not run (preempted, or asleep with an error left) is waited for up
+// to kHardCapNs.
 const int64_t kRetryNs = 20000;
 const int64_t kHoldCpuNs = 200000;
 const int64_t kSettleNs = 50000;
@@ -73,8 +76,11 @@ std::atomic<int64_t> g_processLoggedAt{0};
 // is deleted, and read by the relay under the same lock.
 std::atomic<Tcl_Interp *> g_processLoggedInterp{nullptr};
 std::atomic<bool> g_processMarked{false};
-int64_t g_relayHeldSince = 0; // relay thread only; 0 while not holding
-int64_t g_relayHeldCpu = 0;   // the interpreters' thread's CPU time then
+// Relay thread only: when the current hold began (0: none), and the log it
+// last saw with the interpreters' thread's CPU time when it saw it.
+int64_t g_relayHeldSince = 0;
+int64_t g_relaySeenLog = 0;
+int64_t g_relaySeenCpu = 0;
 bool g_processInAsync = false;
 bool g_processDeferring = false;
 
@@ -157,15 +163,18 @@ unsigned MarkAsync()
     }
     if (ErrorInProgress()) {
         int64_t cpu = OrxPlat_SigCatchOwnerCpuNs();
+        int64_t logged = g_processLoggedAt.load();
         if (g_relayHeldSince == 0) {
             g_relayHeldSince = now;
-            g_relayHeldCpu = cpu;
         }
-        bool ran = cpu < 0 || cpu - g_relayHeldCpu >= kHoldCpuNs;
-        bool settled = ran && now - g_processLoggedAt.load() >= kSettleNs;
-        if (!settled && now - g_relayHeldSince < kHardCapNs) {
+        if (logged != g_relaySeenLog) {
+            g_relaySeenLog = logged;
+            g_relaySeenCpu = cpu;
+        }
+        bool left = cpu < 0 ? now - logged >= kSettleNs : cpu - g_relaySeenCpu >= kHoldCpuNs;
+        if (!left && now - g_relayHeldSince < kHardCapNs) {
             g_processMarked.store(false);
-            return static_cast<unsigned>((ran ? kSettleNs : kRetryNs) / 1000);
+            return static_cast<unsigned>(kRetryNs / 1000);
         }
     }
     g_relayHeldSince = 0;
@@ -281,6 +290,7 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         background = 1;
     }
     Tcl_Preserve(interp);
+    bool wasInAsync = g_processInAsync;
     g_processInAsync = true;
     Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
     int result = TCL_OK;
@@ -298,7 +308,7 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
     } else {
         OrxX_RestoreResultErrorInfo(interp, saved);
     }
-    g_processInAsync = false;
+    g_processInAsync = wasInAsync;
     // A delivery that raced with this pass is handled by the next one.
     if (AnyPending() && g_processAsync != nullptr) {
         g_processMarked.store(true);
