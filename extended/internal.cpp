@@ -31,6 +31,16 @@ std::string Join(std::initializer_list<std::string_view> parts)
     return text;
 }
 
+// The text of a dynamic string, which is freed even when the copy throws.
+std::string TakeDString(Tcl_DString *dstring)
+{
+    struct Freer {
+        Tcl_DString *dstring;
+        ~Freer() { Tcl_DStringFree(dstring); }
+    } freer{dstring};
+    return std::string(Tcl_DStringValue(dstring), Tcl_DStringLength(dstring));
+}
+
 } // namespace
 
 int SetErrorParts(Tcl_Interp *interp, std::initializer_list<std::string_view> parts)
@@ -172,30 +182,14 @@ std::string ToSystem(std::string_view text)
 {
     Tcl_DString converted;
     Tcl_UtfToExternalDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
-    std::string result;
-    try {
-        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
-    } catch (...) {
-        Tcl_DStringFree(&converted);
-        throw;
-    }
-    Tcl_DStringFree(&converted);
-    return result;
+    return TakeDString(&converted);
 }
 
 std::string FromSystem(std::string_view text)
 {
     Tcl_DString converted;
     Tcl_ExternalToUtfDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
-    std::string result;
-    try {
-        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
-    } catch (...) {
-        Tcl_DStringFree(&converted);
-        throw;
-    }
-    Tcl_DStringFree(&converted);
-    return result;
+    return TakeDString(&converted);
 }
 
 bool ExpandTilde(const std::string &name, std::string *out, std::string *why)
