@@ -70,6 +70,12 @@ inline Tcl_Obj *NewStringObj(std::string_view text)
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 
+// A new unshared string object of exactly size bytes for the caller to fill
+// before anyone reads it (*bufferPtr; a terminator is already in place).
+// Null, with nothing allocated, when size exceeds what a Tcl value can hold or
+// the memory cannot be had: the caller reports it rather than Tcl panicking.
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr);
+
 // ---- Out of memory --------------------------------------------------------
 
 // Set the out-of-memory message; returns TCL_ERROR.

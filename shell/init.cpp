@@ -13,11 +13,14 @@
 
 #include "orx_etp.h"
 #include "orx_keylist.h"
+#include "orx_list.h"
 #include "orx_loader.h"
+#include "orx_math.h"
 #include "orx_os.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
+#include "orx_string.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "extended/internal.h"
@@ -60,9 +63,12 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxXStringInit, false},
+    {OrxXListInit, false},
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXMathInit, false},
     {OrxXIdInit, false},
 };
 
