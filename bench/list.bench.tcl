@@ -11,6 +11,8 @@ foreach n {10 1000} {
         "lcontain \$l k[expr {$n - 1}]" "expr {{k[expr {$n - 1}]} in \$l}"
     bench::compare "lmatch -glob, $n elements" $setup \
         {lmatch $l *5*} {lsearch -all -inline $l *5*} [expr {$n > 100 ? 2000 : 20000}]
+    bench::compare "lmatch -regexp, $n elements" $setup \
+        {lmatch -regexp $l 5} {lsearch -all -inline -regexp $l 5} [expr {$n > 100 ? 2000 : 20000}]
     bench::compare "lmatch -exact, $n elements" $setup \
         {lmatch -exact $l k5} {lsearch -all -inline -exact $l k5} [expr {$n > 100 ? 2000 : 20000}]
 }

@@ -29,3 +29,10 @@ bench::compare "translit 3 letters, 1 MB" $benchSetup1mb \
 
 bench::compare "replicate 1000" {set s abc} {replicate $s 1000} {string repeat $s 1000}
 bench::compare "cequal" {set a abcdef; set b abcdeg} {cequal $a $b} {string equal $a $b}
+
+# The floor for any command that is called rather than compiled: Tcl's own
+# string commands invoked through a variable, against the compiled form.
+bench::compare "floor: Tcl's string length, invoked" \
+    {set s abcdefghij; set c ::tcl::string::length} {$c $s} {string length $s}
+bench::compare "floor: Tcl's string index, invoked" \
+    {set s abcdefghij; set c ::tcl::string::index} {$c $s 5} {string index $s 5}

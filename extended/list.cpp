@@ -12,13 +12,30 @@
 
 namespace {
 
-// A NUL character, as a real zero byte or as Tcl's two-byte form of it.
-bool HasNul(Tcl_Obj *obj)
+// An element's text; inline for the loops over long lists, where a library
+// call per element is a good part of the cost.
+inline const char *TextOf(Tcl_Obj *obj, int *sizePtr)
 {
-    int size;
-    const char *text = Tcl_GetStringFromObj(obj, &size);
-    return std::memchr(text, '\0', size) != nullptr ||
-           std::string_view(text, size).find("\xC0\x80") != std::string_view::npos;
+    if (obj->bytes != nullptr) {
+        *sizePtr = obj->length;
+        return obj->bytes;
+    }
+    return Tcl_GetStringFromObj(obj, sizePtr);
+}
+
+// A NUL character, as a real zero byte or as Tcl's two-byte form of it.
+// A plain loop: elements are mostly short, where library calls cost more
+// than the scan.
+bool HasNul(const char *text, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (static_cast<unsigned char>(c - 1) >= 0xBF &&
+            (c == 0 || (c == 0xC0 && i + 1 < size && text[i + 1] == '\x80'))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The element count of the list in a variable after an index expression ran:
@@ -189,26 +206,27 @@ int LassignObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     if (Tcl_ListObjGetElements(interp, objv[1], &count, &elements) != TCL_OK) {
         return TCL_ERROR;
     }
-    return orx::Guard(interp, [&] {
-        int names = objc - 2;
-        // Hold every value first: a variable trace may change the list's
-        // type, and with it the element array.
-        std::vector<ObjRef> values(elements, elements + (count < names ? count : names));
-        ObjRef surplus(count > names ? Tcl_NewListObj(count - names, elements + names) : nullptr);
-        for (int i = 0; i < names; ++i) {
-            ObjRef value(i < count ? values[static_cast<size_t>(i)] : ObjRef(Tcl_NewObj()));
-            if (Tcl_ObjSetVar2(interp, objv[i + 2], nullptr, value.get(), TCL_LEAVE_ERR_MSG) ==
-                nullptr) {
-                return TCL_ERROR;
-            }
+    int names = objc - 2;
+    // A private copy holds every element: a variable trace may change the
+    // list's type and free its element array.  What is left of the copy
+    // afterwards is the surplus.
+    int assigned = count < names ? count : names;
+    ObjRef held(Tcl_NewListObj(count, elements));
+    Tcl_ListObjGetElements(nullptr, held.get(), &count, &elements);
+    for (int i = 0; i < names; ++i) {
+        ObjRef value(i < assigned ? elements[i] : Tcl_NewObj());
+        if (Tcl_ObjSetVar2(interp, objv[i + 2], nullptr, value.get(), TCL_LEAVE_ERR_MSG) ==
+            nullptr) {
+            return TCL_ERROR;
         }
-        if (surplus.get() != nullptr) {
-            Tcl_SetObjResult(interp, surplus.get());
-        } else {
-            Tcl_ResetResult(interp);
-        }
-        return TCL_OK;
-    });
+    }
+    if (count > names) {
+        Tcl_ListObjReplace(nullptr, held.get(), 0, names, 0, nullptr);
+        Tcl_SetObjResult(interp, held.get());
+    } else {
+        Tcl_ResetResult(interp);
+    }
+    return TCL_OK;
 }
 
 enum class Mode { Exact, Glob, Regexp };
@@ -236,7 +254,9 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     }
     Tcl_Obj *listObj = objv[objc - 2];
     Tcl_Obj *pattern = objv[objc - 1];
-    if (mode != Mode::Exact && HasNul(pattern)) {
+    int patternSize;
+    const char *patternText = TextOf(pattern, &patternSize);
+    if (mode != Mode::Exact && HasNul(patternText, patternSize)) {
         return orx::SetError(interp, "The ", modeOption, " option does not support binary data");
     }
     // Compiled before the list is split: the pattern may be the list itself,
@@ -253,34 +273,54 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     if (Tcl_ListObjGetElements(interp, listObj, &count, &elements) != TCL_OK) {
         return TCL_ERROR;
     }
-    int patternSize;
-    const char *patternText = Tcl_GetStringFromObj(pattern, &patternSize);
+    // Compiling may have changed the pattern's type, not its text.
+    patternText = TextOf(pattern, &patternSize);
     return orx::Guard(interp, [&] {
-        std::vector<Tcl_Obj *> matches;
+        // Matches are collected on the stack while they fit.
+        constexpr int kStackMatches = 32;
+        Tcl_Obj *stackMatches[kStackMatches];
+        std::vector<Tcl_Obj *> heapMatches;
+        int found = 0;
         for (int i = 0; i < count; ++i) {
             int size;
-            const char *text = Tcl_GetStringFromObj(elements[i], &size);
+            const char *text = TextOf(elements[i], &size);
             bool match;
             if (mode == Mode::Exact) {
                 match = size == patternSize &&
                         std::memcmp(text, patternText, static_cast<size_t>(size)) == 0;
-            } else if (HasNul(elements[i])) {
+            } else if (HasNul(text, size)) {
                 return orx::SetError(interp, "The ", modeOption,
                                      " option does not support binary data");
             } else if (mode == Mode::Glob) {
                 match = Tcl_StringMatch(text, patternText) != 0;
             } else {
-                int found = Tcl_RegExpExec(interp, regexp, text, text);
-                if (found < 0) {
+                // Matching an object keeps its characters for the next time;
+                // the pattern object itself (as an element) would lose the
+                // compiled expression that way, so it is matched as text.
+                int status = elements[i] == pattern
+                                 ? Tcl_RegExpExec(interp, regexp, text, text)
+                                 : Tcl_RegExpExecObj(interp, regexp, elements[i], 0, 0, 0);
+                if (status < 0) {
                     return TCL_ERROR;
                 }
-                match = found != 0;
+                match = status != 0;
             }
-            if (match) {
-                matches.push_back(elements[i]);
+            if (!match) {
+                continue;
             }
+            if (found < kStackMatches) {
+                stackMatches[found] = elements[i];
+            } else {
+                if (found == kStackMatches) {
+                    heapMatches.assign(stackMatches, stackMatches + kStackMatches);
+                }
+                heapMatches.push_back(elements[i]);
+            }
+            ++found;
         }
-        Tcl_SetObjResult(interp, Tcl_NewListObj(static_cast<int>(matches.size()), matches.data()));
+        Tcl_SetObjResult(interp,
+                         Tcl_NewListObj(found, found > kStackMatches ? heapMatches.data()
+                                                                     : stackMatches));
         return TCL_OK;
     });
 }
@@ -297,11 +337,11 @@ int LcontainObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
         return TCL_ERROR;
     }
     int targetSize;
-    const char *target = Tcl_GetStringFromObj(objv[2], &targetSize);
+    const char *target = TextOf(objv[2], &targetSize);
     bool found = false;
     for (int i = 0; i < count && !found; ++i) {
         int size;
-        const char *text = Tcl_GetStringFromObj(elements[i], &size);
+        const char *text = TextOf(elements[i], &size);
         found = size == targetSize && std::memcmp(text, target, static_cast<size_t>(size)) == 0;
     }
     Tcl_SetObjResult(interp, Tcl_NewBooleanObj(found));
