@@ -19,13 +19,10 @@ struct Number {
     double real;
 };
 
+// Not through Tcl_GetIntFromObj first: it takes 3000000000 as the int
+// -1294967296, and max 1 3000000000 answered 1.
 int ReadNumber(Tcl_Interp *interp, Tcl_Obj *obj, Number *number)
 {
-    int small;
-    if (Tcl_GetIntFromObj(nullptr, obj, &small) == TCL_OK) {
-        *number = {true, small, static_cast<double>(small)};
-        return TCL_OK;
-    }
     Tcl_WideInt wide;
     if (Tcl_GetWideIntFromObj(nullptr, obj, &wide) == TCL_OK) {
         *number = {true, wide, static_cast<double>(wide)};

@@ -370,7 +370,9 @@ const CtypeClass kClasses[] = {
     {"xdigit", Test::Byte, nullptr, [](int c) { return std::isxdigit(c); }},
 };
 
-constexpr int kMaxCharCode = 0x10FFFF;
+// The largest code Tcl's text can hold: beyond it Tcl_UniCharToUtf gives the
+// replacement character, which would be a wrong answer rather than an error.
+constexpr int kMaxCharCode = TCL_UTF_MAX > 3 ? 0x10FFFF : 0xFFFF;
 
 int CtypeConvert(Tcl_Interp *interp, bool toChar, Tcl_Obj *valueObj)
 {
