@@ -23,21 +23,6 @@ inline const char *TextOf(Tcl_Obj *obj, int *sizePtr)
     return Tcl_GetStringFromObj(obj, sizePtr);
 }
 
-// A NUL character, as a real zero byte or as Tcl's two-byte form of it.
-// A plain loop: elements are mostly short, where library calls cost more
-// than the scan.
-bool HasNul(const char *text, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (static_cast<unsigned char>(c - 1) >= 0xBF &&
-            (c == 0 || (c == 0xC0 && i + 1 < size && text[i + 1] == '\x80'))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The element count of the list in a variable after an index expression ran:
 // the expression may have run a script that changed or unset the variable, so
 // its value is read again.  Null (with Tcl's message) when it cannot be read.
@@ -256,7 +241,8 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     Tcl_Obj *pattern = objv[objc - 1];
     int patternSize;
     const char *patternText = TextOf(pattern, &patternSize);
-    if (mode != Mode::Exact && HasNul(patternText, patternSize)) {
+    bool binaryPattern = orx::HasNulChar({patternText, static_cast<size_t>(patternSize)});
+    if (mode != Mode::Exact && binaryPattern) {
         return orx::SetError(interp, "The ", modeOption, " option does not support binary data");
     }
     // Compiled before the list is split: the pattern may be the list itself,
@@ -288,7 +274,7 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
             if (mode == Mode::Exact) {
                 match = size == patternSize &&
                         std::memcmp(text, patternText, static_cast<size_t>(size)) == 0;
-            } else if (HasNul(text, size)) {
+            } else if (orx::HasNulChar({text, static_cast<size_t>(size)})) {
                 return orx::SetError(interp, "The ", modeOption,
                                      " option does not support binary data");
             } else if (mode == Mode::Glob) {

@@ -77,13 +77,6 @@ bool IsAscii(const char *text, size_t size)
     return true;
 }
 
-// A NUL character, as a real zero byte or as Tcl's two-byte form of it.
-bool HasNul(const char *text, int size)
-{
-    return std::memchr(text, '\0', size) != nullptr ||
-           std::string_view(text, size).find("\xC0\x80") != std::string_view::npos;
-}
-
 // ------------------------------------------------------------ commands
 
 // cindex string indexExpr
@@ -159,8 +152,8 @@ int CrangeObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *c
 {
     bool isRange = clientData != nullptr;
     if (objc != 4) {
-        return OrxX_WrongArgs(interp, objv[0],
-                              isRange ? "string firstExpr lastExpr" : "string firstExpr lengthExpr");
+        const char *usage = isRange ? "string firstExpr lastExpr" : "string firstExpr lengthExpr";
+        return OrxX_WrongArgs(interp, objv[0], usage);
     }
     Tcl_Obj *obj = objv[1];
     int count = CharLength(obj);
@@ -215,7 +208,8 @@ int CcollateObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     int size2;
     const char *text1 = Tcl_GetStringFromObj(objv[objc - 2], &size1);
     const char *text2 = Tcl_GetStringFromObj(objv[objc - 1], &size2);
-    if (HasNul(text1, size1) || HasNul(text2, size2)) {
+    if (orx::HasNulChar({text1, static_cast<size_t>(size1)}) ||
+        orx::HasNulChar({text2, static_cast<size_t>(size2)})) {
         return orx::SetError(interp, "The ", Tcl_GetString(objv[0]),
                              " command does not support binary data");
     }
