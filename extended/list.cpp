@@ -278,7 +278,7 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
                 return orx::SetError(interp, "The ", modeOption,
                                      " option does not support binary data");
             } else if (mode == Mode::Glob) {
-                match = Tcl_StringMatch(text, patternText) != 0;
+                match = Tcl_StringCaseMatch(text, patternText, 0) != 0;
             } else {
                 // Matching an object keeps its characters for the next time;
                 // the pattern object itself (as an element) would lose the
