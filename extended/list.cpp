@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "orx_init.h"
 #include "orx_util.h"
 #include "extended/internal.h"
 
@@ -338,22 +337,18 @@ int LcontainObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
 
 int OrxXListInit(Tcl_Interp *interp)
 {
+    // Tcl 8.6 has a compiled lassign of its own; creating ours replaces it
+    // (and drops its compiler, so procedures compiled later call ours).
     struct {
         const char *name;
         Tcl_ObjCmdProc *proc;
-        int flags;
     } const commands[] = {
-        {"lvarcat", LvarcatObjCmd, 0},
-        {"lvarpop", LvarpopObjCmd, 0},
-        {"lvarpush", LvarpushObjCmd, 0},
-        {"lempty", LemptyObjCmd, 0},
-        // Tcl 8.6 has a compiled lassign of its own; ours takes the name over.
-        {"lassign", LassignObjCmd, ORXX_CMD_REPLACE},
-        {"lmatch", LmatchObjCmd, 0},
-        {"lcontain", LcontainObjCmd, 0},
+        {"lvarcat", LvarcatObjCmd}, {"lvarpop", LvarpopObjCmd}, {"lvarpush", LvarpushObjCmd},
+        {"lempty", LemptyObjCmd},   {"lassign", LassignObjCmd}, {"lmatch", LmatchObjCmd},
+        {"lcontain", LcontainObjCmd},
     };
     for (const auto &cmd : commands) {
-        OrxX_CreateObjCommand(interp, cmd.name, cmd.proc, nullptr, nullptr, cmd.flags);
+        Tcl_CreateObjCommand(interp, cmd.name, cmd.proc, nullptr, nullptr);
     }
     return TCL_OK;
 }

@@ -5,7 +5,6 @@
 
 #include <cfloat>
 
-#include "orx_init.h"
 #include "orx_util.h"
 
 namespace {
@@ -72,7 +71,7 @@ int MaxMinObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
 
 int OrxXMathInit(Tcl_Interp *interp)
 {
-    OrxX_CreateObjCommand(interp, "max", MaxMinObjCmd<true>, nullptr, nullptr, 0);
-    OrxX_CreateObjCommand(interp, "min", MaxMinObjCmd<false>, nullptr, nullptr, 0);
+    Tcl_CreateObjCommand(interp, "max", MaxMinObjCmd<true>, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "min", MaxMinObjCmd<false>, nullptr, nullptr);
     return TCL_OK;
 }

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "orx_init.h"
 #include "orx_util.h"
 #include "extended/internal.h"
 
@@ -589,7 +588,7 @@ int OrxXStringInit(Tcl_Interp *interp)
         {"cequal", CequalObjCmd, nullptr},
     };
     for (const auto &cmd : commands) {
-        OrxX_CreateObjCommand(interp, cmd.name, cmd.proc, cmd.clientData, nullptr, 0);
+        Tcl_CreateObjCommand(interp, cmd.name, cmd.proc, cmd.clientData, nullptr);
     }
     return TCL_OK;
 }

@@ -10,8 +10,8 @@
 
 ORX_EXTERN_C_BEGIN
 
-/* Register the list commands (each with its "orxx_" alias) in interp; lassign
- * replaces Tcl's own command of that name.  Always TCL_OK. */
+/* Register the list commands in interp; lassign replaces Tcl's own command
+ * of that name.  Always TCL_OK. */
 ORX_API int OrxXListInit(Tcl_Interp *interp);
 
 ORX_EXTERN_C_END

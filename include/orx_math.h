@@ -9,8 +9,7 @@
 
 ORX_EXTERN_C_BEGIN
 
-/* Register the commands max and min (each with its "orxx_" alias) in interp.
- * Tcl 8.6 has max() and min() expression functions of its own, so none are
+/* Register the commands max and min in interp.  Tcl 8.6 has max() and min() expression functions of its own, so none are
  * added.  Always TCL_OK. */
 ORX_API int OrxXMathInit(Tcl_Interp *interp);
 

@@ -10,8 +10,7 @@
 
 ORX_EXTERN_C_BEGIN
 
-/* Register the string commands (each with its "orxx_" alias) in interp.
- * Always TCL_OK. */
+/* Register the string commands in interp.  Always TCL_OK. */
 ORX_API int OrxXStringInit(Tcl_Interp *interp);
 
 ORX_EXTERN_C_END
