@@ -74,6 +74,18 @@ Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)
     return obj;
 }
 
+void ShowNotes(Tcl_Interp *interp)
+{
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+    if (Tcl_GetCharLength(result) > 0 && err != nullptr) {
+        Tcl_WriteObj(err, result);
+        Tcl_WriteChars(err, "\n", 1);
+        Tcl_Flush(err);
+    }
+    Tcl_ResetResult(interp);
+}
+
 int OutOfMemory(Tcl_Interp *interp)
 {
     // A literal object: nothing to allocate beyond what Tcl keeps in reserve.
@@ -173,6 +185,36 @@ bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr)
     *amodePtr = amode;
     *writesPtr = writes;
     return true;
+}
+
+std::string ToSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_UtfToExternalDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    std::string result;
+    try {
+        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
+    } catch (...) {
+        Tcl_DStringFree(&converted);
+        throw;
+    }
+    Tcl_DStringFree(&converted);
+    return result;
+}
+
+std::string FromSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_ExternalToUtfDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    std::string result;
+    try {
+        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
+    } catch (...) {
+        Tcl_DStringFree(&converted);
+        throw;
+    }
+    Tcl_DStringFree(&converted);
+    return result;
 }
 
 bool ExpandTilde(const std::string &name, std::string *out, std::string *why)

@@ -64,6 +64,10 @@ void AppendResult(Tcl_Interp *interp, const Parts &...parts)
     AppendResultParts(interp, {std::string_view(parts)...});
 }
 
+// Write a non-empty result and a newline on Tcl's standard-error channel
+// (notes of a step that went on, for the user to read), then reset it.
+void ShowNotes(Tcl_Interp *interp);
+
 // A new string object from a view (Tcl wants an int length).
 inline Tcl_Obj *NewStringObj(std::string_view text)
 {
@@ -176,6 +180,14 @@ std::vector<std::string> SplitPathList(std::string_view list);
 // bits; *writesPtr tells whether the mode may create the file.  False for a
 // character outside "rwax+bt".  A null or empty mode asks for existence only.
 bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
+
+// ---- System encoding ------------------------------------------------------
+
+// Text from Tcl's encoding (UTF-8) to the system encoding, and back: file
+// names handed to the system, arguments and environment values taken from
+// it.  May throw std::bad_alloc.
+std::string ToSystem(std::string_view text);
+std::string FromSystem(std::string_view text);
 
 // ---- User directories -----------------------------------------------------
 
