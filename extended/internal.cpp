@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace orx {
@@ -63,6 +64,24 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
     for (std::string_view part : parts) {
         Tcl_AppendToObj(result, part.data(), static_cast<int>(part.size()));
     }
+}
+
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)
+{
+    if (size > static_cast<size_t>(INT_MAX)) {
+        return nullptr;
+    }
+    char *bytes = static_cast<char *>(attemptckalloc(static_cast<unsigned>(size) + 1));
+    if (bytes == nullptr) {
+        return nullptr;
+    }
+    bytes[size] = '\0';
+    Tcl_Obj *obj = Tcl_NewObj();
+    Tcl_InvalidateStringRep(obj);
+    obj->bytes = bytes;
+    obj->length = static_cast<int>(size);
+    *bufferPtr = bytes;
+    return obj;
 }
 
 void ShowNotes(Tcl_Interp *interp)

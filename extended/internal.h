@@ -74,6 +74,27 @@ inline Tcl_Obj *NewStringObj(std::string_view text)
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 
+// A new unshared string object of exactly size bytes for the caller to fill
+// before anyone reads it (*bufferPtr; a terminator is already in place).
+// Null, with nothing allocated, when size exceeds what a Tcl value can hold or
+// the memory cannot be had: the caller reports it rather than Tcl panicking.
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr);
+
+// Whether text holds a NUL character, as a real zero byte or as the two
+// bytes C0 80 that Tcl's text uses for it: what commands refusing "binary
+// data" look for.  A plain loop: the texts tested are mostly short.
+inline bool HasNulChar(std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (static_cast<unsigned char>(c - 1) >= 0xBF &&
+            (c == 0 || (c == 0xC0 && i + 1 < text.size() && text[i + 1] == '\x80'))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---- Out of memory --------------------------------------------------------
 
 // Set the out-of-memory message; returns TCL_ERROR.

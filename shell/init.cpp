@@ -16,10 +16,13 @@
 #include "orx_help.h"
 #include "orx_id.h"
 #include "orx_keylist.h"
+#include "orx_list.h"
 #include "orx_loader.h"
+#include "orx_math.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
+#include "orx_string.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "orx_tessarycfg.h"
@@ -63,11 +66,14 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxXStringInit, false},
+    {OrxXListInit, false},
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
     {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
+    {OrxXMathInit, false},
     {OrxXIdInit, false},
 };
 
