@@ -13,6 +13,7 @@
 
 #include "orx_etp.h"
 #include "orx_keylist.h"
+#include "orx_library.h"
 #include "orx_loader.h"
 #include "orx_os.h"
 #include "orx_release.h"
@@ -21,6 +22,7 @@
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "extended/internal.h"
+#include "library/library.h"
 #include "platform/os_posix/pidfile.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
@@ -41,6 +43,8 @@ struct CommandEntry {
 // Registration order is part of the interface: later commands join in their place.
 const CommandEntry kCommandTable[] = {
     {"tessarycfg", Orx_TessarycfgCmd, 0},
+    {"encrypt", Orx_EncryptCmd, 1},
+    {"decrypt", Orx_DecryptCmd, 1},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
     {"orx:copyr", Orx_CopyrCmd, 0},
@@ -60,10 +64,13 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxX_LibraryInit, false},
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXDebugInit, true},
     {OrxXIdInit, false},
+    {ConstantInit, true},
 };
 
 // Tilde substitution; false with Tcl's message for an unknown user.
