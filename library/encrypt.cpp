@@ -75,9 +75,9 @@ public:
     {
         uint32_t l = uint32_t(b[0]) << 24 | uint32_t(b[7]) << 16 | uint32_t(b[1]) << 8 | b[6];
         uint32_t r = uint32_t(b[2]) << 24 | uint32_t(b[5]) << 16 | uint32_t(b[3]) << 8 | b[4];
-        char hex[17];
-        std::snprintf(hex, sizeof hex, "%08x%08x", static_cast<unsigned>(l ^ tables_.a[ia_]),
-                      static_cast<unsigned>(r ^ tables_.b[ib_]));
+        char hex[kBlockChars];
+        HexWord(l ^ tables_.a[ia_], hex);
+        HexWord(r ^ tables_.b[ib_], hex + 8);
         out->append(hex, kBlockChars);
         Select(b, index);
     }
@@ -92,22 +92,36 @@ public:
     }
 
 private:
+    // "1"-"9", "a"-"f", "A"-"F"; every other character counts as 0.
+    struct DigitTable {
+        unsigned char value[256] = {};
+        DigitTable()
+        {
+            for (int c = '1'; c <= '9'; ++c) {
+                value[c] = static_cast<unsigned char>(c - '0');
+            }
+            for (int c = 0; c < 6; ++c) {
+                value['a' + c] = value['A' + c] = static_cast<unsigned char>(10 + c);
+            }
+        }
+    };
+
     static uint32_t HexDigits(const char *hex)
     {
+        static const DigitTable digits;
         uint32_t value = 0;
         for (int i = 0; i < 8; ++i) {
-            char c = hex[i];
-            uint32_t digit = 0;
-            if (c >= '1' && c <= '9') {
-                digit = c - '0';
-            } else if (c >= 'a' && c <= 'f') {
-                digit = c - 'a' + 10;
-            } else if (c >= 'A' && c <= 'F') {
-                digit = c - 'A' + 10;
-            }
-            value = value << 4 | digit;
+            value = value << 4 | digits.value[static_cast<unsigned char>(hex[i])];
         }
         return value;
+    }
+
+    static void HexWord(uint32_t word, char *out)
+    {
+        static const char kHex[] = "0123456789abcdef";
+        for (int i = 7; i >= 0; --i, word >>= 4) {
+            out[i] = kHex[word & 0xf];
+        }
     }
 
     void Select(const unsigned char b[8], unsigned long long index)
