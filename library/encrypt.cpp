@@ -97,11 +97,9 @@ private:
         unsigned char value[256] = {};
         DigitTable()
         {
-            for (int c = '1'; c <= '9'; ++c) {
-                value[c] = static_cast<unsigned char>(c - '0');
-            }
-            for (int c = 0; c < 6; ++c) {
-                value['a' + c] = value['A' + c] = static_cast<unsigned char>(10 + c);
+            for (int c = 0; c < 256; ++c) {
+                int digit = orx::HexDigit(static_cast<char>(c));
+                value[c] = static_cast<unsigned char>(digit > 0 ? digit : 0);
             }
         }
     };
@@ -166,11 +164,7 @@ uint32_t HexField(const unsigned char *field)
     }
     uint32_t value = 0;
     for (; i < 8; ++i) {
-        int c = field[i];
-        int digit = c >= '0' && c <= '9' ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
+        int digit = orx::HexDigit(static_cast<char>(field[i]));
         if (digit < 0) {
             break;
         }

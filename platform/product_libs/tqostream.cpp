@@ -3,6 +3,8 @@
 // length and a checksum, so that decrypting refuses what it did not make.
 #include "platform/product_libs/tqostream.h"
 
+#include "extended/internal.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -59,25 +61,11 @@ void AppendWord(std::string *out, uint32_t word)
     }
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool ReadHex(const char *text, size_t digits, uint32_t *value)
 {
     uint32_t v = 0;
     for (size_t i = 0; i < digits; ++i) {
-        int d = HexValue(text[i]);
+        int d = orx::HexDigit(text[i]);
         if (d < 0) {
             return false;
         }

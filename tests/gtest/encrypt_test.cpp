@@ -43,6 +43,15 @@ protected:
     Tcl_Interp *interp_;
 };
 
+// The library draws its tokens from rand(): the value the next one takes.
+int NextLibraryToken(unsigned seed)
+{
+    std::srand(seed);
+    int token = std::rand();
+    std::srand(seed);
+    return token;
+}
+
 TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
 {
     std::string text = Eval("encrypt 4 {a package}");
@@ -57,11 +66,8 @@ TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
 
 TEST_F(Encrypt, TokenServesOneCall)
 {
-    // The library draws its tokens from rand(): replay the value decrypt used.
     std::string text = Eval("encrypt 4 {a package}");
-    std::srand(2024);
-    int used = std::rand();
-    std::srand(2024);
+    int used = NextLibraryToken(2024);
     EXPECT_EQ(Eval("decrypt {" + text + "}"), "a package       ");
     std::string after;
     EXPECT_EQ(Decrypt(text, used, &after), TCL_ERROR);
@@ -73,9 +79,7 @@ TEST_F(Encrypt, CorruptTextIsLeftAsItWas)
 {
     std::string text = Eval("encrypt 4 {a package}");
     std::string damaged = text.substr(0, text.size() - 16);
-    std::srand(7);
-    int token = std::rand();
-    std::srand(7);
+    int token = NextLibraryToken(7);
     EXPECT_EQ(Eval("decrypt {" + damaged + "}"), "ERROR: Corrupted encrypted data.");
     std::string after;
     EXPECT_EQ(Decrypt(damaged, token, &after), TCL_ERROR); // spent by decrypt
