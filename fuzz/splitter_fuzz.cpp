@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Tcl_DecrRefCount(objv[0]);
     for (size_t calls = 0;; ++calls) {
         Check(calls <= size + 1, "splitter does not move on");
-        if (Tcl_Eval(interp, "OrxPackage:GetPackage") != TCL_OK) {
+        // Not Tcl_Eval: it copies the result as a C string, cut at a zero byte.
+        if (Tcl_EvalEx(interp, "OrxPackage:GetPackage", -1, 0) != TCL_OK) {
             break;
         }
         Tcl_Obj *package = Tcl_GetObjResult(interp);
