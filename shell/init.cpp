@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_general.h"
 #include "orx_keylist.h"
 #include "orx_library.h"
 #include "orx_loader.h"
@@ -68,6 +69,7 @@ const FamilyInit kFamilies[] = {
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXGeneralInit, false},
     {OrxXDebugInit, true},
     {OrxXIdInit, false},
     {ConstantInit, true},
