@@ -28,6 +28,14 @@ if {![info exists ::auto_index]} {
     array set ::auto_index {}
 }
 
+# The installation's own script library lies beside this file: hosts that did
+# not extend auto_path (Orx_TclInit does) still find it.
+apply {{dir} {
+    if {![info exists ::auto_path] || $dir ni $::auto_path} {
+        lappend ::auto_path $dir
+    }
+}} [file normalize [file dirname [info script]]]
+
 namespace eval ::OrxPackage {
     # auto_path as it was when the library indexes were last loaded.
     variable indexedPath
