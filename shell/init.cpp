@@ -13,6 +13,7 @@
 
 #include "orx_etp.h"
 #include "orx_general.h"
+#include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_library.h"
 #include "orx_loader.h"
@@ -69,6 +70,7 @@ const FamilyInit kFamilies[] = {
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
     {OrxXDebugInit, true},
     {OrxXIdInit, false},
