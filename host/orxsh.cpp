@@ -47,18 +47,30 @@ void ConfiguredKey()
     }
 }
 
-int AppInit(Tcl_Interp *interp)
+// Orx_Init with the base key installed first.
+int OrxWithKey(Tcl_Interp *interp)
 {
-    if (Tcl_Init(interp) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
     Tcl_SetAssocData(interp, ORX_KEY_ASSOC, nullptr, baseKey);
     if (Orx_Init(interp) != TCL_OK) {
         return TCL_ERROR;
     }
     // The store is found through MORVA_HOME, which Orx_Init may have supplied.
     ConfiguredKey();
+    return TCL_OK;
+}
+
+int AppInit(Tcl_Interp *interp)
+{
+    if (Tcl_Init(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
+    if (OrxWithKey(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    // Linked in: "load {} Orx child" makes a further Orx interpreter, with
+    // the base key as well.
+    Tcl_StaticPackage(interp, "Orx", OrxWithKey, nullptr);
     return TCL_OK;
 }
 
