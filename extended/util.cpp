@@ -246,7 +246,9 @@ int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *value
         return TCL_ERROR;
     }
     if (value < 0) {
-        orx::AppendResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr), "\"");
+        if (interp != nullptr) { // a null interpreter asks for no message, as in Tcl
+            orx::AppendResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr), "\"");
+        }
         return TCL_ERROR;
     }
     *valuePtr = static_cast<unsigned>(value);
