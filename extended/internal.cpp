@@ -55,6 +55,59 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
     }
 }
 
+void AppendListElement(std::string &out, std::string_view elem)
+{
+    int flags = 0;
+    // Scanning without TCL_DONT_QUOTE_HASH gives an upper bound either way.
+    int size = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!out.empty()) {
+        out.push_back(' ');
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    size_t at = out.size();
+    out.resize(at + static_cast<size_t>(size));
+    int written =
+        Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()), &out[at], flags);
+    out.resize(at + static_cast<size_t>(written));
+}
+
+bool BracesHold(std::string_view text)
+{
+    int depth = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\') {
+            if (++i == text.size()) {
+                return false;
+            }
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}' && --depth < 0) {
+            return false;
+        }
+    }
+    return depth == 0;
+}
+
+void AppendBracedElement(std::string &out, std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        std::string quoted;
+        AppendListElement(quoted, elem);
+        if (!out.empty()) {
+            out.push_back(' ');
+        }
+        out.append(quoted);
+        return;
+    }
+    if (!out.empty()) {
+        out.push_back(' ');
+    }
+    out.push_back('{');
+    out.append(elem);
+    out.push_back('}');
+}
+
 int OutOfMemory(Tcl_Interp *interp)
 {
     // A literal object: nothing to allocate beyond what Tcl keeps in reserve.

@@ -70,6 +70,20 @@ inline Tcl_Obj *NewStringObj(std::string_view text)
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 
+// Append elem to out as a Tcl list element, with a blank before it unless
+// out is empty (as Tcl_DStringAppendElement does).  May throw std::bad_alloc.
+void AppendListElement(std::string &out, std::string_view elem);
+
+// Whether "{" + text + "}" reads back as text, in a list or as a script
+// word: braces balanced (a backslash hides the character after it), no final
+// lone backslash.
+bool BracesHold(std::string_view text);
+
+// Append elem as "{" + elem + "}" when that reads back as elem, else with
+// Tcl's list quoting (unbalanced braces, a final backslash): results written
+// "in braces" stay lists.  A blank goes first unless out is empty.
+void AppendBracedElement(std::string &out, std::string_view elem);
+
 // ---- Out of memory --------------------------------------------------------
 
 // Set the out-of-memory message; returns TCL_ERROR.

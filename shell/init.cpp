@@ -14,12 +14,15 @@
 #include "orx_etp.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
+#include "orx_netsplit.h"
 #include "orx_os.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
+#include "orx_strpath.h"
+#include "orx_tree.h"
 #include "extended/internal.h"
 #include "platform/os_posix/pidfile.h"
 
@@ -41,11 +44,19 @@ struct CommandEntry {
 // Registration order is part of the interface: later commands join in their place.
 const CommandEntry kCommandTable[] = {
     {"tessarycfg", Orx_TessarycfgCmd, 0},
+    {"orx:tree", Orx_TreeCmd, 0},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
     {"orx:copyr", Orx_CopyrCmd, 0},
     {"orx:relver", Orx_RelverCmd, 0},
     {"orx:relstring", Orx_RelstringCmd, 0},
+    {"orx:pathsplit", Orx_PathsplitCmd, 0},
+    {"orx:MorvaListSplit", Orx_MorvaListSplitCmd, 0},
+    {"orx:StrSplit", Orx_StrSplitCmd, 0},
+    {"orx:StrJoin", Orx_StrJoinCmd, 0},
+    {"orx:GetPlatform", Orx_GetPlatformCmd, 0},
+    {"tmpname", Orx_TmpnamCmd, 0},
+    {"tempname", Orx_TempnamCmd, 0},
     {"orx:netinfo", Orx_NetInfoCmd, 0},
     {nullptr, nullptr, 0},
 };
