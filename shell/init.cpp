@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_files.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
 #include "orx_netsplit.h"
@@ -50,6 +51,15 @@ const CommandEntry kCommandTable[] = {
     {"orx:copyr", Orx_CopyrCmd, 0},
     {"orx:relver", Orx_RelverCmd, 0},
     {"orx:relstring", Orx_RelstringCmd, 0},
+    {"orx:FileCompose", Orx_FileComposeCmd, 0},
+    {"orx:FileDrive", Orx_FileDriveCmd, 0},
+    {"orx:FileExpand", Orx_FileExpandCmd, 0},
+    {"orx:FileNative", Orx_FileNativeCmd, 0},
+    {"orx:FileNeutral", Orx_FileNeutralCmd, 0},
+    {"orx:FilePath", Orx_FilePathCmd, 0},
+    {"orx:FileVerifyDrive", Orx_FileVerifyDriveCmd, 0},
+    {"orx:GetDrives", Orx_GetDrivesCmd, 0},
+    {"orx:GetCurrentDrive", Orx_GetCurrentDriveCmd, 0},
     {"orx:pathsplit", Orx_PathsplitCmd, 0},
     {"orx:MorvaListSplit", Orx_MorvaListSplitCmd, 0},
     {"orx:StrSplit", Orx_StrSplitCmd, 0},
