@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_etptype.h"
 #include "orx_files.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
@@ -67,6 +68,7 @@ const CommandEntry kCommandTable[] = {
     {"orx:GetPlatform", Orx_GetPlatformCmd, 0},
     {"tmpname", Orx_TmpnamCmd, 0},
     {"tempname", Orx_TempnamCmd, 0},
+    {"orx:setEtpType", Orx_SetEtpTypeCmd, 0},
     {"orx:netinfo", Orx_NetInfoCmd, 0},
     {nullptr, nullptr, 0},
 };
