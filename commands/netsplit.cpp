@@ -94,13 +94,13 @@ public:
         re_ = Tcl_RegExpCompile(interp, kTemplatePattern);
     }
 
-    std::string Run()
+    void Run(Tcl_Interp *interp)
     {
         size_t p = 0;
         while (p < text_.size()) {
             p = Statement(p);
         }
-        return std::move(out_);
+        out_.SetResult(interp);
     }
 
 private:
@@ -130,7 +130,11 @@ private:
 
     void Field(std::string &statement, std::string_view text)
     {
-        orx::AppendBracedElement(fields_.netlist ? statement : out_, text);
+        if (fields_.netlist) {
+            orx::AppendBracedElement(statement, text);
+        } else {
+            out_.AppendBraced(text);
+        }
     }
 
     // One statement from p; returns where the next one starts.
@@ -182,7 +186,7 @@ private:
             Field(statement, arguments);
         }
         if (fields_.netlist) {
-            orx::AppendBracedElement(out_, statement);
+            out_.AppendBraced(statement);
         }
         return next;
     }
@@ -218,7 +222,7 @@ private:
     std::string text_;
     Tcl_RegExp re_ = nullptr;
     bool quoted_ = false;
-    std::string out_;
+    orx::ResultText out_;
 };
 
 int MorvaListSplit(Tcl_Interp *interp, int argc, const char *argv[])
@@ -264,12 +268,7 @@ int MorvaListSplit(Tcl_Interp *interp, int argc, const char *argv[])
         fields.netlist = false;
     }
     Splitter splitter(interp, fields, JoinContinuations(text));
-    std::string out = splitter.Run();
-    Tcl_ResetResult(interp);
-    if (out.size() > INT_MAX) {
-        return orx::SetError(interp, "result would exceed the largest Tcl value");
-    }
-    Tcl_SetObjResult(interp, orx::NewStringObj(out));
+    splitter.Run(interp);
     return TCL_OK;
 }
 

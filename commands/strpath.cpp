@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -19,18 +20,25 @@
 namespace {
 
 // The text before the current position as the scan has edited it (braces
-// removed), the unread rest, and where the current piece began.
+// removed; only then is a copy kept), the unread rest, and where the current
+// piece began.
 class QuoteScan {
 public:
     QuoteScan(std::string_view text, bool dropBraces) : text_(text), dropBraces_(dropBraces)
     {
-        copy_.reserve(text.size());
+        if (dropBraces_) {
+            copy_.reserve(text.size());
+        }
     }
     bool AtEnd() const { return pos_ >= text_.size(); }
     char Current() const { return text_[pos_]; }
     // Whether the character at the position follows a backslash in the copy.
-    bool Escaped() const { return !copy_.empty() && copy_.back() == '\\'; }
-    bool AtStart() const { return copy_.empty(); }
+    bool Escaped() const
+    {
+        std::string_view done = Done();
+        return !done.empty() && done.back() == '\\';
+    }
+    bool AtStart() const { return Done().empty(); }
     bool Matches(std::string_view what) const
     {
         return !what.empty() && text_.substr(pos_, what.size()) == what;
@@ -45,28 +53,27 @@ public:
     }
     void Take(size_t n)
     {
-        copy_.append(text_.substr(pos_, n));
+        n = std::min(n, text_.size() - pos_);
+        if (dropBraces_) {
+            copy_.append(text_.substr(pos_, n));
+        }
         pos_ += n;
     }
-    std::string_view Piece() const { return std::string_view(copy_).substr(pieceStart_); }
-    void StartPiece() { pieceStart_ = copy_.size(); }
+    std::string_view Piece() const { return Done().substr(pieceStart_); }
+    void StartPiece() { pieceStart_ = Done().size(); }
 
 private:
+    std::string_view Done() const
+    {
+        return dropBraces_ ? std::string_view(copy_) : text_.substr(0, pos_);
+    }
+
     std::string_view text_;
     bool dropBraces_;
     size_t pos_ = 0;
     std::string copy_;
     size_t pieceStart_ = 0;
 };
-
-int SetResultText(Tcl_Interp *interp, const std::string &text)
-{
-    if (text.size() > INT_MAX) {
-        return orx::SetError(interp, "result would exceed the largest Tcl value");
-    }
-    Tcl_SetObjResult(interp, orx::NewStringObj(text));
-    return TCL_OK;
-}
 
 int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
 {
@@ -83,7 +90,7 @@ int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
     std::string_view text = argv[argc - 3];
     std::string_view join = argv[argc - 2];
     std::string_view search = argv[argc - 1];
-    std::string out;
+    orx::ResultText out;
     if (text.empty()) {
         return TCL_OK;
     }
@@ -98,17 +105,18 @@ int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
         if (scan.Matches(search)) {
             if (!quoted) {
                 if (!leadWritten) {
-                    out.append(join);
+                    out.Append(join);
                     leadWritten = true;
                 }
-                out.append(scan.Piece()).append(join);
+                out.Append(scan.Piece());
+                out.Append(join);
                 scan.Take(search.size());
                 scan.StartPiece();
                 continue;
             }
             if (search == "\\\n") {
                 // A continuation inside quotes: drop it and the blanks after it.
-                out.append(scan.Piece());
+                out.Append(scan.Piece());
                 scan.Take(search.size());
                 while (!scan.AtEnd() && scan.Current() == ' ') {
                     scan.Take(1);
@@ -123,10 +131,11 @@ int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
         scan.Take(1);
     }
     if (!leadWritten) {
-        out.append(join);
+        out.Append(join);
     }
-    out.append(scan.Piece());
-    return SetResultText(interp, out);
+    out.Append(scan.Piece());
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
@@ -145,7 +154,7 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
     }
     std::string_view text = argv[argc - 2];
     std::string_view search = argv[argc - 1];
-    std::string out;
+    orx::ResultText out;
     if (text.empty()) {
         return TCL_OK;
     }
@@ -162,7 +171,7 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         if (!quoted && !anyQuote && scan.Matches(search)) {
             if (!(dropLead && scan.AtStart())) {
-                orx::AppendBracedElement(out, scan.Piece());
+                out.AppendBraced(scan.Piece());
             }
             scan.Take(search.size());
             scan.StartPiece();
@@ -173,8 +182,9 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         scan.Take(1);
     }
-    orx::AppendBracedElement(out, scan.Piece());
-    return SetResultText(interp, out);
+    out.AppendBraced(scan.Piece());
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 void AppendPiece(Tcl_DString *out, std::string piece, bool unquote)

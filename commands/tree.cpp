@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -306,23 +307,6 @@ size_t FieldWidth(const TreeRecord *tree, int depth)
     return tree->indentation > 0 ? static_cast<size_t>(tree->indentation) * depth : 0;
 }
 
-// Largest result Tcl can hold.
-constexpr size_t kMaxResult = INT_MAX;
-
-int TooLarge(Tcl_Interp *interp)
-{
-    return orx::SetError(interp, "result would exceed the largest Tcl value");
-}
-
-int SetText(Tcl_Interp *interp, const std::string &text)
-{
-    if (text.size() > kMaxResult) {
-        return TooLarge(interp);
-    }
-    orx::AppendResult(interp, text);
-    return TCL_OK;
-}
-
 // ---- Subcommands ---------------------------------------------------------------
 
 enum Sub {
@@ -456,28 +440,29 @@ int ListOrShow(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words, 
     if (start == nullptr) {
         return TCL_OK;
     }
-    std::string out;
-    bool tooLarge = false;
+    std::string line;
+    orx::ResultText out;
     PathBuilder paths(start);
     Walk(start, [&](TreeNode *node, int depth) {
         if (show) {
             size_t width = FieldWidth(tree, depth);
-            if (out.size() + width + node->name.size() + 1 > kMaxResult) {
-                tooLarge = true;
-                return Step::Stop;
+            if (width > INT_MAX) {
+                throw std::length_error("result would exceed the largest Tcl value");
             }
-            out.append(width, ' ').append(node->name).push_back('\n');
+            line.assign(width, ' ').append(node->name).push_back('\n');
+            out.Append(line);
         } else {
-            orx::AppendListElement(out, paths.Enter(node, depth));
+            out.AppendElement(paths.Enter(node, depth));
         }
         return Step::Descend;
     });
-    return tooLarge ? TooLarge(interp) : SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 int Dirlist(Tcl_Interp *interp, TreeRecord *tree)
 {
-    std::string out;
+    orx::ResultText out;
     std::string prefix;
     std::vector<size_t> lengths{0};
     Walk(tree->root.firstChild, [&](TreeNode *node, int depth) {
@@ -485,59 +470,62 @@ int Dirlist(Tcl_Interp *interp, TreeRecord *tree)
         prefix.append("/").append(node->name);
         lengths.resize(static_cast<size_t>(depth) + 2);
         lengths[static_cast<size_t>(depth) + 1] = prefix.size();
-        out.append(prefix).push_back('\n');
-        return out.size() > kMaxResult ? Step::Stop : Step::Descend;
+        out.Append(prefix);
+        out.Append("\n");
+        return Step::Descend;
     });
-    return SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 int Listopen(Tcl_Interp *interp, TreeRecord *tree)
 {
-    std::string out;
+    orx::ResultText out;
     if (tree->root.firstChild != nullptr) {
         PathBuilder paths(tree->root.firstChild);
         WalkOpen(tree, [&](TreeNode *node, int depth) {
-            orx::AppendListElement(out, paths.Enter(node, depth));
-            return out.size() <= kMaxResult;
+            out.AppendElement(paths.Enter(node, depth));
+            return true;
         });
     }
-    return SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 int Olistopen(Tcl_Interp *interp, TreeRecord *tree)
 {
-    std::string out;
+    orx::ResultText out;
     std::string row;
-    bool tooLarge = false;
     WalkOpen(tree, [&](TreeNode *node, int depth) {
         // "%*s %s": the marker right-aligned in the field, a blank, the name.
         size_t width = FieldWidth(tree, depth);
-        if (width + node->name.size() + out.size() + 2 > kMaxResult) {
-            tooLarge = true;
-            return false;
+        if (width > INT_MAX) {
+            throw std::length_error("result would exceed the largest Tcl value");
         }
         const char *marker = node->firstChild == nullptr ? " " : node->open ? "-" : "+";
         row.assign(width > 1 ? width - 1 : 0, ' ').append(marker).append(" ").append(node->name);
-        orx::AppendListElement(out, row);
+        out.AppendElement(row);
         return true;
     });
-    return tooLarge ? TooLarge(interp) : SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 int Listsetvisible(Tcl_Interp *interp, TreeRecord *tree)
 {
-    std::string out;
+    orx::ResultText out;
     if (tree->root.firstChild != nullptr) {
         PathBuilder paths(tree->root.firstChild);
         Walk(tree->root.firstChild, [&](TreeNode *node, int depth) {
             if (!node->visible) {
                 return Step::Skip;
             }
-            orx::AppendListElement(out, paths.Enter(node, depth));
-            return out.size() > kMaxResult ? Step::Stop : Step::Descend;
+            out.AppendElement(paths.Enter(node, depth));
+            return Step::Descend;
         });
     }
-    return SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 void Chvisifempty(TreeRecord *tree)
@@ -755,21 +743,19 @@ int Children(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
         return NoSuchNodeQuoted(interp, path);
     }
     std::string prefix = fullPath ? PathOf(node) : std::string();
-    std::string out;
+    orx::ResultText out;
     std::string childPath;
     for (TreeNode *child = node->firstChild; child != nullptr; child = child->next) {
         if (fullPath) {
             childPath = prefix;
             orx::AppendListElement(childPath, child->name);
-            orx::AppendListElement(out, childPath);
+            out.AppendElement(childPath);
         } else {
-            orx::AppendListElement(out, child->name);
-        }
-        if (out.size() > kMaxResult) {
-            break;
+            out.AppendElement(child->name);
         }
     }
-    return SetText(interp, out);
+    out.SetResult(interp);
+    return TCL_OK;
 }
 
 // Path of the index-th node (from 0) that visit counts.
@@ -795,7 +781,8 @@ int AtIndex(Tcl_Interp *interp, const char *indexWord, Walker walker)
         orx::AppendResult(interp, "no node at index: ", indexWord);
         return TCL_OK;
     }
-    return SetText(interp, PathOf(found));
+    Tcl_SetObjResult(interp, orx::NewStringObj(PathOf(found)));
+    return TCL_OK;
 }
 
 int Dispatch(TreeRecord *tree, Tcl_Interp *interp, int argc, const char *argv[])

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace orx {
@@ -106,6 +107,43 @@ void AppendBracedElement(std::string &out, std::string_view elem)
     out.push_back('{');
     out.append(elem);
     out.push_back('}');
+}
+
+void ResultText::Append(std::string_view text)
+{
+    // Tcl_DString sizes are ints, and it doubles its space as it grows.
+    if (text.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
+        throw std::length_error("result would exceed the largest Tcl value");
+    }
+    Tcl_DStringAppend(&text_, text.data(), static_cast<int>(text.size()));
+}
+
+void ResultText::AppendElement(std::string_view elem)
+{
+    int flags = 0;
+    int room = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!empty()) {
+        Append(" ");
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    scratch_.resize(static_cast<size_t>(room));
+    int written = Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()),
+                                            &scratch_[0], flags);
+    Append(std::string_view(scratch_).substr(0, static_cast<size_t>(written)));
+}
+
+void ResultText::AppendBraced(std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        AppendElement(elem);
+        return;
+    }
+    if (!empty()) {
+        Append(" ");
+    }
+    Append("{");
+    Append(elem);
+    Append("}");
 }
 
 int OutOfMemory(Tcl_Interp *interp)

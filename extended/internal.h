@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -84,6 +85,30 @@ bool BracesHold(std::string_view text);
 // "in braces" stay lists.  A blank goes first unless out is empty.
 void AppendBracedElement(std::string &out, std::string_view elem);
 
+// Text of a large result, grown in place (the allocator may move a large
+// block without copying it) and handed to the interpreter without a copy.
+// An append that would pass the largest Tcl value throws std::length_error
+// ("result would exceed the largest Tcl value"); Guard reports it.
+class ResultText {
+public:
+    ResultText() { Tcl_DStringInit(&text_); }
+    ~ResultText() { Tcl_DStringFree(&text_); }
+    ResultText(const ResultText &) = delete;
+    ResultText &operator=(const ResultText &) = delete;
+    size_t size() const { return static_cast<size_t>(Tcl_DStringLength(&text_)); }
+    bool empty() const { return size() == 0; }
+    void Append(std::string_view text);
+    // As AppendListElement / AppendBracedElement.
+    void AppendElement(std::string_view elem);
+    void AppendBraced(std::string_view elem);
+    // Set the result; the text is empty afterwards.
+    void SetResult(Tcl_Interp *interp) { Tcl_DStringResult(interp, &text_); }
+
+private:
+    Tcl_DString text_;
+    std::string scratch_;
+};
+
 // ---- Out of memory --------------------------------------------------------
 
 // Set the out-of-memory message; returns TCL_ERROR.
@@ -99,6 +124,8 @@ int Guard(Tcl_Interp *interp, Body &&body) noexcept
         return body();
     } catch (const std::bad_alloc &) {
         return OutOfMemory(interp);
+    } catch (const std::length_error &e) {
+        return SetError(interp, e.what());
     } catch (const std::exception &e) {
         return SetError(interp, "internal error: ", e.what());
     } catch (...) {
