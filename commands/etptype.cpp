@@ -20,24 +20,6 @@ int Usage(Tcl_Interp *interp, const char *command)
     return orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
 }
 
-// The elements of a Tcl list, freed with the holder; false when malformed.
-class Elements {
-public:
-    bool Split(const char *text) { return Tcl_SplitList(nullptr, text, &count_, &elems_) == TCL_OK; }
-    ~Elements()
-    {
-        if (elems_ != nullptr) {
-            Tcl_Free(reinterpret_cast<char *>(elems_));
-        }
-    }
-    int count() const { return count_; }
-    const char *operator[](int i) const { return elems_[i]; }
-
-private:
-    int count_ = 0;
-    const char **elems_ = nullptr;
-};
-
 void SetInt(EtpLiteral *literal, int index, int value)
 {
     EtpAttr *attr = nullptr;
@@ -78,13 +60,13 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     if (std::strncmp(argv[2], "-literal", 8) != 0) {
         return Usage(interp, argv[0]);
     }
-    Elements literals;
+    orx::ListElements literals;
     if (!literals.Split(argv[3])) {
         return orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
     }
     for (int pair = 4; pair + 1 < argc; pair += 2) {
         const char *option = argv[pair];
-        Elements values;
+        orx::ListElements values;
         if (!values.Split(argv[pair + 1])) {
             return orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
         }

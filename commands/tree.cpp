@@ -159,28 +159,6 @@ TreeNode *CreateChild(TreeRecord *tree, TreeNode *parent, std::string_view name)
     return raw;
 }
 
-// The element texts of a Tcl list; false for a malformed list.  The
-// caller's interpreter never sees the parser's message.
-class SplitText {
-public:
-    bool Split(const char *text)
-    {
-        return Tcl_SplitList(nullptr, text, &count_, &elems_) == TCL_OK;
-    }
-    ~SplitText()
-    {
-        if (elems_ != nullptr) {
-            Tcl_Free(reinterpret_cast<char *>(elems_));
-        }
-    }
-    int count() const { return count_; }
-    const char *operator[](int i) const { return elems_[i]; }
-
-private:
-    int count_ = 0;
-    const char **elems_ = nullptr;
-};
-
 // The node a path names (missing or empty: the root), creating missing nodes
 // when asked; null when it names none or is no list.
 TreeNode *FindNode(TreeRecord *tree, const char *path, bool create)
@@ -188,7 +166,7 @@ TreeNode *FindNode(TreeRecord *tree, const char *path, bool create)
     if (path == nullptr || *path == '\0') {
         return &tree->root;
     }
-    SplitText elems;
+    orx::ListElements elems;
     if (!elems.Split(path)) {
         return nullptr;
     }
@@ -566,7 +544,7 @@ int Visfilter(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
         orx::AppendResult(interp, "list filters mode flags required:");
         return TCL_OK;
     }
-    SplitText patterns;
+    orx::ListElements patterns;
     if (!patterns.Split(words[0])) {
         return TCL_OK;
     }
@@ -645,7 +623,7 @@ int Visfilter(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 bool FindAll(Tcl_Interp *interp, TreeRecord *tree, const char *pathList,
              std::vector<TreeNode *> *nodes)
 {
-    SplitText paths;
+    orx::ListElements paths;
     if (!paths.Split(pathList)) {
         NoSuchNode(interp, pathList);
         return false;

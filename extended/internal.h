@@ -71,6 +71,32 @@ inline Tcl_Obj *NewStringObj(std::string_view text)
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 
+// The elements of a Tcl list split without an interpreter, so that no list
+// parser message reaches the caller; freed with the holder.
+class ListElements {
+public:
+    ListElements() = default;
+    ListElements(const ListElements &) = delete;
+    ListElements &operator=(const ListElements &) = delete;
+    ~ListElements()
+    {
+        if (elems_ != nullptr) {
+            Tcl_Free(reinterpret_cast<char *>(elems_));
+        }
+    }
+    // False for a malformed list.
+    bool Split(const char *text)
+    {
+        return Tcl_SplitList(nullptr, text, &count_, &elems_) == TCL_OK;
+    }
+    int count() const { return count_; }
+    const char *operator[](int i) const { return elems_[i]; }
+
+private:
+    int count_ = 0;
+    const char **elems_ = nullptr;
+};
+
 // Append elem to out as a Tcl list element, with a blank before it unless
 // out is empty (as Tcl_DStringAppendElement does).  May throw std::bad_alloc.
 void AppendListElement(std::string &out, std::string_view elem);
