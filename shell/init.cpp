@@ -14,6 +14,8 @@
 #include "orx_etp.h"
 #include "orx_etptype.h"
 #include "orx_files.h"
+#include "orx_general.h"
+#include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_loader.h"
 #include "orx_netsplit.h"
@@ -86,6 +88,8 @@ const FamilyInit kFamilies[] = {
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXHelpInit, false},
+    {OrxXGeneralInit, false},
     {OrxXIdInit, false},
 };
 
