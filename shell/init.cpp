@@ -17,6 +17,7 @@
 #include "orx_general.h"
 #include "orx_help.h"
 #include "orx_keylist.h"
+#include "orx_library.h"
 #include "orx_list.h"
 #include "orx_loader.h"
 #include "orx_netsplit.h"
@@ -31,6 +32,7 @@
 #include "orx_strpath.h"
 #include "orx_tree.h"
 #include "extended/internal.h"
+#include "library/library.h"
 #include "platform/os_posix/pidfile.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
@@ -51,6 +53,8 @@ struct CommandEntry {
 // Registration order is part of the interface: later commands join in their place.
 const CommandEntry kCommandTable[] = {
     {"tessarycfg", Orx_TessarycfgCmd, 0},
+    {"encrypt", Orx_EncryptCmd, 1},
+    {"decrypt", Orx_DecryptCmd, 1},
     {"orx:tree", Orx_TreeCmd, 0},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
@@ -88,6 +92,7 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxX_LibraryInit, false},
     {OrxXStringInit, false},
     {OrxXListInit, false},
     {OrxXKeyedListInit, false},
@@ -95,8 +100,10 @@ const FamilyInit kFamilies[] = {
     {OrxXCmdloopInit, false},
     {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
+    {OrxXDebugInit, true},
     {OrxXMathInit, false},
     {OrxXIdInit, false},
+    {ConstantInit, true},
 };
 
 // Tilde substitution with the home directory every start-up name uses: HOME,
