@@ -1060,11 +1060,12 @@ int OrxXKeyedListInit(Tcl_Interp *interp)
                           {"keyldel", KeylDelObjCmd},
                           {"keylkeys", KeylKeysObjCmd}};
     for (const auto &cmd : commands) {
-        Tcl_CreateObjCommand(interp, cmd.name, cmd.proc, reinterpret_cast<ClientData>(0), nullptr);
+        orx::CompileVarArgAsLocal(Tcl_CreateObjCommand(interp, cmd.name, cmd.proc,
+                                                       reinterpret_cast<ClientData>(0), nullptr));
         Tcl_Obj *gname = Tcl_ObjPrintf("g%s", cmd.name);
         Tcl_IncrRefCount(gname);
-        Tcl_CreateObjCommand(interp, Tcl_GetString(gname), cmd.proc,
-                             reinterpret_cast<ClientData>(1), nullptr);
+        orx::CompileVarArgAsLocal(Tcl_CreateObjCommand(interp, Tcl_GetString(gname), cmd.proc,
+                                                       reinterpret_cast<ClientData>(1), nullptr));
         Tcl_DecrRefCount(gname);
     }
     return TCL_OK;
