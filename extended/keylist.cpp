@@ -802,14 +802,8 @@ void DupKeyPath(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
 
 // Key rules for command arguments: no zero byte, not empty and, for key
 // paths, no empty component.  A valid key argument gets its parsed form.
-int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
+int ParseKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
 {
-    if (keyObj->typePtr == &keyPathType && (PackedCount(keyObj) & 1) == isGeneric) {
-        path->comps = static_cast<KeyComp *>(keyObj->internalRep.twoPtrValue.ptr1);
-        path->numComps = PackedCount(keyObj) >> 1;
-        path->text = keyObj->bytes;
-        return TCL_OK;
-    }
     int len;
     const char *key = Tcl_GetStringFromObj(keyObj, &len);
     // One pass: this runs for every new key of every command.
@@ -861,12 +855,34 @@ int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath 
     return TCL_OK;
 }
 
+inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
+{
+    if (keyObj->typePtr == &keyPathType && (PackedCount(keyObj) & 1) == isGeneric) {
+        path->comps = static_cast<KeyComp *>(keyObj->internalRep.twoPtrValue.ptr1);
+        path->numComps = PackedCount(keyObj) >> 1;
+        path->text = keyObj->bytes;
+        return TCL_OK;
+    }
+    return ParseKeyArg(interp, keyObj, isGeneric, path);
+}
+
+inline bool SameBytes(const char *a, const char *b, int len)
+{
+    // Keys are short: a plain loop beats a call.
+    for (int i = 0; i < len; i++) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Position of a component in a list, trying where it was found last.
-int FindComp(KeylIntRep *rep, const char *text, KeyComp &c)
+inline int FindComp(KeylIntRep *rep, const char *text, KeyComp &c)
 {
     if (c.listId == rep->id && c.pos < rep->numEntries) {
         const KeylEntry &e = rep->entries[c.pos];
-        if (e.keySize == c.len && std::memcmp(e.key, text + c.start, c.len) == 0) {
+        if (e.keySize == c.len && SameBytes(e.key, text + c.start, c.len)) {
             return c.pos;
         }
     }
@@ -958,7 +974,7 @@ int SetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPa
 // back: storing the same object again would change nothing and run nothing.
 
 // Reads as Tcl_ObjGetVar2 with TCL_LEAVE_ERR_MSG does.
-Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
+inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
 {
     Var *arrayPtr;
     Var *varPtr = TclObjLookupVar(interp, name, nullptr, TCL_LEAVE_ERR_MSG, "read", 0, 1, &arrayPtr);
