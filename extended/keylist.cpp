@@ -262,8 +262,10 @@ int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
 // Appends a new entry (the key must be absent); takes over one reference to value.
 void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
 {
-    if (rep->keyIndex == nullptr) {
-        CreateIndex(rep);
+    // Small lists built entry by entry go without an index: a scan is as
+    // quick, and deleting and adding keys costs no hashing.
+    if (rep->keyIndex == nullptr && rep->numEntries >= kScanLimit) {
+        CompleteIndex(rep);
     }
     EnsureRoom(rep, 1);
     int pos = rep->numEntries++;
@@ -272,7 +274,9 @@ void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
     e.keySize = keySize;
     e.value = value;
     e.keyObj = nullptr;
-    IndexPut(rep, e.key, pos);
+    if (rep->keyIndex != nullptr) {
+        IndexPut(rep, e.key, pos);
+    }
 }
 
 void RemoveEntry(KeylIntRep *rep, int pos)
@@ -1208,7 +1212,17 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
             break;
         }
         const char *key = path.text;
-        status = KeylDelete(interp, keyl.get(), key, isGeneric);
+        if (path.numComps == 1 && keyl.get()->typePtr == TypeOf(isGeneric)) {
+            KeylIntRep *rep = RepOf(keyl.get());
+            int pos = FindComp(rep, key, path.comps[0]);
+            status = pos < 0 ? TCL_BREAK : TCL_OK;
+            if (pos >= 0) {
+                RemoveEntry(rep, pos);
+                Tcl_InvalidateStringRep(keyl.get());
+            }
+        } else {
+            status = KeylDelete(interp, keyl.get(), key, isGeneric);
+        }
         if (status == TCL_BREAK) {
             KeyNotFound(interp, key);
         } else if (status == TCL_OK) {
