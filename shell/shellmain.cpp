@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <tclInt.h>
 
+#include "extended/internal.h"
 #include "orx_getopt.h"
+#include "orx_init.h"
+#include "orx_release.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
 
@@ -35,6 +39,66 @@ const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
     Tcl_Exit(1);
 }
 
+// The long usage: every option, the environment, where the reference is, and
+// the exit statuses.
+const char kHelpText[] =
+    " ?-quns? ?-f? ?script?|?-c command? ?args?\n"
+    "\n"
+    "The Orx shell: evaluates a command (-c) or a script file, services events\n"
+    "(-s), or reads commands from standard input, with line editing, history\n"
+    "and Tab completion when that is a terminal.\n"
+    "\n"
+    "Options:\n"
+    "  -q            quick start: ORXXENV(quick) is 1, for scripts to read\n"
+    "  -n            on a fatal error print the message without the error trace\n"
+    "  -s            server mode: after the command or script, service events\n"
+    "                for ever instead of exiting or reading commands\n"
+    "  -u            no meaning: answered with the short usage (status 1)\n"
+    "  -c command    evaluate the command, then exit; the arguments after it\n"
+    "                become argv (options included)\n"
+    "  -f script     evaluate the script file, found along PATH, then exit; the\n"
+    "                arguments after it become argv\n"
+    "  --            end of the options: the rest is argv, and no script file\n"
+    "  script        without -c or -f, the first argument is the script file\n"
+    "  -h, --help    print this text (status 0)\n"
+    "  -v, --version print the version and release of the product (status 0)\n"
+    "Flags combine (-qn); -q, -n and -s may each be given once.\n"
+    "\n"
+    "Environment:\n"
+    "  MORVA_HOME    installation directories, separated by \":\"\n"
+    "  ORX_PATH      Tcl list of script-library directories for auto_path\n"
+    "  ORX_DEBUG     report what the library auto-loader does\n"
+    "  ORX_NO_EDIT   when set and not empty: no line editing on a terminal\n"
+    "  PATH          where script files and extension packages are found\n"
+    "  HOME          the per-user directory ~/ruvadiredavoz (pid file, history)\n"
+    "                and the start-up file ~/.orxshrc\n"
+    "\n"
+    "Exit status: 0 at a normal end, 1 for a usage error, 255 when start-up,\n"
+    "the command, the script or reading commands fails.\n"
+    "\n";
+
+// orxsh -h / --help and -v / --version, as the only argument's first word.
+[[noreturn]] void InfoExit(const char *programName, const char *request)
+{
+    if (getenv("MORVA_HOME") == nullptr) {
+        setenv("MORVA_HOME", Orx_DefaultMorvaHome(), 0); // where the release data is
+    }
+    std::string text;
+    if (strcmp(request, "-v") == 0 || strcmp(request, "--version") == 0) {
+        char release[256];
+        int length = 0;
+        c_reln("ORX", release, &length, static_cast<int>(sizeof release));
+        text = std::string("orxsh ") + Tq_GetRelver("ORX") + "\n" +
+               std::string(release, static_cast<size_t>(length)) + "\n";
+    } else {
+        text = std::string("usage: ") + programName + kHelpText + "Reference: " +
+               Orx_DefaultMorvaHome() + "/doc/README.md; in the shell, \"help\" lists the\n"
+               "commands and \"help NAME\" shows one.\n";
+    }
+    fwrite(text.data(), 1, text.size(), stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
+}
+
 // Set a start-up variable; a failure is fatal.
 void SetStartVar(Tcl_Interp *interp, const char *name1, const char *name2, const char *value)
 {
@@ -44,14 +108,62 @@ void SetStartVar(Tcl_Interp *interp, const char *name1, const char *name2, const
     }
 }
 
+// The arguments in Tcl's encoding, converted from the system encoding as
+// Tcl's own shell converts them.  Kept for the life of the process: the
+// option scan and the start-up variables point into them.
+char **gArguments = nullptr;
+
+char **ArgumentsFromSystem(int argc, char **argv)
+{
+    gArguments = reinterpret_cast<char **>(
+        Tcl_Alloc(static_cast<unsigned>(sizeof(char *) * (argc > 0 ? argc + 1 : 1))));
+    for (int i = 0; i < argc; ++i) {
+        std::string text = orx::FromSystem(argv[i] != nullptr ? argv[i] : "");
+        gArguments[i] = Tcl_Alloc(static_cast<unsigned>(text.size() + 1));
+        memcpy(gArguments[i], text.c_str(), text.size() + 1);
+    }
+    gArguments[argc > 0 ? argc : 0] = nullptr;
+    return gArguments;
+}
+
+// The user's start-up file, as Tcl_SourceRCFile sources it, but with "~"
+// expanded as every start-up name is (HOME, else the user database): Tcl's
+// own expansion fails without HOME.
+void SourceStartupFile(Tcl_Interp *interp)
+{
+    const char *name = Tcl_GetVar2(interp, "tcl_rcFileName", nullptr, TCL_GLOBAL_ONLY);
+    std::string path, why;
+    if (name == nullptr || !orx::ExpandTilde(name, &path, &why)) {
+        return; // no name, or an unknown user: no file, as with Tcl
+    }
+    Tcl_Channel probe = Tcl_OpenFileChannel(nullptr, path.c_str(), "r", 0);
+    if (probe == nullptr) {
+        return;
+    }
+    Tcl_Close(nullptr, probe);
+    if (Tcl_EvalFile(interp, path.c_str()) != TCL_OK) {
+        Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+        if (err != nullptr) {
+            Tcl_WriteObj(err, Tcl_GetObjResult(interp));
+            Tcl_WriteChars(err, "\n", 1);
+        }
+    }
+}
+
 } // namespace
 
 extern "C" {
 
 void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
 {
+    // Help and version go out through stdio, before Tcl: the bytes as given.
+    if (argc > 1 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 ||
+                     strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
+        InfoExit(argv[0] != nullptr ? argv[0] : "orxsh", argv[1]);
+    }
+    Tcl_FindExecutable(argc > 0 ? argv[0] : nullptr);
+    argv = ArgumentsFromSystem(argc, argv);
     const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
-    Tcl_FindExecutable(programName);
     Tcl_Interp *interp = Tcl_CreateInterp();
     Orx_SetMainInterp(interp);
 
@@ -132,6 +244,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     if (appInitProc(interp) != TCL_OK) {
         OrxX_ErrorExit(interp, 255, "\n    while\ninitializing application (Tcl_AppInit?)");
     }
+    // The notes of an initialisation that went on (Orx_TclInit leaves them
+    // in the result), before anything can replace them.
+    orx::ShowNotes(interp);
     OrxCoverage_Init();
 
     bool evaluated = false;
@@ -172,7 +287,7 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
         evaluated = true;
     }
     if (!evaluated) {
-        Tcl_SourceRCFile(interp);
+        SourceStartupFile(interp);
     }
 
     OrxX_SetupSigInt();
