@@ -1008,7 +1008,7 @@ Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
 // Commands answering nothing: the result is nearly always empty already.
 void ClearResult(Tcl_Interp *interp)
 {
-    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    Tcl_Obj *result = reinterpret_cast<Interp *>(interp)->objResultPtr;
     if (result->bytes == nullptr || result->length != 0 || result->typePtr != nullptr ||
         Tcl_IsShared(result)) {
         Tcl_ResetResult(interp);
@@ -1165,7 +1165,8 @@ int KeylSetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         // The value may be the list itself (keylset x k $x): hold it so the
         // list sees it shared and the nested copy logic applies.
         ObjRef hold(objv[i + 1]);
-        // Checked above; a key that shimmered since is parsed again.
+        // Checked above; a key that shimmered since (it may be the list
+        // itself, or a trace may have run) is parsed again.
         if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
             return TCL_ERROR;
         }
