@@ -228,6 +228,17 @@ private:
     bool used_ = false;
 };
 
+inline bool SameBytes(const char *a, const char *b, int len)
+{
+    // Keys are short: a plain loop beats a call.
+    for (int i = 0; i < len; i++) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Position of the entry named by one key component, or -1.
 int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
 {
@@ -251,8 +262,7 @@ int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
     }
     for (int i = 0; i < rep->numEntries; i++) {
         const KeylEntry &e = rep->entries[i];
-        if (e.keySize == compLen && e.key[0] == comp[0] &&
-            std::memcmp(e.key, comp, compLen) == 0) {
+        if (e.keySize == compLen && SameBytes(e.key, comp, compLen)) {
             return i;
         }
     }
@@ -868,17 +878,6 @@ inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, K
         return TCL_OK;
     }
     return ParseKeyArg(interp, keyObj, isGeneric, path);
-}
-
-inline bool SameBytes(const char *a, const char *b, int len)
-{
-    // Keys are short: a plain loop beats a call.
-    for (int i = 0; i < len; i++) {
-        if (a[i] != b[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Position of a component in a list, trying where it was found last.
