@@ -65,6 +65,96 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
     }
 }
 
+void AppendListElement(std::string &out, std::string_view elem)
+{
+    int flags = 0;
+    // Scanning without TCL_DONT_QUOTE_HASH gives an upper bound either way.
+    int size = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!out.empty()) {
+        out.push_back(' ');
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    size_t at = out.size();
+    out.resize(at + static_cast<size_t>(size));
+    int written =
+        Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()), &out[at], flags);
+    out.resize(at + static_cast<size_t>(written));
+}
+
+bool BracesHold(std::string_view text)
+{
+    int depth = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\') {
+            if (++i == text.size()) {
+                return false;
+            }
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}' && --depth < 0) {
+            return false;
+        }
+    }
+    return depth == 0;
+}
+
+void AppendBracedElement(std::string &out, std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        std::string quoted;
+        AppendListElement(quoted, elem);
+        if (!out.empty()) {
+            out.push_back(' ');
+        }
+        out.append(quoted);
+        return;
+    }
+    if (!out.empty()) {
+        out.push_back(' ');
+    }
+    out.push_back('{');
+    out.append(elem);
+    out.push_back('}');
+}
+
+void ResultText::Append(std::string_view text)
+{
+    // Tcl_DString sizes are ints, and it doubles its space as it grows.
+    if (text.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
+        throw std::length_error("result would exceed the largest Tcl value");
+    }
+    Tcl_DStringAppend(&text_, text.data(), static_cast<int>(text.size()));
+}
+
+void ResultText::AppendElement(std::string_view elem)
+{
+    int flags = 0;
+    int room = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!empty()) {
+        Append(" ");
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    scratch_.resize(static_cast<size_t>(room));
+    int written = Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()),
+                                            &scratch_[0], flags);
+    Append(std::string_view(scratch_).substr(0, static_cast<size_t>(written)));
+}
+
+void ResultText::AppendBraced(std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        AppendElement(elem);
+        return;
+    }
+    if (!empty()) {
+        Append(" ");
+    }
+    Append("{");
+    Append(elem);
+    Append("}");
+}
+
 Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)
 {
     if (size > static_cast<size_t>(INT_MAX)) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,6 +75,70 @@ inline Tcl_Obj *NewStringObj(std::string_view text)
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 
+// The elements of a Tcl list split without an interpreter, so that no list
+// parser message reaches the caller; freed with the holder.
+class ListElements {
+public:
+    ListElements() = default;
+    ListElements(const ListElements &) = delete;
+    ListElements &operator=(const ListElements &) = delete;
+    ~ListElements()
+    {
+        if (elems_ != nullptr) {
+            Tcl_Free(reinterpret_cast<char *>(elems_));
+        }
+    }
+    // False for a malformed list.
+    bool Split(const char *text)
+    {
+        return Tcl_SplitList(nullptr, text, &count_, &elems_) == TCL_OK;
+    }
+    int count() const { return count_; }
+    const char *operator[](int i) const { return elems_[i]; }
+
+private:
+    int count_ = 0;
+    const char **elems_ = nullptr;
+};
+
+// Append elem to out as a Tcl list element, with a blank before it unless
+// out is empty (as Tcl_DStringAppendElement does).  May throw std::bad_alloc.
+void AppendListElement(std::string &out, std::string_view elem);
+
+// Whether "{" + text + "}" reads back as text, in a list or as a script
+// word: braces balanced (a backslash hides the character after it), no final
+// lone backslash.
+bool BracesHold(std::string_view text);
+
+// Append elem as "{" + elem + "}" when that reads back as elem, else with
+// Tcl's list quoting (unbalanced braces, a final backslash): results written
+// "in braces" stay lists.  A blank goes first unless out is empty.
+void AppendBracedElement(std::string &out, std::string_view elem);
+
+// Text of a large result, grown in place (the allocator may move a large
+// block without copying it) and handed to the interpreter without a copy.
+// An append that would pass the largest Tcl value throws std::length_error
+// ("result would exceed the largest Tcl value"); Guard reports it.
+class ResultText {
+public:
+    ResultText() { Tcl_DStringInit(&text_); }
+    ~ResultText() { Tcl_DStringFree(&text_); }
+    ResultText(const ResultText &) = delete;
+    ResultText &operator=(const ResultText &) = delete;
+    size_t size() const { return static_cast<size_t>(Tcl_DStringLength(&text_)); }
+    bool empty() const { return size() == 0; }
+    void Append(std::string_view text);
+    // As AppendListElement / AppendBracedElement.
+    void AppendElement(std::string_view elem);
+    void AppendBraced(std::string_view elem);
+    // Set the result; the text is empty afterwards.
+    void SetResult(Tcl_Interp *interp) { Tcl_DStringResult(interp, &text_); }
+
+private:
+    Tcl_DString text_;
+    std::string scratch_;
+};
+
 // A new unshared string object of exactly size bytes for the caller to fill
 // before anyone reads it (*bufferPtr; a terminator is already in place).
 // Null, with nothing allocated, when size exceeds what a Tcl value can hold or
@@ -110,6 +175,8 @@ int Guard(Tcl_Interp *interp, Body &&body) noexcept
         return body();
     } catch (const std::bad_alloc &) {
         return OutOfMemory(interp);
+    } catch (const std::length_error &e) {
+        return SetError(interp, e.what());
     } catch (const std::exception &e) {
         return SetError(interp, "internal error: ", e.what());
     } catch (...) {

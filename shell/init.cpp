@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_etptype.h"
+#include "orx_files.h"
 #include "orx_general.h"
 #include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_library.h"
 #include "orx_list.h"
 #include "orx_loader.h"
+#include "orx_netsplit.h"
 #include "orx_math.h"
 #include "orx_os.h"
 #include "orx_release.h"
@@ -26,6 +29,8 @@
 #include "orx_string.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
+#include "orx_strpath.h"
+#include "orx_tree.h"
 #include "extended/internal.h"
 #include "library/library.h"
 #include "platform/os_posix/pidfile.h"
@@ -50,11 +55,29 @@ const CommandEntry kCommandTable[] = {
     {"tessarycfg", Orx_TessarycfgCmd, 0},
     {"encrypt", Orx_EncryptCmd, 1},
     {"decrypt", Orx_DecryptCmd, 1},
+    {"orx:tree", Orx_TreeCmd, 0},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
     {"orx:copyr", Orx_CopyrCmd, 0},
     {"orx:relver", Orx_RelverCmd, 0},
     {"orx:relstring", Orx_RelstringCmd, 0},
+    {"orx:FileCompose", Orx_FileComposeCmd, 0},
+    {"orx:FileDrive", Orx_FileDriveCmd, 0},
+    {"orx:FileExpand", Orx_FileExpandCmd, 0},
+    {"orx:FileNative", Orx_FileNativeCmd, 0},
+    {"orx:FileNeutral", Orx_FileNeutralCmd, 0},
+    {"orx:FilePath", Orx_FilePathCmd, 0},
+    {"orx:FileVerifyDrive", Orx_FileVerifyDriveCmd, 0},
+    {"orx:GetDrives", Orx_GetDrivesCmd, 0},
+    {"orx:GetCurrentDrive", Orx_GetCurrentDriveCmd, 0},
+    {"orx:pathsplit", Orx_PathsplitCmd, 0},
+    {"orx:MorvaListSplit", Orx_MorvaListSplitCmd, 0},
+    {"orx:StrSplit", Orx_StrSplitCmd, 0},
+    {"orx:StrJoin", Orx_StrJoinCmd, 0},
+    {"orx:GetPlatform", Orx_GetPlatformCmd, 0},
+    {"tmpname", Orx_TmpnamCmd, 0},
+    {"tempname", Orx_TempnamCmd, 0},
+    {"orx:setEtpType", Orx_SetEtpTypeCmd, 0},
     {"orx:netinfo", Orx_NetInfoCmd, 0},
     {nullptr, nullptr, 0},
 };
