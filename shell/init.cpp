@@ -13,6 +13,7 @@
 
 #include "orx_etp.h"
 #include "orx_keylist.h"
+#include "orx_lgets.h"
 #include "orx_loader.h"
 #include "orx_os.h"
 #include "orx_release.h"
@@ -63,6 +64,7 @@ const FamilyInit kFamilies[] = {
     {OrxXKeyedListInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXLgetsInit, false},
     {OrxXIdInit, false},
 };
 
