@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "orx_etp.h"
+#include "orx_filescan.h"
 #include "orx_keylist.h"
 #include "orx_lgets.h"
 #include "orx_loader.h"
@@ -62,6 +63,7 @@ struct FamilyInit {
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
     {OrxXKeyedListInit, false},
+    {OrxXFilescanInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
     {OrxXLgetsInit, false},

@@ -1,0 +1,66 @@
+// File scanning and interpreter deletion: contexts, patterns and close
+// handlers go with their interpreter, also when it is deleted while a scan
+// of it runs (the sanitizer build checks for leaks and stale handlers).
+#include <gtest/gtest.h>
+#include <tcl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "orx_filescan.h"
+
+namespace {
+
+std::string Eval(Tcl_Interp *interp, const std::string &script)
+{
+    int code = Tcl_Eval(interp, script.c_str());
+    std::string result = Tcl_GetStringResult(interp);
+    return code == TCL_OK ? result : "ERROR: " + result;
+}
+
+class Filescan : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        parent_ = Tcl_CreateInterp();
+        child_ = Tcl_CreateChild(parent_, "child", 0);
+        ASSERT_EQ(OrxXFilescanInit(child_), TCL_OK);
+        path_ = testing::TempDir() + "filescan_gtest.txt";
+        std::FILE *file = std::fopen(path_.c_str(), "w");
+        std::fputs("a\nb\nc\n", file);
+        std::fclose(file);
+    }
+    void TearDown() override
+    {
+        Tcl_DeleteInterp(parent_);
+        std::remove(path_.c_str());
+        std::remove((path_ + ".copy").c_str());
+    }
+    Tcl_Interp *parent_;
+    Tcl_Interp *child_;
+    std::string path_;
+};
+
+TEST_F(Filescan, ContextsAndSharedCopyChannelGoWithTheInterpreter)
+{
+    std::string out = Eval(parent_, "set out [open " + path_ + ".copy w]; interp share {} $out child; set out");
+    Eval(child_, "set c [scancontext create]; scanmatch $c x {set y 1}; scanmatch $c {set z 1};"
+                 "scancontext copyfile $c " + out + "; scancontext create");
+    Tcl_DeleteInterp(child_);
+    // The copy channel lives on in the parent, without a handler of the child.
+    EXPECT_EQ(Eval(parent_, "puts $out still-open; close $out"), "");
+}
+
+TEST_F(Filescan, InterpreterDeletedByAMatchCommand)
+{
+    Tcl_CreateAlias(child_, "killme", parent_, "interp", 2,
+                    std::vector<const char *>{"delete", "child"}.data());
+    std::string script = "set c [scancontext create]; set f [open " + path_ +
+                         "]; scanmatch $c b killme; scanmatch $c . {lappend seen $matchInfo(line)};"
+                         "scanfile $c $f";
+    EXPECT_EQ(Eval(parent_, "catch {child eval {" + script + "}} m; list [interp exists child] $m"),
+              "0 {attempt to call eval in deleted interpreter}");
+}
+
+} // namespace
