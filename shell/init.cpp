@@ -17,6 +17,7 @@
 #include "orx_lgets.h"
 #include "orx_loader.h"
 #include "orx_os.h"
+#include "orx_profile.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
@@ -68,6 +69,7 @@ const FamilyInit kFamilies[] = {
     {OrxXCmdloopInit, false},
     {OrxXLgetsInit, false},
     {OrxXIdInit, false},
+    {OrxX_ProfileInit, true},
 };
 
 // Tilde substitution; false with Tcl's message for an unknown user.
