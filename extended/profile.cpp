@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>

@@ -2,15 +2,10 @@
 // first with -nocase), the rest the text scanned.  Every match must describe
 // itself consistently in matchInfo: each submatch is the text its subindex
 // range names in the line, or empty with -1 -1.
-#include <tcl.h>
-
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_script.h"
 #include "orx_filescan.h"
 
 namespace {
@@ -50,59 +45,34 @@ proc scanRun {path patterns copyPath} {
 }
 )";
 
-Tcl_Interp *TheInterp()
-{
-    static Tcl_Interp *interp = [] {
-        Tcl_FindExecutable(nullptr);
-        Tcl_Interp *i = Tcl_CreateInterp();
-        OrxXFilescanInit(i);
-        if (Tcl_Eval(i, kCheck) != TCL_OK) {
-            std::abort();
-        }
-        return i;
-    }();
-    return interp;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Tcl_Interp *interp = TheInterp();
+    static Tcl_Interp *interp = FuzzInterp(OrxXFilescanInit, kCheck);
     std::string input(reinterpret_cast<const char *>(data), size);
     Tcl_Obj *patterns = Tcl_NewListObj(0, nullptr);
-    Tcl_IncrRefCount(patterns);
     size_t start = 0;
     for (int i = 0; i < 3; ++i) {
         size_t nl = input.find('\n', start);
         if (nl == std::string::npos) {
             break;
         }
-        std::string pattern = input.substr(start, nl - start);
         Tcl_ListObjAppendElement(nullptr, patterns,
-                                 Tcl_NewStringObj(pattern.data(), static_cast<int>(pattern.size())));
+                                 Tcl_NewStringObj(input.data() + start, static_cast<int>(nl - start)));
         start = nl + 1;
     }
-    static const std::string base = "/tmp/filescan_fuzz_" + std::to_string(getpid());
-    std::FILE *file = std::fopen((base + ".txt").c_str(), "wb");
-    if (file == nullptr) {
+    std::string path = FuzzFile("filescan_fuzz", input.data() + start, input.size() - start);
+    if (path.empty()) {
+        Tcl_IncrRefCount(patterns);
         Tcl_DecrRefCount(patterns);
         return 0;
     }
-    std::fwrite(input.data() + start, 1, input.size() - start, file);
-    std::fclose(file);
-    Tcl_Obj *script = Tcl_NewListObj(0, nullptr);
-    Tcl_IncrRefCount(script);
-    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj("scanRun", -1));
-    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj((base + ".txt").c_str(), -1));
-    Tcl_ListObjAppendElement(nullptr, script, patterns);
-    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj((base + ".copy").c_str(), -1));
-    if (Tcl_EvalObjEx(interp, script, 0) != TCL_OK) {
-        std::fprintf(stderr, "filescan fuzz: %s\n", Tcl_GetStringResult(interp));
-        std::abort();
-    }
-    Tcl_DecrRefCount(script);
-    Tcl_DecrRefCount(patterns);
-    Tcl_ResetResult(interp);
+    Tcl_Obj *command = Tcl_NewListObj(0, nullptr);
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj("scanRun", -1));
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj(path.c_str(), -1));
+    Tcl_ListObjAppendElement(nullptr, command, patterns);
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj((path + ".copy").c_str(), -1));
+    FuzzCheck(interp, command, "filescan");
     return 0;
 }

@@ -2,15 +2,10 @@
 // file until end of file or the first error.  Each list read from text
 // without backslashes must equal Tcl's own reading of that text, and the
 // count must be the text's length minus one.
-#include <tcl.h>
-
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_script.h"
 #include "orx_lgets.h"
 
 namespace {
@@ -39,41 +34,18 @@ proc lgetsCheck {path} {
 }
 )";
 
-Tcl_Interp *TheInterp()
-{
-    static Tcl_Interp *interp = [] {
-        Tcl_FindExecutable(nullptr);
-        Tcl_Interp *i = Tcl_CreateInterp();
-        OrxXLgetsInit(i);
-        if (Tcl_Eval(i, kCheck) != TCL_OK) {
-            std::abort();
-        }
-        return i;
-    }();
-    return interp;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Tcl_Interp *interp = TheInterp();
-    static const std::string path = "/tmp/lgets_fuzz_" + std::to_string(getpid()) + ".txt";
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    static Tcl_Interp *interp = FuzzInterp(OrxXLgetsInit, kCheck);
+    std::string path = FuzzFile("lgets_fuzz", data, size);
+    if (path.empty()) {
         return 0;
     }
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-    Tcl_Obj *script = Tcl_NewListObj(0, nullptr);
-    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj("lgetsCheck", -1));
-    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj(path.c_str(), -1));
-    Tcl_IncrRefCount(script);
-    if (Tcl_EvalObjEx(interp, script, 0) != TCL_OK) {
-        std::fprintf(stderr, "lgets fuzz: %s\n", Tcl_GetStringResult(interp));
-        std::abort();
-    }
-    Tcl_DecrRefCount(script);
-    Tcl_ResetResult(interp);
+    Tcl_Obj *command = Tcl_NewListObj(0, nullptr);
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj("lgetsCheck", -1));
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj(path.c_str(), -1));
+    FuzzCheck(interp, command, "lgets");
     return 0;
 }

@@ -6,7 +6,6 @@
 
 #include "orx_util.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace {

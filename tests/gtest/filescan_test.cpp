@@ -6,26 +6,17 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
+#include "child_interp.h"
 #include "orx_filescan.h"
 
 namespace {
 
-std::string Eval(Tcl_Interp *interp, const std::string &script)
-{
-    int code = Tcl_Eval(interp, script.c_str());
-    std::string result = Tcl_GetStringResult(interp);
-    return code == TCL_OK ? result : "ERROR: " + result;
-}
-
-class Filescan : public ::testing::Test {
+class Filescan : public ChildInterpTest {
 protected:
     void SetUp() override
     {
-        parent_ = Tcl_CreateInterp();
-        child_ = Tcl_CreateChild(parent_, "child", 0);
-        ASSERT_EQ(OrxXFilescanInit(child_), TCL_OK);
+        MakeChild(OrxXFilescanInit);
         path_ = testing::TempDir() + "filescan_gtest.txt";
         std::FILE *file = std::fopen(path_.c_str(), "w");
         std::fputs("a\nb\nc\n", file);
@@ -33,12 +24,10 @@ protected:
     }
     void TearDown() override
     {
-        Tcl_DeleteInterp(parent_);
+        ChildInterpTest::TearDown();
         std::remove(path_.c_str());
         std::remove((path_ + ".copy").c_str());
     }
-    Tcl_Interp *parent_;
-    Tcl_Interp *child_;
     std::string path_;
 };
 
@@ -54,8 +43,6 @@ TEST_F(Filescan, ContextsAndSharedCopyChannelGoWithTheInterpreter)
 
 TEST_F(Filescan, InterpreterDeletedByAMatchCommand)
 {
-    Tcl_CreateAlias(child_, "killme", parent_, "interp", 2,
-                    std::vector<const char *>{"delete", "child"}.data());
     std::string script = "set c [scancontext create]; set f [open " + path_ +
                          "]; scanmatch $c b killme; scanmatch $c . {lappend seen $matchInfo(line)};"
                          "scanfile $c $f";

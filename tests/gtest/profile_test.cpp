@@ -5,30 +5,15 @@
 #include <tcl.h>
 
 #include <string>
-#include <vector>
 
+#include "child_interp.h"
 #include "orx_profile.h"
 
 namespace {
 
-std::string Eval(Tcl_Interp *interp, const std::string &script)
-{
-    int code = Tcl_Eval(interp, script.c_str());
-    std::string result = Tcl_GetStringResult(interp);
-    return code == TCL_OK ? result : "ERROR: " + result;
-}
-
-class Profile : public ::testing::Test {
+class Profile : public ChildInterpTest {
 protected:
-    void SetUp() override
-    {
-        parent_ = Tcl_CreateInterp();
-        child_ = Tcl_CreateChild(parent_, "child", 0);
-        ASSERT_EQ(OrxX_ProfileInit(child_), TCL_OK);
-    }
-    void TearDown() override { Tcl_DeleteInterp(parent_); }
-    Tcl_Interp *parent_;
-    Tcl_Interp *child_;
+    void SetUp() override { MakeChild(OrxX_ProfileInit); }
 };
 
 TEST_F(Profile, InterpreterDeletedWhileOn)
@@ -40,8 +25,6 @@ TEST_F(Profile, InterpreterDeletedWhileOn)
 
 TEST_F(Profile, InterpreterDeletedFromAProfiledProcedure)
 {
-    std::vector<const char *> words{"delete", "child"};
-    Tcl_CreateAlias(child_, "killme", parent_, "interp", 2, words.data());
     EXPECT_EQ(Eval(parent_, "child eval {proc p {} {killme; return after}; "
                             "proc q {} {p}; profile -commands on; q}"),
               "ERROR: attempt to call eval in deleted interpreter");
