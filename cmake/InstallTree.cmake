@@ -5,6 +5,7 @@
 #   lib/libtq_orxtcl.so, lib/orx/pkgIndex.tcl        "package require Orx" for tclsh
 #   lib/orx/autoload.tcl                             script-level auto-loading
 #   config/typemap.tq, config/tessary.cfg            type map and configuration
+#   doc/                                             the reference, read by help
 # Run as a script (cmake -P) it copies the data files, tolerating missing ones.
 if(CMAKE_SCRIPT_MODE_FILE)
   string(REPLACE "|" ";" pairs "${ORX_COPY_PAIRS}")
@@ -42,6 +43,7 @@ add_custom_target(orx_install_tree ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_binaries} ${ORX_INSTALL_DIR}/bin
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib
   COMMAND ${CMAKE_COMMAND} "-DORX_COPY_PAIRS=${ORX_COPY_PAIRS}" -P ${CMAKE_CURRENT_LIST_FILE}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/docs ${ORX_INSTALL_DIR}/doc
   COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"
   VERBATIM)
 add_dependencies(orx_install_tree tq_zub lumbrine tq_orxtcl)

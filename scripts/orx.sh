@@ -11,22 +11,24 @@ jobs=$(nproc)
 
 deps() {
     local pkgs=(build-essential cmake ninja-build clang lld libclang-rt-14-dev
-                tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev)
+                tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev
+                libedit-dev)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
-        echo "installing: ${missing[*]}"
+        echo "installing: ${missing[*]}" >&2
         export DEBIAN_FRONTEND=noninteractive
         apt-get update -qq
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     fi
 }
 
+# Progress goes to standard error: "run" keeps standard output for the shell.
 build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    ninja -C build -j"$jobs"
+    ninja -C build -j"$jobs" >&2
 }
 
 purify_tcl() {
@@ -93,7 +95,22 @@ run_tests() {
     return $status
 }
 
-case ${1:-test} in
+usage() {
+    cat <<'EOT'
+usage: scripts/orx.sh command ?arguments?
+  run ?orxsh arguments?  install what is missing, build, start the Orx shell
+  test                   install what is missing, build, run every test
+                         (normal, sanitizer, and a short fuzzing pass)
+  build                  the normal build in build/
+  asan                   the sanitizer build in build-asan/ and its tests
+  fuzz ?seconds?         every fuzz target for the given time (default 60)
+  bench                  the benchmarks: our time, stock Tcl's, the ratio
+  deps                   install the Debian packages the build needs
+EOT
+}
+
+case ${1:-} in
+    ""|-h|--help|help) usage; exit 0 ;;
     deps) deps ;;
     build) deps; build ;;
     run)
@@ -123,5 +140,5 @@ case ${1:-test} in
     asan) deps; build_asan; san_env; run_tests build-asan ;;
     fuzz) deps; fuzz "${2:-60}" ;;
     bench) deps; build; ninja -C build bench ;;
-    *) echo "usage: $0 run|test|build|asan|fuzz ?seconds?|bench" >&2; exit 2 ;;
+    *) usage >&2; exit 2 ;;
 esac

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include <tclInt.h>
@@ -22,6 +23,7 @@
 #include "orx_util.h"
 #include "platform/os_posix/cmdinput.h"
 #include "platform/tcl_build/orxlog.h"
+#include "shell/cmdedit.h"
 
 namespace {
 
@@ -115,6 +117,33 @@ void OutputPrompt(Tcl_Interp *interp, bool topLevel, const char *prompt1, const 
     Tcl_ResetResult(interp);
 }
 
+// The prompt as text for the line editor: what the prompt output would write.
+std::string PromptText(Tcl_Interp *interp, bool topLevel, const char *prompt1,
+                       const char *prompt2)
+{
+    return orx::cmdedit::CapturePrompt(
+        interp, [&] { OutputPrompt(interp, topLevel, prompt1, prompt2); });
+}
+
+// A line from the editor, in the locale's encoding, appended to a command
+// buffer in Tcl's.
+void AppendEditedLine(Tcl_DString *buffer, const std::string &line)
+{
+    Tcl_DString utf;
+    Tcl_ExternalToUtfDString(nullptr, line.data(), static_cast<int>(line.size()), &utf);
+    Tcl_DStringAppend(buffer, Tcl_DStringValue(&utf), Tcl_DStringLength(&utf));
+    Tcl_DStringFree(&utf);
+}
+
+// The command as the user typed it (without the loop's prefix), for history.
+void RememberCommand(const char *buffer, const char *command)
+{
+    size_t skip = command != nullptr ? std::strlen(command) + 1 : 0;
+    if (std::strlen(buffer) >= skip) {
+        orx::cmdedit::Remember(buffer + skip);
+    }
+}
+
 void RestartBuffer(Tcl_DString *buffer, const char *command)
 {
     Tcl_DStringSetLength(buffer, 0);
@@ -148,6 +177,7 @@ struct AsyncLoop {
     char *endCommand = nullptr;
     char *prompt1 = nullptr;
     char *prompt2 = nullptr;
+    orx::lineedit::Editor *editor = nullptr; // the terminal's, when editing
 };
 
 // Process-wide: set once Tcl_Exit has begun, when no script may run any more
@@ -172,6 +202,16 @@ void FreeAsyncLoop(char *blockPtr)
 
 void AsyncInputHandler(ClientData clientData, int mask);
 void AsyncCloseHandler(ClientData clientData);
+
+// Show the prompt: through the editor when the loop edits lines.
+void AsyncPrompt(AsyncLoop *loop, bool topLevel)
+{
+    if (loop->editor != nullptr) {
+        loop->editor->Begin(PromptText(loop->interp, topLevel, loop->prompt1, loop->prompt2));
+    } else {
+        OutputPrompt(loop->interp, topLevel, loop->prompt1, loop->prompt2);
+    }
+}
 void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *interp);
 
 // Remove the loop; runScript says whether the end script may still run.
@@ -181,6 +221,9 @@ void AsyncTeardown(AsyncLoop *loop, bool runScript)
         return;
     }
     loop->ended = true;
+    if (loop->editor != nullptr) {
+        loop->editor->End();
+    }
     Tcl_DeleteChannelHandler(loop->channel, AsyncInputHandler, loop);
     Tcl_DeleteCloseHandler(loop->channel, AsyncCloseHandler, loop);
     Tcl_DontCallWhenDeleted(loop->interp, AsyncInterpDeleted, loop);
@@ -228,11 +271,67 @@ int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background
     Tcl_DStringSetLength(&loop->line, 0);
     loop->partial = false;
     Tcl_ResetResult(interp);
+    if (loop->editor != nullptr) {
+        // The half-typed line stays on screen, as without the editor.
+        loop->editor->Redraw();
+        loop->editor->End();
+    }
     if (loop->options & ORXX_CMDLOOP_INTERACTIVE) {
         WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
-        OutputPrompt(loop->interp, true, loop->prompt1, loop->prompt2);
+        FlushChannel(TCL_STDOUT);
+        AsyncPrompt(loop, true);
     }
     return TCL_OK;
+}
+
+// A read error other than an interrupt ends the loop, reported in the
+// background.
+void AsyncInputFailed(AsyncLoop *loop)
+{
+    Tcl_Interp *interp = loop->interp;
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
+    Tcl_AppendResult(interp, Tcl_PosixError(interp), (char *)nullptr);
+    Tcl_BackgroundError(interp);
+    Tcl_ResetResult(interp);
+    AsyncEndOfInput(loop);
+}
+
+// Add the next line of input to the loop's buffer; false when there is
+// none yet (or the loop ended).
+bool AsyncReadLine(AsyncLoop *loop)
+{
+    if (loop->editor != nullptr) {
+        std::string edited;
+        // An interrupt while a key sequence is read: the event loop runs
+        // the signals once this handler returns.
+        auto previous = orx::cmdedit::SetInterrupted([] { return false; });
+        orx::lineedit::Status status = loop->editor->Feed(&edited);
+        orx::cmdedit::SetInterrupted(std::move(previous));
+        switch (status) {
+        case orx::lineedit::Status::Line: AppendEditedLine(&loop->line, edited); return true;
+        case orx::lineedit::Status::EndOfInput: AsyncEndOfInput(loop); return false;
+        case orx::lineedit::Status::Failed: AsyncInputFailed(loop); return false;
+        default: return false;
+        }
+    }
+    Tcl_SetErrno(0);
+    if (Tcl_Gets(loop->channel, &loop->line) >= 0) {
+        return true;
+    }
+    int error = Tcl_GetErrno();
+    if (Tcl_Eof(loop->channel)) {
+        // Readable for ever at end of file: stay installed and the event
+        // loop would spin, so the loop ends here.
+        AsyncEndOfInput(loop);
+    } else if (Tcl_InputBlocked(loop->channel)) {
+        // Part of a line has arrived; the channel keeps it until the rest
+        // comes.
+    } else if (error == EINTR) {
+        Tcl_AsyncInvoke(nullptr, TCL_OK);
+    } else {
+        AsyncInputFailed(loop);
+    }
+    return false;
 }
 
 void AsyncInputHandler(ClientData clientData, int)
@@ -243,26 +342,7 @@ void AsyncInputHandler(ClientData clientData, int)
     }
     Tcl_Interp *interp = loop->interp;
     OrxX_SetAppSignalErrorHandler(AsyncSignalHandler, loop);
-
-    Tcl_SetErrno(0);
-    if (Tcl_Gets(loop->channel, &loop->line) < 0) {
-        int error = Tcl_GetErrno();
-        if (Tcl_Eof(loop->channel)) {
-            // Readable for ever at end of file: stay installed and the
-            // event loop would spin, so the loop ends here.
-            AsyncEndOfInput(loop);
-        } else if (Tcl_InputBlocked(loop->channel)) {
-            // Part of a line has arrived; the channel keeps it until the rest
-            // comes.
-        } else if (error == EINTR) {
-            Tcl_AsyncInvoke(nullptr, TCL_OK);
-        } else {
-            Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
-            Tcl_AppendResult(interp, Tcl_PosixError(interp), (char *)nullptr);
-            Tcl_BackgroundError(interp);
-            Tcl_ResetResult(interp);
-            AsyncEndOfInput(loop);
-        }
+    if (!AsyncReadLine(loop)) {
         return;
     }
 
@@ -282,6 +362,9 @@ void AsyncInputHandler(ClientData clientData, int)
         Tcl_Preserve(loop);
         Tcl_Preserve(interp);
         Tcl_CreateChannelHandler(loop->channel, 0, AsyncInputHandler, loop);
+        if (loop->editor != nullptr) {
+            orx::cmdedit::Remember(Tcl_DStringValue(&loop->line));
+        }
         int code = RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
         Tcl_DStringFree(&text);
         bool gone = loop->ended || Tcl_InterpDeleted(interp);
@@ -300,7 +383,7 @@ void AsyncInputHandler(ClientData clientData, int)
         }
     }
     if (interactive) {
-        OutputPrompt(interp, !loop->partial, loop->prompt1, loop->prompt2);
+        AsyncPrompt(loop, !loop->partial);
     }
     Tcl_ResetResult(interp);
 }
@@ -388,6 +471,18 @@ int CommandloopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
                             text(kPrompt2));
 }
 
+// End the blocking loop on a read error other than an interrupt.
+int InputError(Tcl_Interp *interp, Tcl_DString *buffer, std::function<bool()> &previousInterrupt)
+{
+    Tcl_DStringFree(buffer);
+    OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
+    orx::cmdedit::SetInterrupted(std::move(previousInterrupt));
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, "command input error on stdin: ", Tcl_PosixError(interp),
+                     (char *)nullptr);
+    return TCL_ERROR;
+}
+
 // Number of words of the first command in script, or -1 when it does not
 // parse.
 int FirstCommandWords(const char *script)
@@ -415,6 +510,19 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
     bool partial = false;
     bool interruptedRead = false;
     int reset = 0;
+    // While the user edits a line, an interrupt runs the signals at once;
+    // an interrupt (Ctrl-C) drops the line, anything else leaves it.
+    auto previousInterrupt = orx::cmdedit::SetInterrupted([&] {
+        orx::lineedit::Editor *editor = orx::cmdedit::EditorFor(interp);
+        editor->ClearLine();
+        int code = Tcl_AsyncInvoke(interp, TCL_OK);
+        if (code != TCL_OK && !reset) {
+            OrxX_PrintResult(interp, code, nullptr);
+            Tcl_ResetResult(interp);
+        }
+        editor->Redraw();
+        return reset != 0;
+    });
 
     for (;;) {
         OrxX_SetAppSignalErrorHandler(CommandLoopSignalHandler, &reset);
@@ -433,31 +541,45 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         if (in == nullptr) {
             break;
         }
-        if (interactive && !(interruptedRead && !reset)) {
-            OutputPrompt(interp, !partial, prompt1, prompt2);
-        }
-        reset = 0;
-        interruptedRead = false;
-
-        Tcl_SetErrno(0);
-        int error = orx::cmdinput::WaitForInput(in);
-        if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
-            if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
+        orx::lineedit::Editor *editor =
+            interactive ? orx::cmdedit::EditorFor(interp) : nullptr;
+        if (editor != nullptr) {
+            std::string prompt = PromptText(interp, !partial, prompt1, prompt2);
+            reset = 0;
+            std::string line;
+            orx::lineedit::Status status = editor->ReadLine(prompt, &line);
+            if (status == orx::lineedit::Status::Abandoned) {
+                continue;
+            }
+            if (status == orx::lineedit::Status::EndOfInput) {
                 break;
             }
-            error = Tcl_GetErrno();
-            if (error != EINTR) {
-                Tcl_DStringFree(&buffer);
-                OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
-                Tcl_ResetResult(interp);
-                Tcl_AppendResult(interp, "command input error on stdin: ",
-                                 Tcl_PosixError(interp), (char *)nullptr);
-                return TCL_ERROR;
+            if (status == orx::lineedit::Status::Failed) {
+                return InputError(interp, &buffer, previousInterrupt);
             }
-        }
-        if (error == EINTR) {
-            interruptedRead = true;
-            continue;
+            AppendEditedLine(&buffer, line);
+        } else {
+            if (interactive && !(interruptedRead && !reset)) {
+                OutputPrompt(interp, !partial, prompt1, prompt2);
+            }
+            reset = 0;
+            interruptedRead = false;
+
+            Tcl_SetErrno(0);
+            int error = orx::cmdinput::WaitForInput(in);
+            if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
+                if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
+                    break;
+                }
+                error = Tcl_GetErrno();
+                if (error != EINTR) {
+                    return InputError(interp, &buffer, previousInterrupt);
+                }
+            }
+            if (error == EINTR) {
+                interruptedRead = true;
+                continue;
+            }
         }
 
         Tcl_DStringAppend(&buffer, "\n", 1);
@@ -465,6 +587,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             partial = true;
             continue;
         }
+        RememberCommand(Tcl_DStringValue(&buffer), command);
         int code = RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
         if (interactive || code != TCL_OK) {
             OrxX_PrintResult(interp, code, Tcl_DStringValue(&buffer));
@@ -476,6 +599,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
     Tcl_DStringFree(&buffer);
     // The handler's client data lives on this stack frame.
     OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
+    orx::cmdedit::SetInterrupted(std::move(previousInterrupt));
     if (endCommand != nullptr && EvalUnlogged(interp, endCommand, 0) == TCL_ERROR) {
         return TCL_ERROR;
     }
@@ -532,7 +656,8 @@ int OrxX_AsyncCommandLoop(Tcl_Interp *interp, int options, const char *command,
     OrxX_SetAppSignalErrorHandler(AsyncSignalHandler, loop);
 
     if (options & ORXX_CMDLOOP_INTERACTIVE) {
-        OutputPrompt(interp, true, loop->prompt1, loop->prompt2);
+        loop->editor = orx::cmdedit::EditorFor(interp);
+        AsyncPrompt(loop, true);
     }
     return TCL_OK;
 }

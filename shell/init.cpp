@@ -13,6 +13,8 @@
 
 #include "orx_etp.h"
 #include "orx_filescan.h"
+#include "orx_general.h"
+#include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_lgets.h"
 #include "orx_loader.h"
@@ -67,6 +69,8 @@ const FamilyInit kFamilies[] = {
     {OrxXFilescanInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
+    {OrxXHelpInit, false},
+    {OrxXGeneralInit, false},
     {OrxXLgetsInit, false},
     {OrxXIdInit, false},
     {OrxX_ProfileInit, true},

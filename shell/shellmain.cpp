@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <tclInt.h>
 
 #include "orx_getopt.h"
+#include "orx_init.h"
+#include "orx_release.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
 
@@ -35,6 +38,66 @@ const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
     Tcl_Exit(1);
 }
 
+// The long usage: every option, the environment, where the reference is, and
+// the exit statuses.
+const char kHelpText[] =
+    " ?-quns? ?-f? ?script?|?-c command? ?args?\n"
+    "\n"
+    "The Orx shell: evaluates a command (-c) or a script file, services events\n"
+    "(-s), or reads commands from standard input, with line editing, history\n"
+    "and Tab completion when that is a terminal.\n"
+    "\n"
+    "Options:\n"
+    "  -q            quick start: ORXXENV(quick) is 1, for scripts to read\n"
+    "  -n            on a fatal error print the message without the error trace\n"
+    "  -s            server mode: after the command or script, service events\n"
+    "                for ever instead of exiting or reading commands\n"
+    "  -u            no meaning: answered with the short usage (status 1)\n"
+    "  -c command    evaluate the command, then exit; the arguments after it\n"
+    "                become argv (options included)\n"
+    "  -f script     evaluate the script file, found along PATH, then exit; the\n"
+    "                arguments after it become argv\n"
+    "  --            end of the options: the rest is argv, and no script file\n"
+    "  script        without -c or -f, the first argument is the script file\n"
+    "  -h, --help    print this text (status 0)\n"
+    "  -v, --version print the version and release of the product (status 0)\n"
+    "Flags combine (-qn); -q, -n and -s may each be given once.\n"
+    "\n"
+    "Environment:\n"
+    "  MORVA_HOME    installation directories, separated by \":\"\n"
+    "  ORX_PATH      Tcl list of script-library directories for auto_path\n"
+    "  ORX_DEBUG     report what the library auto-loader does\n"
+    "  ORX_NO_EDIT   when set and not empty: no line editing on a terminal\n"
+    "  PATH          where script files and extension packages are found\n"
+    "  HOME          the per-user directory ~/ruvadiredavoz (pid file, history)\n"
+    "                and the start-up file ~/.orxshrc\n"
+    "\n"
+    "Exit status: 0 at a normal end, 1 for a usage error, 255 when start-up,\n"
+    "the command, the script or reading commands fails.\n"
+    "\n";
+
+// orxsh -h / --help and -v / --version, as the only argument's first word.
+[[noreturn]] void InfoExit(const char *programName, const char *request)
+{
+    if (getenv("MORVA_HOME") == nullptr) {
+        setenv("MORVA_HOME", Orx_DefaultMorvaHome(), 0); // where the release data is
+    }
+    std::string text;
+    if (strcmp(request, "-v") == 0 || strcmp(request, "--version") == 0) {
+        char release[256];
+        int length = 0;
+        c_reln("ORX", release, &length, static_cast<int>(sizeof release));
+        text = std::string("orxsh ") + Tq_GetRelver("ORX") + "\n" +
+               std::string(release, static_cast<size_t>(length)) + "\n";
+    } else {
+        text = std::string("usage: ") + programName + kHelpText + "Reference: " +
+               Orx_DefaultMorvaHome() + "/doc/README.md; in the shell, \"help\" lists the\n"
+               "commands and \"help NAME\" shows one.\n";
+    }
+    fwrite(text.data(), 1, text.size(), stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
+}
+
 // Set a start-up variable; a failure is fatal.
 void SetStartVar(Tcl_Interp *interp, const char *name1, const char *name2, const char *value)
 {
@@ -51,6 +114,10 @@ extern "C" {
 void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
 {
     const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
+    if (argc > 1 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 ||
+                     strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
+        InfoExit(programName, argv[1]);
+    }
     Tcl_FindExecutable(programName);
     Tcl_Interp *interp = Tcl_CreateInterp();
     Orx_SetMainInterp(interp);

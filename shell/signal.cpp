@@ -2,6 +2,7 @@
 // turns counted signals into errors or trap scripts on the interpreter's
 // thread, the signal and kill commands, and the hooks of the command loops.
 #include "orx_signal.h"
+#include "shell/sighooks.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -244,6 +245,10 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
     return TCL_OK;
 }
 
+// Process-wide, set from the interpreter's thread by the line editor.
+void (*g_displayBefore)() = nullptr;
+void (*g_displayAfter)() = nullptr;
+
 int AsyncProc(ClientData, Tcl_Interp *interp, int code)
 {
     int background = 0;
@@ -257,10 +262,16 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
     Tcl_Preserve(interp);
     Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
     int result = TCL_OK;
+    if (background && g_displayBefore != nullptr) {
+        g_displayBefore();
+    }
     for (int sig = 1; sig < NSIG && result != TCL_ERROR; sig++) {
         if (g_processReceived[sig].load() > 0) {
             result = ProcessSignal(interp, sig, background);
         }
+    }
+    if (background && g_displayAfter != nullptr) {
+        g_displayAfter();
     }
     if (result == TCL_ERROR) {
         Tcl_DecrRefCount(saved);
@@ -719,6 +730,12 @@ int StartSignalSupport(Tcl_Interp *interp)
 }
 
 } // namespace
+
+void orx::signals::SetBackgroundDisplayHooks(void (*before)(), void (*after)())
+{
+    g_displayBefore = before;
+    g_displayAfter = after;
+}
 
 int OrxXSignalInit(Tcl_Interp *interp)
 {

@@ -1,0 +1,531 @@
+// Line editing through libedit, and the history file.  libedit reads
+// characters through our function, so a wait for input gives way to signals
+// (libedit itself would retry an interrupted read) and an event loop can
+// feed it one character at a time.
+
+#include "platform/os_posix/lineedit.h"
+
+#include <fcntl.h>
+#include <histedit.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "extended/internal.h"
+
+namespace orx::lineedit {
+
+namespace {
+
+// Bytes of a partly typed line kept by libedit are multibyte text of the
+// locale; the prompt is handed over the same way.
+class LibEditor final : public Editor {
+public:
+    explicit LibEditor(Hooks hooks) : hooks_(std::move(hooks)) {}
+    ~LibEditor() override;
+    bool Init(const char *program);
+
+    Status ReadLine(const std::string &prompt, std::string *line) override;
+    void Begin(const std::string &prompt) override;
+    Status Feed(std::string *line) override;
+    void End() override;
+    bool Editing() const override { return charMode_; }
+    unsigned LineSerial() const override { return lineSerial_; }
+    void ClearLine() override;
+    void Redraw() override;
+    bool AddHistory(const std::string &entry) override;
+
+private:
+    static char *PromptOf(EditLine *el);
+    static int GetChar(EditLine *el, wchar_t *c);
+    static unsigned char CompleteKey(EditLine *el, int ch);
+
+    int ReadChar(wchar_t *c);
+    unsigned char Complete();
+    void ListCandidates(const std::vector<std::string> &candidates);
+    static Status LineOf(const char *text, int count, std::string *line);
+
+    Hooks hooks_;
+    EditLine *el_ = nullptr;
+    History *history_ = nullptr;
+    std::string prompt_;
+    std::string lastEntry_;
+    std::mbstate_t mbState_{};
+    bool charMode_ = false;
+    unsigned lineSerial_ = 0;
+    bool abandoned_ = false;
+    bool listedLast_ = false;   // the last completion key showed no progress
+    std::string lastCompleted_; // the text it was pressed on
+};
+
+LibEditor::~LibEditor()
+{
+    if (el_ != nullptr) {
+        if (charMode_) {
+            el_set(el_, EL_UNBUFFERED, 0);
+        }
+        el_end(el_);
+    }
+    if (history_ != nullptr) {
+        history_end(history_);
+    }
+}
+
+bool LibEditor::Init(const char *program)
+{
+    el_ = el_init(program, stdin, stdout, stderr);
+    history_ = history_init();
+    if (el_ == nullptr || history_ == nullptr) {
+        return false;
+    }
+    HistEvent event;
+    history(history_, &event, H_SETSIZE, 1000);
+    history(history_, &event, H_SETUNIQUE, 1);
+    el_set(el_, EL_CLIENTDATA, this);
+    el_set(el_, EL_EDITOR, "emacs");
+    el_set(el_, EL_SIGNAL, 0); // the shell owns the signals
+    el_set(el_, EL_PROMPT, PromptOf);
+    el_set(el_, EL_HIST, history, history_);
+    el_set(el_, EL_GETCFN, GetChar);
+    el_set(el_, EL_ADDFN, "orx-complete", "complete the word before the cursor", CompleteKey);
+    // What users of other shells expect; ~/.editrc, read last, has the final word.
+    const char *bindings[][2] = {
+        {"^I", "orx-complete"},         {"^R", "em-inc-search-prev"},
+        {"^W", "ed-delete-prev-word"},  {"^U", "em-kill-line"},
+        {"\\e[H", "ed-move-to-beg"},     {"\\e[F", "ed-move-to-end"},
+        {"\\eOH", "ed-move-to-beg"},     {"\\eOF", "ed-move-to-end"},
+        {"\\e[1~", "ed-move-to-beg"},    {"\\e[4~", "ed-move-to-end"},
+        {"\\e[3~", "ed-delete-next-char"}, {"\\e[1;5C", "em-next-word"},
+        {"\\e[1;5D", "ed-prev-word"},
+    };
+    for (const auto &binding : bindings) {
+        el_set(el_, EL_BIND, binding[0], binding[1], nullptr);
+    }
+    el_source(el_, nullptr);
+    return true;
+}
+
+char *LibEditor::PromptOf(EditLine *el)
+{
+    void *data = nullptr;
+    el_get(el, EL_CLIENTDATA, &data);
+    return const_cast<char *>(static_cast<LibEditor *>(data)->prompt_.c_str());
+}
+
+int LibEditor::GetChar(EditLine *el, wchar_t *c)
+{
+    void *data = nullptr;
+    el_get(el, EL_CLIENTDATA, &data);
+    return static_cast<LibEditor *>(data)->ReadChar(c);
+}
+
+// 1 with a character, 0 at end of input, -1 on an error or a dropped line.
+int LibEditor::ReadChar(wchar_t *c)
+{
+    for (;;) {
+        int error = hooks_.wait ? hooks_.wait() : 0;
+        if (error == EINTR) {
+            if (hooks_.interrupted && hooks_.interrupted()) {
+                abandoned_ = true;
+                errno = EINTR;
+                return -1;
+            }
+            continue;
+        }
+        unsigned char byte;
+        ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // Standard input may be non-blocking (an event loop set it).
+                struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+                poll(&pfd, 1, 10);
+                continue;
+            }
+            return -1;
+        }
+        char in = static_cast<char>(byte);
+        size_t used = std::mbrtowc(c, &in, 1, &mbState_);
+        if (used == static_cast<size_t>(-2)) {
+            continue; // more bytes of this character to come
+        }
+        if (used == static_cast<size_t>(-1)) {
+            // Not text of the locale: take the byte as it is.
+            mbState_ = std::mbstate_t{};
+            *c = static_cast<wchar_t>(byte);
+        } else if (used == 0) {
+            *c = L'\0';
+        }
+        return 1;
+    }
+}
+
+Status LibEditor::LineOf(const char *text, int count, std::string *line)
+{
+    if (text == nullptr || count <= 0) {
+        return count == 0 ? Status::EndOfInput : Status::Failed;
+    }
+    line->assign(text, static_cast<size_t>(count));
+    if (!line->empty() && line->back() == '\n') {
+        line->pop_back();
+    }
+    return Status::Line;
+}
+
+Status LibEditor::ReadLine(const std::string &prompt, std::string *line)
+{
+    prompt_ = prompt;
+    abandoned_ = false;
+    // libedit shows the prompt before it takes the terminal over: keys typed
+    // right after it would be echoed twice, and a Ctrl-D taken by the line
+    // discipline.  Echo and line mode are off from here, and the terminal
+    // goes back exactly as it was.
+    struct termios before;
+    bool restore = tcgetattr(STDIN_FILENO, &before) == 0;
+    if (restore) {
+        struct termios quiet = before;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
+        quiet.c_cc[VMIN] = 1;
+        quiet.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    int count = 0;
+    const char *text = el_gets(el_, &count);
+    if (restore) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &before);
+    }
+    if (abandoned_) {
+        return Status::Abandoned;
+    }
+    return LineOf(text, count, line);
+}
+
+void LibEditor::Begin(const std::string &prompt)
+{
+    prompt_ = prompt;
+    abandoned_ = false;
+    if (!charMode_) {
+        charMode_ = true;
+        lineSerial_++;
+        el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
+    }
+}
+
+Status LibEditor::Feed(std::string *line)
+{
+    if (!charMode_) {
+        return Status::Pending;
+    }
+    abandoned_ = false;
+    int count = 0;
+    const char *text = el_gets(el_, &count);
+    if (abandoned_) {
+        End();
+        return Status::Abandoned;
+    }
+    if (text == nullptr || count <= 0) {
+        if (count == 0) {
+            End();
+            return Status::EndOfInput;
+        }
+        // An interrupted read with the line kept.
+        return errno == EINTR || errno == EAGAIN ? Status::Pending : Status::Failed;
+    }
+    if (count == 1 && text[0] == '\004') {
+        // Character mode reports Ctrl-D on an empty line as the line "^D".
+        End();
+        return Status::EndOfInput;
+    }
+    if (text[count - 1] != '\n') {
+        return Status::Pending;
+    }
+    Status status = LineOf(text, count, line);
+    End(); // the command runs with the terminal as it was
+    return status;
+}
+
+void LibEditor::End()
+{
+    if (charMode_) {
+        charMode_ = false;
+        el_set(el_, EL_UNBUFFERED, 0);
+    }
+}
+
+void LibEditor::ClearLine()
+{
+    // Carriage return and erase to the end of the screen: a wrapped line
+    // goes too.
+    static const char clear[] = "\r\033[J";
+    fflush(stdout);
+    ssize_t ignored = ::write(STDOUT_FILENO, clear, sizeof clear - 1);
+    (void)ignored;
+}
+
+void LibEditor::Redraw()
+{
+    ClearLine(); // whatever stands on the line goes: the redraw starts afresh
+    el_set(el_, EL_REFRESH);
+}
+
+bool LibEditor::AddHistory(const std::string &entry)
+{
+    if (entry.empty() || entry == lastEntry_) {
+        return false;
+    }
+    HistEvent event;
+    if (history(history_, &event, H_ENTER, entry.c_str()) < 0) {
+        return false;
+    }
+    lastEntry_ = entry;
+    return true;
+}
+
+unsigned char LibEditor::CompleteKey(EditLine *el, int)
+{
+    void *data = nullptr;
+    el_get(el, EL_CLIENTDATA, &data);
+    try {
+        return static_cast<LibEditor *>(data)->Complete();
+    } catch (...) {
+        return CC_ERROR; // completion never breaks the line
+    }
+}
+
+unsigned char LibEditor::Complete()
+{
+    const LineInfo *info = el_line(el_);
+    std::string before(info->buffer, static_cast<size_t>(info->cursor - info->buffer));
+    size_t stem = 0;
+    std::vector<std::string> candidates;
+    if (hooks_.complete) {
+        candidates = hooks_.complete(before, &stem);
+    }
+    stem = std::min(stem, before.size());
+    bool again = listedLast_ && lastCompleted_ == before;
+    listedLast_ = false;
+    if (candidates.empty()) {
+        return CC_ERROR;
+    }
+    std::string common = candidates.front();
+    for (const std::string &candidate : candidates) {
+        size_t n = 0;
+        while (n < common.size() && n < candidate.size() && common[n] == candidate[n]) {
+            n++;
+        }
+        common.resize(n);
+    }
+    std::string typed = before.substr(before.size() - stem);
+    if (common.size() > typed.size() && common.compare(0, typed.size(), typed) == 0) {
+        el_insertstr(el_, common.c_str() + typed.size());
+        return CC_REFRESH;
+    }
+    if (candidates.size() == 1) {
+        return CC_NORM;
+    }
+    if (!again) {
+        listedLast_ = true;
+        lastCompleted_ = before;
+        return CC_ERROR; // a bell; the second press lists
+    }
+    listedLast_ = true;
+    ListCandidates(candidates);
+    return CC_REDISPLAY;
+}
+
+void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
+{
+    size_t width = 0;
+    for (const std::string &candidate : candidates) {
+        width = std::max(width, candidate.size());
+    }
+    width += 2;
+    struct winsize size;
+    size_t columns = 80;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        columns = size.ws_col;
+    }
+    size_t perRow = std::max<size_t>(1, columns / width);
+    size_t rows = (candidates.size() + perRow - 1) / perRow;
+    std::string text = "\n";
+    for (size_t row = 0; row < rows; row++) {
+        for (size_t col = 0; col < perRow; col++) {
+            size_t index = col * rows + row; // down the columns, as ls does
+            if (index >= candidates.size()) {
+                continue;
+            }
+            text += candidates[index];
+            if (col + 1 < perRow && index + rows < candidates.size()) {
+                text.append(width - candidates[index].size(), ' ');
+            }
+        }
+        text += '\n';
+    }
+    fflush(stdout);
+    // The terminal is in editing mode: end lines with a carriage return too.
+    std::string out;
+    for (char ch : text) {
+        if (ch == '\n') {
+            out += '\r';
+        }
+        out += ch;
+    }
+    ssize_t ignored = ::write(STDOUT_FILENO, out.data(), out.size());
+    (void)ignored;
+}
+
+// Exclusive lock on "<path>.lock" for the life of the object.
+class FileLock {
+public:
+    explicit FileLock(const std::string &path)
+    {
+        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_); // releases the lock
+        }
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// History files larger than this are not read (a history of 1000 commands
+// is far smaller).
+constexpr size_t kHistoryFileLimit = 64u << 20;
+
+std::vector<std::string> LoadLocked(const std::string &path)
+{
+    std::vector<std::string> entries;
+    std::string text, why;
+    if (orx::ReadWholeFile(path, kHistoryFileLimit, &text, &why) != orx::ReadStatus::Ok) {
+        return entries;
+    }
+    orx::ForEachLine(text, [&](std::string_view line, int) {
+        if (!line.empty()) {
+            entries.push_back(UnescapeHistoryLine(std::string(line)));
+        }
+    });
+    return entries;
+}
+
+} // namespace
+
+bool Wanted()
+{
+    const char *off = std::getenv("ORX_NO_EDIT");
+    if (off != nullptr && *off != '\0') {
+        return false;
+    }
+    const char *term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+        return false;
+    }
+    return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+}
+
+std::unique_ptr<Editor> Editor::Open(const char *program, Hooks hooks)
+{
+    auto editor = std::make_unique<LibEditor>(std::move(hooks));
+    if (!editor->Init(program)) {
+        return nullptr;
+    }
+    return editor;
+}
+
+std::vector<std::string> LoadHistoryFile(const std::string &path)
+{
+    try {
+        FileLock lock(path);
+        return LoadLocked(path);
+    } catch (...) {
+        return {};
+    }
+}
+
+bool AppendHistoryFile(const std::string &path, const std::string &entry)
+{
+    try {
+        std::string line = EscapeHistoryEntry(entry) + "\n";
+        FileLock lock(path);
+        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return false;
+        }
+        bool ok = WriteAll(fd, line);
+        return ::close(fd) == 0 && ok;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TrimHistoryFile(const std::string &path, size_t keep)
+{
+    try {
+        FileLock lock(path);
+        std::vector<std::string> entries = LoadLocked(path);
+        if (entries.size() <= keep) {
+            return true;
+        }
+        std::string text;
+        for (size_t i = entries.size() - keep; i < entries.size(); i++) {
+            text += EscapeHistoryEntry(entries[i]);
+            text += '\n';
+        }
+        std::string temp = path + ".tmp";
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return false;
+        }
+        bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+        ok = ::close(fd) == 0 && ok;
+        if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace orx::lineedit

@@ -1,0 +1,401 @@
+// Argument tables as other product libraries declare them, parsed from
+// strings (Orx_ParseArgv) and from objects (Orx_ParseArgsObjv): matching and
+// abbreviations, values of every type, left-over words, messages, and the
+// help summary character for character.
+#include <gtest/gtest.h>
+
+#include <tcl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "orx_argv.h"
+
+namespace {
+
+struct Options {
+    int width = 10;
+    int weight = 0;
+    const char *name = nullptr;
+    double scale = 1.5;
+    int verbose = 0;
+    int rest = -1;
+};
+
+// Calls of the word procedures, for the checks.
+std::vector<std::string> calls;
+
+int TakeIfNumber(void *dst, const char *key, const char *next)
+{
+    calls.push_back(std::string(key) + "|" + (next != nullptr ? next : "(null)"));
+    if (next != nullptr && next[0] >= '0' && next[0] <= '9') {
+        *static_cast<int *>(dst) = std::atoi(next);
+        return 1;
+    }
+    return 0;
+}
+
+// Takes a pair of words: moves the rest down over them.
+int TakePair(void *dst, Tcl_Interp *interp, const char *key, int argc, const char **argv)
+{
+    if (argc < 2) {
+        Tcl_AppendResult(interp, key, " needs two words", nullptr);
+        return -1;
+    }
+    *static_cast<std::string *>(dst) = std::string(argv[0]) + "," + argv[1];
+    std::memmove(argv, argv + 2, sizeof(*argv) * (argc - 2));
+    return argc - 2;
+}
+
+int TakePairObj(void *dst, Tcl_Interp *interp, const char *key, int objc, Tcl_Obj **objv)
+{
+    if (objc < 2) {
+        Tcl_AppendResult(interp, key, " needs two words", nullptr);
+        return -1;
+    }
+    *static_cast<std::string *>(dst) =
+        std::string(Tcl_GetString(objv[0])) + "," + Tcl_GetString(objv[1]);
+    std::memmove(objv, objv + 2, sizeof(*objv) * (objc - 2));
+    return objc - 2;
+}
+
+int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **)
+{
+    return argc + 1;
+}
+
+void *Proc(void *p)
+{
+    return p;
+}
+
+class ArgvTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        interp = Tcl_CreateInterp();
+        calls.clear();
+    }
+    void TearDown() override
+    {
+        for (Tcl_Obj *obj : held) {
+            Tcl_DecrRefCount(obj);
+        }
+        Tcl_DeleteInterp(interp);
+    }
+
+    // The table of a drawing command.
+    std::vector<Orx_ArgvInfo> Table()
+    {
+        return {
+            {"-width", ORX_ARGV_INT, nullptr, &opt.width, "Width in pixels"},
+            {"-weight", ORX_ARGV_INT, nullptr, &opt.weight, "Line weight"},
+            {"-name", ORX_ARGV_STRING, nullptr, &opt.name, "Object name"},
+            {"-scale", ORX_ARGV_FLOAT, nullptr, &opt.scale, "Scale factor"},
+            {"-v", ORX_ARGV_CONSTANT, reinterpret_cast<void *>(intptr_t{7}), &opt.verbose,
+             "Verbose"},
+            {nullptr, ORX_ARGV_HELP, nullptr, nullptr, "Layout:"},
+            {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"},
+            {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+        };
+    }
+
+    // Parses words (the command name first) from strings; *left gets the
+    // words left over.
+    int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
+              std::vector<std::string> *left = nullptr)
+    {
+        int count = static_cast<int>(words.size());
+        words.push_back("not-overwritten");
+        words.push_back("sentinel");
+        int status = Orx_ParseArgv(interp, &count, words.data(), table, flags);
+        if (status == TCL_OK) {
+            EXPECT_EQ(words[count], nullptr);
+            if (left != nullptr) {
+                left->assign(words.begin(), words.begin() + count);
+            }
+        }
+        return status;
+    }
+
+    // The same from an array of exactly as many objects as words.
+    int ParseObjs(const std::vector<const char *> &words, const Orx_ArgvInfo *table, int flags,
+                  std::vector<std::string> *left = nullptr)
+    {
+        std::vector<Tcl_Obj *> objv;
+        for (const char *word : words) {
+            Tcl_Obj *obj = Tcl_NewStringObj(word, -1);
+            Tcl_IncrRefCount(obj);
+            held.push_back(obj);
+            objv.push_back(obj);
+        }
+        int count = static_cast<int>(objv.size());
+        int status = Orx_ParseArgsObjv(interp, &count, objv.data(), table, flags);
+        if (status == TCL_OK) {
+            if (count < static_cast<int>(objv.size())) {
+                EXPECT_EQ(objv[count], nullptr);
+            }
+            if (left != nullptr) {
+                left->clear();
+                for (int i = 0; i < count; ++i) {
+                    left->push_back(Tcl_GetString(objv[i]));
+                }
+            }
+        }
+        return status;
+    }
+
+    std::string Result() { return Tcl_GetStringResult(interp); }
+
+    Tcl_Interp *interp = nullptr;
+    Options opt;
+    std::vector<Tcl_Obj *> held;
+};
+
+using Words = std::vector<std::string>;
+
+TEST_F(ArgvTest, HelpSummaryLayout)
+{
+    auto table = Table();
+    opt.name = "box";
+    Tcl_SetResult(interp, const_cast<char *>("before|"), TCL_STATIC);
+    EXPECT_EQ(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0), TCL_ERROR);
+    // Widest key 7 ("-weight"): each help text starts in column 10.  The
+    // summary is appended, and -width already holds the 3 it was given.
+    EXPECT_EQ(Result(), "before|Command-specific options:"
+                        "\n -width:  Width in pixels\n\t\tDefault value: 3"
+                        "\n -weight: Line weight\n\t\tDefault value: 0"
+                        "\n -name:   Object name\n\t\tDefault value: \"box\""
+                        "\n -scale:  Scale factor\n\t\tDefault value: 1.5"
+                        "\n -v:      Verbose"
+                        "\nLayout:"
+                        "\n --:      End of options"
+                        "\nGeneric options for all commands:"
+                        "\n -help:   Print summary of command-line options and abort");
+    EXPECT_EQ(opt.weight, 0);
+
+    // No generic part; a string without a value has no default line.
+    Tcl_ResetResult(interp);
+    opt.name = nullptr;
+    std::vector<Orx_ArgvInfo> small = {
+        {"-height", ORX_ARGV_STRING, nullptr, &opt.name, "Height"},
+        {"-x", ORX_ARGV_FLOAT, nullptr, &opt.scale, "X"},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(Parse({"cmd", "-help"}, small.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
+    EXPECT_EQ(Result(), "Command-specific options:\n -height: Height\n -x:      X"
+                        "\n\t\tDefault value: 1.5");
+
+    // Widest key 6: a 2-character key is followed by ":" and five blanks.
+    Tcl_ResetResult(interp);
+    std::vector<Orx_ArgvInfo> six = {
+        {"-width", ORX_ARGV_CONSTANT, nullptr, &opt.verbose, "W"},
+        {"-x", ORX_ARGV_REST, nullptr, &opt.rest, "X"},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(ParseObjs({"cmd", "-help"}, six.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
+    EXPECT_EQ(Result(), "Command-specific options:\n -width: W\n -x:     X");
+
+    // No table: the generic key sets the width.
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(Parse({"cmd", "-h"}, nullptr, 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "Command-specific options:\nGeneric options for all commands:"
+                        "\n -help: Print summary of command-line options and abort");
+}
+
+TEST_F(ArgvTest, MatchingAndAbbreviations)
+{
+    auto table = Table();
+    const Orx_ArgvInfo *t = table.data();
+    EXPECT_EQ(Parse({"cmd", "-w", "1"}, t, 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "ambiguous option \"-w\"");
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(ParseObjs({"cmd", "-wi", "4", "-weight", "5"}, t, 0), TCL_OK);
+    EXPECT_EQ(opt.width, 4);
+    EXPECT_EQ(opt.weight, 5);
+
+    // An exact key wins even when two other keys have it as their prefix
+    // (it used to be reported as ambiguous when they came first).
+    int a = 0, b = 0, c = 0;
+    std::vector<Orx_ArgvInfo> prefixes = {
+        {"-widthx", ORX_ARGV_CONSTANT, reinterpret_cast<void *>(intptr_t{1}), &a, ""},
+        {"-widthy", ORX_ARGV_CONSTANT, reinterpret_cast<void *>(intptr_t{1}), &b, ""},
+        {"-width", ORX_ARGV_CONSTANT, reinterpret_cast<void *>(intptr_t{1}), &c, ""},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(Parse({"cmd", "-width"}, prefixes.data(), 0), TCL_OK) << Result();
+    EXPECT_EQ(std::vector<int>({a, b, c}), std::vector<int>({0, 0, 1}));
+
+    // -h is -help, unless the table has another -h... key.
+    EXPECT_EQ(Parse({"cmd", "-h"}, t, 0), TCL_ERROR);
+    EXPECT_EQ(Result().rfind("Command-specific options:", 0), 0u);
+    Tcl_ResetResult(interp);
+    std::vector<Orx_ArgvInfo> withHeight = {
+        {"-height", ORX_ARGV_INT, nullptr, &opt.width, ""},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(ParseObjs({"cmd", "-h"}, withHeight.data(), 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "ambiguous option \"-h\"");
+    Tcl_ResetResult(interp);
+
+    // Without abbreviations a prefix is just another word.
+    Words left;
+    EXPECT_EQ(Parse({"cmd", "-wi", "-width", "8"}, t, ORX_ARGV_NO_ABBREV, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"cmd", "-wi"}));
+    EXPECT_EQ(opt.width, 8);
+    EXPECT_EQ(ParseObjs({"cmd", "-wi"}, t, ORX_ARGV_NO_ABBREV | ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
+    EXPECT_EQ(Result(), "unrecognized argument \"-wi\"");
+}
+
+TEST_F(ArgvTest, LeftOverWords)
+{
+    auto table = Table();
+    const Orx_ArgvInfo *t = table.data();
+    Words left;
+    // Every word is matched, dash or not; the first is skipped unless asked.
+    std::vector<Orx_ArgvInfo> plain = {
+        {"on", ORX_ARGV_CONSTANT, reinterpret_cast<void *>(intptr_t{1}), &opt.verbose, ""},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(Parse({"on", "a", "on", "", "-", "b"}, plain.data(), 0, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"on", "a", "", "-", "b"}));
+    EXPECT_EQ(opt.verbose, 1);
+    opt.verbose = 0;
+    EXPECT_EQ(ParseObjs({"on", "x"}, plain.data(), ORX_ARGV_DONT_SKIP_FIRST_ARG, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"x"}));
+    EXPECT_EQ(opt.verbose, 1);
+    EXPECT_EQ(Parse({}, t, 0, &left), TCL_OK);
+    EXPECT_EQ(left, Words());
+
+    // After the rest option everything is left over, options too.
+    EXPECT_EQ(Parse({"cmd", "x", "-v", "--", "-width", "3", "y"}, t, 0, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"cmd", "x", "-width", "3", "y"}));
+    EXPECT_EQ(opt.rest, 2);
+    EXPECT_EQ(opt.verbose, 7);
+    EXPECT_EQ(opt.width, 10);
+    EXPECT_EQ(ParseObjs({"cmd", "--", "-v"}, t, ORX_ARGV_NO_LEFTOVERS, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"cmd", "-v"}));
+    EXPECT_EQ(opt.rest, 1);
+    // All words kept: the object array has no room for a terminator and
+    // gets none.
+    EXPECT_EQ(ParseObjs({"cmd", "a", "b"}, t, 0, &left), TCL_OK);
+    EXPECT_EQ(left, Words({"cmd", "a", "b"}));
+}
+
+TEST_F(ArgvTest, ValuesOfEveryType)
+{
+    auto table = Table();
+    const Orx_ArgvInfo *t = table.data();
+    std::vector<const char *> words = {"cmd", "-name", "pad", "-width", "0x1F", "-weight", "017",
+                                       "-scale", "2.5e1"};
+    EXPECT_EQ(Parse(words, t, 0), TCL_OK);
+    EXPECT_EQ(opt.width, 31);
+    EXPECT_EQ(opt.weight, 15);
+    EXPECT_EQ(opt.scale, 25.0);
+    // The stored string is the word itself, not a copy.
+    EXPECT_EQ(opt.name, words[2]);
+    EXPECT_EQ(ParseObjs({"cmd", "-width", " -12 ", "-weight", "0o17", "-name", "ü€"}, t, 0),
+              TCL_OK);
+    EXPECT_EQ(opt.width, -12);
+    EXPECT_EQ(opt.weight, 15);
+    EXPECT_STREQ(opt.name, "ü€");
+}
+
+TEST_F(ArgvTest, BadValuesAndMissingWords)
+{
+    auto table = Table();
+    const Orx_ArgvInfo *t = table.data();
+    struct Case {
+        std::vector<const char *> words;
+        const char *message;
+    } const stringCases[] = {
+        {{"cmd", "-width", "12abc"}, "expected integer argument for \"-width\" but got \"12abc\""},
+        {{"cmd", "-width", ""}, "expected integer argument for \"-width\" but got \"\""},
+        {{"cmd", "-wid", "99999999999"},
+         "expected integer argument for \"-width\" but got \"99999999999\""},
+        {{"cmd", "-width", "12 "}, "expected integer argument for \"-width\" but got \"12 \""},
+        {{"cmd", "-scale", "1.5x"},
+         "expected floating-point argument for \"-scale\" but got \"1.5x\""},
+        {{"cmd", "-scale", ""}, "expected floating-point argument for \"-scale\" but got \"\""},
+        {{"cmd", "-width", "1", "-wid"}, "\"-wid\" option requires an additional argument"},
+        {{"cmd", "-name"}, "\"-name\" option requires an additional argument"},
+        {{"cmd", "-s"}, "\"-s\" option requires an additional argument"},
+    };
+    for (const Case &c : stringCases) {
+        Tcl_SetResult(interp, const_cast<char *>("old "), TCL_STATIC);
+        EXPECT_EQ(Parse(c.words, t, 0), TCL_ERROR) << c.message;
+        EXPECT_EQ(Result(), std::string("old ") + c.message);
+    }
+    // From objects the number messages are the whole result; Tcl's rules
+    // decide what a number is.
+    const Case objCases[] = {
+        {{"cmd", "-width", "1e3"}, "expected integer argument for \"-width\" but got \"1e3\""},
+        {{"cmd", "-width", "0x1FFFFFFFF"},
+         "expected integer argument for \"-width\" but got \"0x1FFFFFFFF\""},
+        {{"cmd", "-scale", "abc"}, "expected floating-point argument for \"-scale\" but got \"abc\""},
+    };
+    for (const Case &c : objCases) {
+        Tcl_SetResult(interp, const_cast<char *>("old "), TCL_STATIC);
+        EXPECT_EQ(ParseObjs(c.words, t, 0), TCL_ERROR) << c.message;
+        EXPECT_EQ(Result(), c.message);
+    }
+    // Values stored before the failure stay stored.
+    opt = Options();
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(ParseObjs({"cmd", "-weight", "5", "-width", "x"}, t, 0), TCL_ERROR);
+    EXPECT_EQ(opt.weight, 5);
+    EXPECT_EQ(opt.width, 10);
+}
+
+TEST_F(ArgvTest, WordProcedures)
+{
+    int number = 0;
+    std::string pair;
+    std::vector<Orx_ArgvInfo> table = {
+        {"-n", ORX_ARGV_FUNC, reinterpret_cast<void *>(&TakeIfNumber), &number, ""},
+        {"-pair", ORX_ARGV_GENFUNC, reinterpret_cast<void *>(&TakePair), &pair, ""},
+        {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+    };
+    Words left;
+    EXPECT_EQ(Parse({"cmd", "-n", "42", "-n", "x", "-pair", "a", "b", "c", "-n"}, table.data(), 0,
+                    &left),
+              TCL_OK);
+    EXPECT_EQ(number, 42);
+    EXPECT_EQ(pair, "a,b");
+    EXPECT_EQ(left, Words({"cmd", "x", "c"}));
+    EXPECT_EQ(calls, Words({"-n|42", "-n|x", "-n|(null)"}));
+
+    EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "-pair needs two words");
+    Tcl_ResetResult(interp);
+
+    table[1].src = Proc(reinterpret_cast<void *>(&TakePairObj));
+    EXPECT_EQ(ParseObjs({"cmd", "-p", "1", "2", "-n", "7"}, table.data(), 0, &left), TCL_OK);
+    EXPECT_EQ(pair, "1,2");
+    EXPECT_EQ(number, 7);
+    EXPECT_EQ(left, Words({"cmd"}));
+
+    // A procedure claiming more words than it was given fails the parse
+    // instead of reading past the array.
+    table[1].src = Proc(reinterpret_cast<void *>(&ClaimsTooMuch));
+    EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");
+}
+
+TEST_F(ArgvTest, BadArgumentType)
+{
+    int value = 0;
+    for (int type : {14, 24, 0}) {
+        std::vector<Orx_ArgvInfo> table = {
+            {"-odd", type, nullptr, &value, ""},
+            {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
+        };
+        Tcl_ResetResult(interp);
+        EXPECT_EQ(Parse({"cmd", "plain", "-odd"}, table.data(), 0), TCL_ERROR);
+        EXPECT_EQ(Result(), "bad argument type " + std::to_string(type) + " in Orx_ArgvInfo");
+    }
+}
+
+} // namespace
