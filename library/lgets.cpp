@@ -42,7 +42,11 @@ public:
                              : nullptr;
     }
     // Characters read for this list, without the final newline.
-    int CharsRead() const { return Tcl_NumUtfChars(Text(), static_cast<int>(Length())) - 1; }
+    int CharsRead() const
+    {
+        int length = static_cast<int>(Length());
+        return (sawNonAscii_ ? Tcl_NumUtfChars(Text(), length) : length) - 1;
+    }
 
 private:
     enum class Line { Read, End, Failed };
@@ -65,6 +69,7 @@ private:
     const char *bytes_ = ""; // text_'s string as of the last line read
     size_t length_ = 0;
     size_t pos_ = 0; // next byte not yet parsed
+    bool sawNonAscii_ = false; // the parser visits every byte read
 };
 
 ListReader::Line ListReader::ReadLine()
@@ -167,6 +172,7 @@ int ListReader::ParseElement(Tcl_Obj **elementPtr)
             continue;
         }
         const unsigned char c = static_cast<unsigned char>(Text()[p]);
+        sawNonAscii_ |= c >= 0x80;
         if (c == '\\') {
             int count = 0;
             char bytes[8];
@@ -174,6 +180,9 @@ int ListReader::ParseElement(Tcl_Obj **elementPtr)
             size_t take = static_cast<size_t>(count > 0 ? count : 1);
             if (take > Length() - p) {
                 take = Length() - p; // a backslash before a zero byte at the end
+            }
+            for (size_t i = 1; i < take; ++i) {
+                sawNonAscii_ |= static_cast<unsigned char>(Text()[p + i]) >= 0x80;
             }
             if (!braced) {
                 if (value == nullptr) {
