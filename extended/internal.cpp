@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace orx {
@@ -53,6 +54,36 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
     for (std::string_view part : parts) {
         Tcl_AppendToObj(result, part.data(), static_cast<int>(part.size()));
     }
+}
+
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)
+{
+    if (size > static_cast<size_t>(INT_MAX)) {
+        return nullptr;
+    }
+    char *bytes = static_cast<char *>(attemptckalloc(static_cast<unsigned>(size) + 1));
+    if (bytes == nullptr) {
+        return nullptr;
+    }
+    bytes[size] = '\0';
+    Tcl_Obj *obj = Tcl_NewObj();
+    Tcl_InvalidateStringRep(obj);
+    obj->bytes = bytes;
+    obj->length = static_cast<int>(size);
+    *bufferPtr = bytes;
+    return obj;
+}
+
+void ShowNotes(Tcl_Interp *interp)
+{
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+    if (Tcl_GetCharLength(result) > 0 && err != nullptr) {
+        Tcl_WriteObj(err, result);
+        Tcl_WriteChars(err, "\n", 1);
+        Tcl_Flush(err);
+    }
+    Tcl_ResetResult(interp);
 }
 
 int OutOfMemory(Tcl_Interp *interp)
@@ -154,6 +185,36 @@ bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr)
     *amodePtr = amode;
     *writesPtr = writes;
     return true;
+}
+
+std::string ToSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_UtfToExternalDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    std::string result;
+    try {
+        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
+    } catch (...) {
+        Tcl_DStringFree(&converted);
+        throw;
+    }
+    Tcl_DStringFree(&converted);
+    return result;
+}
+
+std::string FromSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_ExternalToUtfDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    std::string result;
+    try {
+        result.assign(Tcl_DStringValue(&converted), Tcl_DStringLength(&converted));
+    } catch (...) {
+        Tcl_DStringFree(&converted);
+        throw;
+    }
+    Tcl_DStringFree(&converted);
+    return result;
 }
 
 bool ExpandTilde(const std::string &name, std::string *out, std::string *why)

@@ -64,10 +64,35 @@ void AppendResult(Tcl_Interp *interp, const Parts &...parts)
     AppendResultParts(interp, {std::string_view(parts)...});
 }
 
+// Write a non-empty result and a newline on Tcl's standard-error channel
+// (notes of a step that went on, for the user to read), then reset it.
+void ShowNotes(Tcl_Interp *interp);
+
 // A new string object from a view (Tcl wants an int length).
 inline Tcl_Obj *NewStringObj(std::string_view text)
 {
     return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
+}
+
+// A new unshared string object of exactly size bytes for the caller to fill
+// before anyone reads it (*bufferPtr; a terminator is already in place).
+// Null, with nothing allocated, when size exceeds what a Tcl value can hold or
+// the memory cannot be had: the caller reports it rather than Tcl panicking.
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr);
+
+// Whether text holds a NUL character, as a real zero byte or as the two
+// bytes C0 80 that Tcl's text uses for it: what commands refusing "binary
+// data" look for.  A plain loop: the texts tested are mostly short.
+inline bool HasNulChar(std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (static_cast<unsigned char>(c - 1) >= 0xBF &&
+            (c == 0 || (c == 0xC0 && i + 1 < text.size() && text[i + 1] == '\x80'))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // ---- Out of memory --------------------------------------------------------
@@ -155,6 +180,14 @@ std::vector<std::string> SplitPathList(std::string_view list);
 // bits; *writesPtr tells whether the mode may create the file.  False for a
 // character outside "rwax+bt".  A null or empty mode asks for existence only.
 bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
+
+// ---- System encoding ------------------------------------------------------
+
+// Text from Tcl's encoding (UTF-8) to the system encoding, and back: file
+// names handed to the system, arguments and environment values taken from
+// it.  May throw std::bad_alloc.
+std::string ToSystem(std::string_view text);
+std::string FromSystem(std::string_view text);
 
 // ---- User directories -----------------------------------------------------
 

@@ -264,6 +264,50 @@ int OrxX_GetOffsetFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, int64_t *offsetPt
     return TCL_OK;
 }
 
+namespace {
+
+// The forms scripts write nearly always (12, -1, end, end-1, len+2) without
+// the expression evaluator, which would compile the rewritten text anew on
+// every call.  Anything else, including octal-looking digits and numbers long
+// enough to overflow, is left to the evaluator.
+bool SimpleIndex(const char *text, int textLength, int length, long *valuePtr)
+{
+    const char *p = text;
+    const char *end = text + textLength;
+    long base = 0;
+    if (textLength >= 3 && (strncmp(p, "end", 3) == 0 || strncmp(p, "len", 3) == 0)) {
+        base = p[0] == 'e' ? long(length) - 1 : long(length);
+        p += 3;
+        if (p == end) {
+            *valuePtr = base;
+            return true;
+        }
+    } else if (*p != '-' && !(*p >= '0' && *p <= '9')) {
+        return false;
+    }
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    } else if (p != text) {
+        return false;  // end followed by something other than a sign
+    }
+    if (p == end || end - p > 9 || (*p == '0' && end - p > 1)) {
+        return false;
+    }
+    long number = 0;
+    for (; p < end; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        number = number * 10 + (*p - '0');
+    }
+    *valuePtr = negative ? base - number : base + number;
+    return true;
+}
+
+} // namespace
+
 int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *exprResultPtr)
 {
     static const Tcl_ObjType *intType = Tcl_GetObjType("int");
@@ -280,6 +324,9 @@ int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *ex
     const char *text = Tcl_GetStringFromObj(exprPtr, &textLength);
     if (textLength == 0) {
         *exprResultPtr = 0;  // as Tcl_ExprLong has always done
+        return TCL_OK;
+    }
+    if (SimpleIndex(text, textLength, length, exprResultPtr)) {
         return TCL_OK;
     }
     ObjRef expr(exprPtr);

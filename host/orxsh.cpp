@@ -13,7 +13,12 @@ int AppInit(Tcl_Interp *interp)
         return TCL_ERROR;
     }
     Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
-    return Orx_Init(interp);
+    if (Orx_Init(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    // Linked in: "load {} Orx child" makes a further Orx interpreter.
+    Tcl_StaticPackage(interp, "Orx", Orx_Init, nullptr);
+    return TCL_OK;
 }
 
 } // namespace

@@ -53,9 +53,12 @@ ORX_API void OrxX_SetSignalCB(int signalNum, OrxX_SignalCallback *callback);
  * use OrxX_StartSignalThread. */
 ORX_API void OrxSignalThread(char *pidPath);
 
-/* Start a detached signal thread for pidPath (copied).  Returns TCL_OK, or
- * TCL_ERROR when the copy or the thread could not be made (with a message
- * when interp is not null).  The pid-file line may appear shortly after. */
+/* Start a detached signal thread for pidPath (copied), once per process and
+ * path: a further call for the same path shares the running thread.  Returns
+ * once the thread's line is in the pid file and its endpoint receives (or
+ * the thread gave up, or after 5 s at most): TCL_OK, or TCL_ERROR when the
+ * copy or the thread could not be made (with a message when interp is not
+ * null). */
 ORX_API int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath);
 
 ORX_EXTERN_C_END

@@ -17,12 +17,15 @@
 #include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_lgets.h"
+#include "orx_list.h"
 #include "orx_loader.h"
+#include "orx_math.h"
 #include "orx_os.h"
 #include "orx_profile.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
+#include "orx_string.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "extended/internal.h"
@@ -65,27 +68,30 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxXStringInit, false},
+    {OrxXListInit, false},
     {OrxXKeyedListInit, false},
     {OrxXFilescanInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
     {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
+    {OrxXMathInit, false},
     {OrxXLgetsInit, false},
     {OrxXIdInit, false},
     {OrxX_ProfileInit, true},
 };
 
-// Tilde substitution; false with Tcl's message for an unknown user.
+// Tilde substitution with the home directory every start-up name uses: HOME,
+// else the user database (Tcl's own "~" fails without HOME).  False with
+// Tcl's message for an unknown user.
 bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
 {
-    Tcl_DString buffer;
-    const char *translated = Tcl_TranslateFileName(interp, name.c_str(), &buffer);
-    if (translated == nullptr) {
+    std::string why;
+    if (!orx::ExpandTilde(name, out, &why)) {
+        orx::SetError(interp, why);
         return false;
     }
-    out->assign(translated);
-    Tcl_DStringFree(&buffer);
     return true;
 }
 
@@ -163,17 +169,39 @@ int Fail(Tcl_Interp *interp, const char *message)
     return TCL_ERROR;
 }
 
+// Evaluate "file subcommand path ?more?" at global level, the path as one
+// word whatever it holds.
+int EvalFileCommand(Tcl_Interp *interp, const char *subcommand, const std::string &path,
+                    std::initializer_list<const char *> more = {})
+{
+    Tcl_Obj *command = Tcl_NewObj();
+    Tcl_IncrRefCount(command);
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj("file", -1));
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj(subcommand, -1));
+    Tcl_ListObjAppendElement(nullptr, command, orx::NewStringObj(path));
+    for (const char *word : more) {
+        Tcl_ListObjAppendElement(nullptr, command, Tcl_NewStringObj(word, -1));
+    }
+    int code = Tcl_EvalObjEx(interp, command, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(command);
+    return code;
+}
+
 // ~/ruvadiredavoz, private to the user.  Linux has no hidden attribute: the
-// directory is made with mode 0700 instead.
+// directory is made with mode 0700 instead.  "~" is expanded here, as for
+// the pid file, so that start-up works without HOME.
 int PrepareUserDir(Tcl_Interp *interp)
 {
-    if (Tcl_EvalEx(interp, "file isdirectory ~/ruvadiredavoz", -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+    std::string dir = OrxPlat_UserDirName();
+    if (!dir.empty() && dir[0] == '~') {
+        dir.insert(0, "./"); // a home named "~..." is no user's home to expand again
+    }
+    if (dir.empty() || EvalFileCommand(interp, "isdirectory", dir) != TCL_OK) {
         return Fail(interp, "Failure determining of the ~/ruvadiredavoz directory exists.");
     }
     if (std::strcmp(Tcl_GetStringResult(interp), "0") == 0 &&
-        Tcl_EvalEx(interp,
-                   "file mkdir ~/ruvadiredavoz; file attributes ~/ruvadiredavoz -permissions 0700",
-                   -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+        (EvalFileCommand(interp, "mkdir", dir) != TCL_OK ||
+         EvalFileCommand(interp, "attributes", dir, {"-permissions", "0700"}) != TCL_OK)) {
         return Fail(interp, "Could not make the ~/ruvadiredavoz directory.");
     }
     return TCL_OK;
@@ -440,6 +468,9 @@ int Orx_Init(Tcl_Interp *interp)
     if (Orx_TclInit(interp) != TCL_OK) {
         return TCL_ERROR;
     }
+    // No caller of a package's initialisation shows its result, so the
+    // notes of an initialisation that went on are written out here.
+    orx::ShowNotes(interp);
     return Tcl_PkgProvide(interp, "Orx", ORX_VERSION_TEXT);
 }
 

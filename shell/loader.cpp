@@ -5,19 +5,39 @@
 
 #include <dlfcn.h>
 #include <fenv.h>
+#include <link.h>
 
+#include <algorithm>
 #include <exception>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "extended/internal.h"
 #include "orx_tclbuild.h"
 
 namespace {
 
-// Process-wide package table, name to library handle, shared by every
-// interpreter and never deleted.  No lock: the commands run on the
-// interpreter thread only.
+// A package mapped into the process, and the interpreters whose
+// initialisation routine succeeded (those it is loaded in).
+struct Package {
+    void *handle;
+    std::string path;
+    std::vector<Tcl_Interp *> users;
+
+    bool UsedBy(Tcl_Interp *interp) const
+    {
+        return std::find(users.begin(), users.end(), interp) != users.end();
+    }
+};
+
+// Process-wide package table, name to package, shared by every interpreter
+// and never deleted.  No lock: the commands run on the interpreter thread
+// only.
 Tcl_HashTable gPackageTable;
 bool gPackageTableReady = false;
+
+const char kLoaderAssoc[] = "OrxLoader";
 
 Tcl_HashTable *PackageTable()
 {
@@ -28,10 +48,16 @@ Tcl_HashTable *PackageTable()
     return &gPackageTable;
 }
 
-const char *DlError()
+Package *RecordOf(Tcl_HashEntry *entry)
+{
+    return static_cast<Package *>(Tcl_GetHashValue(entry));
+}
+
+// The loader's text, in Tcl's encoding (it quotes system file names).
+std::string DlError()
 {
     const char *text = dlerror();
-    return text != nullptr ? text : "";
+    return text != nullptr ? orx::FromSystem(text) : std::string();
 }
 
 // A package's code may have changed the floating-point modes.
@@ -41,6 +67,51 @@ int ResetFloatingPoint(int code)
     return code;
 }
 
+// A deleted interpreter no longer uses its packages.  One nobody uses leaves
+// the table; its library stays mapped, as after a failed termination, since
+// its _Term cannot run in an interpreter being torn down.
+void InterpGone(ClientData, Tcl_Interp *interp)
+{
+    Tcl_HashSearch search;
+    for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(PackageTable(), &search); entry != nullptr;
+         entry = Tcl_NextHashEntry(&search)) {
+        Package *package = RecordOf(entry);
+        auto &users = package->users;
+        users.erase(std::remove(users.begin(), users.end(), interp), users.end());
+        if (users.empty()) {
+            Tcl_DeleteHashEntry(entry); // the search has already moved past it
+            delete package;
+        }
+    }
+}
+
+// The entry point named routine as the package itself defines it.  dlsym
+// also searches the libraries the package depends on, whose functions
+// (getpid of the C library) are no entry points of the package: found there,
+// the routine counts as missing.  Null then, with *why as the loader would
+// word it.
+void *FindEntryPoint(void *handle, const std::string &path, const std::string &routine,
+                     std::string *why)
+{
+    dlerror();
+    void *symbol = dlsym(handle, routine.c_str());
+    if (symbol == nullptr) {
+        *why = DlError();
+        return nullptr;
+    }
+    struct link_map *own = nullptr;
+    struct link_map *found = nullptr;
+    Dl_info info;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &own) != 0 ||
+        dladdr1(symbol, &info, reinterpret_cast<void **>(&found), RTLD_DL_LINKMAP) == 0 ||
+        found != own) {
+        dlerror();
+        *why = path + ": undefined symbol: " + routine;
+        return nullptr;
+    }
+    return symbol;
+}
+
 int ListPackages(Tcl_Interp *interp)
 {
     Tcl_DString names;
@@ -48,8 +119,10 @@ int ListPackages(Tcl_Interp *interp)
     Tcl_HashSearch search;
     for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(PackageTable(), &search); entry != nullptr;
          entry = Tcl_NextHashEntry(&search)) {
-        Tcl_DStringAppendElement(&names, static_cast<const char *>(
-                                             Tcl_GetHashKey(PackageTable(), entry)));
+        if (RecordOf(entry)->UsedBy(interp)) {
+            Tcl_DStringAppendElement(&names, static_cast<const char *>(
+                                                 Tcl_GetHashKey(PackageTable(), entry)));
+        }
     }
     Tcl_DString script;
     Tcl_DStringInit(&script);
@@ -61,6 +134,46 @@ int ListPackages(Tcl_Interp *interp)
     return code;
 }
 
+int MissingLoadRoutine(Tcl_Interp *interp, const std::string &routine, const char *package,
+                       const std::string &why)
+{
+    Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(), "\" in package \"",
+                     package, "\". Failed due to:", why.c_str(), nullptr);
+    return ResetFloatingPoint(TCL_ERROR);
+}
+
+// Record that interp uses the package from now on.  False when memory runs
+// out; nothing is recorded then.
+bool AddUser(Package *package, Tcl_Interp *interp)
+{
+    try {
+        package->users.push_back(interp);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (Tcl_GetAssocData(interp, kLoaderAssoc, nullptr) == nullptr) {
+        Tcl_SetAssocData(interp, kLoaderAssoc, InterpGone, &gPackageTable);
+    }
+    return true;
+}
+
+// A package another interpreter has loaded: its library is mapped already,
+// only the routine runs in this interpreter.
+int LoadInFurtherInterp(Tcl_Interp *interp, const char *package, Package *record,
+                        const std::string &routine)
+{
+    std::string why;
+    void *symbol = FindEntryPoint(record->handle, record->path, routine, &why);
+    if (symbol == nullptr) {
+        return MissingLoadRoutine(interp, routine, package, why);
+    }
+    int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
+    if (code == TCL_OK) {
+        // Out of memory: not recorded, as if the record could not be made.
+        (void)AddUser(record, interp);
+    }
+    return ResetFloatingPoint(code);
+}
 
 int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
@@ -81,38 +194,50 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     const char *package = argv[1];
     std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Init";
 
-    if (Tcl_FindHashEntry(PackageTable(), package) != nullptr) {
+    if (Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package)) {
+        Package *record = RecordOf(entry);
+        if (!record->UsedBy(interp)) {
+            return LoadInFurtherInterp(interp, package, record, routine);
+        }
         Tcl_AppendResult(interp, "package \"", package, "\" has already been loaded.", nullptr);
         return ResetFloatingPoint(TCL_ERROR);
     }
     std::string fileName = (prefixed ? "libtq_" : "") + std::string(package) + ".so";
-    const char *path = Orx_Spath(interp, fileName.c_str(), "PATH", "r", 2);
-    if (path == nullptr) {
+    const char *found = Orx_Spath(interp, fileName.c_str(), "PATH", "r", 2);
+    if (found == nullptr) {
         return ResetFloatingPoint(TCL_ERROR);
     }
-    void *handle = dlopen(path, RTLD_LAZY);
+    std::string path(found);
+    // Every symbol is bound now: a package calling a function nobody
+    // defines fails here rather than ending the process when it is called.
+    void *handle = dlopen(orx::ToSystem(path).c_str(), RTLD_NOW);
     if (handle == nullptr) {
-        Tcl_AppendResult(interp, "open of package \"", package, "\" failed due to: ", DlError(),
-                         nullptr);
+        Tcl_AppendResult(interp, "open of package \"", package, "\" failed due to: ",
+                         DlError().c_str(), nullptr);
         return ResetFloatingPoint(TCL_ERROR);
     }
-    dlerror();
-    void *symbol = dlsym(handle, routine.c_str());
+    std::string why;
+    void *symbol = FindEntryPoint(handle, path, routine, &why);
     if (symbol == nullptr) {
         // The library stays mapped: a later load of the name tries again.
-        Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
-                         "\" in package \"", package, "\". Failed due to:", DlError(), nullptr);
-        return ResetFloatingPoint(TCL_ERROR);
+        return MissingLoadRoutine(interp, routine, package, why);
+    }
+    Package *record = nullptr;
+    try {
+        record = new Package{handle, path, {}};
+    } catch (const std::bad_alloc &) {
+        // Without a record the package is not entered, as after a failure.
     }
     // A failing initialisation may have registered commands already, so the
     // library stays mapped whatever the routine answers.
     int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
-    if (code != TCL_OK) {
+    if (code != TCL_OK || record == nullptr || !AddUser(record, interp)) {
+        delete record;
         return ResetFloatingPoint(code);
     }
     int isNew;
     Tcl_HashEntry *entry = Tcl_CreateHashEntry(PackageTable(), package, &isNew);
-    Tcl_SetHashValue(entry, handle);
+    Tcl_SetHashValue(entry, record);
     return ResetFloatingPoint(code);
 }
 
@@ -128,19 +253,27 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 
     Tcl_ResetResult(interp);
     Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package);
-    if (entry == nullptr) {
+    if (entry == nullptr || !RecordOf(entry)->UsedBy(interp)) {
         Tcl_AppendResult(interp, "package \"", package, "\" was not open", nullptr);
         return TCL_ERROR;
     }
-    // Forgotten before anything is tried: whatever fails below, the name is
-    // free for a new load.
-    void *handle = Tcl_GetHashValue(entry);
-    Tcl_DeleteHashEntry(entry);
-
-    dlerror();
-    void *symbol = dlsym(handle, routine.c_str());
+    // Forgotten by this interpreter before anything is tried: whatever fails
+    // below, the name is free for a new load here.  The library leaves the
+    // process only with its last interpreter.
+    Package *record = RecordOf(entry);
+    auto &users = record->users;
+    users.erase(std::remove(users.begin(), users.end(), interp), users.end());
+    bool last = users.empty();
+    if (last) {
+        Tcl_DeleteHashEntry(entry);
+    }
+    void *handle = record->handle;
+    std::string why;
+    void *symbol = FindEntryPoint(handle, record->path, routine, &why);
+    if (last) {
+        delete record;
+    }
     if (symbol == nullptr) {
-        dlerror();
         Tcl_AppendResult(interp, "cannot find routine named \"", routine.c_str(),
                          "\" in package \"", package,
                          "\". Failed due to: dlsym lookup failure", nullptr);
@@ -148,12 +281,12 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     }
     Tcl_ResetResult(interp);
     int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
-    if (code != TCL_OK) {
+    if (code != TCL_OK || !last) {
         return code; // its commands may still be there: keep the code mapped
     }
     if (dlclose(handle) != 0) {
-        Tcl_AppendResult(interp, "close of package \"", package, "\" failed due to: ", DlError(),
-                         nullptr);
+        Tcl_AppendResult(interp, "close of package \"", package, "\" failed due to: ",
+                         DlError().c_str(), nullptr);
         return TCL_ERROR;
     }
     return TCL_OK;

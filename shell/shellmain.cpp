@@ -13,6 +13,7 @@
 
 #include <tclInt.h>
 
+#include "extended/internal.h"
 #include "orx_getopt.h"
 #include "orx_init.h"
 #include "orx_release.h"
@@ -107,18 +108,62 @@ void SetStartVar(Tcl_Interp *interp, const char *name1, const char *name2, const
     }
 }
 
+// The arguments in Tcl's encoding, converted from the system encoding as
+// Tcl's own shell converts them.  Kept for the life of the process: the
+// option scan and the start-up variables point into them.
+char **gArguments = nullptr;
+
+char **ArgumentsFromSystem(int argc, char **argv)
+{
+    gArguments = reinterpret_cast<char **>(
+        Tcl_Alloc(static_cast<unsigned>(sizeof(char *) * (argc > 0 ? argc + 1 : 1))));
+    for (int i = 0; i < argc; ++i) {
+        std::string text = orx::FromSystem(argv[i] != nullptr ? argv[i] : "");
+        gArguments[i] = Tcl_Alloc(static_cast<unsigned>(text.size() + 1));
+        memcpy(gArguments[i], text.c_str(), text.size() + 1);
+    }
+    gArguments[argc > 0 ? argc : 0] = nullptr;
+    return gArguments;
+}
+
+// The user's start-up file, as Tcl_SourceRCFile sources it, but with "~"
+// expanded as every start-up name is (HOME, else the user database): Tcl's
+// own expansion fails without HOME.
+void SourceStartupFile(Tcl_Interp *interp)
+{
+    const char *name = Tcl_GetVar2(interp, "tcl_rcFileName", nullptr, TCL_GLOBAL_ONLY);
+    std::string path, why;
+    if (name == nullptr || !orx::ExpandTilde(name, &path, &why)) {
+        return; // no name, or an unknown user: no file, as with Tcl
+    }
+    Tcl_Channel probe = Tcl_OpenFileChannel(nullptr, path.c_str(), "r", 0);
+    if (probe == nullptr) {
+        return;
+    }
+    Tcl_Close(nullptr, probe);
+    if (Tcl_EvalFile(interp, path.c_str()) != TCL_OK) {
+        Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+        if (err != nullptr) {
+            Tcl_WriteObj(err, Tcl_GetObjResult(interp));
+            Tcl_WriteChars(err, "\n", 1);
+        }
+    }
+}
+
 } // namespace
 
 extern "C" {
 
 void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
 {
-    const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
+    // Help and version go out through stdio, before Tcl: the bytes as given.
     if (argc > 1 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 ||
                      strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
-        InfoExit(programName, argv[1]);
+        InfoExit(argv[0] != nullptr ? argv[0] : "orxsh", argv[1]);
     }
-    Tcl_FindExecutable(programName);
+    Tcl_FindExecutable(argc > 0 ? argv[0] : nullptr);
+    argv = ArgumentsFromSystem(argc, argv);
+    const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
     Tcl_Interp *interp = Tcl_CreateInterp();
     Orx_SetMainInterp(interp);
 
@@ -199,6 +244,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     if (appInitProc(interp) != TCL_OK) {
         OrxX_ErrorExit(interp, 255, "\n    while\ninitializing application (Tcl_AppInit?)");
     }
+    // The notes of an initialisation that went on (Orx_TclInit leaves them
+    // in the result), before anything can replace them.
+    orx::ShowNotes(interp);
     OrxCoverage_Init();
 
     bool evaluated = false;
@@ -239,7 +287,7 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
         evaluated = true;
     }
     if (!evaluated) {
-        Tcl_SourceRCFile(interp);
+        SourceStartupFile(interp);
     }
 
     OrxX_SetupSigInt();

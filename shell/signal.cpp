@@ -1,26 +1,30 @@
-// Signals as Tcl events: the catching handler, the asynchronous procedure that
-// turns counted signals into errors or trap scripts on the interpreter's
-// thread, the signal and kill commands, and the hooks of the command loops.
+// Signals as Tcl events: what the catching handler counts (the handler and its
+// relay thread are the OS layer's, platform/os_posix/sigcatch.h), the
+// asynchronous procedure that turns counted signals into errors or trap
+// scripts on the interpreter's thread, the signal and kill commands, and the
+// hooks of the command loops.
 #include "orx_signal.h"
 #include "shell/sighooks.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <pthread.h>
+#include <stdint.h>
 #include <signal.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
+#include "platform/os_posix/sigcatch.h"
+
+#include <tclInt.h>
 
 namespace {
 
@@ -35,7 +39,6 @@ const char *const kAssocKey = "OrxSignal";
 std::atomic<int> g_processReceived[NSIG];
 std::atomic<OrxX_SignalCallback *> g_processCallbacks[NSIG];
 std::atomic<bool> g_processAsyncLive{false};
-std::atomic<int> g_processWakeFd{-1};
 
 // Interpreter thread only.
 char *g_processTraps[NSIG];
@@ -49,11 +52,38 @@ ClientData g_processAppErrorData = nullptr;
 std::mutex g_processAsyncLock;
 Tcl_AsyncHandler g_processAsync = nullptr;
 
-// Tcl_AsyncMark takes locks and so may not run inside a signal handler.  The
-// handler writes a byte to this pipe instead; the relay thread, an ordinary
-// thread, reads it and marks the asynchronous handler.
-int g_processWakeRead = -1;
-std::once_flag g_processRelayOnce;
+// Keeping marks out of a caught error.  Once the bytecode engine of Tcl 8.6
+// has caught an error, it runs the catch's own instructions with the stale
+// completion code TCL_ERROR, and an asynchronous handler called there re-raises
+// the caught error whatever it does: TCL_ERROR is what it must hand back after
+// a command that really failed, and anything else changes what catch returns.
+// So no mark may be pending while a caught error is being taken.  Tcl logs
+// each error into ::errorInfo just before it catches it (ErrorLogged, a write
+// trace): a pending mark is taken off there, and the relay holds new marks
+// back while the error is in progress, until the catch resets it.  See
+// docs/platform.md.
+//
+// The catch takes an error within a microsecond of CPU time: an error still in
+// progress after the thread has run kHoldCpuNs since it was logged was left
+// so (kSettleNs of wall time when the thread's CPU time is unknown).  A thread
+// that does not run (preempted, or asleep with an error left) is waited for up
+// to kHardCapNs.
+const int64_t kRetryNs = 20000;
+const int64_t kHoldCpuNs = 200000;
+const int64_t kSettleNs = 50000;
+const int64_t kHardCapNs = 100000000;
+std::atomic<int64_t> g_processLoggedAt{0};
+// The interpreter that logged last; cleared under g_processAsyncLock when it
+// is deleted, and read by the relay under the same lock.
+std::atomic<Tcl_Interp *> g_processLoggedInterp{nullptr};
+std::atomic<bool> g_processMarked{false};
+// Relay thread only: when the current hold began (0: none), and the log it
+// last saw with the interpreters' thread's CPU time when it saw it.
+int64_t g_relayHeldSince = 0;
+int64_t g_relaySeenLog = 0;
+int64_t g_relaySeenCpu = 0;
+bool g_processInAsync = false;
+bool g_processDeferring = false;
 
 // Names Tcl gives to signal numbers; "" for the numbers it does not know.
 struct SignalNames {
@@ -79,78 +109,78 @@ const SignalNames &Names()
 // The six signals "*" stands for.
 const int kStarSignals[] = {SIGINT, SIGILL, SIGABRT, SIGFPE, SIGSEGV, SIGTERM};
 
-extern "C" void SignalTrap(int signalNum)
+// In the catching handler: count the delivery and call the signal's callback.
+bool CountSignal(int signalNum)
 {
-    int savedErrno = errno;
-    if (signalNum > 0 && signalNum < NSIG && g_processAsyncLive.load()) {
-        g_processReceived[signalNum].fetch_add(1);
-        OrxX_SignalCallback *callback = g_processCallbacks[signalNum].load();
-        if (callback != nullptr) {
-            callback(signalNum);
-        }
-        int fd = g_processWakeFd.load();
-        if (fd >= 0) {
-            // A full pipe already holds a wake-up.
-            ssize_t ignored = write(fd, "s", 1);
-            (void)ignored;
-        }
+    if (signalNum <= 0 || signalNum >= NSIG || !g_processAsyncLive.load()) {
+        return false;
     }
-    errno = savedErrno;
+    g_processReceived[signalNum].fetch_add(1);
+    OrxX_SignalCallback *callback = g_processCallbacks[signalNum].load();
+    if (callback != nullptr) {
+        callback(signalNum);
+    }
+    return true;
 }
 
-// Every disposition set here has no flags and blocks nothing.  0, or -1 with
-// errno.
-int InstallHandler(int sig, void (*handler)(int))
+int64_t NowNs()
 {
-    struct sigaction act;
-    memset(&act, 0, sizeof act);
-    sigemptyset(&act.sa_mask);
-    act.sa_handler = handler;
-    return sigaction(sig, &act, nullptr);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-void *RelayMain(void *)
+bool AnyPending();
+
+// Whether the interpreter that logged last still has its error in progress
+// (the catch that takes an error resets it).  Read from the relay thread
+// while the interpreter thread runs: one aligned pointer, read atomically.
+bool ErrorInProgress()
 {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    for (;;) {
-        char buf[256];
-        ssize_t n = read(g_processWakeRead, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return nullptr;
-        }
-        std::lock_guard<std::mutex> lock(g_processAsyncLock);
-        if (g_processAsync != nullptr) {
-            Tcl_AsyncMark(g_processAsync);
-        }
+    Tcl_Interp *interp = g_processLoggedInterp.load();
+    if (interp == nullptr) {
+        return false;
     }
+    Tcl_Obj **field = &reinterpret_cast<Interp *>(interp)->errorInfo;
+    return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
 }
 
-void StartRelay()
+// On the relay thread: Tcl_AsyncMark takes locks and so may not run inside
+// the handler.  Returns how long to wait before the next try, in microseconds.
+unsigned MarkAsync()
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return;
+    if (!AnyPending()) {
+        g_relayHeldSince = 0;
+        return 0;
     }
-    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
-    g_processWakeRead = fds[0];
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, RelayMain, nullptr);
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        close(fds[0]);
-        close(fds[1]);
-        g_processWakeRead = -1;
-        return;
+    // Announce the mark before looking at the interpreter: an error logged
+    // meanwhile either is seen here or sees the mark and waits for it.
+    g_processMarked.store(true);
+    int64_t now = NowNs();
+    std::lock_guard<std::mutex> lock(g_processAsyncLock);
+    if (g_processAsync == nullptr) {
+        g_processMarked.store(false);
+        return 0;
     }
-    g_processWakeFd.store(fds[1]);
+    if (ErrorInProgress()) {
+        int64_t cpu = OrxPlat_SigCatchOwnerCpuNs();
+        int64_t logged = g_processLoggedAt.load();
+        if (g_relayHeldSince == 0) {
+            g_relayHeldSince = now;
+        }
+        if (logged != g_relaySeenLog) {
+            g_relaySeenLog = logged;
+            g_relaySeenCpu = cpu;
+        }
+        bool left = cpu < 0 ? now - logged >= kSettleNs : cpu - g_relaySeenCpu >= kHoldCpuNs;
+        if (!left && now - g_relayHeldSince < kHardCapNs) {
+            g_processMarked.store(false);
+            return static_cast<unsigned>(kRetryNs / 1000);
+        }
+    }
+    g_relayHeldSince = 0;
+    Tcl_AsyncMark(g_processAsync);
+    return 0;
 }
 
 bool AnyPending()
@@ -251,6 +281,11 @@ void (*g_displayAfter)() = nullptr;
 
 int AsyncProc(ClientData, Tcl_Interp *interp, int code)
 {
+    g_processMarked.store(false);
+    if (g_processDeferring) {
+        // Called from ErrorLogged: leave the signals to the relay's next mark.
+        return code;
+    }
     int background = 0;
     if (interp == nullptr) {
         if (g_processInterps == nullptr || g_processInterps->empty()) {
@@ -260,6 +295,8 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         background = 1;
     }
     Tcl_Preserve(interp);
+    bool wasInAsync = g_processInAsync;
+    g_processInAsync = true;
     Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
     int result = TCL_OK;
     if (background && g_displayBefore != nullptr) {
@@ -282,12 +319,56 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
     } else {
         OrxX_RestoreResultErrorInfo(interp, saved);
     }
+    g_processInAsync = wasInAsync;
     // A delivery that raced with this pass is handled by the next one.
     if (AnyPending() && g_processAsync != nullptr) {
+        g_processMarked.store(true);
         Tcl_AsyncMark(g_processAsync);
     }
     Tcl_Release(interp);
     return code;
+}
+
+// Write trace on ::errorInfo.  Being the newest trace on the variable makes
+// Tcl write it each time it logs an error, which in bytecode is just before
+// the error is caught or leaves the bytecode.  An error with an empty message
+// is not told from a reset and goes without this protection.
+char *ErrorLogged(ClientData, Tcl_Interp *interp, const char *, const char *, int flags)
+{
+    if (flags & TCL_INTERP_DESTROYED) {
+        return nullptr;
+    }
+    if (flags & TCL_TRACE_UNSETS) {
+        Tcl_TraceVar2(interp, "errorInfo", nullptr,
+                      TCL_GLOBAL_ONLY | TCL_TRACE_WRITES | TCL_TRACE_UNSETS, ErrorLogged, nullptr);
+        return nullptr;
+    }
+    // Tcl_ResetResult writes the variable too, once the result is emptied.
+    int length;
+    Tcl_GetStringFromObj(Tcl_GetObjResult(interp), &length);
+    if (length == 0) {
+        return nullptr;
+    }
+    g_processLoggedInterp.store(interp);
+    g_processLoggedAt.store(NowNs());
+    if (!g_processMarked.load() || g_processInAsync || g_processDeferring) {
+        return nullptr;
+    }
+    // The relay has announced a mark: it either withdraws it on seeing this
+    // error or marks at once.  Wait for the one or the other (a preempted
+    // relay is not waited for long) and take a mark off now, while the code
+    // Tcl passes is still true; the relay marks again after the hold.
+    int64_t giveUp = NowNs() + kRetryNs;
+    while (g_processMarked.load() && !Tcl_AsyncReady() && NowNs() < giveUp) {
+        std::this_thread::yield();
+    }
+    if (Tcl_AsyncReady()) {
+        g_processDeferring = true;
+        Tcl_AsyncInvoke(interp, TCL_OK);
+        g_processDeferring = false;
+        OrxPlat_SigCatchWake();
+    }
+    return nullptr;
 }
 
 // ---- Signal specifications --------------------------------------------------
@@ -411,9 +492,10 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
         }
         memcpy(copy, command, len + 1);
     }
-    void (*handler)(int) =
-        action == kDefault ? SIG_DFL : action == kIgnore ? SIG_IGN : SignalTrap;
-    if (InstallHandler(sig, handler) != 0) {
+    OrxPlat_SigDisposition disposition = action == kDefault  ? ORXPLAT_SIG_DEFAULT
+                                          : action == kIgnore ? ORXPLAT_SIG_IGNORE
+                                                              : ORXPLAT_SIG_CATCH;
+    if (OrxPlat_SigSetDisposition(sig, disposition) != 0) {
         Tcl_Free(copy);
         return PosixFailure(interp, " while setting ", sig);
     }
@@ -430,20 +512,23 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
 
 int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
 {
-    struct sigaction old;
-    if (sigaction(sig, nullptr, &old) != 0) {
+    OrxPlat_SigDisposition disposition;
+    if (OrxPlat_SigGetDisposition(sig, &disposition) != 0) {
         return PosixFailure(interp, " while getting ", sig);
     }
-    if (old.sa_flags & SA_SIGINFO) {
-        *actionPtr = kUnknown;
-    } else if (old.sa_handler == SIG_DFL) {
+    switch (disposition) {
+    case ORXPLAT_SIG_DEFAULT:
         *actionPtr = kDefault;
-    } else if (old.sa_handler == SIG_IGN) {
+        break;
+    case ORXPLAT_SIG_IGNORE:
         *actionPtr = kIgnore;
-    } else if (old.sa_handler == SignalTrap) {
+        break;
+    case ORXPLAT_SIG_CATCH:
         *actionPtr = g_processTraps[sig] != nullptr ? kTrap : kError;
-    } else {
+        break;
+    default:
         *actionPtr = kUnknown;
+        break;
     }
     return TCL_OK;
 }
@@ -665,6 +750,11 @@ int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 void InterpDeleted(ClientData, Tcl_Interp *interp)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_processAsyncLock);
+        Tcl_Interp *expected = interp;
+        g_processLoggedInterp.compare_exchange_strong(expected, nullptr);
+    }
     std::vector<Tcl_Interp *> *list = g_processInterps;
     auto it = list == nullptr ? std::vector<Tcl_Interp *>::iterator()
                               : std::find(list->begin(), list->end(), interp);
@@ -697,9 +787,7 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
 // Create the asynchronous handler and clear the tables (first interpreter).
 int StartSignalSupport(Tcl_Interp *interp)
 {
-    std::call_once(g_processRelayOnce, StartRelay);
-    // The relay publishes its wake-up pipe only once it runs.
-    if (g_processWakeFd.load() < 0) {
+    if (OrxPlat_SigCatchStart(CountSignal, MarkAsync) != 0) {
         OrxX_AppendObjResult(interp, "couldn't start the signal relay thread",
                              static_cast<char *>(nullptr));
         return TCL_ERROR;
@@ -722,6 +810,7 @@ int StartSignalSupport(Tcl_Interp *interp)
     }
     Names();
     g_processOwner = Tcl_GetCurrentThread();
+    OrxPlat_SigCatchSetOwner();
     Tcl_AsyncHandler async = Tcl_AsyncCreate(AsyncProc, nullptr);
     std::lock_guard<std::mutex> lock(g_processAsyncLock);
     g_processAsync = async;
@@ -759,6 +848,8 @@ int OrxXSignalInit(Tcl_Interp *interp)
             return TCL_ERROR;
         }
         Tcl_SetAssocData(interp, kAssocKey, InterpDeleted, g_processInterps);
+        Tcl_TraceVar2(interp, "errorInfo", nullptr,
+                      TCL_GLOBAL_ONLY | TCL_TRACE_WRITES | TCL_TRACE_UNSETS, ErrorLogged, nullptr);
     }
     Tcl_CreateObjCommand(interp, "signal", SignalObjCmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "kill", KillObjCmd, nullptr, nullptr);
@@ -767,12 +858,11 @@ int OrxXSignalInit(Tcl_Interp *interp)
 
 void OrxX_SetupSigInt(void)
 {
-    struct sigaction old;
-    if (sigaction(SIGINT, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
-        old.sa_handler != SIG_DFL) {
-        return;
+    OrxPlat_SigDisposition disposition;
+    if (OrxPlat_SigGetDisposition(SIGINT, &disposition) == 0 &&
+        disposition == ORXPLAT_SIG_DEFAULT) {
+        OrxPlat_SigSetDisposition(SIGINT, ORXPLAT_SIG_CATCH);
     }
-    InstallHandler(SIGINT, SignalTrap);
 }
 
 void OrxX_SetAppSignalErrorHandler(OrxX_AppSignalErrorHandler *proc, ClientData clientData)

@@ -8,6 +8,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "orx_util.h"
@@ -15,10 +20,46 @@
 
 namespace {
 
-void *SignalThreadMain(void *pidPath)
+// The hand-over between a start and its thread: the thread reports once its
+// line is written and its endpoint bound (serving), or once it gave up.
+struct Launch {
+    std::string pidPath;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reported = false;
+    bool serving = false;
+
+    void Report(bool nowServing)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!reported) {
+            reported = true;
+            serving = nowServing;
+            changed.notify_all();
+        }
+    }
+};
+
+// Process-wide: one signal thread per pid-file path, whichever interpreter
+// asks for it.  A further interpreter of the process shares the thread and
+// its line; a thread that gave up leaves room for a new try.
+std::mutex g_processLaunchLock;
+std::map<std::string, std::shared_ptr<Launch>> *g_processLaunches = nullptr;
+
+// How long a start waits for its thread (a directory lock held elsewhere
+// could delay it); the line still appears when the thread gets on.
+const auto kReadyTimeout = std::chrono::seconds(5);
+
+void Forget(const std::shared_ptr<Launch> &launch)
 {
-    OrxSignalThread(static_cast<char *>(pidPath));
-    return nullptr;
+    std::lock_guard<std::mutex> hold(g_processLaunchLock);
+    if (g_processLaunches == nullptr) {
+        return;
+    }
+    auto it = g_processLaunches->find(launch->pidPath);
+    if (it != g_processLaunches->end() && it->second == launch) {
+        g_processLaunches->erase(it);
+    }
 }
 
 bool AllDigits(const std::string &text)
@@ -26,7 +67,7 @@ bool AllDigits(const std::string &text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-void Serve(const char *pidPath)
+void Serve(const char *pidPath, Launch *launch)
 {
     std::string path(pidPath);
     size_t slash = path.rfind('/');
@@ -52,7 +93,11 @@ void Serve(const char *pidPath)
         return;
     }
     std::string line = pidText + " " + std::to_string(threadId) + "\n";
+    // A line that cannot be written is no reason to stop start-up.
     (void)OrxPlat_AppendToFile(pidFile.c_str(), line.c_str());
+    if (launch != nullptr) {
+        launch->Report(true);
+    }
 
     int message, signalNum;
     while (OrxPlat_SigIpcReceive(&ipc, &message, &signalNum) == 0) {
@@ -63,6 +108,30 @@ void Serve(const char *pidPath)
     OrxPlat_SigIpcClose(&ipc);
 }
 
+void *SignalThreadMain(void *arg)
+{
+    std::unique_ptr<std::shared_ptr<Launch>> held(static_cast<std::shared_ptr<Launch> *>(arg));
+    std::shared_ptr<Launch> launch = *held;
+    try {
+        Serve(launch->pidPath.c_str(), launch.get());
+    } catch (...) {
+        // Out of memory while forming names: as if the endpoint could not
+        // be opened.
+    }
+    launch->Report(false);
+    Forget(launch);
+    return nullptr;
+}
+
+int StartFailed(Tcl_Interp *interp, const char *why)
+{
+    if (interp != nullptr) {
+        OrxX_AppendObjResult(interp, "couldn't start the signal thread: ", why,
+                             static_cast<char *>(nullptr));
+    }
+    return TCL_ERROR;
+}
+
 } // namespace
 
 void OrxSignalThread(char *pidPath)
@@ -71,7 +140,7 @@ void OrxSignalThread(char *pidPath)
         return;
     }
     try {
-        Serve(pidPath);
+        Serve(pidPath, nullptr);
     } catch (...) {
         // Out of memory while forming names: no signal thread, as if the
         // endpoint could not be opened.
@@ -81,28 +150,40 @@ void OrxSignalThread(char *pidPath)
 
 int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
 {
-    char *copy = pidPath != nullptr ? strdup(pidPath) : nullptr;
-    if (copy == nullptr) {
-        if (interp != nullptr) {
-            OrxX_AppendObjResult(interp, "couldn't start the signal thread: ",
-                                 pidPath == nullptr ? "no pid file name" : "not enough memory",
-                                 static_cast<char *>(nullptr));
-        }
-        return TCL_ERROR;
+    if (pidPath == nullptr) {
+        return StartFailed(interp, "no pid file name");
     }
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, SignalThreadMain, copy);
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        free(copy);
-        if (interp != nullptr) {
-            OrxX_AppendObjResult(interp, "couldn't start the signal thread: ", strerror(rc),
-                                 static_cast<char *>(nullptr));
+    std::shared_ptr<Launch> launch;
+    try {
+        std::lock_guard<std::mutex> hold(g_processLaunchLock);
+        if (g_processLaunches == nullptr) {
+            g_processLaunches = new std::map<std::string, std::shared_ptr<Launch>>();
         }
-        return TCL_ERROR;
+        auto it = g_processLaunches->find(pidPath);
+        if (it != g_processLaunches->end()) {
+            launch = it->second;
+        } else {
+            launch = std::make_shared<Launch>();
+            launch->pidPath = pidPath;
+            auto arg = std::make_unique<std::shared_ptr<Launch>>(launch);
+            (*g_processLaunches)[launch->pidPath] = launch;
+            pthread_attr_t attr;
+            pthread_attr_init(&attr);
+            pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+            pthread_t thread;
+            int rc = pthread_create(&thread, &attr, SignalThreadMain, arg.get());
+            pthread_attr_destroy(&attr);
+            if (rc != 0) {
+                g_processLaunches->erase(launch->pidPath);
+                return StartFailed(interp, strerror(rc));
+            }
+            arg.release(); // the thread's now
+        }
+    } catch (const std::bad_alloc &) {
+        return StartFailed(interp, "not enough memory");
     }
+    // Back only once a kill from anywhere finds the line and its endpoint.
+    std::unique_lock<std::mutex> hold(launch->lock);
+    launch->changed.wait_for(hold, kReadyTimeout, [&] { return launch->reported; });
     return TCL_OK;
 }

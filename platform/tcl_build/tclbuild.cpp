@@ -150,14 +150,17 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         return nullptr;
     }
 
-    std::string given = fileName;
-    if (fileName[0] == '~') {
-        Tcl_DString translated;
-        if (Tcl_TranslateFileName(interp, fileName, &translated) == nullptr) {
+    // The search runs on system names (PATH is one already); the name found
+    // goes back to Tcl's encoding.  "~" is expanded as at start-up: HOME,
+    // else the user database.
+    std::string name = orx::ToSystem(fileName);
+    std::string given = name;
+    if (name[0] == '~') {
+        std::string why;
+        if (!orx::ExpandTilde(name, &given, &why)) {
+            Tcl_SetObjResult(interp, orx::NewStringObj(orx::FromSystem(why)));
             return nullptr;
         }
-        given.assign(Tcl_DStringValue(&translated), Tcl_DStringLength(&translated));
-        Tcl_DStringFree(&translated);
     }
 
     // Candidates are tried as they come: no container of strings, whose
@@ -167,7 +170,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         if (!Usable(candidate, amode)) {
             return false;
         }
-        *buffer = candidate;
+        *buffer = orx::FromSystem(candidate);
         return true;
     };
     bool anchored = Anchored(fileName);
@@ -189,7 +192,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
             if (candidate.back() != '/') {
                 candidate += '/';
             }
-            candidate += fileName;
+            candidate += name;
             found = accept(candidate);
         }
         Tcl_Free(reinterpret_cast<char *>(dirs));
@@ -201,7 +204,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         return buffer->c_str();
     }
     if (writes && Creatable(given)) {
-        *buffer = given;
+        *buffer = orx::FromSystem(given);
         return buffer->c_str();
     }
     SpathFailure(interp, fileName, searchSpec, mode);

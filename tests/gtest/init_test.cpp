@@ -3,10 +3,15 @@
 // helpers of the initialisation.
 #include <gtest/gtest.h>
 #include <tcl.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -16,9 +21,29 @@
 #include <vector>
 
 #include "orx_init.h"
+#include "orx_shell.h"
+#include "orx_signal.h"
+#include "tests/support/child_run.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace fs = std::filesystem;
+
+// The user database as the library sees it: while set, the effective user's
+// entry names this directory as home, so that start-up without HOME (which
+// falls back to the user database) never touches the real home directory.
+static const char *fakeUserHome = nullptr;
+
+extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size,
+                          struct passwd **found)
+{
+    using Lookup = int (*)(uid_t, struct passwd *, char *, size_t, struct passwd **);
+    static Lookup real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getpwuid_r"));
+    int rc = real(uid, entry, buffer, size, found);
+    if (rc == 0 && *found != nullptr && fakeUserHome != nullptr && uid == geteuid()) {
+        entry->pw_dir = const_cast<char *>(fakeUserHome);
+    }
+    return rc;
+}
 
 namespace {
 
@@ -192,6 +217,145 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX }");
     Orx_PutErrCode(interp, "ORX", "file missing");
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX file missing}");
+}
+
+// Without HOME every "~" of start-up expands to the user database's home.
+class InitWithoutHome : public InitTest {
+protected:
+    void SetUp() override
+    {
+        InitTest::SetUp();
+        unsetenv("HOME");
+        fakeUserHome = homeText_.c_str();
+    }
+    void TearDown() override
+    {
+        InitTest::TearDown();
+        fakeUserHome = nullptr;
+    }
+    std::string homeText_ = home_.string();
+};
+
+TEST_F(InitWithoutHome, TildeNamesUseTheUserDatabase)
+{
+    // Failed with "couldn't find HOME environment variable to expand path".
+    std::string a = Install("A", "type T5\n");
+    WriteFile(home_ / ".typemap_user", "type HomeT\nlit label=user\n");
+    setenv("ORX_PATH", "~/myscripts", 1);
+    ASSERT_EQ(Init(a), TCL_OK) << Result();
+    EXPECT_EQ(Eval("lindex $auto_path end-1"), (home_ / "myscripts").string());
+    EXPECT_EQ(Eval("etp:attr HomeT lit label"), "user");
+    // The pid line is written before the initialisation returns.
+    std::ifstream in(home_ / "ruvadiredavoz" / "pid_tq");
+    std::string line;
+    std::getline(in, line);
+    EXPECT_TRUE(std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"))) << line;
+}
+
+TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
+{
+    WriteFile(home_ / ".orxshrc", "puts rc-sourced\n");
+    setenv("MORVA_HOME", Install("A", "type T6\n").c_str(), 1);
+    orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
+        dup2(open("/dev/null", O_RDONLY), 0);
+        char program[] = "orxsh";
+        char *argv[] = {program, nullptr};
+        OrxSh_Main(1, argv, [](Tcl_Interp *interp) {
+            Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
+            return Orx_TclInit(interp);
+        });
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "rc-sourced\n");
+}
+
+TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
+{
+    // A missing type map and a family that fails without stopping the
+    // initialisation: both messages reach the user (they were dropped).
+    std::string c = Install("C", "");
+    setenv("MORVA_HOME", c.c_str(), 1);
+    orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
+        // Signal support belongs to the thread of the first interpreter that
+        // asks for it; here another thread's, so the shell's family fails.
+        std::promise<void> owned;
+        std::thread([&owned] {
+            OrxXSignalInit(Tcl_CreateInterp());
+            owned.set_value();
+            for (;;) {
+                pause();
+            }
+        }).detach();
+        owned.get_future().wait();
+        // Commands from standard input: the option scanner's state is the
+        // process's, and other tests may have used it.
+        FILE *input = tmpfile();
+        fputs("puts ran\n", input);
+        rewind(input);
+        dup2(fileno(input), 0);
+        char program[] = "orxsh";
+        char *argv[] = {program, nullptr};
+        OrxSh_Main(1, argv, Orx_TclInit);
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "ran\n");
+    EXPECT_EQ(run.err, "Could not open file" + c + "/config/typemap.tq\n"
+                       "signal support is only available in the thread of the first interpreter\n");
+}
+
+int statesFreed = 0;
+
+// State owned by a command and its alias.
+struct OwnedState {
+    std::string text;
+};
+
+void FreeState(ClientData clientData)
+{
+    delete static_cast<OwnedState *>(clientData);
+    ++statesFreed;
+}
+
+int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<OwnedState *>(clientData)->text.c_str(), -1));
+    return TCL_OK;
+}
+
+TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
+{
+    interp_ = Tcl_CreateInterp();
+    auto create = [&](const char *name, const char *text, int flags) {
+        statesFreed = 0;
+        OrxX_CreateObjCommand(interp_, name, ReadState, new OwnedState{text}, FreeState, flags);
+    };
+    // Either name first, by deletion or by rename: the other still reads it.
+    for (const char *script : {"rename owned {}; orxx_owned", "rename orxx_owned {}; owned",
+                               "rename owned moved; rename orxx_owned {}; moved"}) {
+        create("owned", "mine", 0);
+        EXPECT_EQ(Eval(script), "mine") << script;
+        EXPECT_EQ(statesFreed, 0) << script;
+        Eval("foreach c {owned orxx_owned moved} {catch {rename $c {}}}");
+        EXPECT_EQ(statesFreed, 1) << script;
+    }
+    // Only the alias is made for a name that exists; no alias, one name.
+    create("set", "alias only", 0);
+    EXPECT_EQ(Eval("rename orxx_set {}; set x 1"), "1");
+    EXPECT_EQ(statesFreed, 1);
+    create("single", "one", ORXX_CMD_NO_ALIAS);
+    EXPECT_EQ(Eval("single"), "one");
+    Eval("rename single {}");
+    EXPECT_EQ(statesFreed, 1);
+    // Replacing both names of an earlier registration frees its state once.
+    create("dup", "first", 0);
+    create("dup", "second", ORXX_CMD_REPLACE);
+    EXPECT_EQ(statesFreed, 1);
+    EXPECT_EQ(Eval("list [dup] [orxx_dup]"), "second second");
+    // With the interpreter.
+    statesFreed = 0;
+    Tcl_DeleteInterp(interp_);
+    interp_ = nullptr;
+    EXPECT_EQ(statesFreed, 1);
 }
 
 } // namespace

@@ -167,6 +167,30 @@ TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
     Tcl_DeleteInterp(interp);
 }
 
+void ForeignHandler(int, siginfo_t *, void *) {}
+
+TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
+{
+    Tcl_Interp *interp = NewInterp();
+    struct sigaction act = {};
+    act.sa_sigaction = ForeignHandler;
+    act.sa_flags = SA_SIGINFO;
+    sigemptyset(&act.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR2, &act, nullptr), 0);
+    EXPECT_EQ(Eval(interp, "signal get USR2"), "{SIGUSR2 {unknown 0 {} 0}}");
+    signal(SIGUSR2, SIG_DFL);
+
+    // An error nobody resets stays in progress; the relay holds marks back
+    // only for a bounded while, then the trap runs.
+    Eval(interp, "signal trap USR1 {incr ::n}; set ::n 0");
+    Eval(interp, "error left", TCL_ERROR);
+    auto start = std::chrono::steady_clock::now();
+    RaiseAndWait(SIGUSR1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(Eval(interp, "set x 1; set ::n"), "1");
+    Tcl_DeleteInterp(interp);
+}
+
 std::atomic<int> g_senderDone{0};
 int SenderDoneCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {

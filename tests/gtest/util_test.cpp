@@ -126,6 +126,44 @@ TEST_F(UtilTest, RelativeExpressions)
     EXPECT_EQ(value, 7);
 }
 
+// The common forms are read without the evaluator; they and their near
+// misses must come out as the evaluator gives them.
+TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
+{
+    const char *texts[] = {"12",     "-1",       "0",         "-0",         "end-1",
+                           "end+3",  "len-2",    "len+0",     "end-0",      "999999999",
+                           "-999999999", "1234567890", "end+1234567890", "end-08", "08",
+                           "end--1", "+5",       "end-",      "end+",       "lenx",
+                           "end1",   "0x10",     "end-0x1",   "len-1.5",    "1 "};
+    for (int length : {0, 5, INT_MAX}) {
+        for (const char *text : texts) {
+            std::string rewritten = text;
+            if (rewritten.compare(0, 3, "end") == 0) {
+                rewritten = std::to_string(long(length) - 1) + rewritten.substr(3);
+            } else if (rewritten.compare(0, 3, "len") == 0) {
+                rewritten = std::to_string(long(length)) + rewritten.substr(3);
+            }
+            long expected = 0;
+            Held expr(Tcl_NewStringObj(rewritten.c_str(), -1));
+            Tcl_Obj *valueObj = nullptr;
+            int expectedCode = Tcl_ExprObj(interp, expr.obj, &valueObj);
+            if (expectedCode == TCL_OK) {
+                double real;
+                if (Tcl_GetLongFromObj(nullptr, valueObj, &expected) != TCL_OK) {
+                    Tcl_GetDoubleFromObj(nullptr, valueObj, &real);
+                    expected = static_cast<long>(real);
+                }
+                Tcl_DecrRefCount(valueObj);
+            }
+            long value = LONG_MIN;
+            EXPECT_EQ(Relative(text, length, &value), expectedCode) << text << " " << length;
+            if (expectedCode == TCL_OK) {
+                EXPECT_EQ(value, expected) << text << " " << length;
+            }
+        }
+    }
+}
+
 TEST_F(UtilTest, CaseShiftingAndNullObjects)
 {
     // Into a new buffer or in place; bytes beyond ASCII stay as they are.
