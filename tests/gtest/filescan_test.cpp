@@ -17,7 +17,9 @@ protected:
     void SetUp() override
     {
         MakeChild(OrxXFilescanInit);
-        path_ = testing::TempDir() + "filescan_gtest.txt";
+        // One file per test: CTest runs the tests of this suite side by side.
+        path_ = testing::TempDir() + "filescan_gtest_" +
+                testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
         std::FILE *file = std::fopen(path_.c_str(), "w");
         std::fputs("a\nb\nc\n", file);
         std::fclose(file);
