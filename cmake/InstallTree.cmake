@@ -4,6 +4,8 @@
 #   bin/orxsh, bin/libtq_zub.so, bin/lumbrine.so   shell and start-up packages
 #   lib/libtq_orxtcl.so, lib/orx/pkgIndex.tcl        "package require Orx" for tclsh
 #   lib/orx/autoload.tcl                             script-level auto-loading
+#   lib/orx/orx.tlib, lib/orx/orx.tndx               script library built from
+#                                                    data/lib/orx/src by orxlib
 #   config/typemap.tq, config/tessary.cfg            type map and configuration
 #   doc/                                             the reference, read by help
 # Run as a script (cmake -P) it copies the data files, tolerating missing ones.
@@ -47,6 +49,23 @@ add_custom_target(orx_install_tree ALL
   COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"
   VERBATIM)
 add_dependencies(orx_install_tree tq_zub lumbrine tq_orxtcl)
+
+# The script library (Orx:MathInit, constant, ...) made by the library
+# builder itself, as any product library is made.
+file(GLOB ORX_SCRIPT_SOURCES CONFIGURE_DEPENDS ${_data}/lib/orx/src/*.tcl)
+list(SORT ORX_SCRIPT_SOURCES)
+if(TARGET orxlib)
+  set(_tlib ${ORX_INSTALL_DIR}/lib/orx/orx.tlib)
+  add_custom_command(OUTPUT ${_tlib} ${ORX_INSTALL_DIR}/lib/orx/orx.tndx
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/lib/orx
+    COMMAND ${CMAKE_COMMAND} -E env MORVA_HOME=${_data} ASAN_OPTIONS=detect_leaks=0
+            $<TARGET_FILE:orxlib> ${_tlib} ${ORX_SCRIPT_SOURCES}
+    DEPENDS orxlib ${ORX_SCRIPT_SOURCES} ${_data}/lib/orx/autoload.tcl
+    COMMENT "Building the script library ${_tlib}"
+    VERBATIM)
+  add_custom_target(orx_script_library DEPENDS ${_tlib})
+  add_dependencies(orx_install_tree orx_script_library)
+endif()
 if(TARGET orxsh)
   add_dependencies(orx_install_tree orxsh)
 endif()

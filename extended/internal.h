@@ -148,6 +148,15 @@ void ForEachLine(std::string_view text, Visit visit)
     }
 }
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+inline int HexDigit(char c)
+{
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 // Strip blanks (space, tab, "\r", "\n", "\f", "\v") from both ends.
 std::string_view TrimBlanks(std::string_view text);
 

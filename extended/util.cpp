@@ -246,8 +246,10 @@ int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *value
         return TCL_ERROR;
     }
     if (value < 0) {
-        OrxX_AppendObjResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr),
-                             "\"", (char *)NULL);
+        if (interp != nullptr) { // a null interpreter asks for no message, as in Tcl
+            OrxX_AppendObjResult(interp, "expected unsigned integer, got \"",
+                                 Tcl_GetString(objPtr), "\"", (char *)NULL);
+        }
         return TCL_ERROR;
     }
     *valuePtr = static_cast<unsigned>(value);

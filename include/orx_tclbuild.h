@@ -50,6 +50,11 @@ ORX_API int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *cou
  * initialised.  This build records no coverage; returns 0. */
 ORX_API int OrxCoverage_Init(void);
 
+/* Coverage hook of command tracing: called with 1 when an interpreter's
+ * cmdtrace is set up and with 0 when that interpreter is deleted.  This build
+ * records no coverage; it counts those interpreters and returns the count. */
+ORX_API int OrxCoverage_CmdTraceCB(int enable);
+
 ORX_EXTERN_C_END
 
 #endif

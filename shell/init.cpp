@@ -17,6 +17,7 @@
 #include "orx_help.h"
 #include "orx_keylist.h"
 #include "orx_lgets.h"
+#include "orx_library.h"
 #include "orx_list.h"
 #include "orx_loader.h"
 #include "orx_math.h"
@@ -29,6 +30,7 @@
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "extended/internal.h"
+#include "library/library.h"
 #include "platform/os_posix/pidfile.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
@@ -49,6 +51,8 @@ struct CommandEntry {
 // Registration order is part of the interface: later commands join in their place.
 const CommandEntry kCommandTable[] = {
     {"tessarycfg", Orx_TessarycfgCmd, 0},
+    {"encrypt", Orx_EncryptCmd, 1},
+    {"decrypt", Orx_DecryptCmd, 1},
     {"orx:load", Orx_LoadCmd, 0},
     {"orx:unload", Orx_UnloadCmd, 0},
     {"orx:copyr", Orx_CopyrCmd, 0},
@@ -68,6 +72,7 @@ struct FamilyInit {
 // Order: library, string, list, keyed list, file scanning, signal, command
 // loop, general, debug, math, lgets, id, profile, constants.
 const FamilyInit kFamilies[] = {
+    {OrxX_LibraryInit, false},
     {OrxXStringInit, false},
     {OrxXListInit, false},
     {OrxXKeyedListInit, false},
@@ -76,10 +81,12 @@ const FamilyInit kFamilies[] = {
     {OrxXCmdloopInit, false},
     {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
+    {OrxXDebugInit, true},
     {OrxXMathInit, false},
     {OrxXLgetsInit, false},
     {OrxXIdInit, false},
     {OrxX_ProfileInit, true},
+    {ConstantInit, true},
 };
 
 // Tilde substitution with the home directory every start-up name uses: HOME,

@@ -84,11 +84,17 @@ protected:
         }
     }
 
-    // An installation directory with lib/orx and, unless empty, a type map.
+    // An installation directory with lib/orx holding the build's script
+    // library (the start-up defines the math constants from it) and, unless
+    // empty, a type map.
     std::string Install(const std::string &name, const std::string &typeMap)
     {
         fs::path dir = root_ / name;
         fs::create_directories(dir / "lib" / "orx");
+        for (const char *file : {"autoload.tcl", "orx.tlib", "orx.tndx"}) {
+            fs::copy_file(fs::path(ORX_BUILD_DIR) / "install" / "lib" / "orx" / file,
+                          dir / "lib" / "orx" / file, fs::copy_options::overwrite_existing);
+        }
         if (!typeMap.empty()) {
             WriteFile(dir / "config" / "typemap.tq", typeMap);
         }
