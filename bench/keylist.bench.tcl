@@ -12,6 +12,11 @@ proc keylBenchSetup {n} {
     dict get $d k0
 }
 
+# The floor: any C command without a bytecode compiler, against dict get.
+bench::compare "floor: ::tcl::mathfunc::abs 1 (any C command)" {
+    set d [dict create k0 v0]
+} {::tcl::mathfunc::abs 1} {dict get $d k0}
+
 foreach n {10 1000} {
     set mid k[expr {$n / 2}]
     bench::compare "keylget, $n keys" [list keylBenchSetup $n] \

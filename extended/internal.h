@@ -272,6 +272,16 @@ std::string FromSystem(std::string_view text);
 // a message in *why for an unknown user.
 bool ExpandTilde(const std::string &name, std::string *out, std::string *why);
 
+// ---- Variable-name arguments in procedures --------------------------------
+
+// Lets procedures that call command keep the variable its first argument
+// names (a literal, unqualified scalar name) in a frame slot, as Tcl does
+// for the variables of its own compiled commands, so the command's look-up
+// of that name no longer hashes it on every call.  Tcl still emits the
+// ordinary call: nothing else changes.  Does nothing on a Tcl other than
+// 8.6, whose internal layouts this relies on.
+void CompileVarArgAsLocal(Tcl_Command command);
+
 } // namespace orx
 
 #endif

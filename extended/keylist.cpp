@@ -5,10 +5,19 @@
 // key -> position; copies start without the table and scan until it is rebuilt.
 #include "orx_keylist.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
 #include "orx_util.h"
+
+// Tcl's private port header falls back on its compat headers unless told
+// that the system has <unistd.h>; not every Tcl install ships them.
+#ifndef HAVE_UNISTD_H
+#define HAVE_UNISTD_H 1
+#endif
+#include <tclInt.h>
+
 #include "extended/internal.h"
 
 namespace {
@@ -51,7 +60,10 @@ struct KeylIntRep {
     KeylEntry *entries;
     Tcl_HashTable *keyIndex; // may be null, may lack keys
     bool indexComplete;      // keyIndex holds every key: a miss is final
+    uint64_t id;             // never reused: key arguments remember where they were found
 };
+
+std::atomic<uint64_t> nextRepId{1};
 
 void FreeKeyedListIntRep(Tcl_Obj *objPtr);
 void DupKeyedListIntRep(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr);
@@ -90,6 +102,7 @@ KeylIntRep *NewRep()
     rep->entries = nullptr;
     rep->keyIndex = nullptr;
     rep->indexComplete = false;
+    rep->id = nextRepId.fetch_add(1, std::memory_order_relaxed);
     return rep;
 }
 
@@ -216,6 +229,17 @@ private:
     bool used_ = false;
 };
 
+inline bool SameBytes(const char *a, const char *b, int len)
+{
+    // Keys are short: a plain loop beats a call.
+    for (int i = 0; i < len; i++) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Position of the entry named by one key component, or -1.
 int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
 {
@@ -239,8 +263,7 @@ int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
     }
     for (int i = 0; i < rep->numEntries; i++) {
         const KeylEntry &e = rep->entries[i];
-        if (e.keySize == compLen && e.key[0] == comp[0] &&
-            std::memcmp(e.key, comp, compLen) == 0) {
+        if (e.keySize == compLen && SameBytes(e.key, comp, compLen)) {
             return i;
         }
     }
@@ -250,8 +273,10 @@ int FindEntry(KeylIntRep *rep, const char *comp, int compLen)
 // Appends a new entry (the key must be absent); takes over one reference to value.
 void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
 {
-    if (rep->keyIndex == nullptr) {
-        CreateIndex(rep);
+    // Small lists built entry by entry go without an index: a scan is as
+    // quick, and deleting and adding keys costs no hashing.
+    if (rep->keyIndex == nullptr && rep->numEntries >= kScanLimit) {
+        CompleteIndex(rep);
     }
     EnsureRoom(rep, 1);
     int pos = rep->numEntries++;
@@ -260,7 +285,9 @@ void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
     e.keySize = keySize;
     e.value = value;
     e.keyObj = nullptr;
-    IndexPut(rep, e.key, pos);
+    if (rep->keyIndex != nullptr) {
+        IndexPut(rep, e.key, pos);
+    }
 }
 
 void RemoveEntry(KeylIntRep *rep, int pos)
@@ -737,23 +764,78 @@ inline bool IsGeneric(ClientData clientData)
     return reinterpret_cast<intptr_t>(clientData) != 0;
 }
 
+// ------------------------------------------------------ key arguments
+//
+// A key argument is parsed once into its components; each component also
+// remembers the list and position it was last found at, so a script that
+// asks the same list for the same key again finds it without hashing.  The
+// remembered position is checked against the entry's key before use.
+
+struct KeyComp {
+    int start; // the component is bytes start .. start+len of the key
+    int len;
+    uint64_t listId;
+    int pos;
+};
+
+void FreeKeyPath(Tcl_Obj *objPtr);
+void DupKeyPath(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr);
+
+// Only ever given to objects that have their text, which it keeps.
+Tcl_ObjType keyPathType = {"keyedListKey", FreeKeyPath, DupKeyPath, nullptr, nullptr};
+
+// Paths deeper than this take the string route (their levels are kept on the stack).
+constexpr int kMaxFastDepth = 16;
+
+struct KeyPath {
+    KeyComp *comps;
+    int numComps;
+    const char *text;
+};
+
+inline int PackedCount(Tcl_Obj *objPtr)
+{
+    return static_cast<int>(reinterpret_cast<intptr_t>(objPtr->internalRep.twoPtrValue.ptr2));
+}
+
+void FreeKeyPath(Tcl_Obj *objPtr)
+{
+    ckfree(static_cast<char *>(objPtr->internalRep.twoPtrValue.ptr1));
+    objPtr->typePtr = nullptr;
+}
+
+void DupKeyPath(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
+{
+    int n = PackedCount(srcPtr) >> 1;
+    size_t bytes = sizeof(KeyComp) * static_cast<size_t>(n);
+    void *comps = ckalloc(bytes);
+    std::memcpy(comps, srcPtr->internalRep.twoPtrValue.ptr1, bytes);
+    copyPtr->internalRep.twoPtrValue.ptr1 = comps;
+    copyPtr->internalRep.twoPtrValue.ptr2 = srcPtr->internalRep.twoPtrValue.ptr2;
+    copyPtr->typePtr = &keyPathType;
+}
+
 // Key rules for command arguments: no zero byte, not empty and, for key
-// paths, no empty component.
-int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, const char **keyPtr)
+// paths, no empty component.  A valid key argument gets its parsed form.
+int ParseKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
 {
     int len;
     const char *key = Tcl_GetStringFromObj(keyObj, &len);
-    // One pass: this runs for every key of every command.
+    // One pass: this runs for every new key of every command.
     bool binary = false;
     bool emptyComponent = len == 0;
+    int numComps = 1;
     for (int i = 0; i < len; i++) {
         char c = key[i];
         if (c == '\0' || (c == '\xC0' && key[i + 1] == '\x80')) {
             binary = true;
             break;
         }
-        if (c == '.' && !isGeneric && (i == 0 || i == len - 1 || key[i + 1] == '.')) {
-            emptyComponent = true;
+        if (c == '.' && !isGeneric) {
+            numComps++;
+            if (i == 0 || i == len - 1 || key[i + 1] == '.') {
+                emptyComponent = true;
+            }
         }
     }
     if (binary) {
@@ -764,8 +846,173 @@ int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, const ch
         AppendMsg(interp, kEmptyKeyMsg);
         return TCL_ERROR;
     }
-    *keyPtr = key;
+    auto *comps = reinterpret_cast<KeyComp *>(
+        ckalloc(sizeof(KeyComp) * static_cast<size_t>(numComps)));
+    int start = 0;
+    for (int i = 0; i < numComps; i++) {
+        const char *dot = isGeneric ? nullptr
+                                    : static_cast<const char *>(std::memchr(key + start, '.',
+                                                                            len - start));
+        int end = dot != nullptr ? static_cast<int>(dot - key) : len;
+        comps[i] = KeyComp{start, end - start, 0, -1};
+        start = end + 1;
+    }
+    if (keyObj->typePtr != nullptr && keyObj->typePtr->freeIntRepProc != nullptr) {
+        keyObj->typePtr->freeIntRepProc(keyObj);
+    }
+    keyObj->internalRep.twoPtrValue.ptr1 = comps;
+    keyObj->internalRep.twoPtrValue.ptr2 =
+        reinterpret_cast<void *>(static_cast<intptr_t>(numComps << 1 | (isGeneric ? 1 : 0)));
+    keyObj->typePtr = &keyPathType;
+    path->comps = comps;
+    path->numComps = numComps;
+    path->text = key;
     return TCL_OK;
+}
+
+inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
+{
+    if (keyObj->typePtr == &keyPathType && (PackedCount(keyObj) & 1) == isGeneric) {
+        path->comps = static_cast<KeyComp *>(keyObj->internalRep.twoPtrValue.ptr1);
+        path->numComps = PackedCount(keyObj) >> 1;
+        path->text = keyObj->bytes;
+        return TCL_OK;
+    }
+    return ParseKeyArg(interp, keyObj, isGeneric, path);
+}
+
+// Position of a component in a list, trying where it was found last.
+inline int FindComp(KeylIntRep *rep, const char *text, KeyComp &c)
+{
+    if (c.listId == rep->id && c.pos < rep->numEntries) {
+        const KeylEntry &e = rep->entries[c.pos];
+        if (e.keySize == c.len && SameBytes(e.key, text + c.start, c.len)) {
+            return c.pos;
+        }
+    }
+    int pos = FindEntry(rep, text + c.start, c.len);
+    if (pos >= 0) {
+        c.listId = rep->id;
+        c.pos = pos;
+    }
+    return pos;
+}
+
+// TCL_CONTINUE from the path walkers: take the string route instead (a
+// level is the key object itself, whose conversion would free the path).
+int GetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPath &path,
+              bool isGeneric, Tcl_Obj **valuePtrPtr)
+{
+    Tcl_Obj *level = keylPtr;
+    for (int i = 0; i < path.numComps; i++) {
+        if (level == keyObj) {
+            return TCL_CONTINUE;
+        }
+        if (Convert(interp, level, isGeneric) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        KeylIntRep *rep = RepOf(level);
+        int pos = FindComp(rep, path.text, path.comps[i]);
+        if (pos < 0) {
+            return TCL_BREAK;
+        }
+        level = rep->entries[pos].value;
+    }
+    *valuePtrPtr = level;
+    return TCL_OK;
+}
+
+// keylPtr is unshared; the caller holds a reference to valuePtr.
+int SetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPath &path,
+              bool isGeneric, Tcl_Obj *valuePtr)
+{
+    if (path.numComps > kMaxFastDepth) {
+        return TCL_CONTINUE;
+    }
+    Tcl_Obj *levels[kMaxFastDepth];
+    Tcl_Obj *level = keylPtr;
+    int depth = 0;
+    int status = TCL_OK;
+    for (;;) {
+        // Unsharing the levels above changes no content: falling back is safe.
+        if (level == keyObj) {
+            return TCL_CONTINUE;
+        }
+        if (Convert(interp, level, isGeneric) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        KeylIntRep *rep = RepOf(level);
+        KeyComp &c = path.comps[depth];
+        int pos = FindComp(rep, path.text, c);
+        levels[depth] = level;
+        if (depth == path.numComps - 1) {
+            Tcl_IncrRefCount(valuePtr);
+            if (pos >= 0) {
+                Tcl_DecrRefCount(rep->entries[pos].value);
+                rep->entries[pos].value = valuePtr;
+            } else {
+                AppendEntry(rep, path.text + c.start, c.len, valuePtr);
+            }
+            break;
+        }
+        if (pos < 0) {
+            // New nested lists from here down: the string route builds them.
+            status = KeylSet(interp, level, path.text + c.start, isGeneric, valuePtr);
+            break;
+        }
+        level = UnshareValue(rep->entries[pos]);
+        depth++;
+    }
+    if (status == TCL_OK) {
+        for (int i = 0; i <= depth; i++) {
+            Tcl_InvalidateStringRep(levels[i]);
+        }
+    }
+    return status;
+}
+
+// ------------------------------------------------------------ variables
+//
+// The variable is looked up once, with Tcl's own look-up.  A plain untraced
+// scalar holding an unshared list is changed in place and needs no writing
+// back: storing the same object again would change nothing and run nothing.
+
+// Reads as Tcl_ObjGetVar2 with TCL_LEAVE_ERR_MSG does.
+inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    Var *arrayPtr;
+    Var *varPtr = TclObjLookupVar(interp, name, nullptr, TCL_LEAVE_ERR_MSG, "read", 0, 1, &arrayPtr);
+    if (varPtr == nullptr) {
+        return nullptr;
+    }
+    if (TclIsVarDirectReadable2(varPtr, arrayPtr)) {
+        return varPtr->value.objPtr;
+    }
+    return TclPtrGetVar(interp, reinterpret_cast<Tcl_Var>(varPtr),
+                        reinterpret_cast<Tcl_Var>(arrayPtr), name, nullptr, TCL_LEAVE_ERR_MSG);
+}
+
+// The value of a set, untraced scalar that is no array element, or null
+// (then the caller reads and writes through Tcl as usual).  Looks up only.
+Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    Var *arrayPtr;
+    Var *varPtr = TclObjLookupVar(interp, name, nullptr, 0, "read", 0, 1, &arrayPtr);
+    if (varPtr == nullptr || arrayPtr != nullptr || TclIsVarTraced(varPtr) ||
+        !TclIsVarDirectWritable(varPtr)) {
+        return nullptr;
+    }
+    return varPtr->value.objPtr;
+}
+
+// Commands answering nothing: the result is nearly always empty already.
+void ClearResult(Tcl_Interp *interp)
+{
+    Tcl_Obj *result = reinterpret_cast<Interp *>(interp)->objResultPtr;
+    if (result->bytes == nullptr || result->length != 0 || result->typePtr != nullptr ||
+        Tcl_IsShared(result)) {
+        Tcl_ResetResult(interp);
+    }
 }
 
 int KeyNotFound(Tcl_Interp *interp, const char *key)
@@ -777,13 +1024,17 @@ int KeyNotFound(Tcl_Interp *interp, const char *key)
 
 int KeylKeysCmdBody(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *keyObj, bool isGeneric)
 {
-    Tcl_Obj *keylPtr = Tcl_ObjGetVar2(interp, varName, nullptr, TCL_LEAVE_ERR_MSG);
+    Tcl_Obj *keylPtr = ReadVar(interp, varName);
     if (keylPtr == nullptr) {
         return TCL_ERROR;
     }
     const char *key = nullptr;
-    if (keyObj != nullptr && ValidateKeyArg(interp, keyObj, isGeneric, &key) != TCL_OK) {
-        return TCL_ERROR;
+    if (keyObj != nullptr) {
+        KeyPath path;
+        if (ValidateKeyArg(interp, keyObj, isGeneric, &path) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        key = path.text;
     }
     Tcl_Obj *keys;
     switch (KeylGetKeys(interp, keylPtr, key, isGeneric, &keys)) {
@@ -807,16 +1058,20 @@ int KeylGetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     if (objc == 2) {
         return KeylKeysCmdBody(interp, objv[1], nullptr, isGeneric);
     }
-    Tcl_Obj *keylPtr = Tcl_ObjGetVar2(interp, objv[1], nullptr, TCL_LEAVE_ERR_MSG);
+    Tcl_Obj *keylPtr = ReadVar(interp, objv[1]);
     if (keylPtr == nullptr) {
         return TCL_ERROR;
     }
-    const char *key;
-    if (ValidateKeyArg(interp, objv[2], isGeneric, &key) != TCL_OK) {
+    KeyPath path;
+    if (ValidateKeyArg(interp, objv[2], isGeneric, &path) != TCL_OK) {
         return TCL_ERROR;
     }
+    const char *key = path.text;
     Tcl_Obj *value;
-    int status = KeylGet(interp, keylPtr, key, isGeneric, &value);
+    int status = GetByPath(interp, keylPtr, objv[2], path, isGeneric, &value);
+    if (status == TCL_CONTINUE) {
+        status = KeylGet(interp, keylPtr, key, isGeneric, &value);
+    }
     if (status == TCL_ERROR) {
         return TCL_ERROR;
     }
@@ -884,13 +1139,14 @@ int KeylSetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         return OrxX_WrongArgs(interp, objv[0], "listvar key value ?key value...?");
     }
     bool isGeneric = IsGeneric(clientData);
-    const char *key;
+    KeyPath path;
     for (int i = 2; i < objc; i += 2) {
-        if (ValidateKeyArg(interp, objv[i], isGeneric, &key) != TCL_OK) {
+        if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
             return TCL_ERROR;
         }
     }
-    Tcl_Obj *current = Tcl_ObjGetVar2(interp, objv[1], nullptr, 0);
+    Tcl_Obj *plain = PlainScalarValue(interp, objv[1]);
+    Tcl_Obj *current = plain != nullptr ? plain : Tcl_ObjGetVar2(interp, objv[1], nullptr, 0);
     ObjRef keyl;
     if (current == nullptr) {
         keyl = ObjRef(isGeneric ? OrxX_NewGenericKeyedListObj() : OrxX_NewKeyedListObj());
@@ -909,15 +1165,24 @@ int KeylSetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         // The value may be the list itself (keylset x k $x): hold it so the
         // list sees it shared and the nested copy logic applies.
         ObjRef hold(objv[i + 1]);
-        if (KeylSet(interp, keyl.get(), Tcl_GetString(objv[i]), isGeneric, objv[i + 1]) !=
-            TCL_OK) {
+        // Checked above; a key that shimmered since (it may be the list
+        // itself, or a trace may have run) is parsed again.
+        if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        int status = SetByPath(interp, keyl.get(), objv[i], path, isGeneric, objv[i + 1]);
+        if (status == TCL_CONTINUE) {
+            status = KeylSet(interp, keyl.get(), Tcl_GetString(objv[i]), isGeneric, objv[i + 1]);
+        }
+        if (status != TCL_OK) {
             return TCL_ERROR;
         }
     }
-    if (Tcl_ObjSetVar2(interp, objv[1], nullptr, keyl.get(), TCL_LEAVE_ERR_MSG) == nullptr) {
+    if (keyl.get() != plain &&
+        Tcl_ObjSetVar2(interp, objv[1], nullptr, keyl.get(), TCL_LEAVE_ERR_MSG) == nullptr) {
         return TCL_ERROR;
     }
-    Tcl_ResetResult(interp);
+    ClearResult(interp);
     return TCL_OK;
 }
 
@@ -928,7 +1193,8 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         return OrxX_WrongArgs(interp, objv[0], "listvar key ?key ...?");
     }
     bool isGeneric = IsGeneric(clientData);
-    Tcl_Obj *current = Tcl_ObjGetVar2(interp, objv[1], nullptr, TCL_LEAVE_ERR_MSG);
+    Tcl_Obj *plain = PlainScalarValue(interp, objv[1]);
+    Tcl_Obj *current = plain != nullptr ? plain : Tcl_ObjGetVar2(interp, objv[1], nullptr, TCL_LEAVE_ERR_MSG);
     if (current == nullptr) {
         return TCL_ERROR;
     }
@@ -941,12 +1207,23 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     // Keys are checked as they come: like a missing key, a bad one stops the
     // command after the deletions before it.
     for (int i = 2; i < objc && status == TCL_OK; i++) {
-        const char *key;
-        if (ValidateKeyArg(interp, objv[i], isGeneric, &key) != TCL_OK) {
+        KeyPath path;
+        if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
             status = TCL_ERROR;
             break;
         }
-        status = KeylDelete(interp, keyl.get(), key, isGeneric);
+        const char *key = path.text;
+        if (path.numComps == 1 && keyl.get()->typePtr == TypeOf(isGeneric)) {
+            KeylIntRep *rep = RepOf(keyl.get());
+            int pos = FindComp(rep, key, path.comps[0]);
+            status = pos < 0 ? TCL_BREAK : TCL_OK;
+            if (pos >= 0) {
+                RemoveEntry(rep, pos);
+                Tcl_InvalidateStringRep(keyl.get());
+            }
+        } else {
+            status = KeylDelete(interp, keyl.get(), key, isGeneric);
+        }
         if (status == TCL_BREAK) {
             KeyNotFound(interp, key);
         } else if (status == TCL_OK) {
@@ -954,7 +1231,7 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         }
     }
     // Deletions before a failing key stay, as they would have in place.
-    if (deleted > 0) {
+    if (deleted > 0 && keyl.get() != plain) {
         ObjRef message(Tcl_GetObjResult(interp));
         if (Tcl_ObjSetVar2(interp, objv[1], nullptr, keyl.get(), TCL_LEAVE_ERR_MSG) == nullptr) {
             return TCL_ERROR;
@@ -964,7 +1241,7 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     if (status != TCL_OK) {
         return TCL_ERROR;
     }
-    Tcl_ResetResult(interp);
+    ClearResult(interp);
     return TCL_OK;
 }
 
@@ -1061,11 +1338,12 @@ int OrxXKeyedListInit(Tcl_Interp *interp)
                           {"keyldel", KeylDelObjCmd},
                           {"keylkeys", KeylKeysObjCmd}};
     for (const auto &cmd : commands) {
-        Tcl_CreateObjCommand(interp, cmd.name, cmd.proc, reinterpret_cast<ClientData>(0), nullptr);
+        orx::CompileVarArgAsLocal(Tcl_CreateObjCommand(interp, cmd.name, cmd.proc,
+                                                       reinterpret_cast<ClientData>(0), nullptr));
         Tcl_Obj *gname = Tcl_ObjPrintf("g%s", cmd.name);
         Tcl_IncrRefCount(gname);
-        Tcl_CreateObjCommand(interp, Tcl_GetString(gname), cmd.proc,
-                             reinterpret_cast<ClientData>(1), nullptr);
+        orx::CompileVarArgAsLocal(Tcl_CreateObjCommand(interp, Tcl_GetString(gname), cmd.proc,
+                                                       reinterpret_cast<ClientData>(1), nullptr));
         Tcl_DecrRefCount(gname);
     }
     return TCL_OK;

@@ -1,6 +1,7 @@
 // Fuzzes the keyed-list parser: arbitrary text is read as both keyed-list
 // types; what parses must rebuild a text that parses to the same entries, and
-// get/set/delete with keys taken from the input must keep that true.
+// get/set/delete with keys taken from the input must keep that true, through
+// the C interface and through the commands inside a procedure.
 #include <tcl.h>
 
 #include <cstdint>
@@ -18,6 +19,32 @@ Tcl_Interp *TheInterp()
         Tcl_FindExecutable(nullptr);
         Tcl_Interp *i = Tcl_CreateInterp();
         OrxXKeyedListInit(i);
+        // The commands in a procedure (list variable in a slot), the key one
+        // object reused by every call (its parsed form, remembered positions).
+        const char *body = R"(
+            set l $text
+            for {set i 0} {$i < 3} {incr i} {
+                if {![catch {@set l $key $i}]} {
+                    if {[catch {@get l $key} v] || $v ne $i} {return "set value not read back"}
+                    if {$i == 1 && ![catch {@del l $key}] && ![catch {@get l $key}]} {
+                        return "deleted key still found"
+                    }
+                }
+                @keys l
+            }
+            return ok)";
+        for (const char *prefix : {"", "g"}) {
+            std::string b = body;
+            for (const char *op : {"get", "set", "del", "keys"}) {
+                std::string from = std::string("@") + op;
+                std::string to = std::string(prefix) + "keyl" + op;
+                for (size_t at; (at = b.find(from)) != std::string::npos;) {
+                    b.replace(at, from.size(), to);
+                }
+            }
+            std::string script = std::string("proc ") + prefix + "fuzzcmds {text key} {" + b + "}";
+            Tcl_Eval(i, script.c_str());
+        }
         return i;
     }();
     return interp;
@@ -146,6 +173,24 @@ void Exercise(Tcl_Interp *interp, const Ops &ops, const std::string &text,
     Tcl_ResetResult(interp);
 }
 
+void ExerciseCommands(Tcl_Interp *interp, bool generic, const std::string &text,
+                      const std::string &key)
+{
+    Tcl_Obj *objv[3] = {Tcl_NewStringObj(generic ? "gfuzzcmds" : "fuzzcmds", -1),
+                        Tcl_NewStringObj(text.data(), static_cast<int>(text.size())),
+                        Tcl_NewStringObj(key.data(), static_cast<int>(key.size()))};
+    for (Tcl_Obj *obj : objv) {
+        Tcl_IncrRefCount(obj);
+    }
+    if (Tcl_EvalObjv(interp, 3, objv, 0) == TCL_OK) {
+        Check(std::strcmp(Tcl_GetStringResult(interp), "ok") == 0, Tcl_GetStringResult(interp));
+    }
+    for (Tcl_Obj *obj : objv) {
+        Tcl_DecrRefCount(obj);
+    }
+    Tcl_ResetResult(interp);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -160,7 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         key = input.substr(0, nl);
         text = input.substr(nl + 1);
     }
-    // Keys reach the C interface as C strings; cut at a zero byte.
+    // Commands take the key with any zero bytes; the C interface as a C string.
+    ExerciseCommands(interp, false, text, key);
+    ExerciseCommands(interp, true, text, key);
     key = key.c_str();
     Exercise(interp, kPlain, text, key);
     Exercise(interp, kGeneric, text, key);

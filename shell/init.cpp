@@ -14,15 +14,18 @@
 #include "orx_etp.h"
 #include "orx_etptype.h"
 #include "orx_files.h"
+#include "orx_filescan.h"
 #include "orx_general.h"
 #include "orx_help.h"
 #include "orx_id.h"
 #include "orx_keylist.h"
+#include "orx_lgets.h"
 #include "orx_library.h"
 #include "orx_list.h"
 #include "orx_loader.h"
 #include "orx_netsplit.h"
 #include "orx_math.h"
+#include "orx_profile.h"
 #include "orx_release.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
@@ -97,13 +100,16 @@ const FamilyInit kFamilies[] = {
     {OrxXStringInit, false},
     {OrxXListInit, false},
     {OrxXKeyedListInit, false},
+    {OrxXFilescanInit, false},
     {OrxXSignalInit, false},
     {OrxXCmdloopInit, false},
     {OrxXHelpInit, false},
     {OrxXGeneralInit, false},
     {OrxXDebugInit, true},
     {OrxXMathInit, false},
+    {OrxXLgetsInit, false},
     {OrxXIdInit, false},
+    {OrxX_ProfileInit, true},
     {ConstantInit, true},
 };
 

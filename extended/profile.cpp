@@ -1,0 +1,459 @@
+// The profile command: while profiling is on, an interpreter-wide command
+// trace sees each procedure (and, with -commands, each other command that is
+// not compiled inline) just before it runs, pushes an entry for it, and
+// schedules a callback that pops it when the command is done.  Entries are
+// recorded per call stack (or scope chain) into a tree of counts and times
+// that "profile off" writes into an array.  Call frames, procedure records
+// and compile procedures come from Tcl's private structures (tclInt.h).
+#include "orx_profile.h"
+
+#include "orx_util.h"
+#include "extended/internal.h"
+
+#include <tclInt.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// Internal inconsistencies: the numbers of the profiler's bug report.
+enum Bug { kScopeExhaustedPushing = 1, kScopeExhaustedTurningOn = 6 };
+
+[[noreturn]] void ProfileBug(int id)
+{
+    Tcl_Panic("OrxX profile bug id = %d\n", id);
+    std::abort();
+}
+
+// Clicks: microseconds of a clock that never goes back, the unit of Tcl's
+// click counter on this platform.
+long Clicks()
+{
+    using namespace std::chrono;
+    return static_cast<long>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// One recorded call stack: the entry's name below the stack of its parent.
+struct Node {
+    Node *parent = nullptr;
+    std::string name;
+    long count = 0;
+    long time = 0;
+    std::unordered_map<std::string, std::unique_ptr<Node>> children;
+
+    Node *Child(const std::string &childName)
+    {
+        auto &slot = children[childName];
+        if (!slot) {
+            slot = std::make_unique<Node>();
+            slot->parent = this;
+            slot->name = childName;
+        }
+        return slot.get();
+    }
+};
+
+struct Entry {
+    bool isProc;
+    int procLevel;  // procedure call frames, counted at entry
+    int scopeLevel; // variable-scope level
+    int evalLevel;  // trace level, -1 for frames active when profiling began
+    long evalTime = 0;
+    long scopeTime = 0;
+    Entry *prevEntry = nullptr;
+    Entry *prevScope = nullptr;
+    Node *node = nullptr; // where this entry is recorded
+};
+
+struct Profiler {
+    Tcl_Interp *interp = nullptr;
+    Tcl_Trace trace = nullptr;
+    bool commandMode = false;
+    bool evalMode = false;
+    long realTime = 0;
+    long prevTime = 0;
+    bool updatedTimes = false;
+    Entry *stackTop = nullptr;
+    int stackSize = 0;
+    Entry *scopeChainTop = nullptr;
+    int activeFrames = 0;          // entries with evalLevel -1 on the stack
+    std::unique_ptr<Node> data;    // the (empty-named) root of every stack
+    unsigned session = 0;          // changes whenever the stack is emptied
+    int refs = 1;                  // the interpreter's, plus one per pending callback
+};
+
+void Release(Profiler *profiler)
+{
+    if (--profiler->refs == 0) {
+        delete profiler;
+    }
+}
+
+void UpdateTimes(Profiler *p)
+{
+    if (p->updatedTimes) {
+        return;
+    }
+    p->prevTime = p->realTime;
+    p->realTime = Clicks();
+    long elapsed = p->realTime - p->prevTime;
+    if (p->stackTop != nullptr) {
+        p->stackTop->evalTime += elapsed;
+    }
+    if (p->scopeChainTop != nullptr) {
+        p->scopeChainTop->scopeTime += elapsed;
+    }
+    p->updatedTimes = true;
+}
+
+void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int scopeLevel,
+          int evalLevel)
+{
+    auto *entry = new Entry{isProc, procLevel, scopeLevel, evalLevel};
+    entry->prevEntry = p->stackTop;
+    Entry *scope = p->scopeChainTop;
+    while (scope != nullptr && scope->procLevel > 0 &&
+           (isProc ? scope->scopeLevel >= scopeLevel : scope->scopeLevel > scopeLevel)) {
+        scope = scope->prevScope;
+    }
+    if (scope == nullptr && p->stackTop != nullptr) {
+        delete entry;
+        ProfileBug(kScopeExhaustedPushing);
+    }
+    entry->prevScope = scope;
+    Entry *parent = p->evalMode ? entry->prevEntry : entry->prevScope;
+    entry->node = (parent != nullptr ? parent->node : p->data.get())->Child(name);
+    p->stackTop = entry;
+    p->scopeChainTop = entry;
+    p->stackSize++;
+    if (evalLevel < 0) {
+        p->activeFrames++;
+    }
+}
+
+void Record(Profiler *p, Entry *entry)
+{
+    entry->node->count++;
+    entry->node->time += p->evalMode ? entry->evalTime : entry->scopeTime;
+}
+
+void Pop(Profiler *p)
+{
+    Entry *entry = p->stackTop;
+    Record(p, entry);
+    p->stackTop = entry->prevEntry;
+    p->scopeChainTop = entry->prevEntry;
+    p->stackSize--;
+    if (entry->evalLevel < 0) {
+        p->activeFrames--;
+    }
+    delete entry;
+}
+
+// Pops an entry that is not on top: a command of a coroutine that yielded
+// and ended after its resumer pushed entries of its own.
+void Unlink(Profiler *p, Entry *entry)
+{
+    Record(p, entry);
+    for (Entry *e = p->stackTop; e != nullptr; e = e->prevEntry) {
+        if (e->prevEntry == entry) {
+            e->prevEntry = entry->prevEntry;
+        }
+        if (e->prevScope == entry) {
+            e->prevScope = entry->prevScope;
+        }
+    }
+    if (p->scopeChainTop == entry) {
+        p->scopeChainTop = entry->prevScope;
+    }
+    p->stackSize--;
+    delete entry;
+}
+
+void PopAll(Profiler *p)
+{
+    while (p->stackTop != nullptr) {
+        Pop(p);
+    }
+    p->session++;
+}
+
+int ProcFrames(Interp *iPtr)
+{
+    int count = 0;
+    for (CallFrame *frame = iPtr->framePtr; frame != nullptr; frame = frame->callerPtr) {
+        if (frame->isProcCallFrame & FRAME_IS_PROC) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int VarLevel(Interp *iPtr)
+{
+    return iPtr->varFramePtr != nullptr ? iPtr->varFramePtr->level : 0;
+}
+
+std::string FullName(Tcl_Interp *interp, Tcl_Command token)
+{
+    Tcl_Obj *name = Tcl_NewObj();
+    Tcl_IncrRefCount(name);
+    Tcl_GetCommandFullName(interp, token, name);
+    std::string text = Tcl_GetString(name);
+    Tcl_DecrRefCount(name);
+    return text;
+}
+
+// Frames that were active when profiling began and have returned since:
+// their entries have no callback to pop them.
+void PopReturnedFrames(Profiler *p, int procLevel)
+{
+    bool updated = false;
+    while (p->activeFrames > 0 && p->stackTop != nullptr && p->stackTop->evalLevel < 0 &&
+           p->stackTop->procLevel > procLevel) {
+        if (!updated) {
+            UpdateTimes(p);
+            updated = true;
+        }
+        Pop(p);
+    }
+}
+
+int CommandDone(ClientData data[], Tcl_Interp *, int result)
+{
+    auto *p = static_cast<Profiler *>(data[0]);
+    auto *entry = static_cast<Entry *>(data[1]);
+    auto session = static_cast<unsigned>(reinterpret_cast<uintptr_t>(data[2]));
+    if (p->trace != nullptr && session == p->session) {
+        UpdateTimes(p);
+        if (p->stackTop == entry) {
+            Pop(p);
+        } else {
+            Unlink(p, entry);
+        }
+        p->updatedTimes = false;
+    }
+    Release(p);
+    return result;
+}
+
+int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const char *,
+                 Tcl_Command token, int, Tcl_Obj *const[])
+{
+    auto *p = static_cast<Profiler *>(clientData);
+    auto *iPtr = reinterpret_cast<Interp *>(interp);
+    auto *cmdPtr = reinterpret_cast<Command *>(token);
+    // An imported procedure runs its original, which is traced itself.
+    bool isProc = TclIsProc(cmdPtr) != nullptr && TclGetOriginalCommand(token) == nullptr;
+    bool measured = isProc || (p->commandMode && cmdPtr->compileProc == nullptr);
+    if (!measured && p->activeFrames == 0) {
+        return TCL_OK;
+    }
+    int procLevel = ProcFrames(iPtr);
+    PopReturnedFrames(p, procLevel);
+    if (measured) {
+        UpdateTimes(p);
+        int varLevel = VarLevel(iPtr);
+        Push(p, FullName(interp, token), isProc, isProc ? procLevel + 1 : procLevel,
+             isProc ? varLevel + 1 : varLevel, level);
+        p->refs++;
+        Tcl_NRAddCallback(interp, CommandDone, p, p->stackTop,
+                          reinterpret_cast<ClientData>(static_cast<uintptr_t>(p->session)),
+                          nullptr);
+    }
+    p->updatedTimes = false;
+    return TCL_OK;
+}
+
+// The name of an active frame: its procedure's full name, else its first word.
+std::string FrameName(Tcl_Interp *interp, CallFrame *frame)
+{
+    if (frame->procPtr != nullptr && frame->procPtr->cmdPtr != nullptr) {
+        return FullName(interp, reinterpret_cast<Tcl_Command>(frame->procPtr->cmdPtr));
+    }
+    return frame->objc > 0 ? Tcl_GetString(frame->objv[0]) : "";
+}
+
+void TurnOn(Profiler *p, bool commandMode, bool evalMode)
+{
+    Tcl_Interp *interp = p->interp;
+    auto *iPtr = reinterpret_cast<Interp *>(interp);
+    p->data = std::make_unique<Node>();
+    p->commandMode = commandMode;
+    p->evalMode = evalMode;
+    p->realTime = 0;
+    p->prevTime = 0;
+    p->updatedTimes = false;
+    p->session++;
+    Push(p, "<global>", true, 0, 0, 0);
+    std::vector<CallFrame *> frames;
+    for (CallFrame *frame = iPtr->framePtr; frame != nullptr; frame = frame->callerPtr) {
+        if (frame->isProcCallFrame & FRAME_IS_PROC) {
+            frames.push_back(frame);
+        }
+    }
+    int procLevel = 0;
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        Push(p, FrameName(interp, *it), true, ++procLevel, (*it)->level, -1);
+    }
+    // A profile begun through uplevel runs in an outer scope.
+    int varLevel = VarLevel(iPtr);
+    Entry *scope = p->scopeChainTop;
+    while (scope != nullptr && scope->procLevel > 0 && scope->scopeLevel > varLevel) {
+        scope = scope->prevScope;
+    }
+    if (scope == nullptr) {
+        ProfileBug(kScopeExhaustedTurningOn);
+    }
+    p->scopeChainTop = scope;
+    p->trace = Tcl_CreateObjTrace(interp, INT_MAX, TCL_ALLOW_INLINE_COMPILATION, TraceCommand, p,
+                                  nullptr);
+    p->realTime = Clicks();
+}
+
+void StopTracing(Profiler *p)
+{
+    Tcl_DeleteTrace(p->interp, p->trace);
+    p->trace = nullptr;
+    p->updatedTimes = false;
+    UpdateTimes(p);
+    PopAll(p);
+    p->updatedTimes = false;
+}
+
+// The array element name of a node: its stack, innermost first.
+std::string KeyOf(const Node *node)
+{
+    std::vector<const char *> names;
+    for (; node != nullptr && node->parent != nullptr; node = node->parent) {
+        names.push_back(node->name.c_str());
+    }
+    char *merged = Tcl_Merge(static_cast<int>(names.size()), names.data());
+    std::string key = merged;
+    Tcl_Free(merged);
+    return key;
+}
+
+// Writes and frees the records below node; false (with Tcl's message) when
+// an element cannot be set, leaving the rest for the next "profile on".
+bool WriteRecords(Tcl_Interp *interp, Node *node, const char *arrayName)
+{
+    for (auto it = node->children.begin(); it != node->children.end();) {
+        Node *child = it->second.get();
+        if (!WriteRecords(interp, child, arrayName)) {
+            return false;
+        }
+        if (child->count > 0) {
+            Tcl_Obj *value = Tcl_ObjPrintf("%ld %ld", child->count, child->time);
+            if (Tcl_SetVar2Ex(interp, arrayName, KeyOf(child).c_str(), value,
+                              TCL_LEAVE_ERR_MSG) == nullptr) {
+                return false;
+            }
+            child->count = 0;
+        }
+        it = node->children.erase(it);
+    }
+    return true;
+}
+
+int TurnOff(Profiler *p, Tcl_Obj *arrayVar)
+{
+    StopTracing(p);
+    const char *arrayName = Tcl_GetString(arrayVar);
+    Tcl_UnsetVar(p->interp, arrayName, 0);
+    if (!WriteRecords(p->interp, p->data.get(), arrayName)) {
+        return TCL_ERROR;
+    }
+    Tcl_ResetResult(p->interp);
+    return TCL_OK;
+}
+
+// profile ?-commands? ?-eval? on|off arrayVar
+int ProfileObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
+{
+    auto *p = static_cast<Profiler *>(clientData);
+    const char *usage = "?-commands? ?-eval? on|off arrayVar";
+    bool commandMode = false;
+    bool evalMode = false;
+    int i = 1;
+    for (; i < objc; ++i) {
+        const char *word = Tcl_GetString(objv[i]);
+        if (word[0] != '-') {
+            break;
+        }
+        if (std::strcmp(word, "-commands") == 0) {
+            commandMode = true;
+        } else if (std::strcmp(word, "-eval") == 0) {
+            evalMode = true;
+        } else {
+            return orx::SetError(interp, "expected one of \"-commands\", or \"-eval\", got \"",
+                                 word, "\"");
+        }
+    }
+    if (i >= objc) {
+        Tcl_WrongNumArgs(interp, 0, objv, usage);
+        return TCL_ERROR;
+    }
+    const char *mode = Tcl_GetString(objv[i]);
+    if (std::strcmp(mode, "on") == 0) {
+        if (i != objc - 1) {
+            Tcl_WrongNumArgs(interp, 0, objv, usage);
+            return TCL_ERROR;
+        }
+        if (p->trace != nullptr) {
+            return orx::SetError(interp, "profiling is already enabled");
+        }
+        return orx::Guard(interp, [&] {
+            TurnOn(p, commandMode, evalMode);
+            return TCL_OK;
+        });
+    }
+    if (std::strcmp(mode, "off") == 0) {
+        if (i != objc - 2) {
+            Tcl_WrongNumArgs(interp, 0, objv, usage);
+            return TCL_ERROR;
+        }
+        if (commandMode || evalMode) {
+            return orx::SetError(interp, "option \"", commandMode ? "-command" : "-eval",
+                                 "\" not valid when turning off ", "profiling");
+        }
+        if (p->trace == nullptr) {
+            return orx::SetError(interp, "profiling is not currently enabled");
+        }
+        return orx::Guard(interp, [&] { return TurnOff(p, objv[i + 1]); });
+    }
+    return orx::SetError(interp, "expected one of \"on\" or \"off\", got \"", mode, "\"");
+}
+
+void DeleteProfiler(ClientData clientData, Tcl_Interp *)
+{
+    auto *p = static_cast<Profiler *>(clientData);
+    if (p->trace != nullptr) {
+        StopTracing(p);
+    }
+    p->data.reset();
+    Release(p);
+}
+
+} // namespace
+
+int OrxX_ProfileInit(Tcl_Interp *interp)
+{
+    auto *p = new (std::nothrow) Profiler;
+    if (p == nullptr) {
+        return orx::OutOfMemory(interp);
+    }
+    p->interp = interp;
+    Tcl_CallWhenDeleted(interp, DeleteProfiler, p);
+    Tcl_CreateObjCommand(interp, "profile", ProfileObjCmd, p, nullptr);
+    return TCL_OK;
+}

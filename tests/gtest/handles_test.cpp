@@ -1,0 +1,117 @@
+// Handle tables: names from the base, growth past the initial room without
+// moving entries, lowest-first reuse of freed numbers, and refusal of handle
+// texts that name nothing.
+#include <gtest/gtest.h>
+#include <tcl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "orx_handles.h"
+
+namespace {
+
+class Handles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        interp_ = Tcl_CreateInterp();
+        table_ = OrxX_HandleTblInit("context", sizeof(void *), 2);
+        ASSERT_NE(table_, nullptr);
+    }
+    void TearDown() override
+    {
+        OrxX_HandleTblRelease(table_);
+        Tcl_DeleteInterp(interp_);
+    }
+    std::string Result() const { return Tcl_GetStringResult(interp_); }
+    Tcl_Interp *interp_;
+    void *table_;
+};
+
+TEST(HandleTable, RefusesBadParameters)
+{
+    EXPECT_EQ(OrxX_HandleTblInit(nullptr, 8, 1), nullptr);
+    EXPECT_EQ(OrxX_HandleTblInit("", 8, 1), nullptr);
+    EXPECT_EQ(OrxX_HandleTblInit("x", 0, 1), nullptr);
+    EXPECT_EQ(OrxX_HandleTblInit("x", 8, 0), nullptr);
+    EXPECT_EQ(OrxX_HandleTblInit(std::string(ORXX_HANDLE_BASE_MAX + 1, 'b').c_str(), 8, 1),
+              nullptr);
+    OrxX_HandleTblRelease(nullptr);
+}
+
+TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
+{
+    std::vector<void *> entries;
+    char name[ORXX_HANDLE_NAME_MAX];
+    for (int i = 0; i < 40; ++i) {
+        void *entry = OrxX_HandleAlloc(table_, name);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(name, "context" + std::to_string(i));
+        EXPECT_EQ(*static_cast<void **>(entry), nullptr); // zero-filled
+        *static_cast<void **>(entry) = &entries;
+        entries.push_back(entry);
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string handle = "context" + std::to_string(i);
+        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, handle.c_str()), entries[i]);
+        EXPECT_EQ(*static_cast<void **>(entries[i]), &entries);
+    }
+    EXPECT_EQ(OrxX_HandleFree(table_, entries[7]), 1);
+    EXPECT_EQ(OrxX_HandleFree(table_, entries[3]), 1);
+    EXPECT_EQ(OrxX_HandleFree(table_, entries[3]), 0); // already free
+    int dummy;
+    EXPECT_EQ(OrxX_HandleFree(table_, &dummy), 0);
+    EXPECT_NE(OrxX_HandleAlloc(table_, name), nullptr);
+    EXPECT_STREQ(name, "context3");
+    EXPECT_NE(OrxX_HandleAlloc(table_, nullptr), nullptr);
+    EXPECT_NE(OrxX_HandleXlate(nullptr, table_, "context7"), nullptr);
+    EXPECT_NE(OrxX_HandleAlloc(table_, name), nullptr);
+    EXPECT_STREQ(name, "context40");
+    EXPECT_EQ(OrxX_HandleName(table_, entries[39], name), 1);
+    EXPECT_STREQ(name, "context39");
+    EXPECT_EQ(OrxX_HandleName(table_, &dummy, name), 0);
+}
+
+TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
+{
+    void *entry = OrxX_HandleAlloc(table_, nullptr);
+    OrxX_HandleAlloc(table_, nullptr);
+    for (const char *bad : {"context", "context2", "context01", "context+1", "context 1",
+                            "context-1", "Context1", "file1", "", "context99999999999"}) {
+        Tcl_ResetResult(interp_);
+        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, bad), nullptr) << bad;
+        EXPECT_EQ(Result(), std::string("invalid context handle \"") + bad + "\"");
+    }
+    OrxX_HandleFree(table_, entry);
+    Tcl_Obj *handle = Tcl_NewStringObj("context0", -1);
+    Tcl_IncrRefCount(handle);
+    EXPECT_EQ(OrxX_HandleXlateObj(interp_, table_, handle), nullptr);
+    EXPECT_EQ(Result(), "invalid context handle \"context0\"");
+    Tcl_DecrRefCount(handle);
+    EXPECT_EQ(OrxX_HandleXlate(nullptr, table_, "context0"), nullptr);
+}
+
+TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
+{
+    std::vector<void *> entries;
+    for (int i = 0; i < 6; ++i) {
+        entries.push_back(OrxX_HandleAlloc(table_, nullptr));
+    }
+    OrxX_HandleFree(table_, entries[2]);
+    std::vector<void *> seen;
+    int key = -1;
+    while (void *entry = OrxX_HandleWalk(table_, &key)) {
+        seen.push_back(entry);
+        OrxX_HandleFree(table_, entry); // freeing the current entry is allowed
+    }
+    EXPECT_EQ(seen, (std::vector<void *>{entries[0], entries[1], entries[3], entries[4],
+                                         entries[5]}));
+    key = -1;
+    EXPECT_EQ(OrxX_HandleWalk(table_, &key), nullptr);
+    // Release frees what is still allocated (the sanitizer build checks).
+    OrxX_HandleAlloc(table_, nullptr);
+}
+
+} // namespace
