@@ -12,6 +12,25 @@
 #include <cstdlib>
 #include <string>
 
+// Aborts with "<target> fuzz: <what>" when a checked property is broken.
+inline void FuzzCheck(bool ok, const char *target, const char *what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "%s fuzz: %s\n", target, what);
+        std::abort();
+    }
+}
+
+// One plain interpreter per process, for targets that call commands directly.
+inline Tcl_Interp *FuzzPlainInterp()
+{
+    static Tcl_Interp *interp = [] {
+        Tcl_FindExecutable(nullptr);
+        return Tcl_CreateInterp();
+    }();
+    return interp;
+}
+
 // An interpreter set up by init, with the checking script evaluated.
 inline Tcl_Interp *FuzzInterp(int (*init)(Tcl_Interp *), const char *script)
 {

@@ -9,25 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_script.h"
 #include "orx_netsplit.h"
 
 namespace {
 
 void Check(bool ok, const char *what)
 {
-    if (!ok) {
-        std::fprintf(stderr, "netsplit fuzz: %s\n", what);
-        std::abort();
-    }
+    FuzzCheck(ok, "netsplit", what);
 }
 
 Tcl_Interp *TheInterp()
 {
-    static Tcl_Interp *interp = [] {
-        Tcl_FindExecutable(nullptr);
-        return Tcl_CreateInterp();
-    }();
-    return interp;
+    return FuzzPlainInterp();
 }
 
 } // namespace

@@ -11,25 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_script.h"
 #include "orx_strpath.h"
 
 namespace {
 
 void Check(bool ok, const char *what)
 {
-    if (!ok) {
-        std::fprintf(stderr, "strjoin fuzz: %s\n", what);
-        std::abort();
-    }
+    FuzzCheck(ok, "strjoin", what);
 }
 
 Tcl_Interp *TheInterp()
 {
-    static Tcl_Interp *interp = [] {
-        Tcl_FindExecutable(nullptr);
-        return Tcl_CreateInterp();
-    }();
-    return interp;
+    return FuzzPlainInterp();
 }
 
 std::string Replace(const std::string &text, const std::string &search, const std::string &with)
