@@ -23,8 +23,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 set(ORX_INSTALL_DIR ${CMAKE_BINARY_DIR}/install)
-target_compile_definitions(tq_orxtcl PRIVATE ORX_DEFAULT_MORVA_HOME="${ORX_INSTALL_DIR}"
-                                             ORX_VERSION_TEXT="${PROJECT_VERSION}")
+target_compile_definitions(orx_shell PRIVATE ORX_DEFAULT_MORVA_HOME="${ORX_INSTALL_DIR}"
+                                           ORX_VERSION_TEXT="${PROJECT_VERSION}")
 
 configure_file(${CMAKE_SOURCE_DIR}/data/pkgIndex.tcl.in ${CMAKE_BINARY_DIR}/pkgIndex.tcl @ONLY)
 
@@ -43,7 +43,8 @@ add_custom_target(orx_install_tree ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/bin ${ORX_INSTALL_DIR}/lib/orx
           ${ORX_INSTALL_DIR}/config
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_binaries} ${ORX_INSTALL_DIR}/bin
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> $<TARGET_FILE:tq_tessary>
+          $<TARGET_FILE:tq_tclbuild> $<TARGET_FILE:tq_cc> ${ORX_INSTALL_DIR}/lib
   COMMAND ${CMAKE_COMMAND} "-DORX_COPY_PAIRS=${ORX_COPY_PAIRS}" -P ${CMAKE_CURRENT_LIST_FILE}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/docs ${ORX_INSTALL_DIR}/doc
   COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"

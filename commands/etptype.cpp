@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "orx_etp.h"
 
 namespace {

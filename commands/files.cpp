@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 
 namespace {
 

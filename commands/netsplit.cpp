@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

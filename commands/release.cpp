@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "orx_tessary.h"
-#include "extended/internal.h"
+#include "tq_tessary.h"
+#include "base/internal.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <new>
 #include <string>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "orx_tclbuild.h"
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 struct Orx_RobustFile {
     FILE *stream = nullptr;

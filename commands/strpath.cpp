@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // tessarycfg: the values of the configuration store for an application and a
 // variable name, as a Tcl list.  The store itself is the tessary layer's.
 #include "orx_tessarycfg.h"
-#include "orx_tessary.h"
-#include "extended/internal.h"
+#include "tq_tessary.h"
+#include "base/internal.h"
 
 void Orx_Tessarycfg(Tcl_Interp *interp, const char *application, const char *variable)
 {

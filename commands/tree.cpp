@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "orx_os.h"
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 #include "orx_util.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

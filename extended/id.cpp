@@ -4,8 +4,8 @@
 // platform layer (platform/os_posix/os.h).
 #include "orx_id.h"
 #include "orx_util.h"
-#include "platform/os_posix/os.h"
-#include "extended/internal.h"
+#include "platform/orxplat.h"
+#include "base/internal.h"
 
 #include <cerrno>
 #include <climits>

@@ -18,7 +18,8 @@
 #endif
 #include <tclInt.h>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/tclint/tclint.h"
 
 namespace {
 

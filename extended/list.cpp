@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "orx_util.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "orx_profile.h"
 
 #include "orx_util.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 
 #include <tclInt.h>
 

@@ -16,7 +16,7 @@
 #endif
 #include <tclInt.h>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 
@@ -454,16 +454,7 @@ char *OrxX_JoinPath(const char *path1, const char *path2, Tcl_DString *joinedPtr
 
 int OrxX_WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage)
 {
-    // Hold the name so that, should it be the result object itself, the
-    // append works on a copy and the name's text stays valid.
-    ObjRef hold(commandNameObj);
-    const char *name = Tcl_GetString(commandNameObj);
-    if (usage != nullptr && usage[0] != '\0') {
-        orx::AppendResult(interp, "wrong # args: ", name, " ", usage);
-    } else {
-        orx::AppendResult(interp, "wrong # args: ", name);
-    }
-    return TCL_ERROR;
+    return orx::WrongArgs(interp, commandNameObj, usage);
 }
 
 void OrxX_AppendObjResult(Tcl_Interp *interp, ...)

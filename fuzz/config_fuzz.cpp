@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

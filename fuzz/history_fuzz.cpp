@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/os_posix/lineedit.h"
+#include "platform/orxplat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

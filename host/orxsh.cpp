@@ -10,7 +10,7 @@
 #include "orx_init.h"
 #include "orx_library.h"
 #include "orx_shell.h"
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 namespace {
 

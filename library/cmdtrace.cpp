@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "orx_tclbuild.h"
 #include "orx_tclextra.h"
 #include "orx_util.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "library/library.h"
-#include "platform/product_libs/tqostream.h"
+#include "tqostream.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "orx_handles.h"
 #include "orx_util.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 
 #include <cstring>
 #include <new>

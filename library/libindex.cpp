@@ -15,7 +15,7 @@
 
 #include <tclInt.h>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "library/library.h"
 #include "orx_os.h"
 #include "orx_util.h"

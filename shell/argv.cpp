@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace {
 

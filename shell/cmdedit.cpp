@@ -17,9 +17,8 @@
 
 #include <tclInt.h>
 
-#include "extended/internal.h"
-#include "platform/os_posix/cmdinput.h"
-#include "platform/os_posix/pidfile.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 #include "shell/sighooks.h"
 
 namespace orx::cmdedit {

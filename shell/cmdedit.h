@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os_posix/lineedit.h"
+#include "platform/orxplat.h"
 
 namespace orx::cmdedit {
 

@@ -21,9 +21,9 @@
 #include "orx_init.h"
 #include "orx_signal.h"
 #include "orx_util.h"
-#include "platform/os_posix/cmdinput.h"
+#include "platform/orxplat.h"
 #include "orx_log.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "shell/cmdedit.h"
 
 namespace {

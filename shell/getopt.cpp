@@ -10,7 +10,7 @@
 
 #include <tcl.h>
 
-#include "platform/os_posix/cmdline.h"
+#include "platform/orxplat.h"
 
 namespace {
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 #include "orx_init.h"
 #include "orx_util.h"
 

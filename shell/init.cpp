@@ -35,9 +35,9 @@
 #include "orx_strpath.h"
 #include "orx_tessarycfg.h"
 #include "orx_tree.h"
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "library/library.h"
-#include "platform/os_posix/pidfile.h"
+#include "platform/orxplat.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
 #define ORX_DEFAULT_MORVA_HOME "/usr/lib/orx"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 #include "orx_tclbuild.h"
 
 namespace {

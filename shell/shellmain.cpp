@@ -13,7 +13,8 @@
 
 #include <tclInt.h>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 #include "orx_getopt.h"
 #include "orx_init.h"
 #include "orx_release.h"

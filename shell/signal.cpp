@@ -22,8 +22,8 @@
 #include "orx_keylist.h"
 #include "orx_os.h"
 #include "orx_util.h"
-#include "extended/internal.h"
-#include "platform/os_posix/sigcatch.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 
 #include <tclInt.h>
 

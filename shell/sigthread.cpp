@@ -16,8 +16,8 @@
 #include <string>
 
 #include "orx_util.h"
-#include "platform/os_posix/sigipc.h"
-#include "extended/internal.h"
+#include "platform/orxplat.h"
+#include "base/internal.h"
 
 namespace {
 

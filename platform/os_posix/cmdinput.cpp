@@ -2,7 +2,7 @@
 // read(2) that a signal interrupts, so the loops wait here, in poll(2), and
 // give up the wait as soon as Tcl has asynchronous work (an interrupt).
 
-#include "platform/os_posix/cmdinput.h"
+#include "platform/orxplat.h"
 
 #include <poll.h>
 

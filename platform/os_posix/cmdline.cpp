@@ -2,7 +2,7 @@
 // line, so the line is rebuilt from /proc/self/cmdline with the quoting that
 // the Windows splitting rules undo exactly.
 
-#include "platform/os_posix/cmdline.h"
+#include "platform/orxplat.h"
 
 #include <cstdio>
 #include <memory>

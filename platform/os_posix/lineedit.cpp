@@ -3,7 +3,7 @@
 // (libedit itself would retry an interrupted read) and an event loop can
 // feed it one character at a time.
 
-#include "platform/os_posix/lineedit.h"
+#include "platform/orxplat.h"
 
 #include <fcntl.h>
 #include <histedit.h>
@@ -21,7 +21,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 namespace orx::lineedit {
 

@@ -4,10 +4,8 @@
 // look-ups behind "id" and "orx:netinfo".
 #include "orx_os.h"
 #include "orx_util.h"
-#include "platform/os_posix/os.h"
-#include "platform/os_posix/pidfile.h"
-#include "platform/os_posix/sigipc.h"
-#include "extended/internal.h"
+#include "platform/orxplat.h"
+#include "base/internal.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,8 +1,7 @@
 // Per-user directory and pid-file names: "~" expands as Tcl expands it, so a
 // name formed here matches the one a script forms with "~/ruvadiredavoz".
-#include "platform/os_posix/pidfile.h"
+#include "platform/orxplat.h"
 
-#include "platform/os_posix/os.h"
 
 std::string OrxPlat_UserDirName()
 {

@@ -1,7 +1,7 @@
 // Catching signals with sigaction, and the relay: the handler writes one byte
 // to a non-blocking pipe, and a thread of its own reads it and calls the
 // relay procedure, which may take locks that a signal handler may not.
-#include "platform/os_posix/sigcatch.h"
+#include "platform/orxplat.h"
 
 #include <errno.h>
 #include <fcntl.h>

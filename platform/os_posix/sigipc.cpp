@@ -1,9 +1,8 @@
 // Signal messages between shell processes over Unix datagram sockets in
 // ~/ruvadiredavoz.  Only processes of the same user get through: the
 // directory is private and every datagram carries the sender's credentials.
-#include "platform/os_posix/sigipc.h"
+#include "platform/orxplat.h"
 
-#include "platform/os_posix/pidfile.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "orx_release.h"
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {

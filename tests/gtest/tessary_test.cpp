@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "orx_tessary.h"
+#include "tq_tessary.h"
+#include "tq_cc.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {

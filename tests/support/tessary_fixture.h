@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 namespace orxtest {
 

@@ -1,7 +1,7 @@
 // Stand-in for the error reports and file access checks of the closed
 // library libtq_tessary: c_erc keeps the last report for c_erlast, c_faccess
 // checks file kinds and access rights.
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 
 namespace {
 

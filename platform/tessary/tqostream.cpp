@@ -1,9 +1,9 @@
 // The transformation of our "-morva" stream classes (tqostream.h): a keyed
 // byte stream XORed over the text, written as hex between a marker, the
 // length and a checksum, so that decrypting refuses what it did not make.
-#include "platform/product_libs/tqostream.h"
+#include "tqostream.h"
 
-#include "extended/internal.h"
+#include "base/internal.h"
 
 #include <cstdint>
 #include <cstring>

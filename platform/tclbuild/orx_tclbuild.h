@@ -7,9 +7,9 @@
 
 #include <tcl.h>
 
-#include "orx_export.h"
+#include "tclbuild_export.h"
 
-ORX_EXTERN_C_BEGIN
+TQ_TCLBUILD_EXTERN_C_BEGIN
 
 /* Flags of Orx_Spath. */
 #define ORX_SPATH_PATH_FIRST 2 /* try the path directories before the name as given */
@@ -17,13 +17,13 @@ ORX_EXTERN_C_BEGIN
 /* Record interp as the process's main interpreter (null forgets it) and give
  * it the commands of the Tcl build (spath).  A main interpreter that is
  * deleted is forgotten. */
-ORX_API void Orx_SetMainInterp(Tcl_Interp *interp);
+TQ_TCLBUILD_API void Orx_SetMainInterp(Tcl_Interp *interp);
 
 /* The interpreter last recorded by Orx_SetMainInterp, or null. */
-ORX_API Tcl_Interp *Orx_GetMainInterp(void);
+TQ_TCLBUILD_API Tcl_Interp *Orx_GetMainInterp(void);
 
 /* Register the Tcl build's commands (spath) in interp.  Returns TCL_OK. */
-ORX_API int Orx_TclBuildInit(Tcl_Interp *interp);
+TQ_TCLBUILD_API int Orx_TclBuildInit(Tcl_Interp *interp);
 
 /* Find a file for fileName that grants the access of mode ("r", "w", "x",
  * combined, or an fopen mode such as "rb" or "a+") along the directories of
@@ -36,25 +36,25 @@ ORX_API int Orx_TclBuildInit(Tcl_Interp *interp);
  * directory may be written.  Returns the name to open, valid until the next
  * call for the same interp, or null with a message in the interpreter
  * result. */
-ORX_API const char *Orx_Spath(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
+TQ_TCLBUILD_API const char *Orx_Spath(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
                               const char *mode, int flags);
 
 /* Split a ":"-separated path list into its directories; empty elements are
  * dropped.  *dirsPtr gets one Tcl_Alloc'ed block (free it with Tcl_Free) of
  * *countPtr pointers followed by a null pointer.  TCL_ERROR with a message
  * (when interp is not null) when pathValue is null. */
-ORX_API int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *countPtr,
+TQ_TCLBUILD_API int Orx_SplitPathVar(Tcl_Interp *interp, const char *pathValue, int *countPtr,
                              char ***dirsPtr);
 
 /* Coverage-recording hook, called by the shell entry once the interpreter is
  * initialised.  This build records no coverage; returns 0. */
-ORX_API int OrxCoverage_Init(void);
+TQ_TCLBUILD_API int OrxCoverage_Init(void);
 
 /* Coverage hook of command tracing: called with 1 when an interpreter's
  * cmdtrace is set up and with 0 when that interpreter is deleted.  This build
  * records no coverage; it counts those interpreters and returns the count. */
-ORX_API int OrxCoverage_CmdTraceCB(int enable);
+TQ_TCLBUILD_API int OrxCoverage_CmdTraceCB(int enable);
 
-ORX_EXTERN_C_END
+TQ_TCLBUILD_EXTERN_C_END
 
 #endif

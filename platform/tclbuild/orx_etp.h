@@ -8,9 +8,9 @@
 #include <stddef.h>
 #include <tcl.h>
 
-#include "orx_export.h"
+#include "tclbuild_export.h"
 
-ORX_EXTERN_C_BEGIN
+TQ_TCLBUILD_EXTERN_C_BEGIN
 
 typedef struct EtpType EtpType;
 typedef struct EtpLiteral EtpLiteral;
@@ -35,41 +35,41 @@ typedef struct EtpAttr EtpAttr;
  * reported as "<path>:<line>: <what>" on standard error (unless
  * ETP_LOAD_QUIET) and skipped.  Returns 0, the number of malformed lines, or
  * -1 when the file cannot be read. */
-ORX_API int etpLoadTypeMap(const char *path, int flags);
+TQ_TCLBUILD_API int etpLoadTypeMap(const char *path, int flags);
 
 /* As etpLoadTypeMap for length bytes of text named fileName in messages.
  * When errorsPtr is not null it receives the messages, one per line, in a
  * Tcl_Alloc'ed string (null when there are none) that the caller frees with
  * Tcl_Free.  Returns the number of malformed lines. */
-ORX_API int etpLoadTypeMapText(const char *text, size_t length, const char *fileName, int flags,
+TQ_TCLBUILD_API int etpLoadTypeMapText(const char *text, size_t length, const char *fileName, int flags,
                                char **errorsPtr);
 
 /* Register the registry's Tcl commands (etp:types, etp:literals, etp:attr,
  * etp:load).  Returns TCL_OK. */
-ORX_API int etpCreateTclCommands(Tcl_Interp *interp);
+TQ_TCLBUILD_API int etpCreateTclCommands(Tcl_Interp *interp);
 
 /* Non-zero when the type exists; *typePtr is then set. */
-ORX_API int etpFindType(const char *typeName, EtpType **typePtr);
+TQ_TCLBUILD_API int etpFindType(const char *typeName, EtpType **typePtr);
 
 /* Non-zero when the literal exists in the type; *literalPtr is then set. */
-ORX_API int etpFindTypeLiteralByName(EtpType *type, const char *literalName,
+TQ_TCLBUILD_API int etpFindTypeLiteralByName(EtpType *type, const char *literalName,
                                      EtpLiteral **literalPtr);
 
 /* Non-zero for an index from 0 to ETP_ATTR_COUNT - 1; *attrPtr is then set. */
-ORX_API int etpGetLiteralAttr(EtpLiteral *literal, int index, EtpAttr **attrPtr);
+TQ_TCLBUILD_API int etpGetLiteralAttr(EtpLiteral *literal, int index, EtpAttr **attrPtr);
 
 /* Store a value.  An int attribute given text keeps its value unless the
  * text is an integer; a text attribute given an int stores its decimal text.
  * Non-zero when stored. */
-ORX_API int etpSetAttrValFromInt(EtpAttr *attr, int value);
-ORX_API int etpSetAttrValFromString(EtpAttr *attr, const char *value);
+TQ_TCLBUILD_API int etpSetAttrValFromInt(EtpAttr *attr, int value);
+TQ_TCLBUILD_API int etpSetAttrValFromString(EtpAttr *attr, const char *value);
 
 /* Read an attribute: its int (0 for a text attribute that is not an integer)
  * or its text (a decimal text for an int attribute) into a buffer of size
  * bytes, cut to fit.  Non-zero when attr is valid. */
-ORX_API int etpGetAttrInt(EtpAttr *attr, int *valuePtr);
-ORX_API int etpGetAttrString(EtpAttr *attr, char *buffer, size_t size);
+TQ_TCLBUILD_API int etpGetAttrInt(EtpAttr *attr, int *valuePtr);
+TQ_TCLBUILD_API int etpGetAttrString(EtpAttr *attr, char *buffer, size_t size);
 
-ORX_EXTERN_C_END
+TQ_TCLBUILD_EXTERN_C_END
 
 #endif

@@ -1,16 +1,21 @@
-/* Our stand-in for the product's closed libraries libtq_tessary and libtq_cc:
- * the configuration store read from the installation's tessary.cfg, memory
- * files with the output units that write into them, error reports, file
- * access checks and string copies (one source file each under
- * platform/product_libs/).  Plain C interface, no Tcl. */
-#ifndef ORX_TESSARY_H
-#define ORX_TESSARY_H
+/* Our stand-in for the product's closed library libtq_tessary, built as
+ * libtq_tessary.so: the configuration store read from the installation's
+ * tessary.cfg, memory files with the output units that write into them, error
+ * reports and file access checks.  Plain C interface, no Tcl. */
+#ifndef TQ_TESSARY_H
+#define TQ_TESSARY_H
 
 #include <stddef.h>
 
-#include "orx_export.h"
+#if defined(__GNUC__)
+#define TQ_TESSARY_API __attribute__((visibility("default")))
+#else
+#define TQ_TESSARY_API
+#endif
 
-ORX_EXTERN_C_BEGIN
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /* ---- Configuration files --------------------------------------------------
  * A parsed configuration file (format in docs/reference/config-file.md).
@@ -21,23 +26,23 @@ typedef struct TessaryConfig TessaryConfig;
 /* Parse length bytes of text (no terminator needed) under the given file name
  * (used in messages; may be null).  Returns a new configuration the caller
  * frees with Tessary_ConfigFree; null only when memory runs out. */
-ORX_API TessaryConfig *Tessary_ConfigParse(const char *text, size_t length,
+TQ_TESSARY_API TessaryConfig *Tessary_ConfigParse(const char *text, size_t length,
                                            const char *fileName);
-ORX_API void Tessary_ConfigFree(TessaryConfig *config);
+TQ_TESSARY_API void Tessary_ConfigFree(TessaryConfig *config);
 
 /* Count and fetch entries, with the same meaning of absent (null) names as
  * c_mcfgn and mcf_getString.  Returned text belongs to the configuration. */
-ORX_API int Tessary_ConfigCount(const TessaryConfig *config, const char *section,
+TQ_TESSARY_API int Tessary_ConfigCount(const TessaryConfig *config, const char *section,
                                 const char *key);
-ORX_API const char *Tessary_ConfigString(const TessaryConfig *config, const char *section,
+TQ_TESSARY_API const char *Tessary_ConfigString(const TessaryConfig *config, const char *section,
                                          const char *key, int index);
 
 /* Messages about malformed lines (and an unreadable file), index 0 up. */
-ORX_API int Tessary_ConfigErrorCount(const TessaryConfig *config);
-ORX_API const char *Tessary_ConfigError(const TessaryConfig *config, int index);
+TQ_TESSARY_API int Tessary_ConfigErrorCount(const TessaryConfig *config);
+TQ_TESSARY_API const char *Tessary_ConfigError(const TessaryConfig *config, int index);
 
 /* The file a configuration was read from ("" when none was found). */
-ORX_API const char *Tessary_ConfigFileName(const TessaryConfig *config);
+TQ_TESSARY_API const char *Tessary_ConfigFileName(const TessaryConfig *config);
 
 /* The process's configuration store: the file named by TESSARY_CONFIG, or else
  * config/tessary.cfg in the first MORVA_HOME directory that has one.  The file
@@ -49,27 +54,27 @@ ORX_API const char *Tessary_ConfigFileName(const TessaryConfig *config);
  * the same thread's queries of the store have found two newer readings, that
  * is, until the file has changed twice under that thread; queries of other
  * threads never end it.  Copy a text that must live longer. */
-ORX_API const TessaryConfig *Tessary_CurrentConfig(void);
+TQ_TESSARY_API const TessaryConfig *Tessary_CurrentConfig(void);
 
 /* The number of readings of the configuration file in memory now: the
  * current one and older ones some thread may still use (at most two per
  * thread that queried the store).  For diagnostics and tests. */
-ORX_API int Tessary_ConfigReadings(void);
+TQ_TESSARY_API int Tessary_ConfigReadings(void);
 
 /* Number of values of key variable in section application.  With variable
  * null: the number of keys of the section; with application null: the number
  * of sections holding the key (all sections when both are null).  0 when
  * there is nothing. */
-ORX_API int c_mcfgn(const char *application, const char *variable);
+TQ_TESSARY_API int c_mcfgn(const char *application, const char *variable);
 
 /* Value number index (from 1) of key in section; with a null name, the name
  * of entry number index of the listing c_mcfgn counts.  Null when absent.
  * The text stays valid as Tessary_CurrentConfig says. */
-ORX_API const char *mcf_getString(const char *section, const char *key, int index);
+TQ_TESSARY_API const char *mcf_getString(const char *section, const char *key, int index);
 
 /* Value number index of the key "VERSION" in the application's own section:
  * the value an application registers for itself.  Null when absent. */
-ORX_API const char *mcf_getAppString(const char *application, int index);
+TQ_TESSARY_API const char *mcf_getAppString(const char *application, int index);
 
 /* ---- Memory files and output units ----------------------------------------
  * A memory file is a list of lines, named by a positive handle.  An output
@@ -82,81 +87,77 @@ ORX_API const char *mcf_getAppString(const char *application, int index);
  * (and storing its handle) when *memFile is 0.  Attaching to an existing file
  * empties it, unless c_ooseto("open_append", 1) came first.  Returns the
  * unit, or 0 when *memFile names no memory file.  flags is not used. */
-ORX_API int c_oomfil(int *memFile, int flags);
+TQ_TESSARY_API int c_oomfil(int *memFile, int flags);
 
 /* Make unit the current output; returns unit, anything else is a failure. */
-ORX_API int c_oopush(int unit);
+TQ_TESSARY_API int c_oopush(int unit);
 
 /* Return to the output that was current before the last push; -1 when
  * nothing was pushed. */
-ORX_API int c_oopop(void);
+TQ_TESSARY_API int c_oopop(void);
 
 /* Close a unit, ending its pending line; 0, or -1 for an unknown unit or for
  * the standard output unit. */
-ORX_API int c_ooclos(int unit);
+TQ_TESSARY_API int c_ooclos(int unit);
 
 /* Set an option for the next attachment: "open_append" with 1 makes it
  * append to the existing memory file (0 resets).  0, or -1 for an unknown
  * option. */
-ORX_API int c_ooseto(const char *option, int value);
+TQ_TESSARY_API int c_ooseto(const char *option, int value);
 
 /* Add a terminated text, or length bytes of text, to the current line of the
  * current output; 0, or -1 when the current unit lost its memory file. */
-ORX_API int c_oocs(const char *text);
-ORX_API int c_ooca(const char *text, int length);
+TQ_TESSARY_API int c_oocs(const char *text);
+TQ_TESSARY_API int c_ooca(const char *text, int length);
 
 /* End the current line (an empty line when nothing is pending). */
-ORX_API int c_oowrit(void);
+TQ_TESSARY_API int c_oowrit(void);
 
 /* End count lines: the first ends the pending line, or writes an empty line
  * when nothing is pending; the others write empty lines. */
-ORX_API int c_oonewl(int count);
+TQ_TESSARY_API int c_oonewl(int count);
 
 /* Open the memory file *memFile: mode 'r' rewinds it for reading, 'w' empties
  * it, 'a' leaves it as it is.  0, or -1 for an unknown file or mode. */
-ORX_API int c_mfopen(int *memFile, int mode, int flags);
+TQ_TESSARY_API int c_mfopen(int *memFile, int mode, int flags);
 
 /* Read the next line into buffer.  A negative size -n copies at most n
  * characters and a terminating zero (buffer holds n + 1 bytes); a positive
  * size n copies at most n characters padded with blanks to n, unterminated.
  * Returns the number of characters copied (a longer line is cut), -1 at the
  * end, -2 for an unknown file or a size of 0. */
-ORX_API int c_mfread(int memFile, char *buffer, int size);
+TQ_TESSARY_API int c_mfread(int memFile, char *buffer, int size);
 
 /* Length of the line the next c_mfread returns (-1 at the end, -2 for an
  * unknown file), so that callers can size a buffer for whole lines. */
-ORX_API int c_mfrlen(int memFile);
+TQ_TESSARY_API int c_mfrlen(int memFile);
 
 /* End reading or writing; the lines stay until c_mfdel.  0, or -1 when
  * *memFile names no memory file. */
-ORX_API int c_mfclos(int *memFile);
+TQ_TESSARY_API int c_mfclos(int *memFile);
 
 /* Delete the memory file and set *memFile to 0.  Units still attached to it
  * write nowhere from then on.  0, or -1 for an unknown file. */
-ORX_API int c_mfdel(int *memFile);
+TQ_TESSARY_API int c_mfdel(int *memFile);
 
 /* ---- Errors, access checks, strings ---------------------------------------- */
 
 /* Report an error: "tessary: error <code> <text>" on standard error; the
  * code and text are kept for c_erlast. */
-ORX_API void c_erc(int code, const char *text);
+TQ_TESSARY_API void c_erc(int code, const char *text);
 
 /* The last code reported by c_erc (0 when none), its text in *text (may be
  * null); the text stays valid until the next c_erc. */
-ORX_API int c_erlast(const char **text);
+TQ_TESSARY_API int c_erlast(const char **text);
 
 /* 0 when the access named by mode is granted to path, non-zero otherwise.
  * Letters of mode, all of which must hold: "e" exists, "r" readable, "w"
  * writable, "x" executable or searchable, "d" is a directory, "f" is a
  * regular file.  An empty or unknown mode is refused. */
-ORX_API int c_faccess(const char *path, const char *mode);
+TQ_TESSARY_API int c_faccess(const char *path, const char *mode);
 
-/* Copies from malloc, freed with free(); null for a null argument or when
- * memory runs out.  tq_strndup copies at most length bytes and stops at a
- * zero byte. */
-ORX_API char *tq_strdup(const char *text);
-ORX_API char *tq_strndup(const char *text, size_t length);
-
-ORX_EXTERN_C_END
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -4,7 +4,8 @@
 
 #include "orx_tclbuild.h"
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

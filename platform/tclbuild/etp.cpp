@@ -16,7 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 #include "orx_util.h"
 
 struct EtpAttr {
@@ -383,7 +384,7 @@ Tcl_Obj *AttrObj(const EtpAttr &attr)
 int EtpTypesObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc != 1) {
-        return OrxX_WrongArgs(interp, objv[0], "");
+        return orx::WrongArgs(interp, objv[0], "");
     }
     Registry &registry = TheRegistry();
     Tcl_Obj *list = Tcl_NewObj();
@@ -401,7 +402,7 @@ int EtpTypesObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
 int EtpLiteralsObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc != 2) {
-        return OrxX_WrongArgs(interp, objv[0], "type");
+        return orx::WrongArgs(interp, objv[0], "type");
     }
     EtpType *type = FindTypeOrError(interp, objv[1]);
     if (type == nullptr) {
@@ -423,7 +424,7 @@ int EtpLiteralsObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
 int EtpAttrObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc < 3 || objc > 4) {
-        return OrxX_WrongArgs(interp, objv[0], "type literal ?attribute?");
+        return orx::WrongArgs(interp, objv[0], "type literal ?attribute?");
     }
     EtpType *type = FindTypeOrError(interp, objv[1]);
     if (type == nullptr) {
@@ -459,7 +460,7 @@ int EtpAttrObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
 int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc != 2) {
-        return OrxX_WrongArgs(interp, objv[0], "fileName");
+        return orx::WrongArgs(interp, objv[0], "fileName");
     }
     Tcl_DString native;
     const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(objv[1]), &native);

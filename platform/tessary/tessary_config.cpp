@@ -2,7 +2,7 @@
 // the parser of our text format (docs/reference/config-file.md) and the
 // process's store, which follows the configured file and frees old readings
 // once no thread can still use text taken from them.
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 #include <sys/stat.h>
 
@@ -17,7 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extended/internal.h"
+#include "base/internal.h"
+#include "platform/orxplat.h"
 
 struct TessaryConfig {
     struct Key {

@@ -1,6 +1,5 @@
-// Stand-in for the string copies of the closed library libtq_cc; its isatty
-// and access are the POSIX functions themselves.
-#include "orx_tessary.h"
+// String copies of the libtq_cc stand-in.
+#include "tq_cc.h"
 
 #include <cstring>
 

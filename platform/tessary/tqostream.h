@@ -9,12 +9,14 @@
 #include <streambuf>
 #include <string>
 
+#include "tq_tessary.h"
+
 namespace tqo_detail {
 
 // Transform size bytes of in (up to a zero byte) in the direction given
 // (0 encrypt, 1 decrypt) into *out.  False, with *out empty, for a decrypt
 // input that is not in our form.  May throw std::bad_alloc.
-bool Transform(int action, const char *in, std::streamsize size, std::string *out);
+TQ_TESSARY_API bool Transform(int action, const char *in, std::streamsize size, std::string *out);
 
 } // namespace tqo_detail
 

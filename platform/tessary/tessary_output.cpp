@@ -1,7 +1,7 @@
 // Stand-in for the memory files and output units of the closed library
 // libtq_tessary, as the release-information code drives them: a memory file
 // is a list of lines, an output unit writes lines into one or to stdout.
-#include "orx_tessary.h"
+#include "tq_tessary.h"
 
 #include <cstdio>
 #include <cstring>

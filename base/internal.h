@@ -65,6 +65,10 @@ void AppendResult(Tcl_Interp *interp, const Parts &...parts)
     AppendResultParts(interp, {std::string_view(parts)...});
 }
 
+// The system's usage error, "wrong # args: <name> <usage>", appended to the
+// result; returns TCL_ERROR.  OrxX_WrongArgs is this, exported.
+int WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage);
+
 // Write a non-empty result and a newline on Tcl's standard-error channel
 // (notes of a step that went on, for the user to read), then reset it.
 void ShowNotes(Tcl_Interp *interp);
@@ -186,18 +190,6 @@ int Guard(Tcl_Interp *interp, Body &&body) noexcept
 
 // ---- Files and lines ------------------------------------------------------
 
-enum class ReadStatus { Ok, Missing, NotRegular, TooLarge, Failed };
-
-// Read a whole regular file (never a FIFO, device or directory, which could
-// block or be endless) of at most limit bytes into *text.  On failure *why
-// says what went wrong in words for a message ("not a regular file", the
-// system's reason, ...).  May throw std::bad_alloc.
-ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *text,
-                         std::string *why);
-
-// Whether path names an existing regular file (symbolic links followed).
-bool IsRegularFile(const std::string &path);
-
 // Walk text line by line: visit(line, lineNumber) for every line, numbered
 // from 1, without its "\n" or "\r\n".  A last line without a newline counts;
 // an empty text has no lines.
@@ -252,11 +244,6 @@ void ForEachPathElement(std::string_view list, Visit visit)
 // The non-empty elements of a path list.  May throw std::bad_alloc.
 std::vector<std::string> SplitPathList(std::string_view list);
 
-// Turn an access or fopen mode ("r", "wb", "a+", "rx" ...) into access()
-// bits; *writesPtr tells whether the mode may create the file.  False for a
-// character outside "rwax+bt".  A null or empty mode asks for existence only.
-bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
-
 // ---- System encoding ------------------------------------------------------
 
 // Text from Tcl's encoding (UTF-8) to the system encoding, and back: file
@@ -264,23 +251,6 @@ bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
 // it.  May throw std::bad_alloc.
 std::string ToSystem(std::string_view text);
 std::string FromSystem(std::string_view text);
-
-// ---- User directories -----------------------------------------------------
-
-// Expand a leading "~" or "~user" with the OS layer's home directory (HOME,
-// else the user database ; Tcl's own expansion fails without HOME); other names come back unchanged.  False with
-// a message in *why for an unknown user.
-bool ExpandTilde(const std::string &name, std::string *out, std::string *why);
-
-// ---- Variable-name arguments in procedures --------------------------------
-
-// Lets procedures that call command keep the variable its first argument
-// names (a literal, unqualified scalar name) in a frame slot, as Tcl does
-// for the variables of its own compiled commands, so the command's look-up
-// of that name no longer hashes it on every call.  Tcl still emits the
-// ordinary call: nothing else changes.  Does nothing on a Tcl other than
-// 8.6, whose internal layouts this relies on.
-void CompileVarArgAsLocal(Tcl_Command command);
 
 } // namespace orx
 

@@ -1,0 +1,238 @@
+// The library's internal helpers (base/internal.h): result messages, the
+// out-of-memory message, and the file, path-list and access-mode readers.
+#include "base/internal.h"
+
+#include "orx_util.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
+
+namespace orx {
+
+namespace {
+
+std::string Join(std::initializer_list<std::string_view> parts)
+{
+    size_t length = 0;
+    for (std::string_view part : parts) {
+        length += part.size();
+    }
+    std::string text;
+    text.reserve(length);
+    for (std::string_view part : parts) {
+        text.append(part);
+    }
+    return text;
+}
+
+// The text of a dynamic string, which is freed even when the copy throws.
+std::string TakeDString(Tcl_DString *dstring)
+{
+    struct Freer {
+        Tcl_DString *dstring;
+        ~Freer() { Tcl_DStringFree(dstring); }
+    } freer{dstring};
+    return std::string(Tcl_DStringValue(dstring), Tcl_DStringLength(dstring));
+}
+
+} // namespace
+
+int SetErrorParts(Tcl_Interp *interp, std::initializer_list<std::string_view> parts)
+{
+    try {
+        Tcl_SetObjResult(interp, NewStringObj(Join(parts)));
+    } catch (const std::bad_alloc &) {
+        return OutOfMemory(interp);
+    }
+    return TCL_ERROR;
+}
+
+void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_view> parts)
+{
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    if (Tcl_IsShared(result)) {
+        result = Tcl_DuplicateObj(result);
+        Tcl_SetObjResult(interp, result);
+    }
+    for (std::string_view part : parts) {
+        Tcl_AppendToObj(result, part.data(), static_cast<int>(part.size()));
+    }
+}
+
+void AppendListElement(std::string &out, std::string_view elem)
+{
+    int flags = 0;
+    // Scanning without TCL_DONT_QUOTE_HASH gives an upper bound either way.
+    int size = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!out.empty()) {
+        out.push_back(' ');
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    size_t at = out.size();
+    out.resize(at + static_cast<size_t>(size));
+    int written =
+        Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()), &out[at], flags);
+    out.resize(at + static_cast<size_t>(written));
+}
+
+bool BracesHold(std::string_view text)
+{
+    int depth = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\') {
+            if (++i == text.size()) {
+                return false;
+            }
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}' && --depth < 0) {
+            return false;
+        }
+    }
+    return depth == 0;
+}
+
+void AppendBracedElement(std::string &out, std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        std::string quoted;
+        AppendListElement(quoted, elem);
+        if (!out.empty()) {
+            out.push_back(' ');
+        }
+        out.append(quoted);
+        return;
+    }
+    if (!out.empty()) {
+        out.push_back(' ');
+    }
+    out.push_back('{');
+    out.append(elem);
+    out.push_back('}');
+}
+
+void ResultText::Append(std::string_view text)
+{
+    // Tcl_DString sizes are ints, and it doubles its space as it grows.
+    if (text.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
+        throw std::length_error("result would exceed the largest Tcl value");
+    }
+    Tcl_DStringAppend(&text_, text.data(), static_cast<int>(text.size()));
+}
+
+void ResultText::AppendElement(std::string_view elem)
+{
+    int flags = 0;
+    int room = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
+    if (!empty()) {
+        Append(" ");
+        flags |= TCL_DONT_QUOTE_HASH;
+    }
+    scratch_.resize(static_cast<size_t>(room));
+    int written = Tcl_ConvertCountedElement(elem.data(), static_cast<int>(elem.size()),
+                                            &scratch_[0], flags);
+    Append(std::string_view(scratch_).substr(0, static_cast<size_t>(written)));
+}
+
+void ResultText::AppendBraced(std::string_view elem)
+{
+    if (!BracesHold(elem)) {
+        AppendElement(elem);
+        return;
+    }
+    if (!empty()) {
+        Append(" ");
+    }
+    Append("{");
+    Append(elem);
+    Append("}");
+}
+
+Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)
+{
+    if (size > static_cast<size_t>(INT_MAX)) {
+        return nullptr;
+    }
+    char *bytes = static_cast<char *>(attemptckalloc(static_cast<unsigned>(size) + 1));
+    if (bytes == nullptr) {
+        return nullptr;
+    }
+    bytes[size] = '\0';
+    Tcl_Obj *obj = Tcl_NewObj();
+    Tcl_InvalidateStringRep(obj);
+    obj->bytes = bytes;
+    obj->length = static_cast<int>(size);
+    *bufferPtr = bytes;
+    return obj;
+}
+
+void ShowNotes(Tcl_Interp *interp)
+{
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+    if (Tcl_GetCharLength(result) > 0 && err != nullptr) {
+        Tcl_WriteObj(err, result);
+        Tcl_WriteChars(err, "\n", 1);
+        Tcl_Flush(err);
+    }
+    Tcl_ResetResult(interp);
+}
+
+int WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage)
+{
+    // Hold the name so that, should it be the result object itself, the
+    // append works on a copy and the name's text stays valid.
+    ObjRef hold(commandNameObj);
+    const char *name = Tcl_GetString(commandNameObj);
+    if (usage != nullptr && usage[0] != '\0') {
+        AppendResult(interp, "wrong # args: ", name, " ", usage);
+    } else {
+        AppendResult(interp, "wrong # args: ", name);
+    }
+    return TCL_ERROR;
+}
+
+int OutOfMemory(Tcl_Interp *interp)
+{
+    // A literal object: nothing to allocate beyond what Tcl keeps in reserve.
+    Tcl_SetResult(interp, const_cast<char *>("not enough memory"), TCL_STATIC);
+    return TCL_ERROR;
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    const char *blanks = " \t\r\n\f\v";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return std::string_view();
+    }
+    size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> SplitPathList(std::string_view list)
+{
+    std::vector<std::string> elements;
+    ForEachPathElement(list, [&](std::string_view element) { elements.emplace_back(element); });
+    return elements;
+}
+
+std::string ToSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_UtfToExternalDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    return TakeDString(&converted);
+}
+
+std::string FromSystem(std::string_view text)
+{
+    Tcl_DString converted;
+    Tcl_ExternalToUtfDString(nullptr, text.data(), static_cast<int>(text.size()), &converted);
+    return TakeDString(&converted);
+}
+
+} // namespace orx
