@@ -1,12 +1,14 @@
 #!/bin/sh
 # Every symbol the library exports must be documented in docs/ (a heading that
 # names it in backticks); anything else leaking out of the library is a fault.
+# C++ names are checked demangled, without their parameter list.
 lib=$1 docs=$2
 status=0
-syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVW]$/ {print $3}' | grep -vE '^(_init|_fini|_edata|_end|__bss_start)$')
+syms=$(nm -DC --defined-only "$lib" | awk '$2 ~ /^[TDBRVW]$/ {$1=""; $2=""; sub(/^  /, ""); print}' \
+       | sed 's/(.*//' | grep -vE '^(_init|_fini|_edata|_end|__bss_start)$')
 [ -n "$syms" ] || { echo "no exported symbols in $lib"; exit 1; }
 for s in $syms; do
-    if ! grep -rqE "^#+ .*\`$s\`" "$docs"; then
+    if ! grep -rqF "\`$s\`" "$docs" || ! grep -rE '^#+ ' "$docs" | grep -qF "\`$s\`"; then
         echo "exported but undocumented: $s"
         status=1
     fi
