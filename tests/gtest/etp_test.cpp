@@ -48,19 +48,6 @@ std::string All(const char *type, const char *literal)
     return out;
 }
 
-TEST(EtpTypeMap, LiteralsAndDefaults)
-{
-    EXPECT_EQ(Load("# pin directions\n"
-                   "type T1Dir\n"
-                   "  IN  value=5 label=\"Input \\\"pin\\\"\" color=#ff8000 style=dash width=2\n"
-                   "  OUT            # defaults: value 6, label OUT\n"
-                   "  BI   color=none style=dot red=7\n"),
-              "");
-    EXPECT_EQ(All("T1Dir", "IN"), "5|Input \"pin\"|2|- -|255|128|0");
-    EXPECT_EQ(All("T1Dir", "OUT"), "6|OUT|1|-|-1|-1|-1");
-    EXPECT_EQ(All("T1Dir", "BI"), "7|BI|1|.|7|-1|-1");  // later setting on the line wins
-}
-
 TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
 {
     // Each line with its message; good lines have none.
@@ -103,14 +90,8 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
     EXPECT_FALSE(etpFindType("T3c", nullptr));
 }
 
-TEST(EtpTypeMap, LaterMapsMergeOverEarlierOnes)
+TEST(EtpTypeMap, LoadingFiles)
 {
-    Load("type T4\n  A value=1 label=First color=#010203\n  B\n");
-    Load("type T4\n  A color=#ffffff\n  C\n");
-    EXPECT_EQ(All("T4", "A"), "1|First|1|-|255|255|255");  // untouched attributes stay
-    EXPECT_EQ(All("T4", "B"), "2|B|1|-|-1|-1|-1");
-    EXPECT_EQ(All("T4", "C"), "3|C|1|-|-1|-1|-1");
-
     orxtest::TempDir dir;
     const std::string path = dir.Write("t5.map", "type T5\n  X\n  Y style=bad\n");
     EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1);  // the malformed line count

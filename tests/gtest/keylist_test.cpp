@@ -151,28 +151,4 @@ TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
     Tcl_DecrRefCount(number);
 }
 
-TEST_F(KeylistTest, CopiesWithoutIndexAgreeWithTheOriginal)
-{
-    Tcl_Obj *keyl = Held(OrxX_NewKeyedListObj());
-    for (int i = 0; i < 40; i++) {
-        std::string key = "k" + std::to_string(i);
-        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, key.c_str(), Tcl_NewIntObj(i)), TCL_OK);
-    }
-    Tcl_Obj *copy = Held(Tcl_DuplicateObj(keyl));
-    EXPECT_EQ(copy->typePtr, keyl->typePtr);
-    ASSERT_EQ(OrxX_KeyedListDelete(interp, copy, "k0"), TCL_OK);
-    ASSERT_EQ(OrxX_KeyedListSet(interp, copy, "k5", Tcl_NewStringObj("five", -1)), TCL_OK);
-    Tcl_Obj *value = nullptr;
-    for (int i = 1; i < 40; i++) {
-        std::string key = "k" + std::to_string(i);
-        ASSERT_EQ(OrxX_KeyedListGet(interp, copy, key.c_str(), &value), TCL_OK) << key;
-        EXPECT_EQ(Tcl_GetString(value), i == 5 ? std::string("five") : std::to_string(i));
-    }
-    EXPECT_EQ(OrxX_KeyedListGet(interp, copy, "k0", &value), TCL_BREAK);
-    EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, "k0", &value), TCL_OK);
-    EXPECT_STREQ(Tcl_GetString(value), "0");
-    Tcl_DecrRefCount(copy);
-    Tcl_DecrRefCount(keyl);
-}
-
 }  // namespace

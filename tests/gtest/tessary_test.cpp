@@ -105,7 +105,7 @@ TEST(TessaryConfig, MalformedLinesAreReportedAndSkipped)
                               "my.cfg:13: zero byte in line",
                               "my.cfg:14: unterminated quoted value",
                           }));
-    // GOOD follows the malformed headers: it no longer lands in the [S] before them.
+    // GOOD follows the malformed headers: it used to land in the [S] before them.
     EXPECT_EQ(c.Values("S", nullptr), Strings{});
 }
 
@@ -142,20 +142,6 @@ TEST(TessaryStore, FollowsTheConfiguredFile)
     setenv("MORVA_HOME", (a.path + "::" + b.path + ":" + c.path).c_str(), 1);
     EXPECT_STREQ(mcf_getString("VERSIONS", "ORX", 1), b.path.c_str());
     EXPECT_EQ(Tessary_ConfigFileName(Tessary_CurrentConfig()), b.path + "/config/tessary.cfg");
-}
-
-TEST(TessaryConfig, KeysAfterAMalformedHeaderAreDropped)
-{
-    // The fault: after "[B] junk" was reported, x and y still went into [A].
-    Config c("[A]\na = 1\n[B] junk\nx = 1\n\ny = \"bad\n[C]\nc = 3\n[ ]\nz = 9\n", "d.cfg");
-    EXPECT_EQ(c.Errors(),
-              (Strings{"d.cfg:3: text after section header",
-                       "d.cfg:4: key \"x\" dropped after the malformed section header of line 3",
-                       "d.cfg:6: unterminated quoted value", "d.cfg:9: empty section name",
-                       "d.cfg:10: key \"z\" dropped after the malformed section header of line 9"}));
-    EXPECT_EQ(c.Values(nullptr, nullptr), (Strings{"A", "C"}));
-    EXPECT_EQ(c.Values("A", nullptr), Strings{"a"});
-    EXPECT_EQ(c.Values("C", nullptr), Strings{"c"});
 }
 
 // The store kept every reading for the life of the process: switching between

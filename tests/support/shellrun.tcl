@@ -44,17 +44,14 @@ proc runShell {args} {
     return [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
 }
 
-# Runs each row {runShell-arguments expected} and returns the rows whose
-# result differs, each as {arguments got}; empty when all agree.
-proc shellCases {rows} {
-    set bad {}
-    foreach {arguments expected} $rows {
-        set got [runShell {*}$arguments]
-        if {$got ne $expected} {
-            lappend bad $arguments $got
-        }
+# One test per row {case description runShell-arguments expected}, named
+# prefix.case and constrained to orxsh.
+proc shellRows {prefix rows} {
+    set table {}
+    foreach {case desc arguments expected} $rows {
+        lappend table [list $case $desc [list runShell {*}$arguments] $expected -constraints orxsh]
     }
-    return $bad
+    uplevel 1 [list rows $prefix orxsh $table]
 }
 
 # A script file in the temporary directory; returns its full path.

@@ -1,6 +1,41 @@
-# Shared set-up for the tcltest files: loads the inspection helpers.
+# Shared set-up for the tcltest files: the inspection helpers and the row
+# helper that turns a table of cases into one named test each.
 package require tcltest 2
 namespace import -force ::tcltest::*
 if {[info commands testobj] eq ""} {
     load $::env(ORX_TESTLIB) Orxtest
+}
+
+# rows prefix command table ?option value ...?
+# One test per row {case description script result ?option value ...?},
+# named prefix.case and described "command: description" (the description
+# alone when command is empty).  The options after the table apply to every
+# row, a row's own come after them and win.  Scripts run in the caller's
+# scope.
+proc rows {prefix command table args} {
+    foreach row $table {
+        lassign $row case desc body result
+        if {$command ne ""} {
+            set desc "$command: $desc"
+        }
+        uplevel 1 [list test $prefix.$case $desc -body $body -result $result {*}$args \
+                       {*}[lrange $row 4 end]]
+    }
+}
+
+# Unsets the scratch globals of the tests.
+proc cleanVars {} {
+    foreach name {a b c g i j k l m n r v w x y z new big copy seen} {
+        unset -nocomplain ::$name
+    }
+}
+
+# Makes a global variable read-only: a write is undone and refused.
+proc readOnly {name} {
+    set ::readOnlyValue($name) [set ::$name]
+    trace add variable ::$name write {apply {{n1 n2 op} {
+        upvar #0 $n1 v
+        set v $::readOnlyValue($n1)
+        error "read-only"
+    }}}
 }
