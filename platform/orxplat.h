@@ -157,6 +157,10 @@ std::string OrxPlat_PidFileName();
 // Identifier of this process, as other processes and the pid file know it.
 long OrxPlat_ProcessId(void);
 
+// Set the environment variable name to value for this process and those it
+// starts (Tcl's env array is not told).  0, or an errno value.
+int OrxPlat_SetEnv(const char *name, const char *value);
+
 // Fill buffer with size bytes from the system's random source in one go.
 // False when it could not give that many.
 bool OrxPlat_RandomBytes(void *buffer, size_t size);

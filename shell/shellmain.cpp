@@ -81,7 +81,7 @@ const char kHelpText[] =
 [[noreturn]] void InfoExit(const char *programName, const char *request)
 {
     if (getenv("MORVA_HOME") == nullptr) {
-        setenv("MORVA_HOME", Orx_DefaultMorvaHome(), 0); // where the release data is
+        OrxPlat_SetEnv("MORVA_HOME", Orx_DefaultMorvaHome()); // where the release data is
     }
     std::string text;
     if (strcmp(request, "-v") == 0 || strcmp(request, "--version") == 0) {
