@@ -110,8 +110,8 @@ int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream)
 // with the errno value the caller's write left (EIO when there is none).
 int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf);
 
-// Give from the name to, replacing a file there in one step (a reader sees
-// the old or the new file).  0, or an errno value.
+// Rename the file from to to, replacing a file there in one step (a reader
+// sees the old or the new file).  0, or an errno value.
 int OrxPlat_ReplaceFile(const char *from, const char *to);
 
 // Remove the file path (not a directory).  0, or an errno value.
