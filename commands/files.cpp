@@ -4,10 +4,6 @@
 // and a mount point is what a drive root was (docs/platform.md).
 #include "orx_files.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <cerrno>
@@ -52,28 +48,16 @@ std::string Neutral(std::string text)
     return text;
 }
 
-// The working directory, however long.
-bool CurrentDir(std::string *dir)
-{
-    std::vector<char> buffer(PATH_MAX);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return false;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    dir->assign(buffer.data());
-    return true;
-}
-
 // The absolute form of name with "." and ".." resolved by the text alone, as
 // the full-path function of the original did (symbolic links are kept).
+// False with errno set when the working directory is unknown.
 bool Expand(const std::string &name, std::string *out)
 {
     std::string full = name;
     if (full.empty() || full[0] != '/') {
         std::string cwd;
-        if (!CurrentDir(&cwd)) {
+        if (int error = OrxPlat_CurrentDir(&cwd)) {
+            errno = error;
             return false;
         }
         full = cwd + "/" + full;
@@ -103,76 +87,6 @@ bool Expand(const std::string &name, std::string *out)
         out->assign("/");
     }
     return true;
-}
-
-bool IsOctal(char c)
-{
-    return c >= '0' && c <= '7';
-}
-
-// Mount points from /proc/self/mountinfo (field 5, with \ooo escapes).
-std::vector<std::string> MountPoints()
-{
-    std::vector<std::string> points;
-    std::string text;
-    std::string why;
-    if (orx::ReadWholeFile("/proc/self/mountinfo", 64 << 20, &text, &why) != orx::ReadStatus::Ok) {
-        return points;
-    }
-    orx::ForEachLine(text, [&](std::string_view line, int) {
-        for (int field = 0; field < 4; ++field) {
-            size_t blank = line.find(' ');
-            if (blank == std::string_view::npos) {
-                return;
-            }
-            line.remove_prefix(blank + 1);
-        }
-        std::string_view raw = line.substr(0, line.find(' '));
-        std::string point;
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '\\' && i + 3 < raw.size() && IsOctal(raw[i + 1]) &&
-                IsOctal(raw[i + 2]) && IsOctal(raw[i + 3])) {
-                point.push_back(static_cast<char>(((raw[i + 1] - '0') << 6) |
-                                                  ((raw[i + 2] - '0') << 3) | (raw[i + 3] - '0')));
-                i += 3;
-            } else {
-                point.push_back(raw[i]);
-            }
-        }
-        points.push_back(point);
-    });
-    return points;
-}
-
-// Whether path names the directory on which a file system is mounted (the
-// counterpart of a drive root holding a volume).
-bool IsActiveMount(const char *path)
-{
-    char *real = ::realpath(path, nullptr);
-    if (real == nullptr) {
-        return false;
-    }
-    std::string resolved(real);
-    std::free(real);
-    struct stat st;
-    struct statvfs vfs;
-    if (::stat(resolved.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        ::statvfs(resolved.c_str(), &vfs) != 0) {
-        return false;
-    }
-    std::vector<std::string> points = MountPoints();
-    if (points.empty()) {
-        // No mount table: a mount point is on another device than its parent.
-        struct stat parent;
-        return resolved == "/" ||
-               (::stat((resolved + "/..").c_str(), &parent) == 0 && parent.st_dev != st.st_dev);
-    }
-    for (const std::string &point : points) {
-        if (point == resolved) {
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace
@@ -266,7 +180,7 @@ int Orx_FileVerifyDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char 
         return orx::SetError(interp, argv[0], ":  incorrect arguments: drive.");
     }
     return orx::Guard(interp, [&] {
-        if (!IsActiveMount(argv[1])) {
+        if (!OrxPlat_IsMountPoint(argv[1])) {
             return orx::SetError(interp, "The drive \"", argv[1],
                                  "\" is not active. Is it a removable with no disk?");
         }

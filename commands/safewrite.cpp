@@ -1,12 +1,8 @@
 // Safe file writing: Orx_Fopen and the write-to-temporary-then-rename
-// handles.  On POSIX the temporary file is flushed and synced, renamed over
-// the target in one step (never deleting the target first) and the
-// directory synced, so a crash at any moment leaves the old or the new file.
+// handles.  The temporary file is put on disk, replaces the target in one
+// step (never deleting the target first) and the directory is synced, so a
+// crash at any moment leaves the old or the new file.
 #include "orx_safewrite.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,6 +11,7 @@
 
 #include "base/internal.h"
 #include "orx_tclbuild.h"
+#include "platform/orxplat.h"
 #include "tq_tessary.h"
 
 struct Orx_RobustFile {
@@ -82,22 +79,16 @@ std::string DirectoryOf(const std::string &name)
     return name.substr(0, slash);
 }
 
-bool IsDirectory(const std::string &path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool Modifiable(const std::string &name)
 {
-    struct stat st;
-    if (::stat(name.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode) || c_faccess(name.c_str(), "w") != 0) {
+    OrxPlat_FileInfo info;
+    if (OrxPlat_Stat(name.c_str(), &info) == 0) {
+        if (info.type == ORXPLAT_FILE_DIRECTORY || c_faccess(name.c_str(), "w") != 0) {
             return false;
         }
     }
     std::string dir = DirectoryOf(name);
-    return IsDirectory(dir) && c_faccess(dir.c_str(), "wd") == 0;
+    return OrxPlat_IsDirectory(dir) && c_faccess(dir.c_str(), "wd") == 0;
 }
 
 // Create the temporary file afresh: never through a symbolic link left at
@@ -108,63 +99,13 @@ FILE *CreateTemp(Tcl_Interp *interp, const std::string &temp, bool targetExists)
         OpenFailed(interp, temp.c_str(), "wb", ENAMETOOLONG);
         return nullptr;
     }
-    ::unlink(temp.c_str()); // a stale one from an earlier crash
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    targetExists ? 0600 : 0666);
-    FILE *stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (stream == nullptr) {
-        int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-        }
+    FILE *stream = nullptr;
+    if (int error = OrxPlat_CreateTempFile(temp.c_str(), targetExists, &stream)) {
         OpenFailed(interp, temp.c_str(), "wb", error);
         return nullptr;
     }
     std::memcpy(openedNameBuffer, temp.c_str(), temp.size() + 1);
     return stream;
-}
-
-// Everything written reaches the disk; false with errno on the first failure.
-bool FlushAndClose(FILE *stream, const std::string &target)
-{
-    int fd = ::fileno(stream);
-    int writeError = errno; // what the failed write, if any, left
-    errno = 0;
-    bool hadError = std::ferror(stream) != 0;
-    // A failed write leaves the error flag; the flush then tells why, or EIO.
-    bool ok = std::fflush(stream) == 0 && !hadError;
-    int error = ok ? 0 : errno != 0 ? errno : hadError && writeError != 0 ? writeError : EIO;
-    struct stat st;
-    if (ok && ::stat(target.c_str(), &st) == 0) {
-        // The new file keeps the old one's permissions (and owner, when we may).
-        if (::fchmod(fd, st.st_mode & 07777) != 0) {
-            ok = false;
-            error = errno;
-        } else if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Only a privileged process may give a file away; not an error.
-        }
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (std::fclose(stream) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    errno = error;
-    return ok;
-}
-
-// The rename is only durable once the directory entry is on disk.
-void SyncDirectory(const std::string &name)
-{
-    int fd = ::open(DirectoryOf(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd); // some file systems cannot sync a directory: best effort
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -232,8 +173,8 @@ Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName
         auto *handle = new Orx_RobustFile;
         handle->target = target;
         handle->temp = target + kTempSuffix;
-        struct stat st;
-        handle->stream = CreateTemp(interp, handle->temp, ::stat(target.c_str(), &st) == 0);
+        OrxPlat_FileInfo info;
+        handle->stream = CreateTemp(interp, handle->temp, OrxPlat_Stat(target.c_str(), &info) == 0);
         if (handle->stream == nullptr) {
             delete handle;
             return nullptr;
@@ -258,10 +199,10 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
         return TCL_OK;
     }
     int code = TCL_OK;
-    if (!FlushAndClose(handle->stream, handle->target)) {
+    // Everything written reaches the disk, with the target's permissions.
+    if (int error = OrxPlat_CloseDurably(handle->stream, handle->target.c_str())) {
         // Incomplete data must not replace the target.
-        int error = errno;
-        ::unlink(handle->temp.c_str());
+        OrxPlat_RemoveFile(handle->temp.c_str());
         if (interp != nullptr) {
             errno = error;
             const char *reason = Tcl_PosixError(interp);
@@ -269,13 +210,14 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
                             handle->target, "\" is unchanged."});
         }
         code = TCL_ERROR;
-    } else if (::rename(handle->temp.c_str(), handle->target.c_str()) != 0) {
+    } else if (OrxPlat_ReplaceFile(handle->temp.c_str(), handle->target.c_str()) != 0) {
         Append(interp, {"Could not rename the temporary file \"", handle->temp, "\" to the file \"",
                         handle->target, "\".\nData saved into the temporary file \"", handle->temp,
                         "\" and the file \"", handle->target, "\" may demolished."});
         code = TCL_ERROR;
     } else {
-        SyncDirectory(handle->target);
+        // The rename is only durable once the directory entry is on disk.
+        OrxPlat_SyncDirectory(DirectoryOf(handle->target).c_str());
     }
     delete handle;
     return code;
@@ -287,6 +229,6 @@ void Orx_RobustFabortForWrite(Orx_RobustFile *handle)
         return;
     }
     std::fclose(handle->stream);
-    ::unlink(handle->temp.c_str());
+    OrxPlat_RemoveFile(handle->temp.c_str());
     delete handle;
 }

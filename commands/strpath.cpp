@@ -4,9 +4,6 @@
 // braces never moves the rest of the text: every scan is linear.
 #include "orx_strpath.h"
 
-#include <sys/random.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,6 +13,7 @@
 #include <string_view>
 
 #include "base/internal.h"
+#include "platform/orxplat.h"
 
 namespace {
 
@@ -246,38 +244,23 @@ int Pathsplit(Tcl_Interp *interp, int argc, const char *argv[])
 
 // ---- Temporary names -------------------------------------------------------
 
-// TMPDIR when it names a directory by an absolute path, else /tmp.
-std::string TempDir()
-{
-    const char *env = std::getenv("TMPDIR");
-    std::string dir = env != nullptr ? env : "";
-    struct stat st;
-    if (dir.empty() || dir[0] != '/' || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        dir = "/tmp";
-    }
-    while (dir.size() > 1 && dir.back() == '/') {
-        dir.pop_back();
-    }
-    return dir;
-}
-
 // A name in the temporary directory, from 60 random bits, that no file has;
 // empty when none could be had.
 std::string FreshTempName(const char *prefix)
 {
     static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";
-    std::string dir = TempDir();
+    std::string dir = OrxPlat_TempDir();
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char bytes[12];
-        if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        if (!OrxPlat_RandomBytes(bytes, sizeof bytes)) {
             continue;
         }
         std::string name = dir + (dir == "/" ? "" : "/") + prefix;
         for (unsigned char b : bytes) {
             name.push_back(kAlphabet[b & 31]);
         }
-        struct stat st;
-        if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) {
+        OrxPlat_FileInfo info;
+        if (OrxPlat_LinkStat(name.c_str(), &info) == ENOENT) {
             return name;
         }
     }

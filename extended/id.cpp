@@ -1,7 +1,7 @@
 // Identity and network information: "id user" (registered by OrxXIdInit) and
 // "orx:netinfo", whose string command procedure interpreter initialisation
 // puts in its fixed command table.  The look-ups themselves live in the
-// platform layer (platform/os_posix/os.h).
+// platform layer (platform/orxplat.h).
 #include "orx_id.h"
 #include "orx_util.h"
 #include "platform/orxplat.h"

@@ -10,13 +10,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string text(reinterpret_cast<const char *>(data), size);
-    std::string decoded = orx::lineedit::UnescapeHistoryLine(text);
+    std::string decoded = OrxPlat_UnescapeHistoryLine(text);
     if (decoded.size() > text.size()) {
         abort();
     }
-    std::string encoded = orx::lineedit::EscapeHistoryEntry(text);
+    std::string encoded = OrxPlat_EscapeHistoryEntry(text);
     if (encoded.find('\n') != std::string::npos ||
-        orx::lineedit::UnescapeHistoryLine(encoded) != text) {
+        OrxPlat_UnescapeHistoryLine(encoded) != text) {
         abort();
     }
     return 0;

@@ -4,9 +4,6 @@
 // needed), and the splitter and writer that the script-level builder uses.
 #include "orx_library.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +16,8 @@
 #include "library/library.h"
 #include "orx_os.h"
 #include "orx_util.h"
+#include "platform/orxplat.h"
+#include "tq_cc.h"
 
 namespace {
 
@@ -78,7 +77,7 @@ public:
         if (debug != nullptr && std::strcmp(debug, "1") == 0) {
             std::string index = index_ + "dbg";
             std::string library = library_ + "dbg";
-            if (access(index.c_str(), R_OK) == 0 && access(library.c_str(), R_OK) == 0) {
+            if (tq_access(index.c_str(), TQ_R_OK) == 0 && tq_access(library.c_str(), TQ_R_OK) == 0) {
                 index_ = index;
                 library_ = library;
             }
@@ -102,9 +101,9 @@ public:
 private:
     int Read()
     {
-        struct stat st;
-        if (stat(index_.c_str(), &st) != 0) {
-            return PosixMessage(interp_, errno, "missing package index file \"", index_, "\": ");
+        OrxPlat_FileInfo info;
+        if (int error = OrxPlat_Stat(index_.c_str(), &info)) {
+            return PosixMessage(interp_, error, "missing package index file \"", index_, "\": ");
         }
         channel_ = Tcl_OpenFileChannel(interp_, index_.c_str(), "r", 0);
         if (channel_ == nullptr) {
@@ -271,7 +270,7 @@ int LoadDirEntry(Tcl_Interp *interp, const char *dir, const char *fileName, int 
     Tcl_DStringInit(&joined);
     std::string path = OrxX_JoinPath(dir, fileName, &joined);
     Tcl_DStringFree(&joined);
-    if (access(path.c_str(), R_OK) != 0) {
+    if (tq_access(path.c_str(), TQ_R_OK) != 0) {
         return TCL_OK;
     }
     if (LoadIndex(interp, path, form) != TCL_OK) {

@@ -1,24 +1,131 @@
-// The operating-system seam: every system call that differs between systems,
-// behind OrxPlat_ functions (and the line editor).  Declared once here;
-// platform/os_posix/ implements it for POSIX, and a second system is a second
-// folder implementing the same header.  Only tcl.h and standard C++ headers.
+// The operating-system seam, declared the way Tcl declares its Tclp*
+// functions: whatever differs between systems is an OrxPlat_ function, type
+// or constant here.  platform/os_posix/ implements it for POSIX; another
+// system is another folder implementing this same header.  Nothing here
+// names a system type or size: only Tcl's and standard C++ headers.
 #ifndef ORX_PLATFORM_ORXPLAT_H
 #define ORX_PLATFORM_ORXPLAT_H
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <tcl.h>
 #include <vector>
 
-// ==== os ====
-// POSIX stand-ins for the system calls behind the identity and network
-// commands and the per-user directory: user name and home directory, host and
-// service look-ups.  The exported OrxXOS functions (include/orx_os.h) are
-// implemented next to these, in os_posix.cpp.
+// Unless a declaration says otherwise, names are in the system encoding,
+// strings are the caller's, and "an errno value" is one of <cerrno>'s
+// numbers (what Tcl_PosixError and strerror take).
 
+// ==== Files (os_posix/files.cpp) ============================================
+
+// Access rights for OrxPlat_Access and OrxPlat_ParseAccessMode, to be ORed.
+#define ORXPLAT_ACCESS_EXISTS 0
+#define ORXPLAT_ACCESS_EXECUTE 1
+#define ORXPLAT_ACCESS_WRITE 2
+#define ORXPLAT_ACCESS_READ 4
+
+enum OrxPlat_FileType {
+    ORXPLAT_FILE_REGULAR,
+    ORXPLAT_FILE_DIRECTORY,
+    ORXPLAT_FILE_LINK, // only from OrxPlat_LinkStat
+    ORXPLAT_FILE_OTHER // FIFO, device, socket, ...
+};
+
+// What OrxPlat_Stat tells about a file.  volume and node together name the
+// file on this machine while it exists.
+struct OrxPlat_FileInfo {
+    OrxPlat_FileType type;
+    unsigned long long volume;
+    unsigned long long node;
+    long long size;       // bytes
+    long long modifiedNs; // last change of the data, ns since 1970
+};
+
+// Facts about path, following symbolic links (OrxPlat_LinkStat: not the
+// last one).  0, or an errno value.
+int OrxPlat_Stat(const char *path, OrxPlat_FileInfo *info);
+int OrxPlat_LinkStat(const char *path, OrxPlat_FileInfo *info);
+
+// Whether path names an existing regular file / directory (links followed).
+bool OrxPlat_IsRegularFile(const std::string &path);
+bool OrxPlat_IsDirectory(const std::string &path);
+
+// Whether this process may access path with the ORXPLAT_ACCESS_* rights in
+// mode (ORXPLAT_ACCESS_EXISTS: whether it exists).  0, or an errno value.
+int OrxPlat_Access(const char *path, int mode);
+
+// Turn an access or fopen mode ("r", "wb", "a+", "rx" ...) into
+// ORXPLAT_ACCESS_* bits; *writes tells whether the mode may create the file.
+// False for a character outside "rwax+bt".  A null or empty mode asks for
+// existence only.
+bool OrxPlat_ParseAccessMode(const char *mode, int *accessMode, bool *writes);
+
+enum OrxPlat_ReadStatus {
+    ORXPLAT_READ_OK,
+    ORXPLAT_READ_MISSING,
+    ORXPLAT_READ_NOT_REGULAR,
+    ORXPLAT_READ_TOO_LARGE,
+    ORXPLAT_READ_FAILED
+};
+
+// Read a whole regular file (never a FIFO, device or directory, which could
+// block or be endless) of at most limit bytes into *text.  On failure *why
+// says what went wrong in words for a message ("not a regular file", the
+// system's reason, ...).  May throw std::bad_alloc.
+OrxPlat_ReadStatus OrxPlat_ReadWholeFile(const std::string &path, size_t limit,
+                                         std::string *text, std::string *why);
+
+// Append the names in directory path to *names, "." and ".." left out, in
+// the system's order.  0, or an errno value (the names read before a
+// failure stay).  May throw std::bad_alloc.
+int OrxPlat_ListDirectory(const std::string &path, std::vector<std::string> *names);
+
+// The working directory, however long.  0, or an errno value.  May throw
+// std::bad_alloc.
+int OrxPlat_CurrentDir(std::string *dir);
+
+// Whether path (links resolved) is the directory a file system is mounted
+// on: what a drive root holding a volume is on Windows.  May throw
+// std::bad_alloc.
+bool OrxPlat_IsMountPoint(const char *path);
+
+// The directory for temporary files: TMPDIR when it names a directory by an
+// absolute path, else the system's.  No trailing separator but for the root.
+std::string OrxPlat_TempDir();
+
+// Create path afresh for writing in binary: any file left at the name is
+// removed first, and the create fails rather than follow a symbolic link or
+// share a file another process just made.  ownerOnly gives it owner-only
+// permissions, else the default ones.  0 with *stream set (the caller
+// closes it), or an errno value with nothing left behind.
+int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream);
+
+// Flush stream, give its file the permissions (and owner, where allowed) of
+// the file at permissionsOf when there is one, put the data on disk and
+// close the stream, which is gone whatever the answer.  0, or the errno
+// value of the first failure: a failed earlier write left in stream counts,
+// with the errno value the caller's write left (EIO when there is none).
+int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf);
+
+// Rename the file from to to, replacing a file there in one step (a reader
+// sees the old or the new file).  0, or an errno value.
+int OrxPlat_ReplaceFile(const char *from, const char *to);
+
+// Remove the file path (not a directory).  0, or an errno value.
+int OrxPlat_RemoveFile(const char *path);
+
+// Put directory dir's entries on disk (after a rename in it), where the
+// file system can; failures are ignored.
+void OrxPlat_SyncDirectory(const char *dir);
+
+// Append text to the file at path in one write, creating it owner-only.
+// 0, or an errno value.
+int OrxPlat_AppendToFile(const char *path, const char *text);
+
+// ==== Users and their directories (os_posix/users.cpp) ======================
 
 // Name of the effective user.  0, or an errno value (ENOENT when the user has
 // no entry in the user database).
@@ -32,6 +139,45 @@ int OrxPlat_UserHomeDir(std::string *dir);
 // effective user's entry in the user database; empty when neither is known.
 std::string OrxPlat_HomeDir();
 
+// Expand a leading "~" or "~user" with the home directory (OrxPlat_HomeDir,
+// or the user database for another user; Tcl's own expansion fails without
+// HOME); other names come back unchanged.  False with a message in *why when
+// there is no home directory or no such user.
+bool OrxPlat_ExpandTilde(const std::string &name, std::string *out, std::string *why);
+
+// The per-user Orx directory, "<home>/ruvadiredavoz", and the pid file in
+// it, "<home>/ruvadiredavoz/pid_tq"; empty when the home directory is
+// unknown.  One name for start-up (which makes the directory and hands the
+// pid file to the signal thread) and for kill (which reads it).
+std::string OrxPlat_UserDirName();
+std::string OrxPlat_PidFileName();
+
+// ==== The process (os_posix/process.cpp, os_posix/cmdline.cpp) ==============
+
+// Identifier of this process, as other processes and the pid file know it.
+long OrxPlat_ProcessId(void);
+
+// Set the environment variable name to value for this process and those it
+// starts (Tcl's env array is not told).  0, or an errno value.
+int OrxPlat_SetEnv(const char *name, const char *value);
+
+// Fill buffer with size bytes from the system's random source in one go.
+// False when it could not give that many.
+bool OrxPlat_RandomBytes(void *buffer, size_t size);
+
+// One argument quoted for the Windows splitting rules (appended to *line).
+void OrxPlat_QuoteCmdArg(const std::string &arg, std::string *line);
+
+// The arguments joined by blanks, each quoted as needed.
+std::string OrxPlat_JoinCmdLine(const std::vector<std::string> &args);
+
+// The raw command line of this process, as the Windows splitting rules give
+// its argument vector back; empty when it cannot be had.  May throw
+// std::bad_alloc.
+std::string OrxPlat_RawCommandLine();
+
+// ==== Network look-ups (os_posix/net.cpp) ===================================
+
 // An IPv4 address in any of the dotted forms ("a.b.c.d", "a.b.c", "a.b",
 // "a"; decimal, octal or hex parts), the whole text and nothing else.  Stores
 // the address in host byte order.
@@ -43,68 +189,164 @@ bool OrxPlat_HostByName(const char *name, uint32_t *address);
 // Official name of the host with this IPv4 address (host byte order).
 bool OrxPlat_HostByAddr(uint32_t address, std::string *name);
 
-// Services database (/etc/services and whatever the name service adds), any
-// protocol.  Store the service's official name and its port.
+// The services database, any protocol: the service's official name and its
+// port.
 bool OrxPlat_ServByName(const char *name, std::string *official, int *port);
 bool OrxPlat_ServByPort(int port, std::string *official);
 
-// ==== pidfile ====
-// Names of the per-user Orx directory and of the pid file in it.  Shared by
-// start-up (which creates the directory and hands the pid path to the signal
-// thread) and by kill (which looks target threads up in the file), so both
-// agree on one name.
+// ==== Dynamic loading (os_posix/dynload.cpp) ================================
 
+// A shared library mapped into the process.
+typedef struct OrxPlat_Library OrxPlat_Library;
 
-// "<home>/ruvadiredavoz", home being $HOME as Tcl's "~" expands it, or the
-// home directory of the effective user when HOME is unset or empty.  Empty
-// when neither is known.
-std::string OrxPlat_UserDirName();
+// Map the library at path with every symbol bound now, its symbols kept to
+// itself.  Null on failure, with the loader's text in *why.
+OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why);
 
-// "<home>/ruvadiredavoz/pid_tq", or empty when the home directory is unknown.
-std::string OrxPlat_PidFileName();
+enum OrxPlat_SymbolStatus {
+    ORXPLAT_SYMBOL_FOUND,
+    ORXPLAT_SYMBOL_MISSING, // *why holds the loader's text
+    ORXPLAT_SYMBOL_FOREIGN  // found only in a library this one depends on
+};
 
-// ==== cmdline ====
-// The process's raw command line, the stand-in for the Windows command-line
-// text: rebuilt from the argument vector the kernel holds, quoted so that the
-// Windows splitting rules give the same vector back.
+// The address of name as library itself defines it (*address).
+OrxPlat_SymbolStatus OrxPlat_FindSymbol(OrxPlat_Library *library, const char *name,
+                                        void **address, std::string *why);
 
+// Unmap library (gone whatever the answer).  0, or -1 with the loader's
+// text in *why.
+int OrxPlat_CloseLibrary(OrxPlat_Library *library, std::string *why);
 
-// One argument quoted for the Windows splitting rules (appended to *line).
-void OrxPlat_QuoteCmdArg(const std::string &arg, std::string *line);
+// ==== Terminal and command input (os_posix/terminal.cpp, cmdinput.cpp) ======
 
-// The arguments joined by blanks, each quoted as needed.
-std::string OrxPlat_JoinCmdLine(const std::vector<std::string> &args);
+// Whether the C runtime's descriptor fd (0 standard input, 1 output,
+// 2 error) is a terminal.
+bool OrxPlat_IsTerminal(int fd);
 
-// The raw command line of this process (from /proc/self/cmdline); empty when
-// it cannot be read.  May throw std::bad_alloc.
-std::string OrxPlat_RawCommandLine();
+// Block until channel has input (or end of file, or an error) to read, in a
+// way an interrupt can break: Tcl's channel layer retries a read that a
+// signal interrupts.  0 when reading can go on, or EINTR when Tcl has
+// asynchronous handlers ready (a signal arrived) first.  Channels with
+// buffered input, and those without a system handle, give 0 at once.
+int OrxPlat_WaitForInput(Tcl_Channel channel);
 
-// ==== cmdinput ====
-// Waiting for command input on a channel in a way an interrupt can break:
-// the channel layer of Tcl retries reads that a signal interrupts, so the
-// command loops wait for input here first.
+// ==== Line editing and history (os_posix/lineedit.cpp) ======================
+// One editor per process (there is one terminal), read a whole line at a
+// time or one character at a time from an event loop, with history and a
+// completion hook.  Nothing here knows Tcl.
 
+enum OrxPlat_EditStatus {
+    ORXPLAT_EDIT_LINE,          // *line holds a complete line, without its newline
+    ORXPLAT_EDIT_END_OF_INPUT,  // Ctrl-D on an empty line, or the terminal went away
+    ORXPLAT_EDIT_ABANDONED,     // the interrupt hook asked to drop the line being typed
+    ORXPLAT_EDIT_PENDING,       // character mode: the line is not complete yet
+    ORXPLAT_EDIT_FAILED         // a read error other than an interrupt (errno is set)
+};
 
-namespace orx::cmdinput {
+struct OrxPlat_EditHooks {
+    // Block until standard input can be read: 0, or EINTR when the caller
+    // has asynchronous work (a signal) to do first.
+    std::function<int()> wait;
+    // Run the asynchronous work.  True drops the line being typed.
+    std::function<bool()> interrupted;
+    // Candidates for the word that ends the text before the cursor: each a
+    // whole replacement for the last *stemBytes bytes of that text.
+    std::function<std::vector<std::string>(const std::string &before, size_t *stemBytes)>
+        complete;
+};
 
-// Block until channel has input (or end of file, or an error) to read.
-// Returns 0 when reading can go on, or EINTR when Tcl has asynchronous
-// handlers ready (a signal arrived) first.
-// Channels with buffered input, and those without an OS handle, return 0.
-int WaitForInput(Tcl_Channel channel);
+// Whether editing applies: standard input and output are terminals, the
+// terminal is not "dumb", and ORX_NO_EDIT is unset or empty.
+bool OrxPlat_EditingWanted();
 
-} // namespace orx::cmdinput
+class OrxPlat_LineEditor {
+public:
+    // Null when no editor can run on this terminal.
+    static std::unique_ptr<OrxPlat_LineEditor> Open(const char *program, OrxPlat_EditHooks hooks);
+    virtual ~OrxPlat_LineEditor() = default;
 
-// ==== sigcatch ====
-// Catching signals, POSIX side: the dispositions the signal commands set and
-// read, the catching handler, and the relay thread that takes its deliveries
-// to an ordinary thread (the handler itself may only count).  Internal to the
-// library; the signal commands keep the logic, this file the system calls.
+    // Read one line with this prompt (blocking).
+    virtual OrxPlat_EditStatus ReadLine(const std::string &prompt, std::string *line) = 0;
+
+    // Character mode for event loops: Begin shows the prompt and puts the
+    // terminal in editing mode; Feed consumes what standard input holds and
+    // returns LINE (terminal back in normal mode: Begin again for the next
+    // line), PENDING, END_OF_INPUT or FAILED; End leaves editing mode and
+    // drops the line.
+    virtual void Begin(const std::string &prompt) = 0;
+    virtual OrxPlat_EditStatus Feed(std::string *line) = 0;
+    virtual void End() = 0;
+    virtual bool Editing() const = 0;
+    // Counts the lines begun in character mode: tells a line from the next.
+    virtual unsigned LineSerial() const = 0;
+
+    // Clear the line on screen before other output; Redraw puts the prompt
+    // and the line being typed back after it.
+    virtual void ClearLine() = 0;
+    virtual void Redraw() = 0;
+
+    // In-memory history: empty entries and repeats of the last are skipped.
+    // Returns whether the entry was added.
+    virtual bool AddHistory(const std::string &entry) = 0;
+};
+
+// History files: entries one per line, "\" and newline escaped, so a
+// multi-line command is one entry.  Writers hold an exclusive lock on
+// "<path>.lock" while they change the file, so shells running at the same
+// time share it safely.
+
+// Entries of a history file, oldest first (none when it cannot be read).
+std::vector<std::string> OrxPlat_LoadHistoryFile(const std::string &path);
+
+// Append one entry; the file is created owner-only.  False when the file
+// cannot be written.
+bool OrxPlat_AppendHistoryFile(const std::string &path, const std::string &entry);
+
+// Keep only the newest keep entries: written to a temporary file that
+// replaces the old one, so a reader sees the old or the new file.
+bool OrxPlat_TrimHistoryFile(const std::string &path, size_t keep);
+
+// The escaped form of an entry, and the entry of a file line (any text is
+// taken: a "\" at the end stands for itself).  The same on every system.
+inline std::string OrxPlat_EscapeHistoryEntry(const std::string &entry)
+{
+    std::string out;
+    out.reserve(entry.size() + 8);
+    for (char c : entry) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+inline std::string OrxPlat_UnescapeHistoryLine(const std::string &line)
+{
+    std::string out;
+    out.reserve(line.size());
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] != '\\' || i + 1 == line.size()) {
+            out += line[i];
+            continue;
+        }
+        char next = line[++i];
+        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return out;
+}
+
+// ==== Catching signals (os_posix/sigcatch.cpp) ==============================
+// The dispositions the signal commands set and read, the catching handler,
+// and the relay thread that takes its deliveries to an ordinary thread (the
+// handler itself may only count).  The signal commands keep the logic.
 
 enum OrxPlat_SigDisposition {
     ORXPLAT_SIG_DEFAULT, // the system's default action
     ORXPLAT_SIG_IGNORE,  // ignored
-    ORXPLAT_SIG_CATCH,   // the catching handler of this file
+    ORXPLAT_SIG_CATCH,   // the catching handler of this layer
     ORXPLAT_SIG_FOREIGN  // a handler someone else installed (read only)
 };
 
@@ -141,190 +383,39 @@ int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition);
 // Read the disposition of signum without changing it.  0, or -1 with errno.
 int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition);
 
-// ==== sigipc ====
-// Signal messages between shell processes: the POSIX stand-in for the
-// thread message 2024 that kill posts to another process's signal thread.
-// Each signal thread listens on a Unix datagram socket in ~/ruvadiredavoz
-// named after its thread identifier (the one written in the pid file).
-// Internal to the library.
+// Let every signal reach the calling thread (a thread that raises signals
+// on itself, for the catching handler to see).
+void OrxPlat_SigUnblockAll(void);
 
+// ==== Signal messages between processes (os_posix/sigipc.cpp) ===============
+// The stand-in for the thread message 2024 that kill posts to another shell
+// process's signal thread.  Only processes of the same user get through.
 
 // Message number carried by a signal message.
 #define ORXPLAT_SIGIPC_MESSAGE 2024
 
-// Identifier of the calling thread as written in the pid file: the kernel
-// thread id, unique system-wide while the thread lives.
+// Identifier of the calling thread as written in the pid file, unique
+// system-wide while the thread lives.
 unsigned long OrxPlat_SigIpcThreadId(void);
 
 // Send message and signum to the signal thread threadId of any process of
 // this user.  0 on success, -1 with errno (ENOENT or ECONNREFUSED: nobody
-// listens under that id; ENAMETOOLONG: the socket path does not fit).
+// listens under that id; ENAMETOOLONG: the endpoint's name does not fit).
 int OrxPlat_SigIpcSend(unsigned long threadId, int message, int signum);
 
 // Listening end of one signal thread.
-struct OrxPlat_SigIpc {
-    int fd;
-    char path[108];
-};
+typedef struct OrxPlat_SigIpc OrxPlat_SigIpc;
 
-// Bind the endpoint for threadId, creating ~/ruvadiredavoz (mode 0700) when
-// missing and replacing a stale socket file.  0, or -1 with errno and ipc->fd
-// set to -1.
-int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc);
+// Open the endpoint for threadId, making ~/ruvadiredavoz (owner-only) when
+// missing and replacing what a thread that has ended left under that id.
+// The endpoint (closed with OrxPlat_SigIpcClose), or null with errno set.
+OrxPlat_SigIpc *OrxPlat_SigIpcListen(unsigned long threadId);
 
 // Wait for the next well-formed message sent by a process of this user.
 // 0 with *message and *signum set, or -1 with errno (never EINTR).
 int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum);
 
-// Close the endpoint and remove its socket file.
+// Close the endpoint, remove what names it, and free it.
 void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc);
-
-// Append text to the file at path in one write, creating it with mode 0600.
-// 0, or -1 with errno.
-int OrxPlat_AppendToFile(const char *path, const char *text);
-
-// ==== lineedit ====
-// Line editing on a POSIX terminal through libedit: one editor per process
-// (there is one terminal), read either a whole line at a time or one
-// character at a time from an event loop, with history and a completion
-// hook.  The history file is ours: one entry per line, shared safely by
-// shells that run at the same time.  Nothing here knows Tcl.
-
-
-namespace orx::lineedit {
-
-enum class Status {
-    Line,       // *line holds a complete line, without its newline
-    EndOfInput, // Ctrl-D on an empty line, or the terminal went away
-    Abandoned,  // the interrupt hook asked to drop the line being typed
-    Pending,    // character mode: the line is not complete yet
-    Failed,     // a read error other than an interrupt (errno is set)
-};
-
-struct Hooks {
-    // Block until standard input can be read: 0, or EINTR when the caller
-    // has asynchronous work (a signal) to do first.
-    std::function<int()> wait;
-    // Run the asynchronous work.  True drops the line being typed.
-    std::function<bool()> interrupted;
-    // Candidates for the word that ends the text before the cursor: each a
-    // whole replacement for the last *stemBytes bytes of that text.
-    std::function<std::vector<std::string>(const std::string &before, size_t *stemBytes)>
-        complete;
-};
-
-// Whether editing applies: standard input and output are terminals, the
-// terminal is not "dumb", and ORX_NO_EDIT is unset or empty.
-bool Wanted();
-
-class Editor {
-public:
-    // Null when libedit cannot run on this terminal.
-    static std::unique_ptr<Editor> Open(const char *program, Hooks hooks);
-    virtual ~Editor() = default;
-
-    // Read one line with this prompt (blocking).
-    virtual Status ReadLine(const std::string &prompt, std::string *line) = 0;
-
-    // Character mode for event loops: Begin shows the prompt and puts the
-    // terminal in editing mode; Feed consumes what standard input holds and
-    // returns Line (terminal back in normal mode: Begin again for the next
-    // line), Pending, EndOfInput or Failed; End leaves editing mode and
-    // drops the line.
-    virtual void Begin(const std::string &prompt) = 0;
-    virtual Status Feed(std::string *line) = 0;
-    virtual void End() = 0;
-    virtual bool Editing() const = 0;
-    // Counts the lines begun in character mode: tells a line from the next.
-    virtual unsigned LineSerial() const = 0;
-
-    // Clear the line on screen before other output; Redraw puts the prompt
-    // and the line being typed back after it.
-    virtual void ClearLine() = 0;
-    virtual void Redraw() = 0;
-
-    // In-memory history: empty entries and repeats of the last are skipped.
-    // Returns whether the entry was added.
-    virtual bool AddHistory(const std::string &entry) = 0;
-};
-
-// History files: entries one per line, "\" and newline escaped, so a
-// multi-line command is one entry.  Writers hold an exclusive lock on
-// "<path>.lock" while they change the file.
-
-// Entries of a history file, oldest first (none when it cannot be read).
-std::vector<std::string> LoadHistoryFile(const std::string &path);
-
-// Append one entry; the file is created with mode 0600.  False when the
-// file cannot be written.
-bool AppendHistoryFile(const std::string &path, const std::string &entry);
-
-// Keep only the newest keep entries: written to a temporary file that is
-// renamed over the old one, so a reader sees the old or the new file.
-bool TrimHistoryFile(const std::string &path, size_t keep);
-
-// The escaped form of an entry, and the entry of a file line (any text is
-// taken: a "\" at the end stands for itself).
-inline std::string EscapeHistoryEntry(const std::string &entry)
-{
-    std::string out;
-    out.reserve(entry.size() + 8);
-    for (char c : entry) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-inline std::string UnescapeHistoryLine(const std::string &line)
-{
-    std::string out;
-    out.reserve(line.size());
-    for (size_t i = 0; i < line.size(); i++) {
-        if (line[i] != '\\' || i + 1 == line.size()) {
-            out += line[i];
-            continue;
-        }
-        char next = line[++i];
-        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    }
-    return out;
-}
-
-} // namespace orx::lineedit
-
-// ==== files ====
-
-namespace orx {
-
-enum class ReadStatus { Ok, Missing, NotRegular, TooLarge, Failed };
-
-// Read a whole regular file (never a FIFO, device or directory, which could
-// block or be endless) of at most limit bytes into *text.  On failure *why
-// says what went wrong in words for a message ("not a regular file", the
-// system's reason, ...).  May throw std::bad_alloc.
-ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *text,
-                         std::string *why);
-
-// Whether path names an existing regular file (symbolic links followed).
-bool IsRegularFile(const std::string &path);
-
-// Turn an access or fopen mode ("r", "wb", "a+", "rx" ...) into access()
-// bits; *writesPtr tells whether the mode may create the file.  False for a
-// character outside "rwax+bt".  A null or empty mode asks for existence only.
-bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr);
-
-// ---- User directories -----------------------------------------------------
-
-// Expand a leading "~" or "~user" with the OS layer's home directory (HOME,
-// else the user database ; Tcl's own expansion fails without HOME); other names come back unchanged.  False with
-// a message in *why for an unknown user.
-bool ExpandTilde(const std::string &name, std::string *out, std::string *why);
-
-} // namespace orx
 
 #endif

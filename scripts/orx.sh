@@ -1,7 +1,8 @@
 #!/bin/bash
 # Developer and CI entry point.  On a fresh Debian 12 machine, as root:
 #   scripts/orx.sh run    install what is missing, build, start the Orx shell
-#   scripts/orx.sh test   install what is missing, build, run every test
+#   scripts/orx.sh test   check the layers, install what is missing, build,
+#                         run every test
 # Further: build, asan, fuzz [seconds], bench.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -99,8 +100,9 @@ usage() {
     cat <<'EOT'
 usage: scripts/orx.sh command ?arguments?
   run ?orxsh arguments?  install what is missing, build, start the Orx shell
-  test                   install what is missing, build, run every test
-                         (normal, sanitizer, and a short fuzzing pass)
+  test                   check the layers (scripts/check-layers.sh), install
+                         what is missing, build, run every test (normal,
+                         sanitizer, and a short fuzzing pass)
   build                  the normal build in build/
   asan                   the sanitizer build in build-asan/ and its tests
   fuzz ?seconds?         every fuzz target for the given time (default 60)
@@ -125,6 +127,8 @@ case ${1:-} in
         fi
         ;;
     test)
+        echo "== layers"
+        scripts/check-layers.sh
         deps; build
         echo "== tests"
         run_tests build

@@ -5,10 +5,6 @@
 
 #include "shell/cmdedit.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -27,7 +23,7 @@ namespace {
 
 // Process-wide: there is one terminal, read from the interpreter's thread.
 struct EditState {
-    std::unique_ptr<lineedit::Editor> editor;
+    std::unique_ptr<OrxPlat_LineEditor> editor;
     Tcl_Interp *interp = nullptr;
     std::function<bool()> interrupted;
     std::string historyPath;
@@ -49,7 +45,7 @@ void CloseEditor(ClientData)
     }
     state.editor.reset(); // puts the terminal back
     if (!state.historyPath.empty()) {
-        lineedit::TrimHistoryFile(state.historyPath, kHistoryKept);
+        OrxPlat_TrimHistoryFile(state.historyPath, kHistoryKept);
     }
 }
 
@@ -256,24 +252,18 @@ void FileCandidates(const std::string &stem, std::set<std::string> *out)
     std::string base = slash == std::string::npos ? stem : stem.substr(slash + 1);
     std::string dir = shownDir.empty() ? "." : shownDir;
     std::string why;
-    if (!orx::ExpandTilde(dir, &dir, &why)) {
+    if (!OrxPlat_ExpandTilde(dir, &dir, &why)) {
         return;
     }
-    DIR *handle = opendir(dir.c_str());
-    if (handle == nullptr) {
-        return;
-    }
-    for (struct dirent *entry; (entry = readdir(handle)) != nullptr;) {
-        std::string name = entry->d_name;
-        if (name == "." || name == ".." || (name[0] == '.' && (base.empty() || base[0] != '.')) ||
-            !StartsWith(name, base)) {
+    std::vector<std::string> names;
+    OrxPlat_ListDirectory(dir, &names); // whatever could be read
+    for (const std::string &name : names) {
+        if ((name[0] == '.' && (base.empty() || base[0] != '.')) || !StartsWith(name, base)) {
             continue;
         }
-        struct stat st;
-        bool isDir = stat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        bool isDir = OrxPlat_IsDirectory(dir + "/" + name);
         out->insert(shownDir + name + (isDir ? "/" : ""));
     }
-    closedir(handle);
 }
 
 bool IsWordBreak(char c)
@@ -322,7 +312,7 @@ std::function<bool()> SetInterrupted(std::function<bool()> interrupted)
     return interrupted;
 }
 
-lineedit::Editor *EditorFor(Tcl_Interp *interp)
+OrxPlat_LineEditor *EditorFor(Tcl_Interp *interp)
 {
     EditState &state = State();
     if (state.editor != nullptr) {
@@ -335,15 +325,15 @@ lineedit::Editor *EditorFor(Tcl_Interp *interp)
         }
         return state.editor.get();
     }
-    if (state.tried || !lineedit::Wanted()) {
+    if (state.tried || !OrxPlat_EditingWanted()) {
         return nullptr;
     }
     state.tried = true;
     try {
-        lineedit::Hooks hooks;
+        OrxPlat_EditHooks hooks;
         hooks.wait = [] {
             Tcl_Channel in = Tcl_GetStdChannel(TCL_STDIN);
-            return in != nullptr ? orx::cmdinput::WaitForInput(in) : 0;
+            return in != nullptr ? OrxPlat_WaitForInput(in) : 0;
         };
         hooks.interrupted = [] {
             EditState &s = State();
@@ -354,7 +344,7 @@ lineedit::Editor *EditorFor(Tcl_Interp *interp)
             return current != nullptr ? Complete(current, before, stem)
                                       : std::vector<std::string>();
         };
-        state.editor = lineedit::Editor::Open("orxsh", std::move(hooks));
+        state.editor = OrxPlat_LineEditor::Open("orxsh", std::move(hooks));
         if (state.editor == nullptr) {
             return nullptr;
         }
@@ -362,7 +352,7 @@ lineedit::Editor *EditorFor(Tcl_Interp *interp)
         Tcl_CallWhenDeleted(interp, ForgetInterp, nullptr);
         state.historyPath = HistoryPath();
         if (!state.historyPath.empty()) {
-            for (const std::string &entry : lineedit::LoadHistoryFile(state.historyPath)) {
+            for (const std::string &entry : OrxPlat_LoadHistoryFile(state.historyPath)) {
                 state.editor->AddHistory(entry);
             }
         }
@@ -387,7 +377,7 @@ void Remember(const std::string &command)
             entry.pop_back();
         }
         if (state.editor->AddHistory(entry) && !state.historyPath.empty()) {
-            lineedit::AppendHistoryFile(state.historyPath, entry);
+            OrxPlat_AppendHistoryFile(state.historyPath, entry);
         }
     } catch (...) {
         // History is a convenience: losing an entry must not stop the loop.

@@ -18,7 +18,7 @@ namespace orx::cmdedit {
 // The editor the loops of interp read through, or null when editing does
 // not apply (not a terminal, ORX_NO_EDIT, libedit unavailable).  Made on
 // first use, with the history of earlier sessions.
-lineedit::Editor *EditorFor(Tcl_Interp *interp);
+OrxPlat_LineEditor *EditorFor(Tcl_Interp *interp);
 
 // What an interrupt during editing does (run the signals; true drops the
 // line).  Returns the previous action, for the caller to put back.

@@ -5,8 +5,6 @@
 
 #include "orx_shell.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -25,6 +23,7 @@
 #include "orx_log.h"
 #include "base/internal.h"
 #include "shell/cmdedit.h"
+#include "tq_cc.h"
 
 namespace {
 
@@ -173,7 +172,7 @@ struct AsyncLoop {
     char *endCommand = nullptr;
     char *prompt1 = nullptr;
     char *prompt2 = nullptr;
-    orx::lineedit::Editor *editor = nullptr; // the terminal's, when editing
+    OrxPlat_LineEditor *editor = nullptr; // the terminal's, when editing
 };
 
 // Process-wide: set once Tcl_Exit has begun, when no script may run any more
@@ -301,12 +300,12 @@ bool AsyncReadLine(AsyncLoop *loop)
         // An interrupt while a key sequence is read: the event loop runs
         // the signals once this handler returns.
         auto previous = orx::cmdedit::SetInterrupted([] { return false; });
-        orx::lineedit::Status status = loop->editor->Feed(&edited);
+        OrxPlat_EditStatus status = loop->editor->Feed(&edited);
         orx::cmdedit::SetInterrupted(std::move(previous));
         switch (status) {
-        case orx::lineedit::Status::Line: AppendEditedLine(&loop->line, edited); return true;
-        case orx::lineedit::Status::EndOfInput: AsyncEndOfInput(loop); return false;
-        case orx::lineedit::Status::Failed: AsyncInputFailed(loop); return false;
+        case ORXPLAT_EDIT_LINE: AppendEditedLine(&loop->line, edited); return true;
+        case ORXPLAT_EDIT_END_OF_INPUT: AsyncEndOfInput(loop); return false;
+        case ORXPLAT_EDIT_FAILED: AsyncInputFailed(loop); return false;
         default: return false;
         }
     }
@@ -396,7 +395,7 @@ const char kCommandLoopUsage[] =
 int CommandloopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     bool async = false;
-    bool interactive = isatty(0) != 0;
+    bool interactive = tq_isatty(0) != 0;
     // Private copies: the loop runs commands that may change these objects.
     std::string texts[4];
     bool given[4] = {false, false, false, false};
@@ -508,7 +507,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
     // While the user edits a line, an interrupt runs the signals at once;
     // an interrupt (Ctrl-C) drops the line, anything else leaves it.
     auto previousInterrupt = orx::cmdedit::SetInterrupted([&] {
-        orx::lineedit::Editor *editor = orx::cmdedit::EditorFor(interp);
+        OrxPlat_LineEditor *editor = orx::cmdedit::EditorFor(interp);
         editor->ClearLine();
         int code = Tcl_AsyncInvoke(interp, TCL_OK);
         if (code != TCL_OK && !reset) {
@@ -536,20 +535,19 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         if (in == nullptr) {
             break;
         }
-        orx::lineedit::Editor *editor =
-            interactive ? orx::cmdedit::EditorFor(interp) : nullptr;
+        OrxPlat_LineEditor *editor = interactive ? orx::cmdedit::EditorFor(interp) : nullptr;
         if (editor != nullptr) {
             std::string prompt = PromptText(interp, !partial, prompt1, prompt2);
             reset = 0;
             std::string line;
-            orx::lineedit::Status status = editor->ReadLine(prompt, &line);
-            if (status == orx::lineedit::Status::Abandoned) {
+            OrxPlat_EditStatus status = editor->ReadLine(prompt, &line);
+            if (status == ORXPLAT_EDIT_ABANDONED) {
                 continue;
             }
-            if (status == orx::lineedit::Status::EndOfInput) {
+            if (status == ORXPLAT_EDIT_END_OF_INPUT) {
                 break;
             }
-            if (status == orx::lineedit::Status::Failed) {
+            if (status == ORXPLAT_EDIT_FAILED) {
                 return InputError(interp, &buffer, previousInterrupt);
             }
             AppendEditedLine(&buffer, line);
@@ -561,7 +559,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             interruptedRead = false;
 
             Tcl_SetErrno(0);
-            int error = orx::cmdinput::WaitForInput(in);
+            int error = OrxPlat_WaitForInput(in);
             if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
                 if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
                     break;

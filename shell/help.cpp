@@ -4,8 +4,6 @@
 
 #include "orx_help.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -124,22 +122,18 @@ std::vector<Page> LoadPages(Tcl_Interp *interp)
 {
     std::vector<Page> pages;
     for (const std::string &dir : ReferenceDirs(interp)) {
-        DIR *handle = opendir(dir.c_str());
-        if (handle == nullptr) {
-            continue;
-        }
+        std::vector<std::string> names;
+        OrxPlat_ListDirectory(dir, &names); // whatever could be read
         std::vector<std::string> files;
-        for (struct dirent *e; (e = readdir(handle)) != nullptr;) {
-            std::string name = e->d_name;
+        for (const std::string &name : names) {
             if (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0) {
                 files.push_back(dir + "/" + name);
             }
         }
-        closedir(handle);
         std::sort(files.begin(), files.end());
         for (const std::string &file : files) {
             std::string text, why;
-            if (orx::ReadWholeFile(file, kPageLimit, &text, &why) == orx::ReadStatus::Ok) {
+            if (OrxPlat_ReadWholeFile(file, kPageLimit, &text, &why) == ORXPLAT_READ_OK) {
                 pages.push_back(ParsePage(text));
             }
         }

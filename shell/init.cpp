@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 #include "orx_etp.h"
 #include "orx_etptype.h"
@@ -38,6 +37,7 @@
 #include "base/internal.h"
 #include "library/library.h"
 #include "platform/orxplat.h"
+#include "tq_cc.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
 #define ORX_DEFAULT_MORVA_HOME "/usr/lib/orx"
@@ -119,7 +119,7 @@ const FamilyInit kFamilies[] = {
 bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
 {
     std::string why;
-    if (!orx::ExpandTilde(name, out, &why)) {
+    if (!OrxPlat_ExpandTilde(name, out, &why)) {
         orx::SetError(interp, why);
         return false;
     }
@@ -177,7 +177,7 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
         if (!Translate(interp, std::string(dirs[i]) + "/config/typemap.tq", &path)) {
             return TCL_ERROR;
         }
-        if (orx::IsRegularFile(path)) {
+        if (OrxPlat_IsRegularFile(path)) {
             etpLoadTypeMap(path.c_str(), 0);
         } else {
             notes->append("Could not open file").append(path);
@@ -189,9 +189,9 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
             return TCL_ERROR;
         }
         // Only a regular file: a FIFO would hold start-up until someone writes.
-        if (orx::IsRegularFile(path)) {
+        if (OrxPlat_IsRegularFile(path)) {
             etpLoadTypeMap(path.c_str(), 0);
-        } else if (access(path.c_str(), F_OK) == 0) {
+        } else if (tq_access(path.c_str(), TQ_F_OK) == 0) {
             notes->append("Could not open file").append(path);
         }
     }
@@ -250,7 +250,7 @@ int StartSignalThread(Tcl_Interp *interp)
     if (pidFile.empty()) {
         return Fail(interp, "Failure creating the pid filename for the current process.");
     }
-    std::string pidPath = pidFile + "/" + std::to_string(static_cast<long>(getpid()));
+    std::string pidPath = pidFile + "/" + std::to_string(OrxPlat_ProcessId());
     return OrxX_StartSignalThread(interp, pidPath.c_str());
 }
 

@@ -3,11 +3,8 @@
 // file and the entry points are derived from it and found along PATH.
 #include "orx_loader.h"
 
-#include <dlfcn.h>
-#include <fenv.h>
-#include <link.h>
-
 #include <algorithm>
+#include <cfenv>
 #include <exception>
 #include <new>
 #include <string>
@@ -15,13 +12,14 @@
 
 #include "base/internal.h"
 #include "orx_tclbuild.h"
+#include "platform/orxplat.h"
 
 namespace {
 
 // A package mapped into the process, and the interpreters whose
 // initialisation routine succeeded (those it is loaded in).
 struct Package {
-    void *handle;
+    OrxPlat_Library *library;
     std::string path;
     std::vector<Tcl_Interp *> users;
 
@@ -53,17 +51,10 @@ Package *RecordOf(Tcl_HashEntry *entry)
     return static_cast<Package *>(Tcl_GetHashValue(entry));
 }
 
-// The loader's text, in Tcl's encoding (it quotes system file names).
-std::string DlError()
-{
-    const char *text = dlerror();
-    return text != nullptr ? orx::FromSystem(text) : std::string();
-}
-
 // A package's code may have changed the floating-point modes.
 int ResetFloatingPoint(int code)
 {
-    fesetenv(FE_DFL_ENV);
+    std::fesetenv(FE_DFL_ENV);
     return code;
 }
 
@@ -85,31 +76,21 @@ void InterpGone(ClientData, Tcl_Interp *interp)
     }
 }
 
-// The entry point named routine as the package itself defines it.  dlsym
-// also searches the libraries the package depends on, whose functions
-// (getpid of the C library) are no entry points of the package: found there,
-// the routine counts as missing.  Null then, with *why as the loader would
-// word it.
-void *FindEntryPoint(void *handle, const std::string &path, const std::string &routine,
-                     std::string *why)
+// The entry point named routine as the package itself defines it: found only
+// in a library the package depends on (getpid of the C library), the routine
+// counts as missing.  Null then, with *why as the loader would word it (the
+// loader's text quotes system file names: back to Tcl's encoding).
+void *FindEntryPoint(OrxPlat_Library *library, const std::string &path,
+                     const std::string &routine, std::string *why)
 {
-    dlerror();
-    void *symbol = dlsym(handle, routine.c_str());
-    if (symbol == nullptr) {
-        *why = DlError();
-        return nullptr;
+    void *symbol = nullptr;
+    switch (OrxPlat_FindSymbol(library, routine.c_str(), &symbol, why)) {
+    case ORXPLAT_SYMBOL_FOUND: return symbol;
+    case ORXPLAT_SYMBOL_MISSING: *why = orx::FromSystem(*why); return nullptr;
+    case ORXPLAT_SYMBOL_FOREIGN: break;
     }
-    struct link_map *own = nullptr;
-    struct link_map *found = nullptr;
-    Dl_info info;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &own) != 0 ||
-        dladdr1(symbol, &info, reinterpret_cast<void **>(&found), RTLD_DL_LINKMAP) == 0 ||
-        found != own) {
-        dlerror();
-        *why = path + ": undefined symbol: " + routine;
-        return nullptr;
-    }
-    return symbol;
+    *why = path + ": undefined symbol: " + routine;
+    return nullptr;
 }
 
 int ListPackages(Tcl_Interp *interp)
@@ -163,7 +144,7 @@ int LoadInFurtherInterp(Tcl_Interp *interp, const char *package, Package *record
                         const std::string &routine)
 {
     std::string why;
-    void *symbol = FindEntryPoint(record->handle, record->path, routine, &why);
+    void *symbol = FindEntryPoint(record->library, record->path, routine, &why);
     if (symbol == nullptr) {
         return MissingLoadRoutine(interp, routine, package, why);
     }
@@ -209,21 +190,21 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     std::string path(found);
     // Every symbol is bound now: a package calling a function nobody
     // defines fails here rather than ending the process when it is called.
-    void *handle = dlopen(orx::ToSystem(path).c_str(), RTLD_NOW);
-    if (handle == nullptr) {
+    std::string why;
+    OrxPlat_Library *library = OrxPlat_OpenLibrary(orx::ToSystem(path).c_str(), &why);
+    if (library == nullptr) {
         orx::AppendResult(interp, "open of package \"", package, "\" failed due to: ",
-                          DlError().c_str());
+                          orx::FromSystem(why).c_str());
         return ResetFloatingPoint(TCL_ERROR);
     }
-    std::string why;
-    void *symbol = FindEntryPoint(handle, path, routine, &why);
+    void *symbol = FindEntryPoint(library, path, routine, &why);
     if (symbol == nullptr) {
         // The library stays mapped: a later load of the name tries again.
         return MissingLoadRoutine(interp, routine, package, why);
     }
     Package *record = nullptr;
     try {
-        record = new Package{handle, path, {}};
+        record = new Package{library, path, {}};
     } catch (const std::bad_alloc &) {
         // Without a record the package is not entered, as after a failure.
     }
@@ -266,9 +247,9 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     if (last) {
         Tcl_DeleteHashEntry(entry);
     }
-    void *handle = record->handle;
+    OrxPlat_Library *library = record->library;
     std::string why;
-    void *symbol = FindEntryPoint(handle, record->path, routine, &why);
+    void *symbol = FindEntryPoint(library, record->path, routine, &why);
     if (last) {
         delete record;
     }
@@ -282,9 +263,9 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     if (code != TCL_OK || !last) {
         return code; // its commands may still be there: keep the code mapped
     }
-    if (dlclose(handle) != 0) {
+    if (OrxPlat_CloseLibrary(library, &why) != 0) {
         orx::AppendResult(interp, "close of package \"", package, "\" failed due to: ",
-                          DlError().c_str());
+                          orx::FromSystem(why).c_str());
         return TCL_ERROR;
     }
     return TCL_OK;

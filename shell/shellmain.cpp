@@ -4,8 +4,6 @@
 
 #include "orx_shell.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "orx_release.h"
 #include "orx_signal.h"
 #include "orx_tclbuild.h"
+#include "tq_cc.h"
 
 namespace {
 
@@ -82,7 +81,7 @@ const char kHelpText[] =
 [[noreturn]] void InfoExit(const char *programName, const char *request)
 {
     if (getenv("MORVA_HOME") == nullptr) {
-        setenv("MORVA_HOME", Orx_DefaultMorvaHome(), 0); // where the release data is
+        OrxPlat_SetEnv("MORVA_HOME", Orx_DefaultMorvaHome()); // where the release data is
     }
     std::string text;
     if (strcmp(request, "-v") == 0 || strcmp(request, "--version") == 0) {
@@ -134,7 +133,7 @@ void SourceStartupFile(Tcl_Interp *interp)
 {
     const char *name = Tcl_GetVar2(interp, "tcl_rcFileName", nullptr, TCL_GLOBAL_ONLY);
     std::string path, why;
-    if (name == nullptr || !orx::ExpandTilde(name, &path, &why)) {
+    if (name == nullptr || !OrxPlat_ExpandTilde(name, &path, &why)) {
         return; // no name, or an unknown user: no file, as with Tcl
     }
     Tcl_Channel probe = Tcl_OpenFileChannel(nullptr, path.c_str(), "r", 0);
@@ -297,7 +296,7 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
             Tcl_DoOneEvent(0);
         }
     }
-    int options = isatty(0) ? ORXX_CMDLOOP_INTERACTIVE : 0;
+    int options = tq_isatty(0) ? ORXX_CMDLOOP_INTERACTIVE : 0;
     if (OrxX_CommandLoop(interp, options, nullptr, nullptr, nullptr, nullptr) != TCL_OK) {
         OrxX_ErrorExit(interp, 255, "\n    while\nevaulating interactive commands");
     }

@@ -1,15 +1,15 @@
 // Signals as Tcl events: what the catching handler counts (the handler and its
-// relay thread are the OS layer's, platform/os_posix/sigcatch.h), the
+// relay thread are the OS layer's, platform/orxplat.h), the
 // asynchronous procedure that turns counted signals into errors or trap
 // scripts on the interpreter's thread, the signal and kill commands, and the
 // hooks of the command loops.
 #include "orx_signal.h"
 #include "shell/sighooks.h"
 
-#include <limits.h>
-#include <stdint.h>
-#include <signal.h>
-#include <string.h>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
 
 #include <algorithm>
 #include <atomic>

@@ -3,17 +3,16 @@
 // another process sends it through the signal-message endpoint.
 #include "orx_signal.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <string.h>
-
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "orx_util.h"
 #include "platform/orxplat.h"
@@ -82,15 +81,13 @@ void Serve(const char *pidPath, Launch *launch)
     std::string pidFile = path.substr(0, slash);
 
     // raise() must reach the catching handler on this thread.
-    sigset_t none;
-    sigemptyset(&none);
-    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    OrxPlat_SigUnblockAll();
 
     unsigned long threadId = OrxPlat_SigIpcThreadId();
-    OrxPlat_SigIpc ipc;
     // Listen before naming ourselves, so a kill that finds the line gets
     // through; without an endpoint the line would only mislead kill.
-    if (OrxPlat_SigIpcListen(threadId, &ipc) != 0) {
+    OrxPlat_SigIpc *ipc = OrxPlat_SigIpcListen(threadId);
+    if (ipc == nullptr) {
         return;
     }
     std::string line = pidText + " " + std::to_string(threadId) + "\n";
@@ -101,18 +98,16 @@ void Serve(const char *pidPath, Launch *launch)
     }
 
     int message, signalNum;
-    while (OrxPlat_SigIpcReceive(&ipc, &message, &signalNum) == 0) {
+    while (OrxPlat_SigIpcReceive(ipc, &message, &signalNum) == 0) {
         if (message == ORXPLAT_SIGIPC_MESSAGE && signalNum > 0 && signalNum < NSIG) {
-            raise(signalNum);
+            std::raise(signalNum);
         }
     }
-    OrxPlat_SigIpcClose(&ipc);
+    OrxPlat_SigIpcClose(ipc);
 }
 
-void *SignalThreadMain(void *arg)
+void SignalThreadMain(std::shared_ptr<Launch> launch)
 {
-    std::unique_ptr<std::shared_ptr<Launch>> held(static_cast<std::shared_ptr<Launch> *>(arg));
-    std::shared_ptr<Launch> launch = *held;
     try {
         Serve(launch->pidPath.c_str(), launch.get());
     } catch (...) {
@@ -121,7 +116,6 @@ void *SignalThreadMain(void *arg)
     }
     launch->Report(false);
     Forget(launch);
-    return nullptr;
 }
 
 int StartFailed(Tcl_Interp *interp, const char *why)
@@ -145,7 +139,7 @@ void OrxSignalThread(char *pidPath)
         // Out of memory while forming names: no signal thread, as if the
         // endpoint could not be opened.
     }
-    free(pidPath);
+    std::free(pidPath);
 }
 
 int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
@@ -165,19 +159,16 @@ int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
         } else {
             launch = std::make_shared<Launch>();
             launch->pidPath = pidPath;
-            auto arg = std::make_unique<std::shared_ptr<Launch>>(launch);
             (*g_processLaunches)[launch->pidPath] = launch;
-            pthread_attr_t attr;
-            pthread_attr_init(&attr);
-            pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-            pthread_t thread;
-            int rc = pthread_create(&thread, &attr, SignalThreadMain, arg.get());
-            pthread_attr_destroy(&attr);
-            if (rc != 0) {
+            try {
+                std::thread(SignalThreadMain, launch).detach();
+            } catch (const std::system_error &e) {
                 g_processLaunches->erase(launch->pidPath);
-                return StartFailed(interp, strerror(rc));
+                return StartFailed(interp, e.code().message().c_str());
+            } catch (...) {
+                g_processLaunches->erase(launch->pidPath);
+                throw;
             }
-            arg.release(); // the thread's now
         }
     } catch (const std::bad_alloc &) {
         return StartFailed(interp, "not enough memory");

@@ -1,7 +1,6 @@
 // Input wait for the command loops on POSIX: the channel layer retries a
 // read(2) that a signal interrupts, so the loops wait here, in poll(2), and
 // give up the wait as soon as Tcl has asynchronous work (an interrupt).
-
 #include "platform/orxplat.h"
 
 #include <poll.h>
@@ -9,9 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace orx::cmdinput {
-
-int WaitForInput(Tcl_Channel channel)
+int OrxPlat_WaitForInput(Tcl_Channel channel)
 {
     if (Tcl_InputBuffered(channel) > 0) {
         return 0;
@@ -41,5 +38,3 @@ int WaitForInput(Tcl_Channel channel)
         waitMs = ready < 0 ? 5 : 100;
     }
 }
-
-} // namespace orx::cmdinput

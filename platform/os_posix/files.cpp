@@ -1,31 +1,147 @@
-// File helpers of the OS layer: whole-file reading that never blocks on a
-// FIFO, access modes as access() bits, and "~user" expansion.
+// Files on POSIX: file facts and access checks, whole-file reading that
+// never blocks on a FIFO, directory listing, mount points, and the steps of
+// safe writing (exclusive create, durable close, one-step replace).
 #include "platform/orxplat.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
-namespace orx {
+#include "base/internal.h"
 
-bool IsRegularFile(const std::string &path)
+static_assert(ORXPLAT_ACCESS_EXISTS == F_OK && ORXPLAT_ACCESS_READ == R_OK &&
+                  ORXPLAT_ACCESS_WRITE == W_OK && ORXPLAT_ACCESS_EXECUTE == X_OK,
+              "access bits pass through unchanged");
+
+namespace {
+
+void Describe(const struct stat &st, OrxPlat_FileInfo *info)
+{
+    info->type = S_ISREG(st.st_mode)   ? ORXPLAT_FILE_REGULAR
+                 : S_ISDIR(st.st_mode) ? ORXPLAT_FILE_DIRECTORY
+                 : S_ISLNK(st.st_mode) ? ORXPLAT_FILE_LINK
+                                       : ORXPLAT_FILE_OTHER;
+    info->volume = static_cast<unsigned long long>(st.st_dev);
+    info->node = static_cast<unsigned long long>(st.st_ino);
+    info->size = static_cast<long long>(st.st_size);
+    info->modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL +
+                       st.st_mtim.tv_nsec;
+}
+
+// Mount points from /proc/self/mountinfo (field 5, with \ooo escapes).
+bool IsOctal(char c)
+{
+    return c >= '0' && c <= '7';
+}
+
+std::vector<std::string> MountPoints()
+{
+    std::vector<std::string> points;
+    std::string text;
+    std::string why;
+    if (OrxPlat_ReadWholeFile("/proc/self/mountinfo", 64 << 20, &text, &why) != ORXPLAT_READ_OK) {
+        return points;
+    }
+    orx::ForEachLine(text, [&](std::string_view line, int) {
+        for (int field = 0; field < 4; ++field) {
+            size_t blank = line.find(' ');
+            if (blank == std::string_view::npos) {
+                return;
+            }
+            line.remove_prefix(blank + 1);
+        }
+        std::string_view raw = line.substr(0, line.find(' '));
+        std::string point;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\\' && i + 3 < raw.size() && IsOctal(raw[i + 1]) &&
+                IsOctal(raw[i + 2]) && IsOctal(raw[i + 3])) {
+                point.push_back(static_cast<char>(((raw[i + 1] - '0') << 6) |
+                                                  ((raw[i + 2] - '0') << 3) | (raw[i + 3] - '0')));
+                i += 3;
+            } else {
+                point.push_back(raw[i]);
+            }
+        }
+        points.push_back(point);
+    });
+    return points;
+}
+
+} // namespace
+
+int OrxPlat_Stat(const char *path, OrxPlat_FileInfo *info)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) {
+        return errno;
+    }
+    Describe(st, info);
+    return 0;
+}
+
+int OrxPlat_LinkStat(const char *path, OrxPlat_FileInfo *info)
+{
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        return errno;
+    }
+    Describe(st, info);
+    return 0;
+}
+
+bool OrxPlat_IsRegularFile(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *text,
-                         std::string *why)
+bool OrxPlat_IsDirectory(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int OrxPlat_Access(const char *path, int mode)
+{
+    return ::access(path, mode) == 0 ? 0 : errno;
+}
+
+bool OrxPlat_ParseAccessMode(const char *mode, int *accessMode, bool *writes)
+{
+    int bits = 0;
+    bool creates = false;
+    for (const char *p = mode != nullptr ? mode : ""; *p != '\0'; p++) {
+        switch (*p) {
+        case 'r': bits |= ORXPLAT_ACCESS_READ; break;
+        case 'w':
+        case 'a': bits |= ORXPLAT_ACCESS_WRITE; creates = true; break;
+        case '+': bits |= ORXPLAT_ACCESS_READ | ORXPLAT_ACCESS_WRITE; creates = true; break;
+        case 'x': bits |= ORXPLAT_ACCESS_EXECUTE; break;
+        case 'b':
+        case 't': break;
+        default: return false;
+        }
+    }
+    *accessMode = bits;
+    *writes = creates;
+    return true;
+}
+
+OrxPlat_ReadStatus OrxPlat_ReadWholeFile(const std::string &path, size_t limit,
+                                         std::string *text, std::string *why)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then tells.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *why = std::strerror(errno);
-        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+        return errno == ENOENT ? ORXPLAT_READ_MISSING : ORXPLAT_READ_FAILED;
     }
     struct Closer {
         int fd;
@@ -34,15 +150,15 @@ ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *tex
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         *why = std::strerror(errno);
-        return ReadStatus::Failed;
+        return ORXPLAT_READ_FAILED;
     }
     if (!S_ISREG(st.st_mode)) {
         *why = "not a regular file";
-        return ReadStatus::NotRegular;
+        return ORXPLAT_READ_NOT_REGULAR;
     }
     if (static_cast<unsigned long long>(st.st_size) > limit) {
         *why = "file larger than " + std::to_string(limit) + " bytes";
-        return ReadStatus::TooLarge;
+        return ORXPLAT_READ_TOO_LARGE;
     }
     text->clear();
     text->reserve(static_cast<size_t>(st.st_size));
@@ -54,71 +170,181 @@ ReadStatus ReadWholeFile(const std::string &path, size_t limit, std::string *tex
                 continue;
             }
             *why = std::strerror(errno);
-            return ReadStatus::Failed;
+            return ORXPLAT_READ_FAILED;
         }
         if (n == 0) {
-            return ReadStatus::Ok;
+            return ORXPLAT_READ_OK;
         }
         if (text->size() + static_cast<size_t>(n) > limit) { // grew while reading
             *why = "file larger than " + std::to_string(limit) + " bytes";
-            return ReadStatus::TooLarge;
+            return ORXPLAT_READ_TOO_LARGE;
         }
         text->append(chunk, static_cast<size_t>(n));
     }
 }
 
-bool ParseAccessMode(const char *mode, int *amodePtr, bool *writesPtr)
+int OrxPlat_ListDirectory(const std::string &path, std::vector<std::string> *names)
 {
-    int amode = 0;
-    bool writes = false;
-    for (const char *p = mode != nullptr ? mode : ""; *p != '\0'; p++) {
-        switch (*p) {
-        case 'r': amode |= R_OK; break;
-        case 'w':
-        case 'a': amode |= W_OK; writes = true; break;
-        case '+': amode |= R_OK | W_OK; writes = true; break;
-        case 'x': amode |= X_OK; break;
-        case 'b':
-        case 't': break;
-        default: return false;
+    DIR *dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        return errno;
+    }
+    struct Closer {
+        DIR *dir;
+        ~Closer() { ::closedir(dir); }
+    } closer{dir};
+    for (;;) {
+        errno = 0;
+        struct dirent *entry = ::readdir(dir);
+        if (entry == nullptr) {
+            return errno;
+        }
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names->push_back(entry->d_name);
         }
     }
-    *amodePtr = amode;
-    *writesPtr = writes;
-    return true;
 }
 
-bool ExpandTilde(const std::string &name, std::string *out, std::string *why)
+int OrxPlat_CurrentDir(std::string *dir)
 {
-    if (name.empty() || name[0] != '~') {
-        *out = name;
-        return true;
-    }
-    size_t slash = name.find('/');
-    std::string user = name.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-    std::string rest = slash == std::string::npos ? std::string() : name.substr(slash);
-    std::string home;
-    if (user.empty()) {
-        home = OrxPlat_HomeDir();
-        if (home.empty()) {
-            *why = "couldn't find HOME environment variable to expand path";
-            return false;
+    std::vector<char> buffer(PATH_MAX);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return errno;
         }
-    } else {
-        struct passwd entry, *found = nullptr;
-        std::vector<char> buffer(16384);
-        if (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-            found == nullptr) {
-            *why = "user \"" + user + "\" doesn't exist";
-            return false;
-        }
-        home = found->pw_dir != nullptr ? found->pw_dir : "";
+        buffer.resize(buffer.size() * 2);
     }
-    if (!home.empty() && home.back() == '/' && !rest.empty()) {
-        home.pop_back();
-    }
-    *out = home + rest;
-    return true;
+    dir->assign(buffer.data());
+    return 0;
 }
 
-} // namespace orx
+bool OrxPlat_IsMountPoint(const char *path)
+{
+    char *real = ::realpath(path, nullptr);
+    if (real == nullptr) {
+        return false;
+    }
+    std::string resolved(real);
+    std::free(real);
+    struct stat st;
+    struct statvfs vfs;
+    if (::stat(resolved.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        ::statvfs(resolved.c_str(), &vfs) != 0) {
+        return false;
+    }
+    std::vector<std::string> points = MountPoints();
+    if (points.empty()) {
+        // No mount table: a mount point is on another device than its parent.
+        struct stat parent;
+        return resolved == "/" ||
+               (::stat((resolved + "/..").c_str(), &parent) == 0 && parent.st_dev != st.st_dev);
+    }
+    for (const std::string &point : points) {
+        if (point == resolved) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string OrxPlat_TempDir()
+{
+    const char *env = std::getenv("TMPDIR");
+    std::string dir = env != nullptr ? env : "";
+    struct stat st;
+    if (dir.empty() || dir[0] != '/' || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        dir = "/tmp";
+    }
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    return dir;
+}
+
+int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream)
+{
+    ::unlink(path); // a stale one from an earlier crash
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    ownerOnly ? 0600 : 0666);
+    *stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (*stream == nullptr) {
+        int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path);
+        }
+        return error;
+    }
+    return 0;
+}
+
+int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
+{
+    int fd = ::fileno(stream);
+    int writeError = errno; // what the failed write, if any, left
+    errno = 0;
+    bool hadError = std::ferror(stream) != 0;
+    // A failed write leaves the error flag; the flush then tells why, or EIO.
+    bool ok = std::fflush(stream) == 0 && !hadError;
+    int error = ok ? 0 : errno != 0 ? errno : hadError && writeError != 0 ? writeError : EIO;
+    struct stat st;
+    if (ok && permissionsOf != nullptr && ::stat(permissionsOf, &st) == 0) {
+        // The new file keeps the old one's permissions (and owner, when we may).
+        if (::fchmod(fd, st.st_mode & 07777) != 0) {
+            ok = false;
+            error = errno;
+        } else if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only a privileged process may give a file away; not an error.
+        }
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (std::fclose(stream) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    return ok ? 0 : error;
+}
+
+int OrxPlat_ReplaceFile(const char *from, const char *to)
+{
+    return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+int OrxPlat_RemoveFile(const char *path)
+{
+    return ::unlink(path) == 0 ? 0 : errno;
+}
+
+void OrxPlat_SyncDirectory(const char *dir)
+{
+    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd); // some file systems cannot sync a directory: best effort
+        ::close(fd);
+    }
+}
+
+int OrxPlat_AppendToFile(const char *path, const char *text)
+{
+    int fd;
+    do {
+        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return errno;
+    }
+    size_t len = std::strlen(text);
+    ssize_t n;
+    do {
+        n = ::write(fd, text, len);
+    } while (n < 0 && errno == EINTR);
+    int saved = errno;
+    ::close(fd);
+    if (n != static_cast<ssize_t>(len)) {
+        return n < 0 ? saved : EIO;
+    }
+    return 0;
+}

@@ -23,21 +23,19 @@
 
 #include "base/internal.h"
 
-namespace orx::lineedit {
-
 namespace {
 
 // Bytes of a partly typed line kept by libedit are multibyte text of the
 // locale; the prompt is handed over the same way.
-class LibEditor final : public Editor {
+class LibEditor final : public OrxPlat_LineEditor {
 public:
-    explicit LibEditor(Hooks hooks) : hooks_(std::move(hooks)) {}
+    explicit LibEditor(OrxPlat_EditHooks hooks) : hooks_(std::move(hooks)) {}
     ~LibEditor() override;
     bool Init(const char *program);
 
-    Status ReadLine(const std::string &prompt, std::string *line) override;
+    OrxPlat_EditStatus ReadLine(const std::string &prompt, std::string *line) override;
     void Begin(const std::string &prompt) override;
-    Status Feed(std::string *line) override;
+    OrxPlat_EditStatus Feed(std::string *line) override;
     void End() override;
     bool Editing() const override { return charMode_; }
     unsigned LineSerial() const override { return lineSerial_; }
@@ -53,9 +51,9 @@ private:
     int ReadChar(wchar_t *c);
     unsigned char Complete();
     void ListCandidates(const std::vector<std::string> &candidates);
-    static Status LineOf(const char *text, int count, std::string *line);
+    static OrxPlat_EditStatus LineOf(const char *text, int count, std::string *line);
 
-    Hooks hooks_;
+    OrxPlat_EditHooks hooks_;
     EditLine *el_ = nullptr;
     History *history_ = nullptr;
     std::string prompt_;
@@ -175,19 +173,19 @@ int LibEditor::ReadChar(wchar_t *c)
     }
 }
 
-Status LibEditor::LineOf(const char *text, int count, std::string *line)
+OrxPlat_EditStatus LibEditor::LineOf(const char *text, int count, std::string *line)
 {
     if (text == nullptr || count <= 0) {
-        return count == 0 ? Status::EndOfInput : Status::Failed;
+        return count == 0 ? ORXPLAT_EDIT_END_OF_INPUT : ORXPLAT_EDIT_FAILED;
     }
     line->assign(text, static_cast<size_t>(count));
     if (!line->empty() && line->back() == '\n') {
         line->pop_back();
     }
-    return Status::Line;
+    return ORXPLAT_EDIT_LINE;
 }
 
-Status LibEditor::ReadLine(const std::string &prompt, std::string *line)
+OrxPlat_EditStatus LibEditor::ReadLine(const std::string &prompt, std::string *line)
 {
     prompt_ = prompt;
     abandoned_ = false;
@@ -210,7 +208,7 @@ Status LibEditor::ReadLine(const std::string &prompt, std::string *line)
         tcsetattr(STDIN_FILENO, TCSANOW, &before);
     }
     if (abandoned_) {
-        return Status::Abandoned;
+        return ORXPLAT_EDIT_ABANDONED;
     }
     return LineOf(text, count, line);
 }
@@ -226,35 +224,35 @@ void LibEditor::Begin(const std::string &prompt)
     }
 }
 
-Status LibEditor::Feed(std::string *line)
+OrxPlat_EditStatus LibEditor::Feed(std::string *line)
 {
     if (!charMode_) {
-        return Status::Pending;
+        return ORXPLAT_EDIT_PENDING;
     }
     abandoned_ = false;
     int count = 0;
     const char *text = el_gets(el_, &count);
     if (abandoned_) {
         End();
-        return Status::Abandoned;
+        return ORXPLAT_EDIT_ABANDONED;
     }
     if (text == nullptr || count <= 0) {
         if (count == 0) {
             End();
-            return Status::EndOfInput;
+            return ORXPLAT_EDIT_END_OF_INPUT;
         }
         // An interrupted read with the line kept.
-        return errno == EINTR || errno == EAGAIN ? Status::Pending : Status::Failed;
+        return errno == EINTR || errno == EAGAIN ? ORXPLAT_EDIT_PENDING : ORXPLAT_EDIT_FAILED;
     }
     if (count == 1 && text[0] == '\004') {
         // Character mode reports Ctrl-D on an empty line as the line "^D".
         End();
-        return Status::EndOfInput;
+        return ORXPLAT_EDIT_END_OF_INPUT;
     }
     if (text[count - 1] != '\n') {
-        return Status::Pending;
+        return ORXPLAT_EDIT_PENDING;
     }
-    Status status = LineOf(text, count, line);
+    OrxPlat_EditStatus status = LineOf(text, count, line);
     End(); // the command runs with the terminal as it was
     return status;
 }
@@ -437,12 +435,12 @@ std::vector<std::string> LoadLocked(const std::string &path)
 {
     std::vector<std::string> entries;
     std::string text, why;
-    if (orx::ReadWholeFile(path, kHistoryFileLimit, &text, &why) != orx::ReadStatus::Ok) {
+    if (OrxPlat_ReadWholeFile(path, kHistoryFileLimit, &text, &why) != ORXPLAT_READ_OK) {
         return entries;
     }
     orx::ForEachLine(text, [&](std::string_view line, int) {
         if (!line.empty()) {
-            entries.push_back(UnescapeHistoryLine(std::string(line)));
+            entries.push_back(OrxPlat_UnescapeHistoryLine(std::string(line)));
         }
     });
     return entries;
@@ -450,7 +448,7 @@ std::vector<std::string> LoadLocked(const std::string &path)
 
 } // namespace
 
-bool Wanted()
+bool OrxPlat_EditingWanted()
 {
     const char *off = std::getenv("ORX_NO_EDIT");
     if (off != nullptr && *off != '\0') {
@@ -463,7 +461,8 @@ bool Wanted()
     return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
 }
 
-std::unique_ptr<Editor> Editor::Open(const char *program, Hooks hooks)
+std::unique_ptr<OrxPlat_LineEditor> OrxPlat_LineEditor::Open(const char *program,
+                                                             OrxPlat_EditHooks hooks)
 {
     auto editor = std::make_unique<LibEditor>(std::move(hooks));
     if (!editor->Init(program)) {
@@ -472,7 +471,7 @@ std::unique_ptr<Editor> Editor::Open(const char *program, Hooks hooks)
     return editor;
 }
 
-std::vector<std::string> LoadHistoryFile(const std::string &path)
+std::vector<std::string> OrxPlat_LoadHistoryFile(const std::string &path)
 {
     try {
         FileLock lock(path);
@@ -482,10 +481,10 @@ std::vector<std::string> LoadHistoryFile(const std::string &path)
     }
 }
 
-bool AppendHistoryFile(const std::string &path, const std::string &entry)
+bool OrxPlat_AppendHistoryFile(const std::string &path, const std::string &entry)
 {
     try {
-        std::string line = EscapeHistoryEntry(entry) + "\n";
+        std::string line = OrxPlat_EscapeHistoryEntry(entry) + "\n";
         FileLock lock(path);
         int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
@@ -498,7 +497,7 @@ bool AppendHistoryFile(const std::string &path, const std::string &entry)
     }
 }
 
-bool TrimHistoryFile(const std::string &path, size_t keep)
+bool OrxPlat_TrimHistoryFile(const std::string &path, size_t keep)
 {
     try {
         FileLock lock(path);
@@ -508,7 +507,7 @@ bool TrimHistoryFile(const std::string &path, size_t keep)
         }
         std::string text;
         for (size_t i = entries.size() - keep; i < entries.size(); i++) {
-            text += EscapeHistoryEntry(entries[i]);
+            text += OrxPlat_EscapeHistoryEntry(entries[i]);
             text += '\n';
         }
         std::string temp = path + ".tmp";
@@ -528,4 +527,3 @@ bool TrimHistoryFile(const std::string &path, size_t keep)
     }
 }
 
-} // namespace orx::lineedit

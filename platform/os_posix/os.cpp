@@ -1,28 +1,21 @@
-// The OS layer on POSIX: elapsed and CPU time, signalling another shell
-// through the signal thread named in the pid file, directory walking, the
-// size of a channel's file, the flock probe, and the user, host and service
-// look-ups behind "id" and "orx:netinfo".
+// The exported OrxXOS functions on POSIX: elapsed and CPU time, signalling
+// another shell through the signal thread named in the pid file, directory
+// walking, the size of a channel's file, and the flock probe.
 #include "orx_os.h"
 #include "orx_util.h"
 #include "platform/orxplat.h"
 #include "base/internal.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <linux/fs.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -131,41 +124,6 @@ bool FindSignalThread(int pid, unsigned long *threadId)
     Tcl_DecrRefCount(line);
     Tcl_Close(nullptr, channel);
     return found;
-}
-
-// Runs a reentrant look-up with a buffer that grows while it is too small.
-// 0, or the look-up's errno value.
-template <typename Lookup>
-int WithGrowingBuffer(Lookup lookup)
-{
-    std::vector<char> buffer(1024);
-    for (;;) {
-        int rc = lookup(buffer);
-        if (rc == ERANGE && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        return rc;
-    }
-}
-
-// Hands the effective user's entry in the user database to use.  0, or an
-// errno value (ENOENT when there is no entry).
-template <typename Use>
-int WithUserEntry(Use use)
-{
-    return WithGrowingBuffer([&](std::vector<char> &buffer) {
-        struct passwd entry;
-        struct passwd *found = nullptr;
-        int rc = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
-        if (rc == 0 && found == nullptr) {
-            rc = ENOENT;
-        }
-        if (rc == 0) {
-            use(*found);
-        }
-        return rc;
-    });
 }
 
 } // namespace
@@ -292,141 +250,3 @@ int OrxXOSHaveFlock(void)
 }
 
 } // extern "C"
-
-int OrxPlat_UserName(std::string *name)
-{
-    try {
-        return WithUserEntry([&](const struct passwd &entry) { *name = entry.pw_name; });
-    } catch (...) {
-        return ENOMEM;
-    }
-}
-
-int OrxPlat_UserHomeDir(std::string *dir)
-{
-    try {
-        return WithUserEntry([&](const struct passwd &entry) {
-            *dir = entry.pw_dir != nullptr ? entry.pw_dir : "";
-        });
-    } catch (...) {
-        return ENOMEM;
-    }
-}
-
-std::string OrxPlat_HomeDir()
-{
-    try {
-        const char *home = std::getenv("HOME");
-        if (home != nullptr && *home != '\0') {
-            return home;
-        }
-        std::string dir;
-        return OrxPlat_UserHomeDir(&dir) == 0 ? dir : std::string();
-    } catch (...) {
-        return std::string();
-    }
-}
-
-bool OrxPlat_ParseIPv4(const char *text, uint32_t *address)
-{
-    // inet_aton alone would take "1.2.3.4 anything".
-    for (const char *p = text; *p != '\0'; p++) {
-        if (std::isspace(static_cast<unsigned char>(*p))) {
-            return false;
-        }
-    }
-    struct in_addr parsed;
-    if (*text == '\0' || inet_aton(text, &parsed) == 0) {
-        return false;
-    }
-    *address = ntohl(parsed.s_addr);
-    return true;
-}
-
-bool OrxPlat_HostByName(const char *name, uint32_t *address)
-{
-    struct addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo *answer = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &answer) != 0 || answer == nullptr) {
-        return false;
-    }
-    bool found = false;
-    for (struct addrinfo *a = answer; a != nullptr; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
-            struct sockaddr_in in;
-            std::memcpy(&in, a->ai_addr, sizeof in);
-            *address = ntohl(in.sin_addr.s_addr);
-            found = true;
-            break;
-        }
-    }
-    freeaddrinfo(answer);
-    return found;
-}
-
-bool OrxPlat_HostByAddr(uint32_t address, std::string *name)
-{
-    struct sockaddr_in in;
-    std::memset(&in, 0, sizeof in);
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(address);
-    char host[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<struct sockaddr *>(&in), sizeof in, host, sizeof host,
-                    nullptr, 0, NI_NAMEREQD) != 0) {
-        return false;
-    }
-    try {
-        *name = host;
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
-
-bool OrxPlat_ServByName(const char *name, std::string *official, int *port)
-{
-    try {
-        return WithGrowingBuffer([&](std::vector<char> &buffer) {
-            struct servent entry;
-            struct servent *found = nullptr;
-            int rc = getservbyname_r(name, nullptr, &entry, buffer.data(), buffer.size(), &found);
-            if (rc == 0 && found == nullptr) {
-                rc = ENOENT;
-            }
-            if (rc == 0) {
-                *official = found->s_name;
-                *port = ntohs(static_cast<uint16_t>(found->s_port));
-            }
-            return rc;
-        }) == 0;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool OrxPlat_ServByPort(int port, std::string *official)
-{
-    if (port < 0 || port > 65535) {
-        return false;
-    }
-    try {
-        return WithGrowingBuffer([&](std::vector<char> &buffer) {
-            struct servent entry;
-            struct servent *found = nullptr;
-            int rc = getservbyport_r(htons(static_cast<uint16_t>(port)), nullptr, &entry,
-                                     buffer.data(), buffer.size(), &found);
-            if (rc == 0 && found == nullptr) {
-                rc = ENOENT;
-            }
-            if (rc == 0) {
-                *official = found->s_name;
-            }
-            return rc;
-        }) == 0;
-    } catch (...) {
-        return false;
-    }
-}

@@ -178,3 +178,10 @@ int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition)
     }
     return 0;
 }
+
+void OrxPlat_SigUnblockAll(void)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}

@@ -3,7 +3,6 @@
 // directory is private and every datagram carries the sender's credentials.
 #include "platform/orxplat.h"
 
-
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
@@ -21,8 +20,14 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
+
+struct OrxPlat_SigIpc {
+    int fd;
+    char path[sizeof(sockaddr_un::sun_path)];
+};
 
 namespace {
 
@@ -176,28 +181,35 @@ void SweepStale(const std::string &dir)
 
 } // namespace
 
-int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc)
+OrxPlat_SigIpc *OrxPlat_SigIpcListen(unsigned long threadId)
 {
-    ipc->fd = -1;
-    ipc->path[0] = '\0';
     struct sockaddr_un addr;
     std::string dir;
     if (!SocketAddress(threadId, addr, &dir)) {
-        return -1;
+        return nullptr;
     }
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        return -1;
+        return nullptr;
+    }
+    auto *ipc = new (std::nothrow) OrxPlat_SigIpc;
+    if (ipc == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
     }
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return -1;
+        int saved = errno;
+        delete ipc;
+        errno = saved;
+        return nullptr;
     }
     int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
         int saved = errno;
         close(fd);
+        delete ipc;
         errno = saved;
-        return -1;
+        return nullptr;
     }
     // Binding and sweeping are serialised between processes by a lock on
     // the directory itself.
@@ -228,13 +240,14 @@ int OrxPlat_SigIpcListen(unsigned long threadId, OrxPlat_SigIpc *ipc)
     }
     if (rc != 0) {
         close(fd);
+        delete ipc;
         errno = saved;
-        return -1;
+        return nullptr;
     }
     ipc->fd = fd;
     memcpy(ipc->path, addr.sun_path, sizeof ipc->path);
     RememberEndpoint(ipc->path);
-    return 0;
+    return ipc;
 }
 
 int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum)
@@ -283,36 +296,15 @@ int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum)
 
 void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc)
 {
+    if (ipc == nullptr) {
+        return;
+    }
     if (ipc->fd >= 0) {
         close(ipc->fd);
-        ipc->fd = -1;
     }
     if (ipc->path[0] != '\0') {
         ForgetEndpoint(ipc->path);
         unlink(ipc->path);
-        ipc->path[0] = '\0';
     }
-}
-
-int OrxPlat_AppendToFile(const char *path, const char *text)
-{
-    int fd;
-    do {
-        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return -1;
-    }
-    size_t len = strlen(text);
-    ssize_t n;
-    do {
-        n = write(fd, text, len);
-    } while (n < 0 && errno == EINTR);
-    int saved = errno;
-    close(fd);
-    if (n != static_cast<ssize_t>(len)) {
-        errno = n < 0 ? saved : EIO;
-        return -1;
-    }
-    return 0;
+    delete ipc;
 }

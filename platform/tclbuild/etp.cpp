@@ -470,13 +470,13 @@ int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     int status = TCL_OK;
     try {
         std::string text, why;
-        orx::ReadStatus read = orx::ReadWholeFile(path, kMaxTypeMapSize, &text, &why);
-        if (read != orx::ReadStatus::Ok) {
-            if (read == orx::ReadStatus::Missing) {
+        OrxPlat_ReadStatus read = OrxPlat_ReadWholeFile(path, kMaxTypeMapSize, &text, &why);
+        if (read != ORXPLAT_READ_OK) {
+            if (read == ORXPLAT_READ_MISSING) {
                 Tcl_SetErrno(ENOENT);
             }
             // errno still tells a failed open or read; the other reasons are ours.
-            const bool system = read == orx::ReadStatus::Missing || read == orx::ReadStatus::Failed;
+            const bool system = read == ORXPLAT_READ_MISSING || read == ORXPLAT_READ_FAILED;
             Tcl_SetObjResult(interp, Tcl_ObjPrintf("couldn't read type map \"%s\": %s",
                                                    Tcl_GetString(objv[1]),
                                                    system ? Tcl_PosixError(interp) : why.c_str()));
@@ -512,7 +512,7 @@ int etpLoadTypeMap(const char *path, int flags)
     }
     try {
         std::string text, why;
-        if (orx::ReadWholeFile(path, kMaxTypeMapSize, &text, &why) != orx::ReadStatus::Ok) {
+        if (OrxPlat_ReadWholeFile(path, kMaxTypeMapSize, &text, &why) != ORXPLAT_READ_OK) {
             return -1;
         }
         std::vector<std::string> errors;

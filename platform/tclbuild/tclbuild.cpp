@@ -7,9 +7,6 @@
 #include "base/internal.h"
 #include "platform/orxplat.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +15,6 @@
 #include <string_view>
 
 namespace {
-
-using orx::ParseAccessMode;
 
 const char kSpathAssoc[] = "orx_spath";
 
@@ -51,25 +46,25 @@ std::string *SpathBuffer(Tcl_Interp *interp)
 // A regular (non-directory) file granting amode.
 bool Usable(const std::string &path, int amode)
 {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    OrxPlat_FileInfo info;
+    if (OrxPlat_Stat(path.c_str(), &info) != 0 || info.type == ORXPLAT_FILE_DIRECTORY) {
         return false;
     }
-    return access(path.c_str(), amode != 0 ? amode : F_OK) == 0;
+    return OrxPlat_Access(path.c_str(), amode != 0 ? amode : ORXPLAT_ACCESS_EXISTS) == 0;
 }
 
 // A name that does not exist yet but could be created: its directory exists
 // and may be written into.
 bool Creatable(const std::string &path)
 {
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0) {
+    OrxPlat_FileInfo info;
+    if (OrxPlat_LinkStat(path.c_str(), &info) == 0) {
         return false;
     }
     std::string::size_type slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           access(dir.c_str(), W_OK | X_OK) == 0;
+    return OrxPlat_IsDirectory(dir) &&
+           OrxPlat_Access(dir.c_str(), ORXPLAT_ACCESS_WRITE | ORXPLAT_ACCESS_EXECUTE) == 0;
 }
 
 bool Anchored(const char *name)
@@ -142,7 +137,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
 {
     int amode;
     bool writes;
-    if (!ParseAccessMode(mode, &amode, &writes)) {
+    if (!OrxPlat_ParseAccessMode(mode, &amode, &writes)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad access mode \"%s\": must be made of "
                                                "r, w, a, x, +, b and t", mode));
         return nullptr;
@@ -159,7 +154,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     std::string given = name;
     if (name[0] == '~') {
         std::string why;
-        if (!orx::ExpandTilde(name, &given, &why)) {
+        if (!OrxPlat_ExpandTilde(name, &given, &why)) {
             Tcl_SetObjResult(interp, orx::NewStringObj(orx::FromSystem(why)));
             return nullptr;
         }

@@ -4,8 +4,6 @@
 // once no thread can still use text taken from them.
 #include "tq_tessary.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -293,16 +291,15 @@ struct Reading {
 struct FileIdentity {
     std::string path;
     bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    struct timespec mtime = {0, 0};
+    unsigned long long volume = 0;
+    unsigned long long node = 0;
+    long long size = 0;
+    long long modifiedNs = 0;
 
     bool operator==(const FileIdentity &o) const
     {
-        return path == o.path && exists == o.exists && dev == o.dev && ino == o.ino &&
-               size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec;
+        return path == o.path && exists == o.exists && volume == o.volume && node == o.node &&
+               size == o.size && modifiedNs == o.modifiedNs;
     }
 };
 
@@ -350,7 +347,7 @@ std::string ResolveConfigPath()
     orx::ForEachPathElement(home, [&](std::string_view dir) {
         if (found.empty()) {
             std::string path = std::string(dir) + "/config/tessary.cfg";
-            if (orx::IsRegularFile(path)) {
+            if (OrxPlat_IsRegularFile(path)) {
                 found = std::move(path);
             }
         }
@@ -362,13 +359,13 @@ FileIdentity Identify(const std::string &path)
 {
     FileIdentity id;
     id.path = path;
-    struct stat st;
-    if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
+    OrxPlat_FileInfo info;
+    if (!path.empty() && OrxPlat_Stat(path.c_str(), &info) == 0) {
         id.exists = true;
-        id.dev = st.st_dev;
-        id.ino = st.st_ino;
-        id.size = st.st_size;
-        id.mtime = st.st_mtim;
+        id.volume = info.volume;
+        id.node = info.node;
+        id.size = info.size;
+        id.modifiedNs = info.modifiedNs;
     }
     return id;
 }
@@ -389,16 +386,16 @@ std::shared_ptr<const Reading> Load(const FileIdentity &id,
         return reading;
     }
     std::string why;
-    switch (orx::ReadWholeFile(path, kMaxConfigSize, &reading->text, &why)) {
-    case orx::ReadStatus::Ok: break;
-    case orx::ReadStatus::Missing: config.errors.push_back(path + ": no such file"); return reading;
-    case orx::ReadStatus::NotRegular:
+    switch (OrxPlat_ReadWholeFile(path, kMaxConfigSize, &reading->text, &why)) {
+    case ORXPLAT_READ_OK: break;
+    case ORXPLAT_READ_MISSING: config.errors.push_back(path + ": no such file"); return reading;
+    case ORXPLAT_READ_NOT_REGULAR:
         config.errors.push_back(path + ": not a regular file, not read");
         return reading;
-    case orx::ReadStatus::TooLarge:
+    case ORXPLAT_READ_TOO_LARGE:
         config.errors.push_back(path + ": file larger than 16 MB, not read");
         return reading;
-    case orx::ReadStatus::Failed:
+    case ORXPLAT_READ_FAILED:
         config.errors.push_back(path + ": cannot open: " + why);
         return reading;
     }

@@ -3,9 +3,6 @@
 // checks file kinds and access rights.
 #include "tq_tessary.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -61,12 +58,12 @@ int c_faccess(const char *path, const char *mode)
         mode[std::strspn(mode, "erwxdf")] != '\0') {
         return -1;
     }
-    struct stat st;
-    if (::stat(path, &st) != 0) {
+    OrxPlat_FileInfo info;
+    if (OrxPlat_Stat(path, &info) != 0) {
         return -1;
     }
-    if ((std::strchr(mode, 'd') != nullptr && !S_ISDIR(st.st_mode)) ||
-        (std::strchr(mode, 'f') != nullptr && !S_ISREG(st.st_mode))) {
+    if ((std::strchr(mode, 'd') != nullptr && info.type != ORXPLAT_FILE_DIRECTORY) ||
+        (std::strchr(mode, 'f') != nullptr && info.type != ORXPLAT_FILE_REGULAR)) {
         return -1;
     }
     char rights[4] = {};
@@ -78,6 +75,6 @@ int c_faccess(const char *path, const char *mode)
     }
     int amode = 0;
     bool writes = false;
-    orx::ParseAccessMode(rights, &amode, &writes);
-    return (amode != 0 && ::access(path, amode) != 0) ? -1 : 0;
+    OrxPlat_ParseAccessMode(rights, &amode, &writes);
+    return (amode != 0 && OrxPlat_Access(path, amode) != 0) ? -1 : 0;
 }

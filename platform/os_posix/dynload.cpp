@@ -1,0 +1,64 @@
+// Dynamic loading on POSIX through the dynamic linker.  A library handle is
+// dlopen's own, cast: nothing is allocated for it.
+#include "platform/orxplat.h"
+
+#include <dlfcn.h>
+#include <link.h>
+
+namespace {
+
+void *Handle(OrxPlat_Library *library)
+{
+    return reinterpret_cast<void *>(library);
+}
+
+std::string LoaderText()
+{
+    const char *text = dlerror();
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+} // namespace
+
+OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why)
+{
+    void *handle = dlopen(path, RTLD_NOW);
+    if (handle == nullptr) {
+        *why = LoaderText();
+        return nullptr;
+    }
+    return reinterpret_cast<OrxPlat_Library *>(handle);
+}
+
+OrxPlat_SymbolStatus OrxPlat_FindSymbol(OrxPlat_Library *library, const char *name,
+                                        void **address, std::string *why)
+{
+    dlerror();
+    void *symbol = dlsym(Handle(library), name);
+    if (symbol == nullptr) {
+        *why = LoaderText();
+        return ORXPLAT_SYMBOL_MISSING;
+    }
+    // dlsym also searches the libraries this one depends on, whose functions
+    // (getpid of the C library) are not the library's own.
+    struct link_map *own = nullptr;
+    struct link_map *found = nullptr;
+    Dl_info info;
+    if (dlinfo(Handle(library), RTLD_DI_LINKMAP, &own) != 0 ||
+        dladdr1(symbol, &info, reinterpret_cast<void **>(&found), RTLD_DL_LINKMAP) == 0 ||
+        found != own) {
+        dlerror();
+        return ORXPLAT_SYMBOL_FOREIGN;
+    }
+    *address = symbol;
+    return ORXPLAT_SYMBOL_FOUND;
+}
+
+int OrxPlat_CloseLibrary(OrxPlat_Library *library, std::string *why)
+{
+    if (dlclose(Handle(library)) != 0) {
+        *why = LoaderText();
+        return -1;
+    }
+    return 0;
+}
