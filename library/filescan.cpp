@@ -226,8 +226,9 @@ int ScancontextObjCmd(ClientData clientData, Tcl_Interp *interp, int objc,
         }
         return ContextCopyfile(interp, state, objc, objv);
     }
-    return orx::SetError(
-        interp, "invalid argument, expected one of: \"create\", \"delete\", or \"copyfile\"");
+    orx::SetError(interp,
+                  "invalid argument, expected one of: \"create\", \"delete\", or \"copyfile\"");
+    return orx::ValueCode(interp, "OPTION", option);
 }
 
 // ---- scanmatch --------------------------------------------------------------
