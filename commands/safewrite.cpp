@@ -43,8 +43,7 @@ void OpenFailed(Tcl_Interp *interp, const char *name, const char *mode, int erro
     if (interp == nullptr) {
         return;
     }
-    errno = error;
-    const char *reason = Tcl_PosixError(interp);
+    const char *reason = orx::PosixCode(interp, error);
     Append(interp, {"couldn't open file \"", name, "\" with access mode \"", mode, "\":", reason});
 }
 
@@ -221,6 +220,7 @@ Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName
 {
     if (fileName == nullptr || *fileName == '\0') {
         Append(interp, {"No file name is given for writing."});
+        orx::ValueCode(interp, "NAME", "");
         return nullptr;
     }
     try {
@@ -263,16 +263,17 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
         int error = errno;
         ::unlink(handle->temp.c_str());
         if (interp != nullptr) {
-            errno = error;
-            const char *reason = Tcl_PosixError(interp);
+            const char *reason = orx::PosixCode(interp, error);
             Append(interp, {"error writing \"", handle->temp, "\": ", reason, "; the file \"",
                             handle->target, "\" is unchanged."});
         }
         code = TCL_ERROR;
     } else if (::rename(handle->temp.c_str(), handle->target.c_str()) != 0) {
+        int error = errno;
         Append(interp, {"Could not rename the temporary file \"", handle->temp, "\" to the file \"",
                         handle->target, "\".\nData saved into the temporary file \"", handle->temp,
                         "\" and the file \"", handle->target, "\" may demolished."});
+        orx::PosixCode(interp, error);
         code = TCL_ERROR;
     } else {
         SyncDirectory(handle->target);
