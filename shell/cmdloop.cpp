@@ -429,12 +429,12 @@ int CommandloopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
                                                "\"-async\", \"-command\", \"-interactive\", "
                                                "\"-prompt1\", \"-prompt2\", or \"-endcommand\"",
                                                arg));
-                return TCL_ERROR;
+                return orx::ValueCode(interp, "OPTION", arg);
             }
             if (i + 1 >= objc) {
                 Tcl_SetObjResult(interp,
                                  Tcl_ObjPrintf("argument required for %s option", arg));
-                return TCL_ERROR;
+                return orx::UsageCode(interp);
             }
             i++;
             if (slot < 0) {

@@ -175,7 +175,9 @@ int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
             pthread_attr_destroy(&attr);
             if (rc != 0) {
                 g_processLaunches->erase(launch->pidPath);
-                return StartFailed(interp, strerror(rc));
+                StartFailed(interp, strerror(rc));
+                orx::PosixCode(interp, rc);
+                return TCL_ERROR;
             }
             arg.release(); // the thread's now
         }
