@@ -227,6 +227,7 @@ Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName
         std::string target = fileName;
         if (!Modifiable(target)) {
             Append(interp, {"The file \"", target, "\" is not modifiable for writing."});
+            orx::ValueCode(interp, "FILE", target);
             return nullptr;
         }
         auto *handle = new Orx_RobustFile;

@@ -87,6 +87,7 @@ void SpathFailure(Tcl_Interp *interp, const char *fileName, const char *searchSp
         Tcl_AppendPrintfToObj(msg, " along \"%s\"", searchSpec);
     }
     Tcl_SetObjResult(interp, msg);
+    orx::LookupCode(interp, "FILE", fileName);
 }
 
 // spath fileName envVar ?mode?
@@ -145,6 +146,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     if (!ParseAccessMode(mode, &amode, &writes)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad access mode \"%s\": must be made of "
                                                "r, w, a, x, +, b and t", mode));
+        orx::ValueCode(interp, "OPTION", mode);
         return nullptr;
     }
     if (*fileName == '\0') {
@@ -161,6 +163,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         std::string why;
         if (!orx::ExpandTilde(name, &given, &why)) {
             Tcl_SetObjResult(interp, orx::NewStringObj(orx::FromSystem(why)));
+            orx::ValueCode(interp, "NAME", fileName);
             return nullptr;
         }
     }
