@@ -43,7 +43,7 @@ int EchoObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
              (i == objc - 1 || Tcl_WriteChars(channel, " ", 1) >= 0);
     }
     if (!ok || Tcl_WriteChars(channel, "\n", 1) < 0) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(Tcl_PosixError(interp), -1));
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(orx::PosixCode(interp, Tcl_GetErrno()), -1));
         return TCL_ERROR;
     }
     return TCL_OK;

@@ -473,7 +473,7 @@ Step RunCommand(Tcl_Interp *interp, Tcl_Obj *command, const char *errorContext, 
 
 int PosixFailure(Tcl_Interp *interp)
 {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(Tcl_PosixError(interp), -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(orx::PosixCode(interp, Tcl_GetErrno()), -1));
     return TCL_ERROR;
 }
 

@@ -81,7 +81,7 @@ ListReader::Line ListReader::ReadLine()
         if (Tcl_Eof(channel_) || Tcl_InputBlocked(channel_)) {
             return Line::End;
         }
-        Tcl_SetObjResult(interp_, Tcl_NewStringObj(Tcl_PosixError(interp_), -1));
+        Tcl_SetObjResult(interp_, Tcl_NewStringObj(orx::PosixCode(interp_, Tcl_GetErrno()), -1));
         return Line::Failed;
     }
     if (Tcl_Eof(channel_)) {

@@ -286,7 +286,7 @@ void AsyncInputFailed(AsyncLoop *loop)
 {
     Tcl_Interp *interp = loop->interp;
     Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
-    orx::AppendResult(interp, Tcl_PosixError(interp));
+    orx::AppendResult(interp, orx::PosixCode(interp, Tcl_GetErrno()));
     Tcl_BackgroundError(interp);
     Tcl_ResetResult(interp);
     AsyncEndOfInput(loop);
@@ -474,7 +474,8 @@ int InputError(Tcl_Interp *interp, Tcl_DString *buffer, std::function<bool()> &p
     OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
     orx::cmdedit::SetInterrupted(std::move(previousInterrupt));
     Tcl_ResetResult(interp);
-    orx::AppendResult(interp, "command input error on stdin: ", Tcl_PosixError(interp));
+    orx::AppendResult(interp, "command input error on stdin: ",
+                      orx::PosixCode(interp, Tcl_GetErrno()));
     return TCL_ERROR;
 }
 

@@ -471,7 +471,7 @@ int FindAction(const char *word, Action last)
 
 int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
 {
-    const char *msg = Tcl_PosixError(interp);
+    const char *msg = orx::PosixCode(interp, errno);
     orx::AppendResult(interp, msg, what, Tcl_SignalId(sig));
     return TCL_ERROR;
 }
@@ -767,8 +767,9 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
 // Create the asynchronous handler and clear the tables (first interpreter).
 int StartSignalSupport(Tcl_Interp *interp)
 {
-    if (OrxPlat_SigCatchStart(CountSignal, MarkAsync) != 0) {
+    if (int error = OrxPlat_SigCatchStart(CountSignal, MarkAsync); error != 0) {
         orx::AppendResult(interp, "couldn't start the signal relay thread");
+        orx::PosixCode(interp, error);
         return TCL_ERROR;
     }
     try {

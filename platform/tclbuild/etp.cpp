@@ -480,7 +480,8 @@ int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
             const bool system = read == orx::ReadStatus::Missing || read == orx::ReadStatus::Failed;
             Tcl_SetObjResult(interp, Tcl_ObjPrintf("couldn't read type map \"%s\": %s",
                                                    Tcl_GetString(objv[1]),
-                                                   system ? Tcl_PosixError(interp) : why.c_str()));
+                                                   system ? orx::PosixCode(interp, Tcl_GetErrno())
+                                                          : why.c_str()));
             if (!system) {
                 orx::ValueCode(interp, "FILE", Tcl_GetString(objv[1]));
             }
