@@ -65,19 +65,19 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     orx::ListElements literals;
     if (!literals.Split(argv[3])) {
         orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
-        return orx::ValueCode(interp, "LIST", argv[3]);
+        return orx::ValueCode(interp, "LIST");
     }
     for (int pair = 4; pair + 1 < argc; pair += 2) {
         const char *option = argv[pair];
         orx::ListElements values;
         if (!values.Split(argv[pair + 1])) {
             orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
-            return orx::ValueCode(interp, "LIST", argv[pair + 1]);
+            return orx::ValueCode(interp, "LIST");
         }
         if (values.count() > literals.count()) {
             orx::SetError(interp,
                           "The length of literals list and that of colors/styles are not matched.");
-            return orx::ValueCode(interp, "LIST", argv[pair + 1]);
+            return orx::ValueCode(interp, "LIST");
         }
         for (int j = 0; j < values.count(); ++j) {
             EtpLiteral *literal = nullptr;

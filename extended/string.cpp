@@ -312,15 +312,15 @@ int TranslitObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     int toSize;
     if (!ExpandRanges(texts[0], sizes[0], from, &fromSize)) {
         orx::SetError(interp, "inrange expansion too long");
-        return orx::ValueCode(interp, "RANGE", Tcl_GetString(objv[1]));
+        return orx::ValueCode(interp, "TEXT");
     }
     if (!ExpandRanges(texts[1], sizes[1], to, &toSize)) {
         orx::SetError(interp, "outrange expansion too long");
-        return orx::ValueCode(interp, "RANGE", Tcl_GetString(objv[2]));
+        return orx::ValueCode(interp, "TEXT");
     }
     if (fromSize > toSize) {
         orx::SetError(interp, "inrange longer than outrange");
-        return orx::ValueCode(interp, "RANGE", Tcl_GetString(objv[1]));
+        return orx::ValueCode(interp, "TEXT");
     }
     unsigned char map[256];
     for (int i = 0; i < 256; ++i) {

@@ -578,11 +578,11 @@ int GetPackage(Tcl_Interp *interp)
             Tcl_Obj **elements;
             if (Tcl_ListObjGetElements(nullptr, header.get(), &count, &elements) != TCL_OK) {
                 orx::SetError(interp, "Split of list failed for: ", copy);
-                return orx::ValueCode(interp, "FORMAT", copy);
+                return orx::ValueCode(interp, "FORMAT");
             }
             if (count < 3) {
                 orx::SetError(interp, "Wrong number of arguments in: ", copy);
-                return orx::ValueCode(interp, "FORMAT", copy);
+                return orx::ValueCode(interp, "FORMAT");
             }
             name = ObjRef(elements[1]);
             procs = ObjRef(Tcl_NewListObj(count - 2, elements + 2));
