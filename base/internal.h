@@ -66,7 +66,8 @@ void AppendResult(Tcl_Interp *interp, const Parts &...parts)
 }
 
 // The system's usage error, "wrong # args: <name> <usage>", appended to the
-// result, with the code "TCL WRONGARGS"; returns TCL_ERROR.  OrxX_WrongArgs is this, exported.
+// result, with the code "TCL WRONGARGS"; returns TCL_ERROR.  OrxX_WrongArgs
+// is this, exported.
 int WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage);
 
 // ---- Error codes ---------------------------------------------------------
