@@ -193,7 +193,29 @@ int WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage)
     } else {
         AppendResult(interp, "wrong # args: ", name);
     }
+    return UsageCode(interp);
+}
+
+int SetErrorCodeParts(Tcl_Interp *interp, std::initializer_list<std::string_view> words)
+{
+    if (interp == nullptr) {
+        return TCL_ERROR;
+    }
+    Tcl_Obj *code = Tcl_NewListObj(0, nullptr);
+    for (std::string_view word : words) {
+        Tcl_ListObjAppendElement(nullptr, code, NewStringObj(word));
+    }
+    Tcl_SetObjErrorCode(interp, code);
     return TCL_ERROR;
+}
+
+const char *PosixCode(Tcl_Interp *interp, int errnum)
+{
+    Tcl_SetErrno(errnum);
+    if (interp == nullptr) {
+        return Tcl_ErrnoMsg(errnum);
+    }
+    return Tcl_PosixError(interp);
 }
 
 int OutOfMemory(Tcl_Interp *interp)

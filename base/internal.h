@@ -66,8 +66,50 @@ void AppendResult(Tcl_Interp *interp, const Parts &...parts)
 }
 
 // The system's usage error, "wrong # args: <name> <usage>", appended to the
-// result; returns TCL_ERROR.  OrxX_WrongArgs is this, exported.
+// result, with the code "TCL WRONGARGS"; returns TCL_ERROR.  OrxX_WrongArgs
+// is this, exported.
 int WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage);
+
+// ---- Error codes ---------------------------------------------------------
+//
+// The classes scripts trap on (docs/reference/errors.md): "TCL WRONGARGS"
+// for usage, "ORX LOOKUP <what> <name>" for a missing key or handle, "ORX
+// VALUE <what> ?value?" for a bad value, Tcl's "POSIX <ENAME> <text>" for a
+// failed system call.  Set them after the message: Tcl_ResetResult clears
+// the code.  Each returns TCL_ERROR; a null interpreter is passed over.
+
+int SetErrorCodeParts(Tcl_Interp *interp, std::initializer_list<std::string_view> words);
+template <typename... Words>
+int SetErrorCode(Tcl_Interp *interp, const Words &...words)
+{
+    return SetErrorCodeParts(interp, {std::string_view(words)...});
+}
+
+// "TCL WRONGARGS", as Tcl_WrongNumArgs sets it.
+inline int UsageCode(Tcl_Interp *interp)
+{
+    return SetErrorCode(interp, "TCL", "WRONGARGS");
+}
+
+// "ORX LOOKUP <what> <name>"; what is one of the words of errors.md.
+inline int LookupCode(Tcl_Interp *interp, const char *what, std::string_view name)
+{
+    return SetErrorCode(interp, "ORX", "LOOKUP", what, name);
+}
+
+// "ORX VALUE <what>" and "ORX VALUE <what> <value>".
+inline int ValueCode(Tcl_Interp *interp, const char *what)
+{
+    return SetErrorCode(interp, "ORX", "VALUE", what);
+}
+inline int ValueCode(Tcl_Interp *interp, const char *what, std::string_view value)
+{
+    return SetErrorCode(interp, "ORX", "VALUE", what, value);
+}
+
+// Tcl's "POSIX <ENAME> <text>" for errnum (Tcl_SetErrno, Tcl_PosixError);
+// returns Tcl's text for it, for the message.  Also sets Tcl's errno.
+const char *PosixCode(Tcl_Interp *interp, int errnum);
 
 // Write a non-empty result and a newline on Tcl's standard-error channel
 // (notes of a step that went on, for the user to read), then reset it.

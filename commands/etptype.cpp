@@ -17,7 +17,8 @@ const char kUsage[] = " etp_type -literals <literals> -colors <colors> -styles <
 
 int Usage(Tcl_Interp *interp, const char *command)
 {
-    return orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
+    orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
+    return orx::UsageCode(interp);
 }
 
 void SetInt(EtpLiteral *literal, int index, int value)
@@ -55,24 +56,28 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     const char *typeName = argv[1];
     EtpType *type = nullptr;
     if (!etpFindType(typeName, &type)) {
-        return orx::SetError(interp, "Can not find enum type: ", typeName);
+        orx::SetError(interp, "Can not find enum type: ", typeName);
+        return orx::LookupCode(interp, "TYPE", typeName);
     }
     if (std::strncmp(argv[2], "-literal", 8) != 0) {
         return Usage(interp, argv[0]);
     }
     orx::ListElements literals;
     if (!literals.Split(argv[3])) {
-        return orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
+        orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
+        return orx::ValueCode(interp, "LIST");
     }
     for (int pair = 4; pair + 1 < argc; pair += 2) {
         const char *option = argv[pair];
         orx::ListElements values;
         if (!values.Split(argv[pair + 1])) {
-            return orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
+            orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
+            return orx::ValueCode(interp, "LIST");
         }
         if (values.count() > literals.count()) {
-            return orx::SetError(
-                interp, "The length of literals list and that of colors/styles are not matched.");
+            orx::SetError(interp,
+                          "The length of literals list and that of colors/styles are not matched.");
+            return orx::ValueCode(interp, "LIST");
         }
         for (int j = 0; j < values.count(); ++j) {
             EtpLiteral *literal = nullptr;

@@ -106,7 +106,8 @@ int Orx_GetCurrentDriveCmd(ClientData, Tcl_Interp *interp, int, const char *[])
 int Orx_FileDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ":  missing path argument.");
+        orx::SetError(interp, argv[0], ":  missing path argument.");
+        return orx::UsageCode(interp);
     }
     const char *path = argv[1];
     std::string drive;
@@ -120,12 +121,14 @@ int Orx_FileDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
 int Orx_FilePathCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ":  missing path argument.");
+        orx::SetError(interp, argv[0], ":  missing path argument.");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         std::string path;
         if (!Translate(interp, argv[1], &path)) {
-            return orx::SetError(interp, kConversionFailed);
+            orx::SetError(interp, kConversionFailed);
+            return orx::ValueCode(interp, "NAME", argv[1]);
         }
         size_t colon = path.find(':');
         return SetResult(interp, colon == std::string::npos ? path : path.substr(colon + 1));
@@ -135,12 +138,14 @@ int Orx_FilePathCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 int Orx_FileComposeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 3) {
-        return orx::SetError(interp, argv[0], ":  missing drive or path argument.");
+        orx::SetError(interp, argv[0], ":  missing drive or path argument.");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         std::string path;
         if (!Translate(interp, (std::string(argv[1]) + argv[2]).c_str(), &path)) {
-            return orx::SetError(interp, kConversionFailed);
+            orx::SetError(interp, kConversionFailed);
+            return orx::ValueCode(interp, "NAME", std::string(argv[1]) + argv[2]);
         }
         return SetResult(interp, Neutral(path));
     });
@@ -149,12 +154,14 @@ int Orx_FileComposeCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
 int Orx_FileNativeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ":  incorrect arguments; path");
+        orx::SetError(interp, argv[0], ":  incorrect arguments; path");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         std::string path;
         if (!Translate(interp, argv[1], &path)) {
-            return orx::SetError(interp, kConversionFailed);
+            orx::SetError(interp, kConversionFailed);
+            return orx::ValueCode(interp, "NAME", argv[1]);
         }
         return SetResult(interp, path);
     });
@@ -163,12 +170,14 @@ int Orx_FileNativeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 int Orx_FileNeutralCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ": incorrect arguments: path");
+        orx::SetError(interp, argv[0], ": incorrect arguments: path");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         std::string path;
         if (!Translate(interp, argv[1], &path)) {
-            return orx::SetError(interp, kConversionFailed);
+            orx::SetError(interp, kConversionFailed);
+            return orx::ValueCode(interp, "NAME", argv[1]);
         }
         return SetResult(interp, Neutral(path));
     });
@@ -177,12 +186,14 @@ int Orx_FileNeutralCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
 int Orx_FileVerifyDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ":  incorrect arguments: drive.");
+        orx::SetError(interp, argv[0], ":  incorrect arguments: drive.");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         if (!OrxPlat_IsMountPoint(argv[1])) {
-            return orx::SetError(interp, "The drive \"", argv[1],
-                                 "\" is not active. Is it a removable with no disk?");
+            orx::SetError(interp, "The drive \"", argv[1],
+                          "\" is not active. Is it a removable with no disk?");
+            return orx::LookupCode(interp, "DRIVE", argv[1]);
         }
         Tcl_ResetResult(interp);
         return TCL_OK;
@@ -192,16 +203,21 @@ int Orx_FileVerifyDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char 
 int Orx_FileExpandCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 2) {
-        return orx::SetError(interp, argv[0], ": incorrect arguments: path.");
+        orx::SetError(interp, argv[0], ": incorrect arguments: path.");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         std::string path;
         if (!Translate(interp, argv[1], &path)) {
-            return orx::SetError(interp, kConversionFailed);
+            orx::SetError(interp, kConversionFailed);
+            return orx::ValueCode(interp, "NAME", argv[1]);
         }
         std::string full;
         if (!Expand(path, &full)) {
-            return orx::SetError(interp, std::strerror(errno));
+            int error = errno;
+            orx::SetError(interp, std::strerror(error));
+            orx::PosixCode(interp, error);
+            return TCL_ERROR;
         }
         return SetResult(interp, full);
     });

@@ -24,9 +24,9 @@ struct Fields {
 
 int Usage(Tcl_Interp *interp, const char *command, const char *gap)
 {
-    return orx::SetError(interp, "command format error args: should be \"", command,
-                         " ?-netlist? ?-fullpath | -path -instance? ?-nodes?", gap,
-                         "?-args? morvaList\"");
+    orx::SetError(interp, "command format error args: should be \"", command,
+                  " ?-netlist? ?-fullpath | -path -instance? ?-nodes?", gap, "?-args? morvaList\"");
+    return orx::UsageCode(interp);
 }
 
 // The text with every backslash-newline removed, as each scan would on
@@ -259,8 +259,9 @@ int MorvaListSplit(Tcl_Interp *interp, int argc, const char *argv[])
         return Usage(interp, argv[0], "\t\t    ");
     }
     if (text == nullptr) {
-        return orx::SetError(interp, "Must specify string to be parsed", argv[0],
-                             "morva_netlist_line -options");
+        orx::SetError(interp, "Must specify string to be parsed", argv[0],
+                      "morva_netlist_line -options");
+        return orx::UsageCode(interp);
     }
     if (selected == 0) {
         fields.fullPath = fields.nodes = fields.arguments = true;

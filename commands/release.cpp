@@ -195,7 +195,7 @@ int IllegalArguments(Tcl_Interp *interp, const char *commandName, const char *us
 {
     Tcl_ResetResult(interp);
     orx::AppendResult(interp, "illegal arguments:  should be \"", commandName, usage, "\"");
-    return TCL_ERROR;
+    return orx::UsageCode(interp);
 }
 
 int CopyrBody(Tcl_Interp *interp, int argc, const char *argv[])

@@ -40,8 +40,7 @@ void OpenFailed(Tcl_Interp *interp, const char *name, const char *mode, int erro
     if (interp == nullptr) {
         return;
     }
-    errno = error;
-    const char *reason = Tcl_PosixError(interp);
+    const char *reason = orx::PosixCode(interp, error);
     Append(interp, {"couldn't open file \"", name, "\" with access mode \"", mode, "\":", reason});
 }
 
@@ -162,12 +161,14 @@ Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName
 {
     if (fileName == nullptr || *fileName == '\0') {
         Append(interp, {"No file name is given for writing."});
+        orx::ValueCode(interp, "NAME", "");
         return nullptr;
     }
     try {
         std::string target = fileName;
         if (!Modifiable(target)) {
             Append(interp, {"The file \"", target, "\" is not modifiable for writing."});
+            orx::ValueCode(interp, "FILE", target);
             return nullptr;
         }
         auto *handle = new Orx_RobustFile;
@@ -204,16 +205,17 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
         // Incomplete data must not replace the target.
         OrxPlat_RemoveFile(handle->temp.c_str());
         if (interp != nullptr) {
-            errno = error;
-            const char *reason = Tcl_PosixError(interp);
+            const char *reason = orx::PosixCode(interp, error);
             Append(interp, {"error writing \"", handle->temp, "\": ", reason, "; the file \"",
                             handle->target, "\" is unchanged."});
         }
         code = TCL_ERROR;
-    } else if (OrxPlat_ReplaceFile(handle->temp.c_str(), handle->target.c_str()) != 0) {
+    } else if (int error = OrxPlat_ReplaceFile(handle->temp.c_str(), handle->target.c_str());
+               error != 0) {
         Append(interp, {"Could not rename the temporary file \"", handle->temp, "\" to the file \"",
                         handle->target, "\".\nData saved into the temporary file \"", handle->temp,
                         "\" and the file \"", handle->target, "\" may demolished."});
+        orx::PosixCode(interp, error);
         code = TCL_ERROR;
     } else {
         // The rename is only durable once the directory entry is on disk.

@@ -76,8 +76,9 @@ private:
 int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 4 || argc > 6) {
-        return orx::SetError(interp, "command format error args: should be \"", argv[0],
-                             " ?-addleadstr? ?-rmlistbrc? string joinStr srchStr\"");
+        orx::SetError(interp, "command format error args: should be \"", argv[0],
+                      " ?-addleadstr? ?-rmlistbrc? string joinStr srchStr\"");
+        return orx::UsageCode(interp);
     }
     bool lead = false;
     bool braces = false;
@@ -139,8 +140,9 @@ int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
 int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 3 || argc > 6) {
-        return orx::SetError(interp, "command format error args: should be \"", argv[0],
-                             " ?-rmleadstr? ?-rmlistbrc? ?-extended_id? string srchStr\"");
+        orx::SetError(interp, "command format error args: should be \"", argv[0],
+                      " ?-rmleadstr? ?-rmlistbrc? ?-extended_id? string srchStr\"");
+        return orx::UsageCode(interp);
     }
     bool dropLead = false;
     bool braces = false;
@@ -222,8 +224,8 @@ void PathSplit(std::string_view path, std::string_view sep, bool unquote, Tcl_DS
 int Pathsplit(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 3) {
-        return orx::SetError(interp, "wrong # args: should be \"", argv[0],
-                             " string ?splitChar?\"");
+        orx::SetError(interp, "wrong # args: should be \"", argv[0], " string ?splitChar?\"");
+        return orx::UsageCode(interp);
     }
     std::string_view sep = "/";
     if (argc == 3) {

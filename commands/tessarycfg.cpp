@@ -26,7 +26,7 @@ int Orx_TessarycfgCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
         Tcl_ResetResult(interp);
         orx::AppendResult(interp, "wrong # args: should be \"", argv[0],
                           " ?application_name ?variable_name??\" ");
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     Orx_Tessarycfg(interp, argc > 1 ? argv[1] : nullptr, argc > 2 ? argv[2] : nullptr);
     return TCL_OK;

@@ -766,18 +766,20 @@ int AtIndex(Tcl_Interp *interp, const char *indexWord, Walker walker)
 int Dispatch(TreeRecord *tree, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2) {
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     Sub sub = MatchSubcommand(argv[1]);
     if (sub == kUnknown) {
-        return orx::SetError(interp, "unknown command \"", argv[1]);
+        orx::SetError(interp, "unknown command \"", argv[1]);
+        return orx::ValueCode(interp, "OPTION", argv[1]);
     }
     int n = argc - 2;
     const char **words = argv + 2;
     bool oneWord = sub == kOpen || sub == kClose || sub == kIsopen || sub == kAtindex ||
                    sub == kAtopenindex;
     if ((oneWord && n != 1) || (sub == kChildren && n != 1 && n != 2)) {
-        return orx::SetError(interp, "wrong number of arguments: ", argv[0], argv[1]);
+        orx::SetError(interp, "wrong number of arguments: ", argv[0], argv[1]);
+        return orx::UsageCode(interp);
     }
     switch (sub) {
     case kConfigure:
@@ -898,13 +900,14 @@ void DeleteTree(ClientData clientData)
 int CreateTree(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2) {
-        return orx::SetError(interp, "wrong # args: should be \"", argv[0], " name ?list?");
+        orx::SetError(interp, "wrong # args: should be \"", argv[0], " name ?list?");
+        return orx::UsageCode(interp);
     }
     const char *name = argv[1];
     Tcl_CmdInfo info;
     if (Tcl_GetCommandInfo(interp, name, &info)) {
-        return orx::SetError(interp, "can't create command \"", name,
-                             "\": command already exists");
+        orx::SetError(interp, "can't create command \"", name, "\": command already exists");
+        return orx::ValueCode(interp, "NAME", name);
     }
     auto tree = std::make_unique<TreeRecord>();
     tree->name = name;
@@ -912,7 +915,8 @@ int CreateTree(Tcl_Interp *interp, int argc, const char *argv[])
     {
         std::lock_guard<std::mutex> hold(registryLock);
         if (!Registry().emplace(tree->name, tree.get()).second) {
-            return orx::SetError(interp, "name \"", name, " already in use.");
+            orx::SetError(interp, "name \"", name, " already in use.");
+            return orx::ValueCode(interp, "NAME", name);
         }
     }
     Tcl_CreateCommand(interp, name, TreeCommand, tree.release(), DeleteTree);

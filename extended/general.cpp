@@ -43,7 +43,7 @@ int EchoObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
              (i == objc - 1 || Tcl_WriteChars(channel, " ", 1) >= 0);
     }
     if (!ok || Tcl_WriteChars(channel, "\n", 1) < 0) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(Tcl_PosixError(interp), -1));
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(orx::PosixCode(interp, Tcl_GetErrno()), -1));
         return TCL_ERROR;
     }
     return TCL_OK;
@@ -113,7 +113,7 @@ int InfoxObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     if (found == nullptr) {
         orx::AppendResult(interp, "illegal option \"", option,
                           "\", expect one of: version, patchlevel, have_fchown, have_fchmod, have_flock, have_fsync, have_ftruncate, have_msgcats, have_symlink, have_truncate, have_posix_signals, have_waitpid, appname, applongname, appversion, or apppatchlevel");
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "OPTION", option);
     }
     const AppInfo &app = TheAppInfo();
     Tcl_Obj *result = nullptr;
@@ -248,7 +248,7 @@ int LinkErrorGlobals(Tcl_Interp *interp)
     Tcl_CmdInfo info;
     if (!Tcl_GetCommandInfo(interp, "global", &info) || info.objProc == nullptr) {
         orx::AppendResult(interp, "can't find \"global\" command");
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "COMMAND", "global");
     }
     ObjRef words[] = {ObjRef(Tcl_NewStringObj("global", -1)),
                       ObjRef(Tcl_NewStringObj("errorResult", -1)),

@@ -26,7 +26,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     }
     if (std::strcmp(Tcl_GetString(objv[1]), "user") != 0) {
         orx::AppendResult(interp, "second arg must be \"user\"");
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "OPTION", Tcl_GetString(objv[1]));
     }
     if (objc != 2) {
         return OrxX_WrongArgs(interp, objv[0], "user");
@@ -34,8 +34,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     std::string name;
     int error = OrxPlat_UserName(&name);
     if (error != 0) {
-        errno = error;
-        orx::AppendResult(interp, "failed to get user name: ", Tcl_PosixError(interp));
+        orx::AppendResult(interp, "failed to get user name: ", orx::PosixCode(interp, error));
         return TCL_ERROR;
     }
     Tcl_SetObjResult(interp, Tcl_NewStringObj(name.data(), static_cast<int>(name.size())));
@@ -45,7 +44,7 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 int UnknownHost(Tcl_Interp *interp, const char *command, const char *arg)
 {
     orx::AppendResult(interp, command, " -address unknown host \"", arg, "\"");
-    return TCL_ERROR;
+    return orx::LookupCode(interp, "HOST", arg);
 }
 
 int NetInfoAddress(Tcl_Interp *interp, const char *command, const char *arg)
@@ -99,7 +98,7 @@ int NetInfoService(Tcl_Interp *interp, const char *command, const char *arg)
     }
     if (!found) {
         orx::AppendResult(interp, command, " -service unknown service/port# \"", arg, "\"");
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "SERVICE", arg);
     }
     char number[16];
     std::snprintf(number, sizeof number, "%4d", port);
@@ -118,7 +117,7 @@ int Orx_NetInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 3) {
         orx::AppendResult(interp, "wrong # args: should be \"", argv[0], " option arg\"");
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     const char *option = argv[1];
     try {
@@ -135,7 +134,7 @@ int Orx_NetInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
         return TCL_ERROR;
     }
     orx::AppendResult(interp, argv[0], ":  unknown option \"", option, "\"");
-    return TCL_ERROR;
+    return orx::ValueCode(interp, "OPTION", option);
 }
 
 int OrxXIdInit(Tcl_Interp *interp)

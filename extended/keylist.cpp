@@ -424,15 +424,15 @@ int CheckParsedKey(Tcl_Interp *interp, const char *key, int len, bool isGeneric)
 {
     if (HasZeroChar(key, len)) {
         AppendMsg(interp, kBinaryKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", std::string_view(key, len));
     }
     if (len == 0) {
         AppendMsg(interp, kEmptyKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", "");
     }
     if (!isGeneric && std::memchr(key, '.', len) != nullptr) {
         AppendMsg(interp, kDotKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", std::string_view(key, len));
     }
     return TCL_OK;
 }
@@ -457,7 +457,8 @@ int ConvertFromOtherKeyedType(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneri
         for (int i = 0; i < src->numEntries; i++) {
             if (std::memchr(src->entries[i].key, '.', src->entries[i].keySize) != nullptr) {
                 AppendMsg(interp, kDotKeyMsg);
-                return TCL_ERROR;
+                return orx::ValueCode(interp, "KEY", std::string_view(src->entries[i].key,
+                                                                      src->entries[i].keySize));
             }
         }
     }
@@ -509,7 +510,7 @@ int SetFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
             AppendMsg(interp, "keyed list entry must be a valid, 2 element list, got \"",
                       Tcl_GetString(objv[i]), "\"");
             FreeRep(rep);
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "KEYLIST");
         }
         int keyLen;
         const char *key = Tcl_GetStringFromObj(kvv[0], &keyLen);
@@ -574,7 +575,7 @@ int SplitKey(Tcl_Interp *interp, const char *key, bool isGeneric, int *compLen,
     }
     if (*compLen == 0 || (*subKey != nullptr && **subKey == '\0')) {
         AppendMsg(interp, kEmptyKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", key);
     }
     return TCL_OK;
 }
@@ -753,7 +754,7 @@ int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *
     // A key the parser would refuse must not get in: the text would not read back.
     if (HasZeroChar(key, static_cast<int>(std::strlen(key)))) {
         AppendMsg(interp, kBinaryKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", key);
     }
     return KeylSet(interp, keylPtr, key, isGeneric, valuePtr);
 }
@@ -841,11 +842,11 @@ int ParseKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *pa
     }
     if (binary) {
         AppendMsg(interp, kBinaryKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", std::string_view(key, len));
     }
     if (emptyComponent) {
         AppendMsg(interp, kEmptyKeyMsg);
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "KEY", std::string_view(key, len));
     }
     auto *comps = reinterpret_cast<KeyComp *>(
         ckalloc(sizeof(KeyComp) * static_cast<size_t>(numComps)));
@@ -1020,7 +1021,7 @@ int KeyNotFound(Tcl_Interp *interp, const char *key)
 {
     Tcl_ResetResult(interp);
     AppendMsg(interp, "key not found: \"", key, "\"");
-    return TCL_ERROR;
+    return orx::LookupCode(interp, "KEY", key);
 }
 
 int KeylKeysCmdBody(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *keyObj, bool isGeneric)
@@ -1083,7 +1084,7 @@ int KeylGetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         }
         Tcl_ResetResult(interp);
         AppendMsg(interp, "key \"", key, "\" not found in keyed list");
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "KEY", key);
     }
     if (objc == 3) {
         Tcl_SetObjResult(interp, value);

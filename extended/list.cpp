@@ -232,8 +232,9 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         } else if (std::strcmp(modeOption, "-regexp") == 0) {
             mode = Mode::Regexp;
         } else {
-            return orx::SetError(interp, "bad search mode \"", modeOption,
-                                 "\": must be -exact, -glob, or -regexp");
+            orx::SetError(interp, "bad search mode \"", modeOption,
+                          "\": must be -exact, -glob, or -regexp");
+            return orx::ValueCode(interp, "OPTION", modeOption);
         }
     }
     Tcl_Obj *listObj = objv[objc - 2];
@@ -242,7 +243,8 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     const char *patternText = TextOf(pattern, &patternSize);
     bool binaryPattern = orx::HasNulChar({patternText, static_cast<size_t>(patternSize)});
     if (mode != Mode::Exact && binaryPattern) {
-        return orx::SetError(interp, "The ", modeOption, " option does not support binary data");
+        orx::SetError(interp, "The ", modeOption, " option does not support binary data");
+        return orx::ValueCode(interp, "TEXT");
     }
     // Compiled before the list is split: the pattern may be the list itself,
     // and compiling it changes its type.
@@ -274,8 +276,8 @@ int LmatchObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
                 match = size == patternSize &&
                         std::memcmp(text, patternText, static_cast<size_t>(size)) == 0;
             } else if (orx::HasNulChar({text, static_cast<size_t>(size)})) {
-                return orx::SetError(interp, "The ", modeOption,
-                                     " option does not support binary data");
+                orx::SetError(interp, "The ", modeOption, " option does not support binary data");
+                return orx::ValueCode(interp, "TEXT");
             } else if (mode == Mode::Glob) {
                 match = Tcl_StringCaseMatch(text, patternText, 0) != 0;
             } else {

@@ -395,8 +395,9 @@ int ProfileObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         } else if (std::strcmp(word, "-eval") == 0) {
             evalMode = true;
         } else {
-            return orx::SetError(interp, "expected one of \"-commands\", or \"-eval\", got \"",
-                                 word, "\"");
+            orx::SetError(interp, "expected one of \"-commands\", or \"-eval\", got \"", word,
+                          "\"");
+            return orx::ValueCode(interp, "OPTION", word);
         }
     }
     if (i >= objc) {
@@ -423,15 +424,17 @@ int ProfileObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
             return TCL_ERROR;
         }
         if (commandMode || evalMode) {
-            return orx::SetError(interp, "option \"", commandMode ? "-command" : "-eval",
-                                 "\" not valid when turning off ", "profiling");
+            orx::SetError(interp, "option \"", commandMode ? "-command" : "-eval",
+                          "\" not valid when turning off ", "profiling");
+            return orx::ValueCode(interp, "OPTION", commandMode ? "-commands" : "-eval");
         }
         if (p->trace == nullptr) {
             return orx::SetError(interp, "profiling is not currently enabled");
         }
         return orx::Guard(interp, [&] { return TurnOff(p, objv[i + 1]); });
     }
-    return orx::SetError(interp, "expected one of \"on\" or \"off\", got \"", mode, "\"");
+    orx::SetError(interp, "expected one of \"on\" or \"off\", got \"", mode, "\"");
+    return orx::ValueCode(interp, "OPTION", mode);
 }
 
 void DeleteProfiler(ClientData clientData, Tcl_Interp *)

@@ -200,7 +200,8 @@ int CcollateObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     if (local) {
         const char *option = Tcl_GetString(objv[1]);
         if (std::strcmp(option, "-local") != 0) {
-            return orx::SetError(interp, "Invalid option \"", option, "\", expected \"-local\"");
+            orx::SetError(interp, "Invalid option \"", option, "\", expected \"-local\"");
+            return orx::ValueCode(interp, "OPTION", option);
         }
     }
     int size1;
@@ -209,8 +210,8 @@ int CcollateObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     const char *text2 = Tcl_GetStringFromObj(objv[objc - 1], &size2);
     if (orx::HasNulChar({text1, static_cast<size_t>(size1)}) ||
         orx::HasNulChar({text2, static_cast<size_t>(size2)})) {
-        return orx::SetError(interp, "The ", Tcl_GetString(objv[0]),
-                             " command does not support binary data");
+        orx::SetError(interp, "The ", Tcl_GetString(objv[0]), " command does not support binary data");
+        return orx::ValueCode(interp, "TEXT");
     }
     int cmp = local ? std::strcoll(text1, text2) : std::strcmp(text1, text2);
     Tcl_SetObjResult(interp, Tcl_NewIntObj(cmp < 0 ? -1 : cmp > 0 ? 1 : 0));
@@ -299,8 +300,9 @@ int TranslitObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     for (int i = 0; i < 3; ++i) {
         const char *text = Tcl_GetStringFromObj(objv[i + 1], &sizes[i]);
         if (!IsAscii(text, static_cast<size_t>(sizes[i]))) {
-            return orx::SetError(interp, "Unicode character found in ", kParts[i],
-                                 ", the translit command does not yet support Unicode");
+            orx::SetError(interp, "Unicode character found in ", kParts[i],
+                          ", the translit command does not yet support Unicode");
+            return orx::ValueCode(interp, "TEXT");
         }
         texts[i] = reinterpret_cast<const unsigned char *>(text);
     }
@@ -309,13 +311,16 @@ int TranslitObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     int fromSize;
     int toSize;
     if (!ExpandRanges(texts[0], sizes[0], from, &fromSize)) {
-        return orx::SetError(interp, "inrange expansion too long");
+        orx::SetError(interp, "inrange expansion too long");
+        return orx::ValueCode(interp, "TEXT");
     }
     if (!ExpandRanges(texts[1], sizes[1], to, &toSize)) {
-        return orx::SetError(interp, "outrange expansion too long");
+        orx::SetError(interp, "outrange expansion too long");
+        return orx::ValueCode(interp, "TEXT");
     }
     if (fromSize > toSize) {
-        return orx::SetError(interp, "inrange longer than outrange");
+        orx::SetError(interp, "inrange longer than outrange");
+        return orx::ValueCode(interp, "TEXT");
     }
     unsigned char map[256];
     for (int i = 0; i < 256; ++i) {
@@ -375,8 +380,8 @@ int CtypeConvert(Tcl_Interp *interp, bool toChar, Tcl_Obj *valueObj)
             return TCL_ERROR;
         }
         if (code < 0 || code > kMaxCharCode) {
-            return orx::SetError(interp, "character code \"", Tcl_GetString(valueObj),
-                                 "\" out of range");
+            orx::SetError(interp, "character code \"", Tcl_GetString(valueObj), "\" out of range");
+            return orx::ValueCode(interp, "NUMBER", Tcl_GetString(valueObj));
         }
         char buffer[TCL_UTF_MAX + 4];
         int size = Tcl_UniCharToUtf(code, buffer);
@@ -404,7 +409,8 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     const char *first = Tcl_GetString(objv[1]);
     if (first[0] == '-') {
         if (std::strcmp(first, "-failindex") != 0) {
-            return orx::SetError(interp, "invalid option \"", first, "\", must be -failindex");
+            orx::SetError(interp, "invalid option \"", first, "\", must be -failindex");
+            return orx::ValueCode(interp, "OPTION", first);
         }
         if (objc != 5) {
             return OrxX_WrongArgs(interp, objv[0], kUsage);
@@ -418,8 +424,8 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
     if (std::strcmp(className, "char") == 0 || std::strcmp(className, "ord") == 0) {
         if (failVar != nullptr) {
-            return orx::SetError(interp, "-failindex option is invalid for class \"", className,
-                                 "\"");
+            orx::SetError(interp, "-failindex option is invalid for class \"", className, "\"");
+            return orx::ValueCode(interp, "OPTION", "-failindex");
         }
         return CtypeConvert(interp, className[0] == 'c', valueObj);
     }
@@ -431,8 +437,9 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         }
     }
     if (cls == nullptr) {
-        return orx::SetError(interp, "unrecognized class specification: \"", className,
-                             "\", expected one of: alnum, alpha, ascii, char, cntrl, digit, graph, lower, ord, print, punct, space, upper or xdigit");
+        orx::SetError(interp, "unrecognized class specification: \"", className,
+                      "\", expected one of: alnum, alpha, ascii, char, cntrl, digit, graph, lower, ord, print, punct, space, upper or xdigit");
+        return orx::ValueCode(interp, "OPTION", className);
     }
 
     int size;
@@ -456,8 +463,9 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
             break;
         default:
             if (ch > 255) {
-                return orx::SetError(interp, "unicode characters not supported for class \"",
-                                     className, "\"");
+                orx::SetError(interp, "unicode characters not supported for class \"", className,
+                              "\"");
+                return orx::ValueCode(interp, "TEXT");
             }
             ok = cls->byte(ch) != 0;
             break;

@@ -249,7 +249,7 @@ int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *value
         if (interp != nullptr) { // a null interpreter asks for no message, as in Tcl
             orx::AppendResult(interp, "expected unsigned integer, got \"", Tcl_GetString(objPtr), "\"");
         }
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "NUMBER", Tcl_GetString(objPtr));
     }
     *valuePtr = static_cast<unsigned>(value);
     return TCL_OK;
@@ -383,10 +383,12 @@ Tcl_Channel OrxX_GetOpenChannel(Tcl_Interp *interp, const char *handle, int dire
     }
     if ((direction & TCL_READABLE) && !(mode & TCL_READABLE)) {
         orx::AppendResult(interp, "channel \"", handle, "\" wasn't opened for reading");
+        orx::ValueCode(interp, "CHANNEL", handle);
         return nullptr;
     }
     if ((direction & TCL_WRITABLE) && !(mode & TCL_WRITABLE)) {
         orx::AppendResult(interp, "channel \"", handle, "\" wasn't opened for writing");
+        orx::ValueCode(interp, "CHANNEL", handle);
         return nullptr;
     }
     return channel;
@@ -439,6 +441,7 @@ int OrxX_GetChannelOption(Tcl_Interp *interp, Tcl_Channel channel, int option, i
         // The channel layer (or a channel driver) is the source of the text,
         // so a word we do not know is reported, never fatal.
         orx::AppendResult(interp, "unknown ", name + 1, " value \"", value, "\"");
+        orx::ValueCode(interp, "OPTION", value);
     } else {
         *valuePtr = code;
     }

@@ -311,14 +311,16 @@ int StartTrace(TraceInfo *info, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
                 return WrongArgs(interp, objv[0]);
             }
             if (i + 1 >= objc) {
-                return orx::SetError(interp, "command option requires an argument");
+                orx::SetError(interp, "command option requires an argument");
+                return orx::UsageCode(interp);
             }
             callback = objv[++i];
             continue;
         } else {
-            return orx::SetError(interp,
-                                 "invalid option: expected one of \"noeval\", \"notruncate\", "
-                                 "\"procs\", \"command\", or a file id");
+            orx::SetError(interp,
+                          "invalid option: expected one of \"noeval\", \"notruncate\", "
+                          "\"procs\", \"command\", or a file id");
+            return orx::ValueCode(interp, "OPTION", word);
         }
         if (*flag) {
             return WrongArgs(interp, objv[0]);
@@ -326,7 +328,8 @@ int StartTrace(TraceInfo *info, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
         *flag = 1;
     }
     if (callback != nullptr && channelId != nullptr) {
-        return orx::SetError(interp, "can not specify both the command option and a file handle");
+        orx::SetError(interp, "can not specify both the command option and a file handle");
+        return orx::UsageCode(interp);
     }
     if (callback != nullptr) {
         int length;

@@ -189,13 +189,15 @@ int Decrypt(Tcl_Interp *interp, Tcl_DString *textPtr)
     const char *text = Tcl_DStringValue(textPtr);
     size_t length = static_cast<size_t>(Tcl_DStringLength(textPtr));
     if (length < kHeaderLength) {
-        return orx::SetError(interp, "Corrupted encrypted data.");
+        orx::SetError(interp, "Corrupted encrypted data.");
+        return orx::ValueCode(interp, "ENCRYPTED");
     }
     unsigned long long nb =
         BlockCount(HexField(reinterpret_cast<const unsigned char *>(text + kMarkerLength)));
     // Seed, nb text and two check blocks must all be there: never read past the end.
     if ((length - kHeaderLength) / kBlockChars < nb + 3) {
-        return orx::SetError(interp, "Corrupted encrypted data.");
+        orx::SetError(interp, "Corrupted encrypted data.");
+        return orx::ValueCode(interp, "ENCRYPTED");
     }
     Cipher cipher(key, nb);
     const char *block = text + kHeaderLength;
@@ -218,7 +220,8 @@ int Decrypt(Tcl_Interp *interp, Tcl_DString *textPtr)
         check[c] = HexField(plain);
     }
     if (check[0] != key.k0 || check[1] != key.k1) {
-        return orx::SetError(interp, "Corrupted encrypted data.");
+        orx::SetError(interp, "Corrupted encrypted data.");
+        return orx::ValueCode(interp, "ENCRYPTED");
     }
     Tcl_DStringSetLength(textPtr, 0);
     Tcl_DStringAppend(textPtr, output.data(), static_cast<int>(output.size()));
@@ -243,7 +246,8 @@ int MorvaTransform(Tcl_Interp *interp, const char *text, bool encrypting)
     std::ostringstream out;
     out << stream.rdbuf();
     if (stream.rdbuf()->failed()) {
-        return orx::SetError(interp, "text was not encrypted with \"-morva\"");
+        orx::SetError(interp, "text was not encrypted with \"-morva\"");
+        return orx::ValueCode(interp, "ENCRYPTED");
     }
     std::string result = out.str();
     Tcl_SetObjResult(interp, Tcl_NewStringObj(result.c_str(), -1)); // up to a zero byte
@@ -268,6 +272,7 @@ bool EncryptText(Tcl_Interp *interp, const char *text, size_t n, uint32_t seed, 
     }
     if (n > 0xffffffffu) {
         orx::SetError(interp, "text too long to encrypt");
+        orx::ValueCode(interp, "TEXT");
         return false;
     }
     unsigned long long nb = BlockCount(n);
@@ -317,7 +322,8 @@ int DecryptString(Tcl_Interp *interp, int token, Tcl_DString *textPtr)
 int Orx_EncryptCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 3) {
-        return orx::SetError(interp, "usage: ", argv[0], " key text");
+        orx::SetError(interp, "usage: ", argv[0], " key text");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         if (std::strcmp(argv[1], "-morva") == 0) {
@@ -325,7 +331,8 @@ int Orx_EncryptCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
         }
         unsigned seed;
         if (std::sscanf(argv[1], "%u", &seed) != 1) {
-            return orx::SetError(interp, "key must be an integer");
+            orx::SetError(interp, "key must be an integer");
+            return orx::ValueCode(interp, "NUMBER", argv[1]);
         }
         std::string encrypted;
         if (!orx::EncryptText(interp, argv[2], std::strlen(argv[2]), seed, &encrypted)) {
@@ -340,7 +347,8 @@ int Orx_DecryptCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     bool morva = argc == 3 && std::strcmp(argv[1], "-morva") == 0;
     if (argc != 2 && !morva) {
-        return orx::SetError(interp, "usage: ", argv[0], " text");
+        orx::SetError(interp, "usage: ", argv[0], " text");
+        return orx::UsageCode(interp);
     }
     return orx::Guard(interp, [&] {
         const char *text = argv[argc - 1];
@@ -349,7 +357,8 @@ int Orx_DecryptCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
         }
         size_t length = std::strlen(text);
         if (length < kHeaderLength) {
-            return orx::SetError(interp, "string does not contain encrypted data");
+            orx::SetError(interp, "string does not contain encrypted data");
+            return orx::ValueCode(interp, "ENCRYPTED");
         }
         Tcl_DString buffer;
         Tcl_DStringInit(&buffer);

@@ -226,8 +226,9 @@ int ScancontextObjCmd(ClientData clientData, Tcl_Interp *interp, int objc,
         }
         return ContextCopyfile(interp, state, objc, objv);
     }
-    return orx::SetError(
-        interp, "invalid argument, expected one of: \"create\", \"delete\", or \"copyfile\"");
+    orx::SetError(interp,
+                  "invalid argument, expected one of: \"create\", \"delete\", or \"copyfile\"");
+    return orx::ValueCode(interp, "OPTION", option);
 }
 
 // ---- scanmatch --------------------------------------------------------------
@@ -472,7 +473,7 @@ Step RunCommand(Tcl_Interp *interp, Tcl_Obj *command, const char *errorContext, 
 
 int PosixFailure(Tcl_Interp *interp)
 {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(Tcl_PosixError(interp), -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(orx::PosixCode(interp, Tcl_GetErrno()), -1));
     return TCL_ERROR;
 }
 

@@ -5,6 +5,7 @@
 #include "orx_lgets.h"
 
 #include "orx_util.h"
+#include "base/internal.h"
 
 #include <cstring>
 
@@ -80,12 +81,13 @@ ListReader::Line ListReader::ReadLine()
         if (Tcl_Eof(channel_) || Tcl_InputBlocked(channel_)) {
             return Line::End;
         }
-        Tcl_SetObjResult(interp_, Tcl_NewStringObj(Tcl_PosixError(interp_), -1));
+        Tcl_SetObjResult(interp_, Tcl_NewStringObj(orx::PosixCode(interp_, Tcl_GetErrno()), -1));
         return Line::Failed;
     }
     if (Tcl_Eof(channel_)) {
         Tcl_SetObjResult(interp_, Tcl_NewStringObj(
             "EOF encountered before newline while reading list from channel", -1));
+        orx::ValueCode(interp_, "LIST");
         return Line::Failed;
     }
     Tcl_AppendToObj(text_, "\n", 1);
@@ -112,7 +114,7 @@ int ListReader::Junk(size_t at, bool braced)
     Tcl_AppendToObj(message, start, static_cast<int>(p - start));
     Tcl_AppendToObj(message, "\" instead of space", -1);
     Tcl_SetObjResult(interp_, message);
-    return TCL_ERROR;
+    return orx::ValueCode(interp_, "LIST");
 }
 
 // Parses the element at pos_ into a new object and skips the white space
@@ -156,6 +158,7 @@ int ListReader::ParseElement(Tcl_Obj **elementPtr)
                     // Nothing of the open element is kept as unparsed text.
                     pos_ = Length();
                     Tcl_SetObjResult(interp_, Tcl_NewStringObj("EOF in list element", -1));
+                    orx::ValueCode(interp_, "LIST");
                 }
                 if (value != nullptr) {
                     Tcl_DecrRefCount(value);
@@ -277,7 +280,7 @@ int LgetsObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     if (nonBlocking) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(
             "channel is non-blocking; not currently supported by the lgets command", -1));
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "CHANNEL", Tcl_GetString(objv[1]));
     }
 
     ListReader reader(interp, channel);

@@ -62,8 +62,7 @@ std::string IndexNameOf(const std::string &library, LibraryForm form)
 int PosixMessage(Tcl_Interp *interp, int error, const char *prefix, const std::string &name,
                  const char *separator)
 {
-    Tcl_SetErrno(error);
-    std::string reason = Tcl_PosixError(interp);
+    std::string reason = orx::PosixCode(interp, error);
     orx::AppendResult(interp, prefix, name, separator, reason);
     return TCL_ERROR;
 }
@@ -141,7 +140,7 @@ private:
     {
         Tcl_ResetResult(interp_);
         orx::AppendResult(interp_, "format error in library index \"", index_, "\" (", line, ")");
-        return TCL_ERROR;
+        return orx::ValueCode(interp_, "FORMAT", index_);
     }
 
     // One line: package offset length proc ?proc ...?
@@ -245,7 +244,7 @@ int LoadlibindexObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
                               "invalid library name, must have an extension of \".tlib\", "
                               "\".tli\", got \"",
                               Tcl_GetString(objv[1]), "\"");
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "NAME", Tcl_GetString(objv[1]));
         }
         return LoadIndex(interp, path, form);
     });
@@ -324,7 +323,7 @@ int ReadRange(Tcl_Interp *interp, const std::string &fileName, int64_t offset, u
     if (offset < 0 || offset + static_cast<int64_t>(length) > size) {
         orx::AppendResult(interp, "range to eval outside of file bounds in \"", fileName,
                           "\", index file probably corrupt");
-        return fail(TCL_ERROR);
+        return fail(orx::ValueCode(interp, "FORMAT", fileName));
     }
     // Bytes, not characters: the index counts bytes.  Encoding and line
     // ends are dealt with once the range is in hand.
@@ -341,7 +340,7 @@ int ReadRange(Tcl_Interp *interp, const std::string &fileName, int64_t offset, u
     }
     if (static_cast<unsigned>(got) < length) {
         orx::AppendResult(interp, "premature EOF on: ", fileName);
-        return fail(TCL_ERROR);
+        return fail(orx::ValueCode(interp, "FORMAT", fileName));
     }
     if (Tcl_Close(nullptr, channel) != TCL_OK) {
         return AccessError(interp, fileName);
@@ -463,7 +462,7 @@ int AutoLoadPkgObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
         if (value == nullptr) {
             orx::AppendResult(interp, "entry not found in \"auto_pkg_index\" for package \"",
                               package, "\"");
-            return TCL_ERROR;
+            return orx::LookupCode(interp, "PACKAGE", package);
         }
         ObjRef hold(value);
         int count;
@@ -476,7 +475,7 @@ int AutoLoadPkgObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
             Tcl_ResetResult(interp);
             orx::AppendResult(interp, "invalid entry in \"auto_pkg_index\" for package \"",
                               package, "\"");
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "FORMAT", std::string("auto_pkg_index(") + package + ")");
         }
         std::string file = Tcl_GetString(elements[0]);
         return EvalRange(interp, file.c_str(), offset, length);
@@ -577,10 +576,12 @@ int GetPackage(Tcl_Interp *interp)
             int count;
             Tcl_Obj **elements;
             if (Tcl_ListObjGetElements(nullptr, header.get(), &count, &elements) != TCL_OK) {
-                return orx::SetError(interp, "Split of list failed for: ", copy);
+                orx::SetError(interp, "Split of list failed for: ", copy);
+                return orx::ValueCode(interp, "FORMAT");
             }
             if (count < 3) {
-                return orx::SetError(interp, "Wrong number of arguments in: ", copy);
+                orx::SetError(interp, "Wrong number of arguments in: ", copy);
+                return orx::ValueCode(interp, "FORMAT");
             }
             name = ObjRef(elements[1]);
             procs = ObjRef(Tcl_NewListObj(count - 2, elements + 2));

@@ -145,6 +145,7 @@ struct StringWords {
     {
         orx::AppendResult(interp, "expected ", what, " argument for \"", key, "\" but got \"",
                           word, "\"");
+        orx::ValueCode(interp, "NUMBER", word);
         return false;
     }
     static bool GetInt(Tcl_Interp *interp, const char *key, Word word, int *value)
@@ -191,6 +192,7 @@ struct ObjWords {
     {
         orx::SetError(interp, "expected ", what, " argument for \"", key, "\" but got \"",
                       Tcl_GetString(word), "\"");
+        orx::ValueCode(interp, "NUMBER", Tcl_GetString(word));
         return false;
     }
     static bool GetInt(Tcl_Interp *interp, const char *key, Word word, int *value)
@@ -235,11 +237,11 @@ int Parse(Tcl_Interp *interp, int *countPtr, typename W::Word *words,
         switch (FindOption(table, word, length, flags, &entry)) {
         case Match::Ambiguous:
             orx::AppendResult(interp, "ambiguous option \"", word, "\"");
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "OPTION", word);
         case Match::None:
             if (flags & ORX_ARGV_NO_LEFTOVERS) {
                 orx::AppendResult(interp, "unrecognized argument \"", word, "\"");
-                return TCL_ERROR;
+                return orx::ValueCode(interp, "OPTION", word);
             }
             words[dst++] = current;
             continue;
@@ -251,7 +253,7 @@ int Parse(Tcl_Interp *interp, int *countPtr, typename W::Word *words,
                                entry->type == ORX_ARGV_FLOAT;
         if (takesWord && left == 0) {
             orx::AppendResult(interp, "\"", word, "\" option requires an additional argument");
-            return TCL_ERROR;
+            return orx::UsageCode(interp);
         }
         switch (entry->type) {
         case ORX_ARGV_CONSTANT:

@@ -285,7 +285,7 @@ void AsyncInputFailed(AsyncLoop *loop)
 {
     Tcl_Interp *interp = loop->interp;
     Tcl_SetObjResult(interp, Tcl_NewStringObj("command input error on stdin: ", -1));
-    orx::AppendResult(interp, Tcl_PosixError(interp));
+    orx::AppendResult(interp, orx::PosixCode(interp, Tcl_GetErrno()));
     Tcl_BackgroundError(interp);
     Tcl_ResetResult(interp);
     AsyncEndOfInput(loop);
@@ -428,12 +428,12 @@ int CommandloopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
                                                "\"-async\", \"-command\", \"-interactive\", "
                                                "\"-prompt1\", \"-prompt2\", or \"-endcommand\"",
                                                arg));
-                return TCL_ERROR;
+                return orx::ValueCode(interp, "OPTION", arg);
             }
             if (i + 1 >= objc) {
                 Tcl_SetObjResult(interp,
                                  Tcl_ObjPrintf("argument required for %s option", arg));
-                return TCL_ERROR;
+                return orx::UsageCode(interp);
             }
             i++;
             if (slot < 0) {
@@ -473,7 +473,8 @@ int InputError(Tcl_Interp *interp, Tcl_DString *buffer, std::function<bool()> &p
     OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
     orx::cmdedit::SetInterrupted(std::move(previousInterrupt));
     Tcl_ResetResult(interp);
-    orx::AppendResult(interp, "command input error on stdin: ", Tcl_PosixError(interp));
+    orx::AppendResult(interp, "command input error on stdin: ",
+                      orx::PosixCode(interp, Tcl_GetErrno()));
     return TCL_ERROR;
 }
 

@@ -280,7 +280,8 @@ int HelpObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
                 message += " " + c;
             }
         }
-        return orx::SetError(interp, message);
+        orx::SetError(interp, message);
+        return orx::LookupCode(interp, "TOPIC", name);
     });
 }
 

@@ -121,6 +121,7 @@ bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
     std::string why;
     if (!OrxPlat_ExpandTilde(name, out, &why)) {
         orx::SetError(interp, why);
+        orx::ValueCode(interp, "NAME", name);
         return false;
     }
     return true;

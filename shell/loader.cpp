@@ -4,6 +4,7 @@
 #include "orx_loader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cfenv>
 #include <exception>
 #include <new>
@@ -120,7 +121,7 @@ int MissingLoadRoutine(Tcl_Interp *interp, const std::string &routine, const cha
 {
     orx::AppendResult(interp, "cannot find routine named \"", routine.c_str(), "\" in package \"",
                       package, "\". Failed due to:", why.c_str());
-    return ResetFloatingPoint(TCL_ERROR);
+    return ResetFloatingPoint(orx::LookupCode(interp, "ROUTINE", routine));
 }
 
 // Record that interp uses the package from now on.  False when memory runs
@@ -169,7 +170,7 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     if (argc > 3) {
         orx::AppendResult(interp, "wrong # args:  should be \"", argv[0],
                           " packageName routine\" or \"", argv[0], " packageName\"", " ?-exact?");
-        return ResetFloatingPoint(TCL_ERROR);
+        return ResetFloatingPoint(orx::UsageCode(interp));
     }
     const char *package = argv[1];
     std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Init";
@@ -188,13 +189,17 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         return ResetFloatingPoint(TCL_ERROR);
     }
     std::string path(found);
+    errno = 0; // the search above leaves the errno of the names it tried
     // Every symbol is bound now: a package calling a function nobody
     // defines fails here rather than ending the process when it is called.
     std::string why;
     OrxPlat_Library *library = OrxPlat_OpenLibrary(orx::ToSystem(path).c_str(), &why);
     if (library == nullptr) {
+        // No errno: the file is there but no library the loader can map.
+        int error = errno != 0 ? errno : ENOEXEC;
         orx::AppendResult(interp, "open of package \"", package, "\" failed due to: ",
                           orx::FromSystem(why).c_str());
+        orx::PosixCode(interp, error);
         return ResetFloatingPoint(TCL_ERROR);
     }
     void *symbol = FindEntryPoint(library, path, routine, &why);
@@ -226,7 +231,7 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     if (argc < 2 || argc > 3) {
         orx::AppendResult(interp, "wrong # args:  should be \"", argv[0],
                           " packageName routine\" or \"", argv[0], " packageName\"");
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     const char *package = argv[1];
     std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Term";
@@ -235,7 +240,7 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package);
     if (entry == nullptr || !RecordOf(entry)->UsedBy(interp)) {
         orx::AppendResult(interp, "package \"", package, "\" was not open");
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "PACKAGE", package);
     }
     // Forgotten by this interpreter before anything is tried: whatever fails
     // below, the name is free for a new load here.  The library leaves the
@@ -256,7 +261,7 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     if (symbol == nullptr) {
         orx::AppendResult(interp, "cannot find routine named \"", routine.c_str(),
                           "\" in package \"", package, "\". Failed due to: dlsym lookup failure");
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "ROUTINE", routine);
     }
     Tcl_ResetResult(interp);
     int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);

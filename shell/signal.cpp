@@ -228,7 +228,7 @@ int FormatTrap(Tcl_Interp *interp, const char *trap, const char *name, Tcl_DStri
             Tcl_ResetResult(interp);
             orx::AppendResult(interp, "bad signal trap command formatting specification \"",
                               spec.c_str(), "\", expected one of \"%%\" or \"%S\"");
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "SIGNAL", spec);
         }
     }
 }
@@ -395,7 +395,7 @@ bool LookupName(const char *word, int *sigPtr)
 int InvalidSignal(Tcl_Interp *interp, const char *word)
 {
     orx::AppendResult(interp, "invalid signal \"", word, "\"");
-    return TCL_ERROR;
+    return orx::LookupCode(interp, "SIGNAL", word);
 }
 
 int ParseSignal(Tcl_Interp *interp, Tcl_Obj *wordObj, bool allowZero, int *sigPtr)
@@ -427,14 +427,14 @@ int ParseSignalList(Tcl_Interp *interp, Tcl_Obj *listObj, std::vector<bool> &cho
     }
     if (count == 0) {
         orx::AppendResult(interp, "signal list may not be empty");
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "SIGNAL", Tcl_GetString(listObj));
     }
     for (int i = 0; i < count; i++) {
         if (strcmp(Tcl_GetString(elems[i]), "*") == 0) {
             if (count != 1) {
                 orx::AppendResult(interp,
                                   "when \"*\" is specified in the signal list, no other signals may be specified");
-                return TCL_ERROR;
+                return orx::ValueCode(interp, "SIGNAL", Tcl_GetString(listObj));
             }
             for (int sig : kStarSignals) {
                 chosen[sig] = true;
@@ -471,7 +471,7 @@ int FindAction(const char *word, Action last)
 
 int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
 {
-    const char *msg = Tcl_PosixError(interp);
+    const char *msg = orx::PosixCode(interp, errno);
     orx::AppendResult(interp, msg, what, Tcl_SignalId(sig));
     return TCL_ERROR;
 }
@@ -533,7 +533,7 @@ int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
 int EntryFormError(Tcl_Interp *interp, const char *key)
 {
     orx::AppendResult(interp, "invalid signal keyed list entry form ", key);
-    return TCL_ERROR;
+    return orx::ValueCode(interp, "SIGNAL", key);
 }
 
 // signal set keyedList
@@ -603,7 +603,7 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         }
         if (strcmp(word, "-restart") != 0) {
             orx::AppendResult(interp, "invalid option \"", word, "\", expected -restart");
-            return TCL_ERROR;
+            return orx::ValueCode(interp, "OPTION", word);
         }
         restart = true;
     }
@@ -621,7 +621,7 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     if (strcmp(action, "set") == 0) {
         if (command != nullptr) {
             orx::AppendResult(interp, "command may not be specified for \"set\" action");
-            return TCL_ERROR;
+            return orx::UsageCode(interp);
         }
         return ApplySignalSettings(interp, objv[first + 1]);
     }
@@ -632,11 +632,11 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     bool trap = strcmp(action, "trap") == 0;
     if (trap && command == nullptr) {
         orx::AppendResult(interp, "command required for trapping signals");
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     if (!trap && command != nullptr) {
         orx::AppendResult(interp, "command may not be specified for \"", action, "\" action");
-        return TCL_ERROR;
+        return orx::UsageCode(interp);
     }
     int settable = FindAction(action, kTrap);
     if (settable >= 0) {
@@ -677,7 +677,7 @@ int SignalObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     }
     orx::AppendResult(interp, "invalid signal action specified: ", action,
                       ": expected one of \"default\", \"ignore\", \"error\", \"trap\", \"get\", \"set\", \"block\", or \"unblock\"");
-    return TCL_ERROR;
+    return orx::ValueCode(interp, "OPTION", action);
 }
 
 // kill ?-pgroup? ?signal? idlist
@@ -767,8 +767,9 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
 // Create the asynchronous handler and clear the tables (first interpreter).
 int StartSignalSupport(Tcl_Interp *interp)
 {
-    if (OrxPlat_SigCatchStart(CountSignal, MarkAsync) != 0) {
+    if (int error = OrxPlat_SigCatchStart(CountSignal, MarkAsync); error != 0) {
         orx::AppendResult(interp, "couldn't start the signal relay thread");
+        orx::PosixCode(interp, error);
         return TCL_ERROR;
     }
     try {

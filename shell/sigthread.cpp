@@ -164,7 +164,9 @@ int OrxX_StartSignalThread(Tcl_Interp *interp, const char *pidPath)
                 std::thread(SignalThreadMain, launch).detach();
             } catch (const std::system_error &e) {
                 g_processLaunches->erase(launch->pidPath);
-                return StartFailed(interp, e.code().message().c_str());
+                StartFailed(interp, e.code().message().c_str());
+                orx::PosixCode(interp, e.code().value());
+                return TCL_ERROR;
             } catch (...) {
                 g_processLaunches->erase(launch->pidPath);
                 throw;

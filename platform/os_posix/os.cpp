@@ -83,8 +83,7 @@ int ProbeFlock()
 // Appends Tcl's text for errorCode (and sets errorCode from it).
 void AppendPosixError(Tcl_Interp *interp, int error)
 {
-    errno = error;
-    orx::AppendResult(interp, Tcl_PosixError(interp));
+    orx::AppendResult(interp, orx::PosixCode(interp, error));
 }
 
 // Look the pid up in the pid file: its last line wins, but a malformed line
@@ -146,7 +145,7 @@ int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcNa
     (void)funcName;
     if (pid <= 0) {
         orx::AppendResult(interp, "no negative or 0 process ids acceptable in Windows.");
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "NUMBER", std::to_string(pid));
     }
     unsigned long threadId = 0;
     if (FindSignalThread(pid, &threadId)) {
@@ -162,9 +161,11 @@ int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcNa
     } else if (signalNumber == kInterruptSignal) {
         // No signal thread: end the process, as an interrupt would.
         if (kill(static_cast<pid_t>(pid), SIGTERM) != 0 && errno != ESRCH && errno != EPERM) {
+            int error = errno;
             char formatted[32];
             std::snprintf(formatted, sizeof formatted, "%d ", pid);
             orx::AppendResult(interp, "Could not kill process \"", formatted, "\"");
+            orx::PosixCode(interp, error);
             return TCL_ERROR;
         }
     }

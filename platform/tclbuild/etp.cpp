@@ -369,6 +369,7 @@ EtpType *FindTypeOrError(Tcl_Interp *interp, Tcl_Obj *nameObj)
     if (!etpFindType(Tcl_GetString(nameObj), &type)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("unknown enumerated type \"%s\"",
                                                Tcl_GetString(nameObj)));
+        orx::LookupCode(interp, "TYPE", Tcl_GetString(nameObj));
         return nullptr;
     }
     return type;
@@ -434,7 +435,7 @@ int EtpAttrObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     if (!etpFindTypeLiteralByName(type, Tcl_GetString(objv[2]), &literal)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("unknown literal \"%s\" in enumerated type \"%s\"",
                                                Tcl_GetString(objv[2]), type->name.c_str()));
-        return TCL_ERROR;
+        return orx::LookupCode(interp, "LITERAL", Tcl_GetString(objv[2]));
     }
     int index = -1;
     if (objc == 4 && Tcl_GetIndexFromObj(interp, objv[3], kAttrNames, "attribute", TCL_EXACT,
@@ -479,7 +480,11 @@ int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
             const bool system = read == ORXPLAT_READ_MISSING || read == ORXPLAT_READ_FAILED;
             Tcl_SetObjResult(interp, Tcl_ObjPrintf("couldn't read type map \"%s\": %s",
                                                    Tcl_GetString(objv[1]),
-                                                   system ? Tcl_PosixError(interp) : why.c_str()));
+                                                   system ? orx::PosixCode(interp, Tcl_GetErrno())
+                                                          : why.c_str()));
+            if (!system) {
+                orx::ValueCode(interp, "FILE", Tcl_GetString(objv[1]));
+            }
             status = TCL_ERROR;
         } else {
             std::vector<std::string> errors;
@@ -492,7 +497,7 @@ int EtpLoadObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
                 }
                 Tcl_SetObjResult(interp,
                                  Tcl_NewStringObj(message.data(), static_cast<int>(message.size())));
-                status = TCL_ERROR;
+                status = orx::ValueCode(interp, "FORMAT", Tcl_GetString(objv[1]));
             }
         }
     } catch (const std::exception &) {

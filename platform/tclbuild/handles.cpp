@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/internal.h"
+
 namespace {
 
 struct HandleTable {
@@ -135,6 +137,7 @@ void *OrxX_HandleXlate(Tcl_Interp *interp, void *headerPtr, const char *handle)
     if (interp != nullptr) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("invalid %s handle \"%s\"", table->base.c_str(),
                                                handle));
+        orx::LookupCode(interp, "HANDLE", handle);
     }
     return nullptr;
 }

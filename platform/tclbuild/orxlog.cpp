@@ -8,6 +8,8 @@
 #include <exception>
 #include <string>
 
+#include "base/internal.h"
+
 namespace {
 
 const char kLogAssoc[] = "orx_log";
@@ -84,7 +86,7 @@ int OrxLog_SetChannel(Tcl_Interp *interp, const char *channelName)
     if (!(mode & TCL_WRITABLE)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("channel \"%s\" wasn't opened for writing",
                                                channelName));
-        return TCL_ERROR;
+        return orx::ValueCode(interp, "CHANNEL", channelName);
     }
     try {
         if (state == nullptr) {

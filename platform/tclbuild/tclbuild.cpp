@@ -82,6 +82,7 @@ void SpathFailure(Tcl_Interp *interp, const char *fileName, const char *searchSp
         Tcl_AppendPrintfToObj(msg, " along \"%s\"", searchSpec);
     }
     Tcl_SetObjResult(interp, msg);
+    orx::LookupCode(interp, "FILE", fileName);
 }
 
 // spath fileName envVar ?mode?
@@ -140,6 +141,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     if (!OrxPlat_ParseAccessMode(mode, &amode, &writes)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad access mode \"%s\": must be made of "
                                                "r, w, a, x, +, b and t", mode));
+        orx::ValueCode(interp, "OPTION", mode);
         return nullptr;
     }
     if (*fileName == '\0') {
@@ -156,6 +158,7 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
         std::string why;
         if (!OrxPlat_ExpandTilde(name, &given, &why)) {
             Tcl_SetObjResult(interp, orx::NewStringObj(orx::FromSystem(why)));
+            orx::ValueCode(interp, "NAME", fileName);
             return nullptr;
         }
     }

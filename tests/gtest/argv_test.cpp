@@ -398,4 +398,29 @@ TEST_F(ArgvTest, BadArgumentType)
     }
 }
 
+// What a script catching the parse failure sees in -errorcode.
+TEST_F(ArgvTest, ErrorCodes)
+{
+    auto table = Table();
+    auto code = [&] {
+        Tcl_Obj *options = Tcl_GetReturnOptions(interp, TCL_ERROR);
+        Tcl_IncrRefCount(options);
+        Tcl_Obj *key = Tcl_NewStringObj("-errorcode", -1);
+        Tcl_Obj *value = nullptr;
+        Tcl_DictObjGet(nullptr, options, key, &value);
+        std::string text = value != nullptr ? Tcl_GetString(value) : "";
+        Tcl_DecrRefCount(key);
+        Tcl_DecrRefCount(options);
+        return text;
+    };
+    EXPECT_EQ(ParseObjs({"cmd", "-width", "x"}, table.data(), 0), TCL_ERROR);
+    EXPECT_EQ(code(), "ORX VALUE NUMBER x");
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(Parse({"cmd", "-name"}, table.data(), 0), TCL_ERROR);
+    EXPECT_EQ(code(), "TCL WRONGARGS");
+    Tcl_ResetResult(interp);
+    EXPECT_EQ(Parse({"cmd", "-bogus"}, table.data(), ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
+    EXPECT_EQ(code(), "ORX VALUE OPTION -bogus");
+}
+
 } // namespace

@@ -105,6 +105,17 @@ TEST_F(TclBuildTest, SpathCommand)
                  "wrong # args: should be \"spath fileName envVar ?mode?\"");
 }
 
+TEST_F(TclBuildTest, SpathErrorCodes)
+{
+    ASSERT_EQ(Orx_TclBuildInit(interp), TCL_OK);
+    ASSERT_EQ(Tcl_Eval(interp, "catch {spath nowhere.tcl ORX_TEST_SEARCH}; set ::errorCode"),
+              TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(interp), "ORX LOOKUP FILE nowhere.tcl");
+    ASSERT_EQ(Tcl_Eval(interp, "catch {spath both.tcl ORX_TEST_SEARCH q}; set ::errorCode"),
+              TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(interp), "ORX VALUE OPTION q");
+}
+
 TEST(SplitPathVar, ElementsAndOwnership)
 {
     int count = -1;

@@ -77,16 +77,16 @@ proc OrxPackage:MakeLibrary {args} {
     set seed ""
     if {[lindex $args 0] eq "-encrypt"} {
         if {[llength $args] < 2} {
-            return -code error $usage
+            return -code error -errorcode {TCL WRONGARGS} $usage
         }
         set seed [lindex $args 1]
         if {![string is entier -strict $seed] || $seed < 0 || $seed > 0xffffffff} {
-            return -code error "bad seed \"$seed\": must be an unsigned 32-bit integer"
+            return -code error -errorcode [list ORX VALUE NUMBER $seed] "bad seed \"$seed\": must be an unsigned 32-bit integer"
         }
         set args [lrange $args 2 end]
     }
     if {[llength $args] < 2} {
-        return -code error $usage
+        return -code error -errorcode {TCL WRONGARGS} $usage
     }
     set sources [lassign $args library]
     if {[string match *.tlib $library] && [string length [file tail $library]] >= 6} {
@@ -94,7 +94,7 @@ proc OrxPackage:MakeLibrary {args} {
     } elseif {[string match *.tli $library] && [string length [file tail $library]] >= 5} {
         set index [string range $library 0 end-3]ndi
     } else {
-        return -code error "invalid library name, must have an extension of \".tlib\", \".tli\", got \"$library\""
+        return -code error -errorcode [list ORX VALUE NAME $library] "invalid library name, must have an extension of \".tlib\", \".tli\", got \"$library\""
     }
     set text ""
     foreach file $sources {
@@ -115,7 +115,7 @@ proc OrxPackage:MakeLibrary {args} {
         while {[llength [set package [OrxPackage:GetPackage]]]} {
             lassign $package name procs body
             if {$name in $names} {
-                return -code error "package \"$name\" is defined twice"
+                return -code error -errorcode {ORX VALUE FORMAT} "package \"$name\" is defined twice"
             }
             if {$seed ne ""} {
                 set body [encrypt $seed $body]

@@ -33,34 +33,38 @@ proc constant {args} {
         1 {
             set group [lindex $args 0]
             if {![dict exists $groups $group]} {
-                return -code error "unknown constant group \"$group\""
+                return -code error -errorcode [list ORX LOOKUP GROUP $group] \
+                    "unknown constant group \"$group\""
             }
             return [lsort [dict keys [dict get $groups $group]]]
         }
         2 {
             lassign $args group name
             if {![dict exists $groups $group]} {
-                return -code error "unknown constant group \"$group\""
+                return -code error -errorcode [list ORX LOOKUP GROUP $group] \
+                    "unknown constant group \"$group\""
             }
             if {![dict exists $groups $group $name]} {
-                return -code error "no constant \"$name\" in group \"$group\""
+                return -code error -errorcode [list ORX LOOKUP CONSTANT $name] \
+                    "no constant \"$name\" in group \"$group\""
             }
             return [dict get $groups $group $name]
         }
         3 {
             lassign $args group name value
             if {![dict exists $groups $group]} {
-                return -code error "unknown constant group \"$group\""
+                return -code error -errorcode [list ORX LOOKUP GROUP $group] \
+                    "unknown constant group \"$group\""
             }
             if {[dict exists $groups $group $name]
                     && [dict get $groups $group $name] ne $value} {
-                return -code error "constant \"$name\" of group \"$group\" is already defined as \"[dict get $groups $group $name]\""
+                return -code error -errorcode [list ORX VALUE CONSTANT $name] "constant \"$name\" of group \"$group\" is already defined as \"[dict get $groups $group $name]\""
             }
             dict set groups $group $name $value
             return
         }
         default {
-            return -code error "wrong # args: should be \"constant ?group? ?name? ?value?\""
+            return -code error -errorcode {TCL WRONGARGS} "wrong # args: should be \"constant ?group? ?name? ?value?\""
         }
     }
 }
