@@ -332,14 +332,6 @@ TEST_F(UtilTest, UnsignedReaderRefusesAWrappedNegative)
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-4294967295\"");
 }
 
-TEST_F(UtilTest, UnsignedReaderRefusesValuesBeyond32Bits)
-{
-    unsigned value = 7;
-    Held big(Tcl_NewStringObj("4294967296", -1));
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, big.obj, &value), TCL_ERROR);
-    EXPECT_EQ(Result(), "integer value too large to represent");
-}
-
 TEST_F(UtilTest, OffsetReaderTakes64Bits)
 {
     int64_t offset = 0;
