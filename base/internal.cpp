@@ -1,12 +1,16 @@
 // The library's internal helpers (base/internal.h): result messages, the
-// out-of-memory message, and the file, path-list and access-mode readers.
+// out-of-memory message, integer and character readers, and the file,
+// path-list and access-mode readers.
 #include "base/internal.h"
 
 #include "orx_util.h"
 
+#include <tclTomMath.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 
@@ -223,6 +227,129 @@ int OutOfMemory(Tcl_Interp *interp)
     // A literal object: nothing to allocate beyond what Tcl keeps in reserve.
     Tcl_SetResult(interp, const_cast<char *>("not enough memory"), TCL_STATIC);
     return TCL_ERROR;
+}
+
+int IntegerTooLarge(Tcl_Interp *interp)
+{
+    static const char kTooLarge[] = "integer value too large to represent";
+    if (interp != nullptr) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kTooLarge, -1));
+        Tcl_SetErrorCode(interp, "ARITH", "IOVERFLOW", kTooLarge, static_cast<char *>(nullptr));
+    }
+    return TCL_ERROR;
+}
+
+int GetWideInt(Tcl_Interp *interp, Tcl_Obj *obj, Tcl_WideInt *valuePtr, int *beyondPtr)
+{
+    static const Tcl_ObjType *const intType = Tcl_GetObjType("int");
+    static const Tcl_ObjType *const wideType = Tcl_GetObjType("wideInt");
+    Tcl_WideInt value;
+    bool read = Tcl_GetWideIntFromObj(nullptr, obj, &value) == TCL_OK;
+    int beyond = 0;
+    if (!read || obj->typePtr == nullptr ||
+        (obj->typePtr != intType && obj->typePtr != wideType)) {
+        // Not an integer, or a big one that Tcl may have wrapped.
+        mp_int big;
+        if (Tcl_GetBignumFromObj(interp, obj, &big) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        int bits = mp_count_bits(&big);
+        bool negative = big.sign == MP_NEG;
+        mp_clear(&big);
+        if (!read || bits > 64 || (bits == 64 && !(negative && value == INT64_MIN))) {
+            beyond = negative ? -1 : 1;
+            value = negative ? INT64_MIN : INT64_MAX;
+        }
+    }
+    if (beyond != 0 && beyondPtr == nullptr) {
+        return IntegerTooLarge(interp);
+    }
+    *valuePtr = value;
+    if (beyondPtr != nullptr) {
+        *beyondPtr = beyond;
+    }
+    return TCL_OK;
+}
+
+int GetInt(Tcl_Interp *interp, Tcl_Obj *obj, int *valuePtr)
+{
+    Tcl_WideInt value;
+    if (GetWideInt(interp, obj, &value) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (value < INT_MIN || value > INT_MAX) {
+        return IntegerTooLarge(interp);
+    }
+    *valuePtr = static_cast<int>(value);
+    return TCL_OK;
+}
+
+int GetInt(Tcl_Interp *interp, const char *text, int *valuePtr)
+{
+    ObjRef obj(Tcl_NewStringObj(text, -1));
+    return GetInt(interp, obj.get(), valuePtr);
+}
+
+int ExprWideInt(Tcl_Interp *interp, Tcl_Obj *expr, Tcl_WideInt *valuePtr, int *beyondPtr)
+{
+    // Not Tcl_ExprLongObj: it wraps big results, and leaks its value when
+    // the expression yields no number (a boolean word, say).
+    Tcl_Obj *result;
+    if (Tcl_ExprObj(interp, expr, &result) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_WideInt value;
+    int beyond = 0;
+    double d;
+    int code = TCL_OK;
+    if (GetWideInt(nullptr, result, &value, &beyond) == TCL_OK) {
+        // an integer
+    } else if (Tcl_GetDoubleFromObj(nullptr, result, &d) == TCL_OK && d == d) {
+        if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+            value = static_cast<Tcl_WideInt>(d);
+        } else {
+            beyond = d < 0 ? -1 : 1;
+            value = d < 0 ? INT64_MIN : INT64_MAX;
+        }
+    } else {
+        code = Tcl_GetWideIntFromObj(interp, result, &value);  // Tcl's message
+    }
+    Tcl_DecrRefCount(result);
+    if (code != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (beyond != 0 && beyondPtr == nullptr) {
+        return IntegerTooLarge(interp);
+    }
+    *valuePtr = value;
+    if (beyondPtr != nullptr) {
+        *beyondPtr = beyond;
+    }
+    return TCL_OK;
+}
+
+int NextChar(const char *p, int *codePtr, int *unitsPtr)
+{
+    Tcl_UniChar ch = 0;
+    int size = Tcl_UtfToUniChar(p, &ch);
+    int code = ch;
+    int units = 1;
+    if ((code & 0xFC00) == 0xD800) {
+        // Tcl reads a four-byte sequence in two steps, the second one
+        // knowing the first half: so the half goes in.
+        Tcl_UniChar low = ch;
+        int more = Tcl_UtfToUniChar(p + size, &low);
+        if ((low & 0xFC00) == 0xDC00) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            size += more;
+            units = 2;
+        }
+    }
+    *codePtr = code;
+    if (unitsPtr != nullptr) {
+        *unitsPtr = units;
+    }
+    return size;
 }
 
 std::string_view TrimBlanks(std::string_view text)

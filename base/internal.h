@@ -1,6 +1,7 @@
 // The library's internal helpers, one copy of each for every subsystem: the
-// object reference holder, result messages, the out-of-memory guard, and the
-// file, line, path-list and access-mode readers.  Not exported.
+// object reference holder, result messages, the out-of-memory guard, integer
+// and character readers, and the file, line, path-list and access-mode
+// readers.  Not exported.
 #ifndef ORX_EXTENDED_INTERNAL_H
 #define ORX_EXTENDED_INTERNAL_H
 
@@ -229,6 +230,37 @@ int Guard(Tcl_Interp *interp, Body &&body) noexcept
         return SetError(interp, "internal error");
     }
 }
+
+// ---- Integers and characters ---------------------------------------------
+
+// Read any Tcl integer without the wrap of Tcl_GetIntFromObj and its long and
+// wide kin, which take 4294967295 as the int -1 and 2^64 - 1 as the wide -1.
+// A value within 64 bits is stored as it is.  A larger one is refused with
+// Tcl's "integer value too large to represent" when beyondPtr is null;
+// otherwise it is stored as the nearest 64-bit end and *beyondPtr gets its
+// sign (0 for a value stored as it is).  Not an integer: Tcl's message.
+int GetWideInt(Tcl_Interp *interp, Tcl_Obj *obj, Tcl_WideInt *valuePtr,
+               int *beyondPtr = nullptr);
+
+// An int argument: a value outside int is refused as above, never wrapped.
+int GetInt(Tcl_Interp *interp, Tcl_Obj *obj, int *valuePtr);
+int GetInt(Tcl_Interp *interp, const char *text, int *valuePtr);
+
+// The value of an integer expression by Tcl_ExprLongObj's rules (a
+// floating-point result is truncated), a value beyond 64 bits treated as
+// GetWideInt treats it.
+int ExprWideInt(Tcl_Interp *interp, Tcl_Obj *expr, Tcl_WideInt *valuePtr,
+                int *beyondPtr = nullptr);
+
+// Tcl's message and error code for an integer out of range; TCL_ERROR.
+int IntegerTooLarge(Tcl_Interp *interp);
+
+// The character at p in Tcl's (terminated) text: its code in *codePtr, its
+// size in bytes returned.  Tcl 8.6 keeps a character above U+FFFF as two
+// halves (a surrogate pair) that its positions count apart; here the pair
+// reads as the one character it is, and *unitsPtr, when given, gets the
+// number of Tcl positions it takes (1 or 2).
+int NextChar(const char *p, int *codePtr, int *unitsPtr = nullptr);
 
 // ---- Files and lines ------------------------------------------------------
 

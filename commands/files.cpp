@@ -109,10 +109,19 @@ int Orx_FileDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
         orx::SetError(interp, argv[0], ":  missing path argument.");
         return orx::UsageCode(interp);
     }
+    // The second character, not the second byte: é takes two.
     const char *path = argv[1];
     std::string drive;
-    if (path[0] != '\0' && path[1] == ':') {
-        drive.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
+    int letter;
+    int size = path[0] != '\0' ? orx::NextChar(path, &letter) : 0;
+    if (size > 0 && path[size] == ':') {
+        char upper[TCL_UTF_MAX + 4];
+        if (letter <= 0xFFFF) {
+            drive.assign(upper, static_cast<size_t>(
+                                    Tcl_UniCharToUtf(Tcl_UniCharToUpper(letter), upper)));
+        } else {
+            drive.assign(path, static_cast<size_t>(size));  // a surrogate pair
+        }
         drive.push_back(':');
     }
     return orx::Guard(interp, [&] { return SetResult(interp, drive); });

@@ -229,8 +229,10 @@ int Pathsplit(Tcl_Interp *interp, int argc, const char *argv[])
     }
     std::string_view sep = "/";
     if (argc == 3) {
-        // One character, which in a script may take several bytes.
-        sep = std::string_view(argv[2], static_cast<size_t>(Tcl_UtfNext(argv[2]) - argv[2]));
+        // One character, which in a script may take several bytes, and above
+        // U+FFFF two halves: half of it would split other such characters.
+        int ch;
+        sep = std::string_view(argv[2], static_cast<size_t>(orx::NextChar(argv[2], &ch)));
     }
     Tcl_DString out;
     Tcl_DStringInit(&out);

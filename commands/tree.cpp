@@ -373,7 +373,7 @@ int Configure(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
         const char *value = words[++i];
         if (option == kIndent) {
             int indentation;
-            if (Tcl_GetInt(interp, value, &indentation) != TCL_OK) {
+            if (orx::GetInt(interp, value, &indentation) != TCL_OK) {
                 break;
             }
             tree->indentation = indentation;
@@ -740,13 +740,17 @@ int Children(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 template <typename Walker>
 int AtIndex(Tcl_Interp *interp, const char *indexWord, Walker walker)
 {
-    int index;
-    if (Tcl_GetInt(interp, indexWord, &index) != TCL_OK) {
+    // Any integer: one beyond int (or beyond 64 bits) names no node, where
+    // Tcl_GetInt would take 4294967297 as row 1.
+    Tcl_WideInt index;
+    int beyond;
+    ObjRef indexObj(Tcl_NewStringObj(indexWord, -1));
+    if (orx::GetWideInt(interp, indexObj.get(), &index, &beyond) != TCL_OK) {
         return TCL_OK;
     }
     TreeNode *found = nullptr;
-    if (index >= 0) {
-        int row = 0;
+    if (index >= 0 && beyond == 0) {
+        Tcl_WideInt row = 0;
         walker([&](TreeNode *node) {
             if (row++ == index) {
                 found = node;

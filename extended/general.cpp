@@ -4,6 +4,7 @@
 // OS layer.
 #include "orx_general.h"
 
+#include <climits>
 #include <cstring>
 
 #include "orx_os.h"
@@ -194,22 +195,37 @@ int LoopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     if (objc < 5 || objc > 6) {
         return OrxX_WrongArgs(interp, objv[0], "var first limit ?incr? command");
     }
-    long first;
-    long limit;
-    long incr = 1;
-    if (Tcl_ExprLongObj(interp, objv[2], &first) != TCL_OK ||
-        Tcl_ExprLongObj(interp, objv[3], &limit) != TCL_OK ||
-        (objc == 6 && Tcl_ExprLongObj(interp, objv[4], &incr) != TCL_OK)) {
+    // A limit beyond 64 bits lies beyond every counter value (the loop then
+    // ends when a step leaves the range); first and incr must fit.
+    Tcl_WideInt first;
+    Tcl_WideInt limit;
+    Tcl_WideInt incr = 1;
+    int limitBeyond;
+    if (orx::ExprWideInt(interp, objv[2], &first) != TCL_OK ||
+        orx::ExprWideInt(interp, objv[3], &limit, &limitBeyond) != TCL_OK ||
+        (objc == 6 && orx::ExprWideInt(interp, objv[4], &incr) != TCL_OK)) {
         return TCL_ERROR;
+    }
+    if (first < LONG_MIN || first > LONG_MAX || incr < LONG_MIN || incr > LONG_MAX) {
+        return orx::IntegerTooLarge(interp);
+    }
+    if (limit < LONG_MIN || limit > LONG_MAX) {
+        limitBeyond = limit < 0 ? -1 : 1;
     }
     Tcl_Obj *varName = objv[1];
     Tcl_Obj *body = objv[objc - 1];
-    long i = first;
+    long i = static_cast<long>(first);
     // A step past the range of a long ends the loop (its value lies beyond
     // any limit); the variable then gets the exact value.
     bool overflowed = false;
     int status = TCL_OK;
-    while (incr >= 0 ? i < limit : i > limit) {
+    auto inRange = [&] {
+        if (limitBeyond != 0) {
+            return (incr >= 0) == (limitBeyond > 0);
+        }
+        return incr >= 0 ? i < limit : i > limit;
+    };
+    while (inRange()) {
         if (StoreCounter(interp, varName, i) != TCL_OK) {
             return TCL_ERROR;
         }
@@ -217,7 +233,7 @@ int LoopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         if (status == TCL_OK || status == TCL_CONTINUE) {
             status = TCL_OK;
             long next;
-            if (__builtin_add_overflow(i, incr, &next)) {
+            if (__builtin_add_overflow(i, static_cast<long>(incr), &next)) {
                 overflowed = true;
                 break;
             }
@@ -232,7 +248,7 @@ int LoopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         }
         break;
     }
-    int stored = overflowed ? StoreValue(interp, varName, NewWideSum(i, incr))
+    int stored = overflowed ? StoreValue(interp, varName, NewWideSum(i, static_cast<long>(incr)))
                             : StoreCounter(interp, varName, i);
     return stored == TCL_OK ? status : TCL_ERROR;
 }

@@ -170,7 +170,9 @@ int CrangeObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *c
     }
     long length;
     if (isRange) {
-        length = second < first ? 0 : second - first + 1;
+        // Cut a last position past the end first: last - first + 1 may not
+        // fit a long.
+        length = second < first ? 0 : (second < count ? second : count - 1) - first + 1;
     } else {
         length = second;
     }
@@ -224,8 +226,11 @@ int ReplicateObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
     if (objc != 3) {
         return OrxX_WrongArgs(interp, objv[0], "string countExpr");
     }
-    long count;
-    if (Tcl_GetLongFromObj(interp, objv[2], &count) != TCL_OK) {
+    // A count beyond 64 bits is as large or as negative as any other; read
+    // through Tcl_GetLongFromObj, 2^63 would be the count -2^63.
+    Tcl_WideInt count;
+    int beyond;
+    if (orx::GetWideInt(interp, objv[2], &count, &beyond) != TCL_OK) {
         return TCL_ERROR;
     }
     int size;
@@ -368,33 +373,41 @@ const CtypeClass kClasses[] = {
     {"xdigit", Test::Byte, nullptr, [](int c) { return std::isxdigit(c); }},
 };
 
-// The largest code Tcl's text can hold: beyond it Tcl_UniCharToUtf gives the
-// replacement character, which would be a wrong answer rather than an error.
-constexpr int kMaxCharCode = TCL_UTF_MAX > 3 ? 0x10FFFF : 0xFFFF;
+// Beyond U+FFFF, Tcl 8.6 keeps a character as two halves (a surrogate pair),
+// as its utf-8 encoding makes it.
+constexpr int kMaxCharCode = 0x10FFFF;
 
 int CtypeConvert(Tcl_Interp *interp, bool toChar, Tcl_Obj *valueObj)
 {
     if (toChar) {
-        int code;
-        if (Tcl_GetIntFromObj(interp, valueObj, &code) != TCL_OK) {
+        Tcl_WideInt code;
+        int beyond;
+        if (orx::GetWideInt(interp, valueObj, &code, &beyond) != TCL_OK) {
             return TCL_ERROR;
         }
         if (code < 0 || code > kMaxCharCode) {
             orx::SetError(interp, "character code \"", Tcl_GetString(valueObj), "\" out of range");
             return orx::ValueCode(interp, "NUMBER", Tcl_GetString(valueObj));
         }
-        char buffer[TCL_UTF_MAX + 4];
-        int size = Tcl_UniCharToUtf(code, buffer);
+        char buffer[2 * TCL_UTF_MAX + 4];
+        int size;
+        if (code > 0xFFFF && sizeof(Tcl_UniChar) == 2) {
+            int halves = static_cast<int>(code) - 0x10000;
+            size = Tcl_UniCharToUtf(0xD800 + (halves >> 10), buffer);
+            size += Tcl_UniCharToUtf(0xDC00 + (halves & 0x3FF), buffer + size);
+        } else {
+            size = Tcl_UniCharToUtf(static_cast<int>(code), buffer);
+        }
         Tcl_SetObjResult(interp, Tcl_NewStringObj(buffer, size));
         return TCL_OK;
     }
     int size;
     const char *text = Tcl_GetStringFromObj(valueObj, &size);
-    Tcl_UniChar ch = 0;
+    int code = 0;
     if (size > 0) {
-        Tcl_UtfToUniChar(text, &ch);
+        orx::NextChar(text, &code);
     }
-    Tcl_SetObjResult(interp, Tcl_NewIntObj(ch));
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(code));
     return TCL_OK;
 }
 
@@ -447,9 +460,10 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     const char *end = text + size;
     int index = 0;
     bool passed = size > 0;
-    for (const char *p = text; p < end; ++index) {
-        Tcl_UniChar ch;
-        p += Tcl_UtfToUniChar(p, &ch);
+    for (const char *p = text; p < end;) {
+        int ch;
+        int units;
+        p += orx::NextChar(p, &ch, &units);
         bool ok;
         switch (cls->kind) {
         case Test::Unicode:
@@ -474,6 +488,7 @@ int CtypeObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
             passed = false;
             break;
         }
+        index += units;
     }
     if (!passed && failVar != nullptr &&
         Tcl_ObjSetVar2(interp, failVar, nullptr, Tcl_NewIntObj(index), TCL_LEAVE_ERR_MSG) ==
@@ -501,15 +516,17 @@ int CtokenObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         // character can match one); others by character.
         bool asciiSeps = IsAscii(seps, static_cast<size_t>(sepSize));
         bool byteTable[128] = {};
-        std::vector<Tcl_UniChar> sepChars;
+        std::vector<int> sepChars;
         if (asciiSeps) {
             for (int i = 0; i < sepSize; ++i) {
                 byteTable[static_cast<unsigned char>(seps[i])] = true;
             }
         } else {
+            // A character above U+FFFF is one separator, not two halves that
+            // would cut other such characters apart.
             for (const char *p = seps; p < seps + sepSize;) {
-                Tcl_UniChar ch;
-                p += Tcl_UtfToUniChar(p, &ch);
+                int ch;
+                p += orx::NextChar(p, &ch);
                 sepChars.push_back(ch);
             }
         }
@@ -522,9 +539,9 @@ int CtokenObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
                 unsigned char c = static_cast<unsigned char>(*p);
                 return c < 128 && byteTable[c] ? 1 : 0;
             }
-            Tcl_UniChar ch;
-            int n = Tcl_UtfToUniChar(p, &ch);
-            for (Tcl_UniChar s : sepChars) {
+            int ch;
+            int n = orx::NextChar(p, &ch);
+            for (int s : sepChars) {
                 if (s == ch) {
                     return n;
                 }
@@ -541,7 +558,8 @@ int CtokenObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
         }
         const char *stop = start;
         while (stop < end && separatorAt(stop) == 0) {
-            stop = Tcl_UtfNext(stop);
+            int ch;
+            stop += orx::NextChar(stop, &ch);
             if (stop > end) {
                 stop = end;
             }

@@ -5,6 +5,7 @@
 #include "orx_util.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -241,8 +242,9 @@ int OrxX_StrToOffset(const char *string, int base, int64_t *offsetPtr)
 
 int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *valuePtr)
 {
-    int value;
-    if (Tcl_GetIntFromObj(interp, objPtr, &value) != TCL_OK) {
+    Tcl_WideInt value;
+    int beyond;
+    if (orx::GetWideInt(interp, objPtr, &value, &beyond) != TCL_OK) {
         return TCL_ERROR;
     }
     if (value < 0) {
@@ -251,14 +253,17 @@ int OrxX_GetUnsignedFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, unsigned *value
         }
         return orx::ValueCode(interp, "NUMBER", Tcl_GetString(objPtr));
     }
+    if (value > UINT_MAX) {
+        return orx::IntegerTooLarge(interp);
+    }
     *valuePtr = static_cast<unsigned>(value);
     return TCL_OK;
 }
 
 int OrxX_GetOffsetFromObj(Tcl_Interp *interp, Tcl_Obj *objPtr, int64_t *offsetPtr)
 {
-    int value;
-    if (Tcl_GetIntFromObj(interp, objPtr, &value) != TCL_OK) {
+    Tcl_WideInt value;
+    if (orx::GetWideInt(interp, objPtr, &value) != TCL_OK) {
         return TCL_ERROR;
     }
     *offsetPtr = value;
@@ -312,56 +317,40 @@ bool SimpleIndex(const char *text, int textLength, int length, long *valuePtr)
 int OrxX_RelativeExpr(Tcl_Interp *interp, Tcl_Obj *exprPtr, int length, long *exprResultPtr)
 {
     static const Tcl_ObjType *intType = Tcl_GetObjType("int");
+    Tcl_WideInt value;
     if (intType != nullptr && exprPtr->typePtr == intType) {
-        int value;
-        if (Tcl_GetIntFromObj(interp, exprPtr, &value) != TCL_OK) {
+        // Read whole: as an int, 4294967295 would be -1, not what its text says.
+        if (orx::GetWideInt(interp, exprPtr, &value) != TCL_OK) {
             return TCL_ERROR;
         }
-        *exprResultPtr = value;
-        return TCL_OK;
-    }
-
-    int textLength;
-    const char *text = Tcl_GetStringFromObj(exprPtr, &textLength);
-    if (textLength == 0) {
-        *exprResultPtr = 0;  // as Tcl_ExprLong has always done
-        return TCL_OK;
-    }
-    if (SimpleIndex(text, textLength, length, exprResultPtr)) {
-        return TCL_OK;
-    }
-    ObjRef expr(exprPtr);
-    if (textLength >= 3 && (strncmp(text, "end", 3) == 0 || strncmp(text, "len", 3) == 0)) {
-        long base = text[0] == 'e' ? long(length) - 1 : long(length);
-        char number[32];
-        snprintf(number, sizeof number, "%ld", base);
-        Tcl_Obj *rewritten = Tcl_NewStringObj(number, -1);
-        Tcl_AppendToObj(rewritten, text + 3, textLength - 3);
-        expr = ObjRef(rewritten);
-    }
-
-    // Tcl_ExprLong leaks its value when the expression yields no number
-    // (a boolean word, say), so the conversion is done here.
-    Tcl_Obj *valuePtr;
-    if (Tcl_ExprObj(interp, expr.get(), &valuePtr) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    int result = TCL_OK;
-    double d;
-    if (Tcl_GetLongFromObj(nullptr, valuePtr, exprResultPtr) == TCL_OK) {
-        // an integer
-    } else if (Tcl_GetDoubleFromObj(nullptr, valuePtr, &d) != TCL_OK || d != d) {
-        result = Tcl_GetLongFromObj(interp, valuePtr, exprResultPtr);  // Tcl's message
-    } else if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
-        *exprResultPtr = static_cast<long>(d);  // truncated, like Tcl_ExprLong
     } else {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj("integer value too large to represent", -1));
-        Tcl_SetErrorCode(interp, "ARITH", "IOVERFLOW", "integer value too large to represent",
-                         (char *)NULL);
-        result = TCL_ERROR;
+        int textLength;
+        const char *text = Tcl_GetStringFromObj(exprPtr, &textLength);
+        if (textLength == 0) {
+            *exprResultPtr = 0;  // as Tcl_ExprLong has always done
+            return TCL_OK;
+        }
+        if (SimpleIndex(text, textLength, length, exprResultPtr)) {
+            return TCL_OK;
+        }
+        ObjRef expr(exprPtr);
+        if (textLength >= 3 && (strncmp(text, "end", 3) == 0 || strncmp(text, "len", 3) == 0)) {
+            long base = text[0] == 'e' ? long(length) - 1 : long(length);
+            char number[32];
+            snprintf(number, sizeof number, "%ld", base);
+            Tcl_Obj *rewritten = Tcl_NewStringObj(number, -1);
+            Tcl_AppendToObj(rewritten, text + 3, textLength - 3);
+            expr = ObjRef(rewritten);
+        }
+        if (orx::ExprWideInt(interp, expr.get(), &value) != TCL_OK) {
+            return TCL_ERROR;
+        }
     }
-    Tcl_DecrRefCount(valuePtr);
-    return result;
+    if (value < LONG_MIN || value > LONG_MAX) {
+        return orx::IntegerTooLarge(interp);
+    }
+    *exprResultPtr = static_cast<long>(value);
+    return TCL_OK;
 }
 
 char *OrxX_DownShift(char *target, const char *source)

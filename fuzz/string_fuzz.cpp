@@ -81,10 +81,13 @@ int Reference(const std::string &text, int length, long *value)
     if (code != TCL_OK) {
         return code;
     }
-    // Fractions are truncated, as the resolver documents.
+    // Fractions are truncated, as the resolver documents; an integer beyond a
+    // long (Tcl keeps only those as big numbers) is refused, where Tcl's long
+    // reader would wrap it.
     double real;
     if (Tcl_GetLongFromObj(nullptr, result, value) == TCL_OK) {
-        code = TCL_OK;
+        bool big = result->typePtr != nullptr && std::strcmp(result->typePtr->name, "bignum") == 0;
+        code = big ? TCL_ERROR : TCL_OK;
     } else if (Tcl_GetDoubleFromObj(nullptr, result, &real) == TCL_OK && real == real &&
                real >= -9223372036854775808.0 && real < 9223372036854775808.0) {
         *value = static_cast<long>(real);

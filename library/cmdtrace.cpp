@@ -286,7 +286,7 @@ int StartTrace(TraceInfo *info, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
     int depth;
     if (std::strcmp(Tcl_GetString(objv[1]), "on") == 0) {
         depth = INT_MAX;
-    } else if (Tcl_GetIntFromObj(interp, objv[1], &depth) != TCL_OK) {
+    } else if (orx::GetInt(interp, objv[1], &depth) != TCL_OK) {  // 4294967295 is no -1
         return TCL_ERROR;
     }
     Tcl_Obj *channelId = nullptr;

@@ -254,6 +254,30 @@ int MorvaTransform(Tcl_Interp *interp, const char *text, bool encrypting)
     return TCL_OK;
 }
 
+// The key as sscanf's "%u" reads it (blanks, a sign, decimal digits, the rest
+// ignored), except that a magnitude beyond 32 bits is no key: sscanf would
+// take 4294967296 as the seed 0.
+bool ReadSeed(const char *text, unsigned *seed)
+{
+    const char *p = text + std::strspn(text, " \t\n\v\f\r");
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    if (*p < '0' || *p > '9') {
+        return false;
+    }
+    uint64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+        if (magnitude > 0xffffffffu) {
+            return false;
+        }
+    }
+    *seed = negative ? 0u - static_cast<unsigned>(magnitude) : static_cast<unsigned>(magnitude);
+    return true;
+}
+
 } // namespace
 
 namespace orx {
@@ -330,7 +354,7 @@ int Orx_EncryptCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
             return MorvaTransform(interp, argv[2], true);
         }
         unsigned seed;
-        if (std::sscanf(argv[1], "%u", &seed) != 1) {
+        if (!ReadSeed(argv[1], &seed)) {
             orx::SetError(interp, "key must be an integer");
             return orx::ValueCode(interp, "NUMBER", argv[1]);
         }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -161,10 +162,11 @@ private:
         if (count < 4) {
             return FormatError(line);
         }
+        // Read whole: Tcl_GetInt takes -4294967295 as the offset 1.
         int offset;
         int length;
-        if (Tcl_GetInt(interp_, elements[1], &offset) != TCL_OK ||
-            Tcl_GetInt(interp_, elements[2], &length) != TCL_OK) {
+        if (orx::GetInt(interp_, elements[1], &offset) != TCL_OK ||
+            orx::GetInt(interp_, elements[2], &length) != TCL_OK) {
             return TCL_ERROR;
         }
         if (offset < 0 || length < 0) {
@@ -320,7 +322,10 @@ int ReadRange(Tcl_Interp *interp, const std::string &fileName, int64_t offset, u
         Tcl_SetErrno(errno);
         return fail(AccessError(interp, fileName));
     }
-    if (offset < 0 || offset + static_cast<int64_t>(length) > size) {
+    // No sum that could pass the 64-bit range; a range beyond the largest Tcl
+    // value cannot be a script.
+    if (offset < 0 || offset > size || static_cast<int64_t>(length) > size - offset ||
+        length > static_cast<unsigned>(INT_MAX)) {
         orx::AppendResult(interp, "range to eval outside of file bounds in \"", fileName,
                           "\", index file probably corrupt");
         return fail(orx::ValueCode(interp, "FORMAT", fileName));

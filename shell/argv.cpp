@@ -197,7 +197,7 @@ struct ObjWords {
     }
     static bool GetInt(Tcl_Interp *interp, const char *key, Word word, int *value)
     {
-        return Tcl_GetIntFromObj(nullptr, word, value) == TCL_OK ||
+        return orx::GetInt(nullptr, word, value) == TCL_OK ||
                BadNumber(interp, "integer", key, word);
     }
     static bool GetDouble(Tcl_Interp *interp, const char *key, Word word, double *value)

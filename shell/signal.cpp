@@ -402,7 +402,10 @@ int ParseSignal(Tcl_Interp *interp, Tcl_Obj *wordObj, bool allowZero, int *sigPt
 {
     const char *word = Tcl_GetString(wordObj);
     long value;
-    if (OrxX_StrToInt(word, 0, &value)) {
+    // The reader wraps at 32 bits: a "-" that gives a positive value had a
+    // magnitude beyond 2^31 (-4294967294 reads as 2) and is no signal.
+    const char *sign = word + strspn(word, " \t\n\v\f\r");
+    if (OrxX_StrToInt(word, 0, &value) && !(value > 0 && *sign == '-')) {
         if (value == 0 && allowZero) {
             *sigPtr = 0;
             return TCL_OK;
@@ -711,7 +714,8 @@ int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         return TCL_ERROR;
     }
     for (int i = 0; i < count; i++) {
-        if (Tcl_GetIntFromObj(interp, elems[i], &ids[i]) != TCL_OK) {
+        // Never wrapped: as an int, -4294967295 would be process 1.
+        if (orx::GetInt(interp, elems[i], &ids[i]) != TCL_OK) {
             return TCL_ERROR;
         }
         if (pgroup && ids[i] != INT_MIN) {

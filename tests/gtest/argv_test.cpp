@@ -423,4 +423,13 @@ TEST_F(ArgvTest, ErrorCodes)
     EXPECT_EQ(code(), "ORX VALUE OPTION -bogus");
 }
 
+// Tcl_GetIntFromObj took 4294967295 as -1: from objects, as from strings, a
+// value outside int is refused.
+TEST_F(ArgvTest, IntegerBeyondIntFromAnObjectIsRefused)
+{
+    auto table = Table();
+    EXPECT_EQ(ParseObjs({"cmd", "-width", "4294967295"}, table.data(), 0), TCL_ERROR);
+    EXPECT_EQ(Result(), "expected integer argument for \"-width\" but got \"4294967295\"");
+}
+
 } // namespace

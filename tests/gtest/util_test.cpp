@@ -306,4 +306,46 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
     EXPECT_NE(strstr(err, "invalid OrxX result save object"), nullptr) << err;
 }
 
+// An integer above 2^31 may arrive as an integer object: read as an int it
+// was -1, where its text is past the end.
+TEST_F(UtilTest, RelativeExpressionOfAnIntegerObjectAbove32Bits)
+{
+    long value = 0;
+    Held wide(Tcl_NewWideIntObj(INT64_C(4294967295)));
+    EXPECT_EQ(OrxX_RelativeExpr(interp, wide.obj, 3, &value), TCL_OK);
+    EXPECT_EQ(value, 4294967295L);
+}
+
+TEST_F(UtilTest, UnsignedReaderTakesValuesAbove2To31)
+{
+    unsigned value = 0;
+    Held big(Tcl_NewStringObj("3000000000", -1));
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, big.obj, &value), TCL_OK);
+    EXPECT_EQ(value, 3000000000u);
+}
+
+TEST_F(UtilTest, UnsignedReaderRefusesAWrappedNegative)
+{
+    unsigned value = 7;
+    Held wrapped(Tcl_NewStringObj("-4294967295", -1));  // an int read makes it 1
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, wrapped.obj, &value), TCL_ERROR);
+    EXPECT_EQ(Result(), "expected unsigned integer, got \"-4294967295\"");
+}
+
+TEST_F(UtilTest, OffsetReaderTakes64Bits)
+{
+    int64_t offset = 0;
+    Held big(Tcl_NewStringObj("4294967296", -1));
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, big.obj, &offset), TCL_OK);
+    EXPECT_EQ(offset, INT64_C(4294967296));
+}
+
+TEST_F(UtilTest, OffsetReaderRefusesValuesBeyond64Bits)
+{
+    int64_t offset = 0;
+    Held big(Tcl_NewStringObj("-9223372036854775809", -1));  // a wide read wraps it
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, big.obj, &offset), TCL_ERROR);
+    EXPECT_EQ(Result(), "integer value too large to represent");
+}
+
 }  // namespace
