@@ -37,38 +37,24 @@ int TakeIfNumber(void *dst, const char *key, const char *next)
     return 0;
 }
 
-// Takes a pair of words: moves the rest down over them.
-int TakePair(void *dst, Tcl_Interp *interp, const char *key, int argc, const char **argv)
+// Takes a pair of words, from strings or objects: moves the rest down over them.
+std::string Text(const char *word) { return word; }
+std::string Text(Tcl_Obj *word) { return Tcl_GetString(word); }
+template <typename Word>
+int TakePair(void *dst, Tcl_Interp *interp, const char *key, int count, Word *words)
 {
-    if (argc < 2) {
+    if (count < 2) {
         Tcl_AppendResult(interp, key, " needs two words", nullptr);
         return -1;
     }
-    *static_cast<std::string *>(dst) = std::string(argv[0]) + "," + argv[1];
-    std::memmove(argv, argv + 2, sizeof(*argv) * (argc - 2));
-    return argc - 2;
-}
-
-int TakePairObj(void *dst, Tcl_Interp *interp, const char *key, int objc, Tcl_Obj **objv)
-{
-    if (objc < 2) {
-        Tcl_AppendResult(interp, key, " needs two words", nullptr);
-        return -1;
-    }
-    *static_cast<std::string *>(dst) =
-        std::string(Tcl_GetString(objv[0])) + "," + Tcl_GetString(objv[1]);
-    std::memmove(objv, objv + 2, sizeof(*objv) * (objc - 2));
-    return objc - 2;
+    *static_cast<std::string *>(dst) = Text(words[0]) + "," + Text(words[1]);
+    std::memmove(words, words + 2, sizeof(*words) * (count - 2));
+    return count - 2;
 }
 
 int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **)
 {
     return argc + 1;
-}
-
-void *Proc(void *p)
-{
-    return p;
 }
 
 class ArgvTest : public ::testing::Test {
@@ -307,39 +293,34 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    struct Case {
+    // From strings the message is appended; from objects it is the whole
+    // result, and Tcl's rules decide what a number is.
+    const struct {
+        bool objs;
         std::vector<const char *> words;
         const char *message;
-    } const stringCases[] = {
-        {{"cmd", "-width", "12abc"}, "expected integer argument for \"-width\" but got \"12abc\""},
-        {{"cmd", "-width", ""}, "expected integer argument for \"-width\" but got \"\""},
-        {{"cmd", "-wid", "99999999999"},
+    } cases[] = {
+        {0, {"cmd", "-width", "12abc"}, "expected integer argument for \"-width\" but got \"12abc\""},
+        {0, {"cmd", "-width", ""}, "expected integer argument for \"-width\" but got \"\""},
+        {0, {"cmd", "-wid", "99999999999"},
          "expected integer argument for \"-width\" but got \"99999999999\""},
-        {{"cmd", "-width", "12 "}, "expected integer argument for \"-width\" but got \"12 \""},
-        {{"cmd", "-scale", "1.5x"},
+        {0, {"cmd", "-width", "12 "}, "expected integer argument for \"-width\" but got \"12 \""},
+        {0, {"cmd", "-scale", "1.5x"},
          "expected floating-point argument for \"-scale\" but got \"1.5x\""},
-        {{"cmd", "-scale", ""}, "expected floating-point argument for \"-scale\" but got \"\""},
-        {{"cmd", "-width", "1", "-wid"}, "\"-wid\" option requires an additional argument"},
-        {{"cmd", "-name"}, "\"-name\" option requires an additional argument"},
-        {{"cmd", "-s"}, "\"-s\" option requires an additional argument"},
-    };
-    for (const Case &c : stringCases) {
-        Tcl_SetResult(interp, const_cast<char *>("old "), TCL_STATIC);
-        EXPECT_EQ(Parse(c.words, t, 0), TCL_ERROR) << c.message;
-        EXPECT_EQ(Result(), std::string("old ") + c.message);
-    }
-    // From objects the number messages are the whole result; Tcl's rules
-    // decide what a number is.
-    const Case objCases[] = {
-        {{"cmd", "-width", "1e3"}, "expected integer argument for \"-width\" but got \"1e3\""},
-        {{"cmd", "-width", "0x1FFFFFFFF"},
+        {0, {"cmd", "-scale", ""}, "expected floating-point argument for \"-scale\" but got \"\""},
+        {0, {"cmd", "-width", "1", "-wid"}, "\"-wid\" option requires an additional argument"},
+        {0, {"cmd", "-name"}, "\"-name\" option requires an additional argument"},
+        {0, {"cmd", "-s"}, "\"-s\" option requires an additional argument"},
+        {1, {"cmd", "-width", "1e3"}, "expected integer argument for \"-width\" but got \"1e3\""},
+        {1, {"cmd", "-width", "0x1FFFFFFFF"},
          "expected integer argument for \"-width\" but got \"0x1FFFFFFFF\""},
-        {{"cmd", "-scale", "abc"}, "expected floating-point argument for \"-scale\" but got \"abc\""},
+        {1, {"cmd", "-scale", "abc"}, "expected floating-point argument for \"-scale\" but got \"abc\""},
     };
-    for (const Case &c : objCases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
         Tcl_SetResult(interp, const_cast<char *>("old "), TCL_STATIC);
-        EXPECT_EQ(ParseObjs(c.words, t, 0), TCL_ERROR) << c.message;
-        EXPECT_EQ(Result(), c.message);
+        EXPECT_EQ(c.objs ? ParseObjs(c.words, t, 0) : Parse(c.words, t, 0), TCL_ERROR);
+        EXPECT_EQ(Result(), (c.objs ? "" : "old ") + std::string(c.message));
     }
     // Values stored before the failure stay stored.
     opt = Options();
@@ -355,7 +336,7 @@ TEST_F(ArgvTest, WordProcedures)
     std::string pair;
     std::vector<Orx_ArgvInfo> table = {
         {"-n", ORX_ARGV_FUNC, reinterpret_cast<void *>(&TakeIfNumber), &number, ""},
-        {"-pair", ORX_ARGV_GENFUNC, reinterpret_cast<void *>(&TakePair), &pair, ""},
+        {"-pair", ORX_ARGV_GENFUNC, reinterpret_cast<void *>(&TakePair<const char *>), &pair, ""},
         {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr},
     };
     Words left;
@@ -371,7 +352,7 @@ TEST_F(ArgvTest, WordProcedures)
     EXPECT_EQ(Result(), "-pair needs two words");
     Tcl_ResetResult(interp);
 
-    table[1].src = Proc(reinterpret_cast<void *>(&TakePairObj));
+    table[1].src = reinterpret_cast<void *>(&TakePair<Tcl_Obj *>);
     EXPECT_EQ(ParseObjs({"cmd", "-p", "1", "2", "-n", "7"}, table.data(), 0, &left), TCL_OK);
     EXPECT_EQ(pair, "1,2");
     EXPECT_EQ(number, 7);
@@ -379,7 +360,7 @@ TEST_F(ArgvTest, WordProcedures)
 
     // A procedure claiming more words than it was given fails the parse
     // instead of reading past the array.
-    table[1].src = Proc(reinterpret_cast<void *>(&ClaimsTooMuch));
+    table[1].src = reinterpret_cast<void *>(&ClaimsTooMuch);
     EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
     EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");
 }

@@ -1,33 +1,23 @@
 // DecryptString as other libraries call it: the call token, the text left
 // alone on failure, and interpreters without a base key.
-#include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "orx_init.h"
 #include "orx_library.h"
+#include "tests/support/interp_fixture.h"
 
 namespace {
 
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
 
-class Encrypt : public ::testing::Test {
+class Encrypt : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
-        interp_ = Tcl_CreateInterp();
+        InterpTest::SetUp();
         Orx_TclCmdInit(interp_);
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
-    }
-    void TearDown() override { Tcl_DeleteInterp(interp_); }
-    std::string Eval(const std::string &script)
-    {
-        int code = Tcl_Eval(interp_, script.c_str());
-        std::string result = Tcl_GetStringResult(interp_);
-        return code == TCL_OK ? result : "ERROR: " + result;
     }
     // DecryptString on text with the given token; the text after the call.
     int Decrypt(const std::string &text, int token, std::string *after)
@@ -40,7 +30,6 @@ protected:
         Tcl_DStringFree(&ds);
         return code;
     }
-    Tcl_Interp *interp_;
 };
 
 // The library draws its tokens from rand(): the value the next one takes.
@@ -64,26 +53,23 @@ TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
     }
 }
 
+// Spent by one decrypt, whether it succeeds or not; the text stays as it was.
 TEST_F(Encrypt, TokenServesOneCall)
 {
     std::string text = Eval("encrypt 4 {a package}");
-    int used = NextLibraryToken(2024);
-    EXPECT_EQ(Eval("decrypt {" + text + "}"), "a package       ");
-    std::string after;
-    EXPECT_EQ(Decrypt(text, used, &after), TCL_ERROR);
-    EXPECT_STREQ(Tcl_GetStringResult(interp_), "Illegal use of encryption.");
-    EXPECT_EQ(after, text);
-}
-
-TEST_F(Encrypt, CorruptTextIsLeftAsItWas)
-{
-    std::string text = Eval("encrypt 4 {a package}");
-    std::string damaged = text.substr(0, text.size() - 16);
-    int token = NextLibraryToken(7);
-    EXPECT_EQ(Eval("decrypt {" + damaged + "}"), "ERROR: Corrupted encrypted data.");
-    std::string after;
-    EXPECT_EQ(Decrypt(damaged, token, &after), TCL_ERROR); // spent by decrypt
-    EXPECT_EQ(after, damaged);
+    const struct {
+        std::string text, result;
+        unsigned seed;
+    } cases[] = {{text, "a package       ", 2024},
+                 {text.substr(0, text.size() - 16), "ERROR: Corrupted encrypted data.", 7}};
+    for (const auto &c : cases) {
+        int used = NextLibraryToken(c.seed);
+        EXPECT_EQ(Eval("decrypt {" + c.text + "}"), c.result);
+        std::string after;
+        EXPECT_EQ(Decrypt(c.text, used, &after), TCL_ERROR);
+        EXPECT_STREQ(Tcl_GetStringResult(interp_), "Illegal use of encryption.");
+        EXPECT_EQ(after, c.text);
+    }
 }
 
 TEST_F(Encrypt, NoBaseKey)

@@ -1,32 +1,24 @@
 // Handle tables: names from the base, growth past the initial room without
 // moving entries, lowest-first reuse of freed numbers, and refusal of handle
 // texts that name nothing.
-#include <gtest/gtest.h>
-#include <tcl.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "orx_handles.h"
+#include "tests/support/interp_fixture.h"
 
 namespace {
 
-class Handles : public ::testing::Test {
+class Handles : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
-        interp_ = Tcl_CreateInterp();
+        InterpTest::SetUp();
         table_ = OrxX_HandleTblInit("context", sizeof(void *), 2);
         ASSERT_NE(table_, nullptr);
     }
     void TearDown() override
     {
         OrxX_HandleTblRelease(table_);
-        Tcl_DeleteInterp(interp_);
+        InterpTest::TearDown();
     }
-    std::string Result() const { return Tcl_GetStringResult(interp_); }
-    Tcl_Interp *interp_;
     void *table_;
 };
 
@@ -85,11 +77,8 @@ TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
         EXPECT_EQ(Result(), std::string("invalid context handle \"") + bad + "\"");
     }
     OrxX_HandleFree(table_, entry);
-    Tcl_Obj *handle = Tcl_NewStringObj("context0", -1);
-    Tcl_IncrRefCount(handle);
-    EXPECT_EQ(OrxX_HandleXlateObj(interp_, table_, handle), nullptr);
+    EXPECT_EQ(OrxX_HandleXlateObj(interp_, table_, Text("context0")), nullptr);
     EXPECT_EQ(Result(), "invalid context handle \"context0\"");
-    Tcl_DecrRefCount(handle);
     EXPECT_EQ(OrxX_HandleXlate(nullptr, table_, "context0"), nullptr);
 }
 

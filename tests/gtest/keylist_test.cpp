@@ -2,63 +2,54 @@
 // reference, refusal of shared objects, and conversions that must leave the
 // object as it was when they fail.  The commands' tests cover the semantics.
 
-#include <gtest/gtest.h>
-
-#include <tcl.h>
-
-#include <string>
-
 #include "orx_keylist.h"
+#include "tests/support/interp_fixture.h"
 
 namespace {
 
-class KeylistTest : public ::testing::Test {
+// Objects here are held and released by hand: the counts are what is tested.
+class KeylistTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
-        interp = Tcl_CreateInterp();
-        ASSERT_EQ(OrxXKeyedListInit(interp), TCL_OK);
+        InterpTest::SetUp();
+        ASSERT_EQ(OrxXKeyedListInit(interp_), TCL_OK);
     }
-    void TearDown() override { Tcl_DeleteInterp(interp); }
-
-    std::string Result() { return Tcl_GetStringResult(interp); }
     static Tcl_Obj *Held(Tcl_Obj *obj)
     {
         Tcl_IncrRefCount(obj);
         return obj;
     }
     static Tcl_Obj *Text(const char *text) { return Held(Tcl_NewStringObj(text, -1)); }
-
-    Tcl_Interp *interp = nullptr;
 };
 
 TEST_F(KeylistTest, GetKeysAndDeleteStatusesAndReferences)
 {
     Tcl_Obj *keyl = Text("{a {{b 1}}} {c 2}");
     Tcl_Obj *value = nullptr;
-    ASSERT_EQ(OrxX_KeyedListGet(interp, keyl, "a.b", &value), TCL_OK);
+    ASSERT_EQ(OrxX_KeyedListGet(interp_, keyl, "a.b", &value), TCL_OK);
     EXPECT_STREQ(Tcl_GetString(value), "1");
     EXPECT_EQ(value->refCount, 1) << "held by the list only";
     value = keyl;
-    EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, "a.x", &value), TCL_BREAK);
+    EXPECT_EQ(OrxX_KeyedListGet(interp_, keyl, "a.x", &value), TCL_BREAK);
     EXPECT_EQ(value, nullptr);
     EXPECT_EQ(Result(), "") << "not found leaves no message";
-    EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, "c.d", &value), TCL_ERROR);
+    EXPECT_EQ(OrxX_KeyedListGet(interp_, keyl, "c.d", &value), TCL_ERROR);
     EXPECT_EQ(Result(), "keyed list entry must be a valid, 2 element list, got \"2\"");
 
     Tcl_Obj *keys = nullptr;
-    ASSERT_EQ(OrxX_KeyedListGetKeys(interp, keyl, "a", &keys), TCL_OK);
+    ASSERT_EQ(OrxX_KeyedListGetKeys(interp_, keyl, "a", &keys), TCL_OK);
     EXPECT_EQ(keys->refCount, 0) << "a new list for the caller";
     EXPECT_STREQ(Tcl_GetString(keys), "b");
     Tcl_DecrRefCount(Held(keys));
-    EXPECT_EQ(OrxX_KeyedListGetKeys(interp, keyl, "y", &keys), TCL_BREAK);
+    EXPECT_EQ(OrxX_KeyedListGetKeys(interp_, keyl, "y", &keys), TCL_BREAK);
     EXPECT_EQ(keys, nullptr);
 
-    EXPECT_EQ(OrxX_KeyedListDelete(interp, keyl, "a.x"), TCL_BREAK);
-    EXPECT_EQ(OrxX_KeyedListDelete(interp, keyl, "q"), TCL_BREAK);
-    EXPECT_EQ(OrxX_KeyedListDelete(interp, keyl, "c.d"), TCL_ERROR);
+    EXPECT_EQ(OrxX_KeyedListDelete(interp_, keyl, "a.x"), TCL_BREAK);
+    EXPECT_EQ(OrxX_KeyedListDelete(interp_, keyl, "q"), TCL_BREAK);
+    EXPECT_EQ(OrxX_KeyedListDelete(interp_, keyl, "c.d"), TCL_ERROR);
     EXPECT_STREQ(Tcl_GetString(keyl), "{a {{b 1}}} {c 2}");
-    ASSERT_EQ(OrxX_KeyedListDelete(interp, keyl, "a.b"), TCL_OK);
+    ASSERT_EQ(OrxX_KeyedListDelete(interp_, keyl, "a.b"), TCL_OK);
     EXPECT_STREQ(Tcl_GetString(keyl), "{c 2}");  // the emptied level goes too
     Tcl_DecrRefCount(keyl);
 }
@@ -71,13 +62,13 @@ TEST_F(KeylistTest, SetTakesOneReferenceAndReplaceReleasesIt)
     Held(keyl);
     Tcl_Obj *first = Text("one");
     Tcl_Obj *second = Text("two");
-    ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, "x.y", first), TCL_OK);
+    ASSERT_EQ(OrxX_KeyedListSet(interp_, keyl, "x.y", first), TCL_OK);
     EXPECT_EQ(first->refCount, 2);
-    ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, "x.y", second), TCL_OK);
+    ASSERT_EQ(OrxX_KeyedListSet(interp_, keyl, "x.y", second), TCL_OK);
     EXPECT_EQ(first->refCount, 1);
     EXPECT_EQ(second->refCount, 2);
     EXPECT_STREQ(Tcl_GetString(keyl), "{x {{y two}}}");
-    EXPECT_EQ(OrxX_KeyedListSet(interp, keyl, "z", keyl), TCL_ERROR);  // no cycle
+    EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "z", keyl), TCL_ERROR);  // no cycle
     Tcl_DecrRefCount(keyl);
     EXPECT_EQ(second->refCount, 1) << "freeing the list releases its values";
     Tcl_DecrRefCount(first);
@@ -88,11 +79,11 @@ TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
 {
     Tcl_Obj *keyl = Held(Text("{a 1}"));
     Tcl_Obj *value = Text("2");
-    EXPECT_EQ(OrxX_KeyedListSet(interp, keyl, "a", value), TCL_ERROR);
+    EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "a", value), TCL_ERROR);
     EXPECT_EQ(value->refCount, 1);
     // A refused value nobody holds is freed (the sanitizer build checks).
-    EXPECT_EQ(OrxX_KeyedListSet(interp, keyl, "a", Tcl_NewStringObj("3", -1)), TCL_ERROR);
-    EXPECT_EQ(OrxX_GenericKeyedListDelete(interp, keyl, "a"), TCL_ERROR);
+    EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "a", Tcl_NewStringObj("3", -1)), TCL_ERROR);
+    EXPECT_EQ(OrxX_GenericKeyedListDelete(interp_, keyl, "a"), TCL_ERROR);
     EXPECT_EQ(Result(), "cannot modify a shared keyed list"
                         "cannot modify a shared keyed list"
                         "cannot modify a shared keyed list");
@@ -108,25 +99,25 @@ TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
     Tcl_Obj *value = Text("v");
     const char *binary = "b\xC0\x80" "c";  // Tcl's coding of a zero byte
     for (const char *key : {"", "a..b", binary}) {
-        Tcl_ResetResult(interp);
-        EXPECT_EQ(OrxX_KeyedListSet(interp, keyl, key, value), TCL_ERROR) << key;
+        Tcl_ResetResult(interp_);
+        EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, key, value), TCL_ERROR) << key;
         EXPECT_EQ(Result(), key == binary ? "keyed list key may not be a binary string"
                                           : "keyed list key may not be an empty string");
     }
-    EXPECT_EQ(OrxX_KeyedListSet(nullptr, keyl, "", Tcl_NewObj()), TCL_ERROR);  // no interp
+    EXPECT_EQ(OrxX_KeyedListSet(nullptr, keyl, "", Tcl_NewObj()), TCL_ERROR);  // no interp_
     EXPECT_STREQ(Tcl_GetString(keyl), "");
     Tcl_DecrRefCount(keyl);
 
     keyl = OrxX_NewGenericKeyedListObj();
     EXPECT_EQ(keyl->typePtr, Tcl_GetObjType("genericKeyedList"));
     Held(keyl);
-    EXPECT_EQ(OrxX_GenericKeyedListSet(interp, keyl, "", value), TCL_ERROR);
-    EXPECT_EQ(OrxX_GenericKeyedListSet(interp, keyl, binary, value), TCL_ERROR);
+    EXPECT_EQ(OrxX_GenericKeyedListSet(interp_, keyl, "", value), TCL_ERROR);
+    EXPECT_EQ(OrxX_GenericKeyedListSet(interp_, keyl, binary, value), TCL_ERROR);
     EXPECT_EQ(value->refCount, 1);
-    ASSERT_EQ(OrxX_GenericKeyedListSet(interp, keyl, "a.b", value), TCL_OK);
+    ASSERT_EQ(OrxX_GenericKeyedListSet(interp_, keyl, "a.b", value), TCL_OK);
     Tcl_Obj *keys = nullptr;
-    EXPECT_EQ(OrxX_GenericKeyedListGet(interp, keyl, "a", &keys), TCL_BREAK);
-    ASSERT_EQ(OrxX_GenericKeyedListGetKeys(interp, keyl, nullptr, &keys), TCL_OK);
+    EXPECT_EQ(OrxX_GenericKeyedListGet(interp_, keyl, "a", &keys), TCL_BREAK);
+    ASSERT_EQ(OrxX_GenericKeyedListGetKeys(interp_, keyl, nullptr, &keys), TCL_OK);
     EXPECT_STREQ(Tcl_GetString(keys), "a.b");
     Tcl_DecrRefCount(Held(keys));
     Tcl_DecrRefCount(keyl);
@@ -139,10 +130,10 @@ TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
     static const char text[] = "{a 1} {b\0c 2}";
     Tcl_Obj *keyl = Held(Tcl_NewStringObj(text, sizeof text - 1));
     Tcl_Obj *value = nullptr;
-    EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, "a", &value), TCL_ERROR);
+    EXPECT_EQ(OrxX_KeyedListGet(interp_, keyl, "a", &value), TCL_ERROR);
     EXPECT_EQ(Result(), "keyed list key may not be a binary string");
     EXPECT_EQ(std::string(Tcl_GetString(keyl), keyl->length), std::string(text, sizeof text - 1));
-    EXPECT_EQ(OrxX_KeyedListGet(nullptr, keyl, "a", &value), TCL_ERROR);  // no interp
+    EXPECT_EQ(OrxX_KeyedListGet(nullptr, keyl, "a", &value), TCL_ERROR);  // no interp_
     Tcl_DecrRefCount(keyl);
 
     Tcl_Obj *number = Held(Tcl_NewIntObj(42));  // stays an integer

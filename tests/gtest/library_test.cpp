@@ -1,59 +1,49 @@
 // The library initialisers from C: OrxX_LibraryInit without its start-up
 // script, the secure marker's association around an encrypted package, and
 // cmdtrace's state with the coverage count across interpreter deletion.
-#include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "orx_init.h"
 #include "orx_library.h"
 #include "orx_tclbuild.h"
+#include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
 
-class Library : public ::testing::Test {
+class Library : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
-        interp_ = Tcl_CreateInterp();
+        InterpTest::SetUp();
         Orx_TclBuildInit(interp_);
         Orx_TclCmdInit(interp_);
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
     }
-    void TearDown() override
+    // Initialises the library from the build's installation and indexes
+    // script, encrypted, as package p.
+    void EncryptedPackage(const std::string &script)
     {
-        if (interp_ != nullptr) {
-            Tcl_DeleteInterp(interp_);
-        }
-    }
-    std::string Eval(const std::string &script)
-    {
-        int code = Tcl_Eval(interp_, script.c_str());
-        std::string result = Tcl_GetStringResult(interp_);
-        return code == TCL_OK ? result : "ERROR: " + result;
+        setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
+        ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Result();
+        std::string text = Eval("encrypt 5 {" + script + "}");
+        std::ofstream(tmp_.path + "/p.tlib", std::ios::binary) << text;
+        Eval("set auto_pkg_index(p) [list " + tmp_.path + "/p.tlib 0 " + std::to_string(text.size()) + "]");
     }
     orxtest::EnvGuard home_{"MORVA_HOME"};
     orxtest::TempDir tmp_;
-    Tcl_Interp *interp_ = nullptr;
 };
 
 TEST_F(Library, InitWithoutItsScriptRegistersNothing)
 {
     setenv("MORVA_HOME", (tmp_.path + "/none").c_str(), 1);
     EXPECT_EQ(OrxX_LibraryInit(interp_), TCL_ERROR);
-    EXPECT_NE(std::string(Tcl_GetStringResult(interp_)).find("lib/orx/autoload.tcl"),
-              std::string::npos);
+    EXPECT_NE(Result().find("lib/orx/autoload.tcl"), std::string::npos);
     EXPECT_EQ(Tcl_FindCommand(interp_, "loadlibindex", nullptr, TCL_GLOBAL_ONLY), nullptr);
     EXPECT_EQ(Tcl_FindCommand(interp_, "OrxPackage:Puts", nullptr, TCL_GLOBAL_ONLY), nullptr);
 }
@@ -66,12 +56,7 @@ void CountDeletion(ClientData, Tcl_Interp *)
 
 TEST_F(Library, SecureMarkerKeepsItsDeleteProcedure)
 {
-    setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
-    ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Tcl_GetStringResult(interp_);
-    std::string lib = tmp_.path + "/s.tlib";
-    std::string text = Eval("encrypt 5 {set ::seen [expr {0}]}");
-    std::ofstream(lib, std::ios::binary) << text;
-    Eval("set auto_pkg_index(p) [list " + lib + " 0 " + std::to_string(text.size()) + "]");
+    EncryptedPackage("set ::seen [expr {0}]");
     auto *previous = reinterpret_cast<ClientData>(static_cast<intptr_t>(7));
     Tcl_SetAssocData(interp_, "secure", CountDeletion, previous);
     EXPECT_EQ(Eval("auto_load_pkg p; set ::seen"), "0");
@@ -79,19 +64,13 @@ TEST_F(Library, SecureMarkerKeepsItsDeleteProcedure)
     EXPECT_EQ(Tcl_GetAssocData(interp_, "secure", &proc), previous);
     EXPECT_EQ(proc, CountDeletion);
     deletions = 0;
-    Tcl_DeleteInterp(interp_);
-    interp_ = nullptr;
+    DeleteInterp();
     EXPECT_EQ(deletions, 1);
 }
 
 TEST_F(Library, SecureMarkerMadeByThePackageLoadIsLeftAtZero)
 {
-    setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
-    ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK);
-    std::string lib = tmp_.path + "/z.tlib";
-    std::string text = Eval("encrypt 5 {set x 1}");
-    std::ofstream(lib, std::ios::binary) << text;
-    Eval("set auto_pkg_index(p) [list " + lib + " 0 " + std::to_string(text.size()) + "]");
+    EncryptedPackage("set x 1");
     EXPECT_EQ(Eval("auto_load_pkg p"), "1");
     Tcl_InterpDeleteProc *proc = reinterpret_cast<Tcl_InterpDeleteProc *>(1);
     EXPECT_EQ(Tcl_GetAssocData(interp_, "secure", &proc), nullptr);
@@ -109,8 +88,7 @@ TEST_F(Library, CmdtraceStateAndCoverageCount)
     // (the sanitizer build checks the memory).
     EXPECT_EQ(Eval("proc cb args {}; cmdtrace on command cb; set a 1; cmdtrace depth"),
               "2147483647");
-    Tcl_DeleteInterp(interp_);
-    interp_ = nullptr;
+    DeleteInterp();
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before);
     OrxCoverage_CmdTraceCB(0);
 }

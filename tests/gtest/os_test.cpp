@@ -9,16 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,6 +22,8 @@
 
 #include "orx_os.h"
 #include "orx_signal.h"
+#include "tests/support/interp_fixture.h"
+#include "tests/support/tessary_fixture.h"
 
 namespace {
 
@@ -45,23 +43,15 @@ bool Poll(int ms, Pred pred)
 }
 
 // A temporary directory that is also HOME, holding ~/ruvadiredavoz.
-class OsTest : public ::testing::Test {
+class OsTest : public orxtest::InterpTest {
 protected:
     static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
 
     void SetUp() override
     {
-        interp_ = Tcl_CreateInterp();
-        char pattern[] = "/tmp/orx_os_testXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        if (const char *home = std::getenv("HOME")) {
-            savedHome_ = home;
-        }
+        InterpTest::SetUp();
         setenv("HOME", dir_.c_str(), 1);
-        userDir_ = dir_ + "/ruvadiredavoz";
         fs::create_directory(userDir_);
-        pidFile_ = userDir_ + "/pid_tq";
     }
 
     void TearDown() override
@@ -70,13 +60,8 @@ protected:
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
         }
-        savedHome_ ? setenv("HOME", savedHome_->c_str(), 1) : unsetenv("HOME");
-        Tcl_DeleteInterp(interp_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        InterpTest::TearDown();
     }
-
-    std::string Result() const { return Tcl_GetStringResult(interp_); }
 
     // A child that only waits to be signalled, with a signal thread when asked.
     pid_t Child(bool withSignalThread)
@@ -126,9 +111,9 @@ protected:
 
     void WritePidFile(const std::string &text) { std::ofstream(pidFile_) << text; }
 
-    Tcl_Interp *interp_ = nullptr;
-    std::optional<std::string> savedHome_;
-    std::string dir_, userDir_, pidFile_;
+    orxtest::EnvGuard home_{"HOME"};
+    orxtest::TempDir tmp_;
+    std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz", pidFile_ = userDir_ + "/pid_tq";
     std::vector<pid_t> children_;
 };
 

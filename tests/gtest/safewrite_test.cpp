@@ -1,8 +1,6 @@
 // Safe file writing: the target is untouched until the close, holds exactly
 // the new bytes after it, survives an abort, a process killed at any moment
 // and a full file system; Orx_Fopen's name rules and messages.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +16,7 @@
 #include <string>
 
 #include "orx_safewrite.h"
+#include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
@@ -36,16 +35,14 @@ bool Exists(const std::string &path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-class SafeWriteTest : public ::testing::Test {
+class SafeWriteTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
-        interp_ = Tcl_CreateInterp();
+        InterpTest::SetUp();
         target_ = dir_.Write("out.txt", "old content\n");
     }
-    void TearDown() override { Tcl_DeleteInterp(interp_); }
-    std::string Result() const { return Tcl_GetStringResult(interp_); }
 
     // Writes text through a handle in chunks, flushing each, and closes it.
     static int WriteAll(Tcl_Interp *interp, const std::string &target, const std::string &text)
@@ -63,7 +60,6 @@ protected:
     }
 
     orxtest::TempDir dir_;
-    Tcl_Interp *interp_ = nullptr;
     std::string target_;
 };
 
@@ -101,11 +97,11 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
 
 TEST_F(SafeWriteTest, RefusedTargets)
 {
-    EXPECT_EQ(Orx_RobustFopenForWrite(interp_, ""), nullptr);
-    EXPECT_EQ(Result(), "No file name is given for writing.");
-    Tcl_ResetResult(interp_);
-    EXPECT_EQ(Orx_RobustFopenForWrite(interp_, nullptr), nullptr);
-    EXPECT_EQ(Result(), "No file name is given for writing.");
+    for (const char *none : {"", static_cast<const char *>(nullptr)}) {
+        Tcl_ResetResult(interp_);
+        EXPECT_EQ(Orx_RobustFopenForWrite(interp_, none), nullptr);
+        EXPECT_EQ(Result(), "No file name is given for writing.");
+    }
     for (std::string bad : {dir_.path, dir_.path + "/missing/out.txt"}) {
         Tcl_ResetResult(interp_);
         EXPECT_EQ(Orx_RobustFopenForWrite(interp_, bad.c_str()), nullptr);
@@ -145,36 +141,24 @@ TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
 
 TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
 {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        struct rlimit limit = {65536, 65536};
-        signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &limit);
-        int code = WriteAll(nullptr, target_, std::string(300000, 'n'));
-        _exit(code == TCL_ERROR && !Exists(target_ + ".tq_tmp") ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(Read(target_), "old content\n");
-
-    // In this process too, with the message: a lower soft limit for a moment.
+    // A lower soft limit on file size for a moment; without an interpreter
+    // the failure has nowhere to put its message.
     struct rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
     struct rlimit limit = saved;
     limit.rlim_cur = 65536;
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    int code = WriteAll(interp_, target_, std::string(300000, 'n'));
-    setrlimit(RLIMIT_FSIZE, &saved);
+    for (Tcl_Interp *interp : {static_cast<Tcl_Interp *>(nullptr), interp_}) {
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int code = WriteAll(interp, target_, std::string(300000, 'n'));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(code, TCL_ERROR);
+        EXPECT_EQ(Read(target_), "old content\n");
+        EXPECT_FALSE(Exists(target_ + ".tq_tmp"));
+    }
     signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(code, TCL_ERROR);
     EXPECT_EQ(Result(), "error writing \"" + target_ + ".tq_tmp\": file too large; the file \"" +
                             target_ + "\" is unchanged.");
-    EXPECT_EQ(Read(target_), "old content\n");
-    EXPECT_FALSE(Exists(target_ + ".tq_tmp"));
 }
 
 TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
@@ -268,15 +252,10 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
     EXPECT_EQ(Orx_Fopen(interp_, missing.c_str(), nullptr, "r", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + missing +
                             "\" with access mode \"r\":no such file or directory");
-    Tcl_Obj *options = Tcl_GetReturnOptions(interp_, TCL_ERROR);
-    Tcl_IncrRefCount(options);
-    Tcl_Obj *key = Tcl_NewStringObj("-errorcode", -1);
     Tcl_Obj *errorCode = nullptr;
-    Tcl_DictObjGet(nullptr, options, key, &errorCode);
+    Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"), &errorCode);
     ASSERT_NE(errorCode, nullptr);
     EXPECT_STREQ(Tcl_GetString(errorCode), "POSIX ENOENT {no such file or directory}");
-    Tcl_DecrRefCount(key);
-    Tcl_DecrRefCount(options);
 
     std::string longName = dir_.path + "/" + std::string(1100, 'a') + ".txt";
     EXPECT_EQ(Orx_Fopen(interp_, longName.c_str(), nullptr, "w", nullptr, &opened, 1), nullptr);

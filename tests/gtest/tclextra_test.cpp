@@ -1,27 +1,13 @@
 // Tcl-build extras: integer text, procedure and level queries, and the
 // protected mark as C code sees it (deletion from C must still work).
-#include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <climits>
-#include <string>
 
 #include "orx_tclextra.h"
+#include "tests/support/interp_fixture.h"
 
 namespace {
 
-class TclExtra : public ::testing::Test {
-protected:
-    void SetUp() override { interp_ = Tcl_CreateInterp(); }
-    void TearDown() override { Tcl_DeleteInterp(interp_); }
-    std::string Eval(const char *script)
-    {
-        int status = Tcl_Eval(interp_, script);
-        std::string result = Tcl_GetStringResult(interp_);
-        return status == TCL_OK ? result : "ERROR: " + result;
-    }
-    Tcl_Interp *interp_;
-};
+using TclExtra = orxtest::InterpTest;
 
 int EchoLevel(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {

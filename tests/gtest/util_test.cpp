@@ -1,58 +1,39 @@
 // C-level tests of the shared utility interface: parsers, index expressions,
 // channel helpers, result building and the result save object.
 
-#include <gtest/gtest.h>
-
-#include <tcl.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "orx_util.h"
+#include "tests/support/interp_fixture.h"
 
 namespace {
 
-// Takes the caller's new object, holds it for the call and releases it.
-struct Held {
-    explicit Held(Tcl_Obj *o) : obj(o) { Tcl_IncrRefCount(obj); }
-    ~Held() { Tcl_DecrRefCount(obj); }
-    Tcl_Obj *obj;
-};
-
-class UtilTest : public ::testing::Test {
+class UtilTest : public orxtest::InterpTest {
 protected:
-    void SetUp() override { interp = Tcl_CreateInterp(); }
-    void TearDown() override { Tcl_DeleteInterp(interp); }
-
-    std::string Result() { return Tcl_GetStringResult(interp); }
-    int Eval(const char *script) { return Tcl_Eval(interp, script); }
     int Relative(const char *text, int length, long *value)
     {
-        Held held(Tcl_NewStringObj(text, -1));
-        return OrxX_RelativeExpr(interp, held.obj, length, value);
+        return OrxX_RelativeExpr(interp_, Text(text), length, value);
     }
     // A new channel opened with access and configured with options; its name.
     std::string OpenChannel(const char *access, const char *options)
     {
         std::string script = std::string("set f [open /dev/null ") + access + "]; fconfigure $f " +
                              options + "; set f";
-        EXPECT_EQ(Eval(script.c_str()), TCL_OK) << Result();
+        EXPECT_EQ(Tcl_Eval(interp_, script.c_str()), TCL_OK) << Result();
         return Result();
     }
     int CodedOption(const std::string &handle, int option)
     {
         int value = -1;
-        Tcl_Channel channel = OrxX_GetOpenChannel(interp, handle.c_str(), 0);
-        EXPECT_EQ(OrxX_GetChannelOption(interp, channel, option, &value), TCL_OK) << Result();
+        Tcl_Channel channel = OrxX_GetOpenChannel(interp_, handle.c_str(), 0);
+        EXPECT_EQ(OrxX_GetChannelOption(interp_, channel, option, &value), TCL_OK) << Result();
         return value;
     }
-
-    Tcl_Interp *interp = nullptr;
 };
 
 TEST_F(UtilTest, NumberParsers)
@@ -85,13 +66,13 @@ TEST_F(UtilTest, NumberParsers)
     EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value));  // strtoul wraps
     EXPECT_EQ(value, 4294967295u);
 
-    Held minus3(Tcl_NewStringObj("-3", -1)), word(Tcl_NewStringObj("abc", -1));
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, minus3.obj, &value), TCL_ERROR);
+    Tcl_Obj *minus3 = Text("-3"), *word = Text("abc");
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, minus3, &value), TCL_ERROR);
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-3\"");
     int64_t offset = 0;
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, minus3.obj, &offset), TCL_OK);
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, minus3, &offset), TCL_OK);
     EXPECT_EQ(offset, -3);
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, word.obj, &offset), TCL_ERROR);
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, word, &offset), TCL_ERROR);
 }
 
 TEST_F(UtilTest, RelativeExpressions)
@@ -121,8 +102,8 @@ TEST_F(UtilTest, RelativeExpressions)
 
     // Integer objects are taken as they are, whatever the length.
     long value = 0;
-    Held seven(Tcl_NewIntObj(7));
-    EXPECT_EQ(OrxX_RelativeExpr(interp, seven.obj, 100, &value), TCL_OK);
+    Tcl_Obj *seven = Hold(Tcl_NewIntObj(7));
+    EXPECT_EQ(OrxX_RelativeExpr(interp_, seven, 100, &value), TCL_OK);
     EXPECT_EQ(value, 7);
 }
 
@@ -144,9 +125,9 @@ TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
                 rewritten = std::to_string(long(length)) + rewritten.substr(3);
             }
             long expected = 0;
-            Held expr(Tcl_NewStringObj(rewritten.c_str(), -1));
+            Tcl_Obj *expr = Text(rewritten.c_str());
             Tcl_Obj *valueObj = nullptr;
-            int expectedCode = Tcl_ExprObj(interp, expr.obj, &valueObj);
+            int expectedCode = Tcl_ExprObj(interp_, expr, &valueObj);
             if (expectedCode == TCL_OK) {
                 double real;
                 if (Tcl_GetLongFromObj(nullptr, valueObj, &expected) != TCL_OK) {
@@ -173,27 +154,27 @@ TEST_F(UtilTest, CaseShiftingAndNullObjects)
     EXPECT_EQ(OrxX_UpShift(buffer, buffer), buffer);
     EXPECT_STREQ(buffer, "ABC-XYZ");
 
-    Held blanks(Tcl_NewStringObj("  ", -1)), pair(Tcl_NewStringObj("a b", -1)), empty(Tcl_NewObj());
-    EXPECT_EQ(OrxX_IsNullObj(empty.obj) * 10 + OrxX_IsNullObj(blanks.obj), 10);
+    Tcl_Obj *blanks = Text("  "), *pair = Text("a b"), *empty = Hold(Tcl_NewObj());
+    EXPECT_EQ(OrxX_IsNullObj(empty) * 10 + OrxX_IsNullObj(blanks), 10);
     // Read as a list, blanks have no elements: the list view decides.
     int length;
-    Tcl_ListObjLength(nullptr, blanks.obj, &length);
-    Tcl_ListObjLength(nullptr, pair.obj, &length);
-    EXPECT_EQ(OrxX_IsNullObj(blanks.obj) * 10 + OrxX_IsNullObj(pair.obj), 10);
+    Tcl_ListObjLength(nullptr, blanks, &length);
+    Tcl_ListObjLength(nullptr, pair, &length);
+    EXPECT_EQ(OrxX_IsNullObj(blanks) * 10 + OrxX_IsNullObj(pair), 10);
 }
 
 TEST_F(UtilTest, ChannelDirectionAndOptions)
 {
     std::string out = OpenChannel("w", ""), in = OpenChannel("r", "");
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("before: ", -1));
-    EXPECT_EQ(OrxX_GetOpenChannel(interp, out.c_str(), TCL_READABLE), nullptr);
+    Tcl_SetObjResult(interp_, Tcl_NewStringObj("before: ", -1));
+    EXPECT_EQ(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_READABLE), nullptr);
     EXPECT_EQ(Result(), "before: channel \"" + out + "\" wasn't opened for reading");
-    EXPECT_NE(OrxX_GetOpenChannel(interp, out.c_str(), TCL_WRITABLE), nullptr);
-    Tcl_ResetResult(interp);
-    Held handle(Tcl_NewStringObj(in.c_str(), -1));
-    EXPECT_EQ(OrxX_GetOpenChannelObj(interp, handle.obj, TCL_READABLE | TCL_WRITABLE), nullptr);
+    EXPECT_NE(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_WRITABLE), nullptr);
+    Tcl_ResetResult(interp_);
+    Tcl_Obj *handle = Text(in.c_str());
+    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, handle, TCL_READABLE | TCL_WRITABLE), nullptr);
     EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
-    EXPECT_EQ(OrxX_GetOpenChannel(interp, "nosuchchannel", 0), nullptr);
+    EXPECT_EQ(OrxX_GetOpenChannel(interp_, "nosuchchannel", 0), nullptr);
 
     const struct { const char *access, *options; int option, code; } cases[] = {
         {"w+", "-translation {auto crlf}", ORXX_COPT_TRANSLATION, (1 << 8) | 4},
@@ -212,29 +193,29 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
     }
     // A server socket is neither readable nor writable: the channel layer
     // says just "auto".
-    if (Eval("socket -server {apply {args {}}} -myaddr 127.0.0.1 0") == TCL_OK) {
+    if (Tcl_Eval(interp_, "socket -server {apply {args {}}} -myaddr 127.0.0.1 0") == TCL_OK) {
         EXPECT_EQ(CodedOption(Result(), ORXX_COPT_TRANSLATION), (1 << 8) | 1);
     }
 }
 
 TEST_F(UtilTest, ResultBuildersAppend)
 {
-    Held name(Tcl_NewStringObj("keylget", -1));
-    EXPECT_EQ(OrxX_WrongArgs(interp, name.obj, "listvar ?key?"), TCL_ERROR);
+    Tcl_Obj *name = Text("keylget");
+    EXPECT_EQ(OrxX_WrongArgs(interp_, name, "listvar ?key?"), TCL_ERROR);
     EXPECT_EQ(Result(), "wrong # args: keylget listvar ?key?");
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("x: ", -1));
-    OrxX_WrongArgs(interp, name.obj, nullptr);
-    OrxX_WrongArgs(interp, name.obj, "");
+    Tcl_SetObjResult(interp_, Tcl_NewStringObj("x: ", -1));
+    OrxX_WrongArgs(interp_, name, nullptr);
+    OrxX_WrongArgs(interp_, name, "");
     EXPECT_EQ(Result(), "x: wrong # args: keylgetwrong # args: keylget");
     // The name may be the result object itself.
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("cmd", -1));
-    OrxX_WrongArgs(interp, Tcl_GetObjResult(interp), "arg");
+    Tcl_SetObjResult(interp_, Tcl_NewStringObj("cmd", -1));
+    OrxX_WrongArgs(interp_, Tcl_GetObjResult(interp_), "arg");
     EXPECT_EQ(Result(), "cmdwrong # args: cmd arg");
     // A result someone else holds keeps its text for its holder and for us.
-    Held held(Tcl_NewStringObj("value", -1));
-    Tcl_SetObjResult(interp, held.obj);
-    OrxX_AppendObjResult(interp, " and", " more", (char *)NULL);
-    EXPECT_STREQ(Tcl_GetString(held.obj), "value");
+    Tcl_Obj *held = Text("value");
+    Tcl_SetObjResult(interp_, held);
+    OrxX_AppendObjResult(interp_, " and", " more", (char *)NULL);
+    EXPECT_STREQ(Tcl_GetString(held), "value");
     EXPECT_EQ(Result(), "value and more");
 }
 
@@ -242,11 +223,11 @@ TEST_F(UtilTest, SaveAndRestoreTheErrorState)
 {
     // Saving where the variables were never set must not mark an error code
     // as set through the failed reads.
-    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp), *flags = nullptr;
+    Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp_), *flags = nullptr;
     EXPECT_EQ(saved->refCount, 1);
     ASSERT_EQ(Tcl_ListObjIndex(nullptr, saved, 3, &flags), TCL_OK);
     EXPECT_STREQ(Tcl_GetString(flags), "0");
-    OrxX_RestoreResultErrorInfo(interp, saved);
+    OrxX_RestoreResultErrorInfo(interp_, saved);
 
     // A command that fails, runs a nested script that succeeds and then
     // reinstates the first failure must look like one that fails directly.
@@ -261,21 +242,21 @@ TEST_F(UtilTest, SaveAndRestoreTheErrorState)
         return code;
     };
     const char *script = "list [catch {p failing} m] $m $::errorInfo $::errorCode";
-    ASSERT_EQ(Eval("proc p {cmd} {$cmd}"), TCL_OK);
-    Tcl_CreateObjCommand(interp, "failing", direct, nullptr, nullptr);
-    ASSERT_EQ(Eval(script), TCL_OK);
+    ASSERT_EQ(Tcl_Eval(interp_, "proc p {cmd} {$cmd}"), TCL_OK);
+    Tcl_CreateObjCommand(interp_, "failing", direct, nullptr, nullptr);
+    ASSERT_EQ(Tcl_Eval(interp_, script), TCL_OK);
     std::string expected = Result();
-    Tcl_CreateObjCommand(interp, "failing", nested, nullptr, nullptr);
-    ASSERT_EQ(Eval(script), TCL_OK);
+    Tcl_CreateObjCommand(interp_, "failing", nested, nullptr, nullptr);
+    ASSERT_EQ(Tcl_Eval(interp_, script), TCL_OK);
     EXPECT_EQ(Result(), expected);
-    EXPECT_STREQ(Tcl_GetVar(interp, "nested", TCL_GLOBAL_ONLY), "done");
+    EXPECT_STREQ(Tcl_GetVar(interp_, "nested", TCL_GLOBAL_ONLY), "done");
 
     // After a success the nested error is hidden again.
-    ASSERT_EQ(Eval("set ::errorInfo {old info}; set ::errorCode {OLD}; set x ok"), TCL_OK);
-    saved = OrxX_SaveResultErrorInfo(interp);
-    EXPECT_EQ(Eval("error inner {} INNER"), TCL_ERROR);
-    OrxX_RestoreResultErrorInfo(interp, saved);
-    EXPECT_EQ(Eval("list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
+    ASSERT_EQ(Tcl_Eval(interp_, "set ::errorInfo {old info}; set ::errorCode {OLD}; set x ok"), TCL_OK);
+    saved = OrxX_SaveResultErrorInfo(interp_);
+    EXPECT_EQ(Tcl_Eval(interp_, "error inner {} INNER"), TCL_ERROR);
+    OrxX_RestoreResultErrorInfo(interp_, saved);
+    EXPECT_EQ(Tcl_Eval(interp_, "list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
     EXPECT_EQ(Result(), "ok {old info} OLD");
 }
 
@@ -292,7 +273,7 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
         dup2(pipeFds[1], 2);
         Tcl_Obj *bad = Tcl_NewStringObj("a b c", -1);
         Tcl_IncrRefCount(bad);
-        OrxX_RestoreResultErrorInfo(interp, bad);
+        OrxX_RestoreResultErrorInfo(interp_, bad);
         _exit(0);
     }
     close(pipeFds[1]);
