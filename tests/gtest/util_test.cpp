@@ -292,40 +292,40 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
 TEST_F(UtilTest, RelativeExpressionOfAnIntegerObjectAbove32Bits)
 {
     long value = 0;
-    Held wide(Tcl_NewWideIntObj(INT64_C(4294967295)));
-    EXPECT_EQ(OrxX_RelativeExpr(interp, wide.obj, 3, &value), TCL_OK);
+    Tcl_Obj *wide = Hold(Tcl_NewWideIntObj(INT64_C(4294967295)));
+    EXPECT_EQ(OrxX_RelativeExpr(interp_, wide, 3, &value), TCL_OK);
     EXPECT_EQ(value, 4294967295L);
 }
 
 TEST_F(UtilTest, UnsignedReaderTakesValuesAbove2To31)
 {
     unsigned value = 0;
-    Held big(Tcl_NewStringObj("3000000000", -1));
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, big.obj, &value), TCL_OK);
+    Tcl_Obj *big = Hold(Tcl_NewStringObj("3000000000", -1));
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, big, &value), TCL_OK);
     EXPECT_EQ(value, 3000000000u);
 }
 
 TEST_F(UtilTest, UnsignedReaderRefusesAWrappedNegative)
 {
     unsigned value = 7;
-    Held wrapped(Tcl_NewStringObj("-4294967295", -1));  // an int read makes it 1
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp, wrapped.obj, &value), TCL_ERROR);
+    Tcl_Obj *wrapped = Hold(Tcl_NewStringObj("-4294967295", -1));  // an int read makes it 1
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, wrapped, &value), TCL_ERROR);
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-4294967295\"");
 }
 
 TEST_F(UtilTest, OffsetReaderTakes64Bits)
 {
     int64_t offset = 0;
-    Held big(Tcl_NewStringObj("4294967296", -1));
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, big.obj, &offset), TCL_OK);
+    Tcl_Obj *big = Hold(Tcl_NewStringObj("4294967296", -1));
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, big, &offset), TCL_OK);
     EXPECT_EQ(offset, INT64_C(4294967296));
 }
 
 TEST_F(UtilTest, OffsetReaderRefusesValuesBeyond64Bits)
 {
     int64_t offset = 0;
-    Held big(Tcl_NewStringObj("-9223372036854775809", -1));  // a wide read wraps it
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp, big.obj, &offset), TCL_ERROR);
+    Tcl_Obj *big = Hold(Tcl_NewStringObj("-9223372036854775809", -1));  // a wide read wraps it
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, big, &offset), TCL_ERROR);
     EXPECT_EQ(Result(), "integer value too large to represent");
 }
 
