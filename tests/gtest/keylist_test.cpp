@@ -6,7 +6,11 @@
 
 #include <tcl.h>
 
+#include <pthread.h>
+
+#include <cstring>
 #include <string>
+#include <tuple>
 
 #include "orx_keylist.h"
 
@@ -174,5 +178,191 @@ TEST_F(KeylistTest, CopiesWithoutIndexAgreeWithTheOriginal)
     Tcl_DecrRefCount(copy);
     Tcl_DecrRefCount(keyl);
 }
+
+// Runs fn(interp) on a thread with a 1 MiB stack, far less than a walk or a text
+// build recursing once per level would need at these depths.
+template <class Fn>
+void OnSmallStack(Fn fn)
+{
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 1 << 20), 0);
+    pthread_t thread;
+    auto run = [](void *arg) -> void * {
+        // An interpreter of the thread's own sets Tcl up for it.
+        Tcl_Interp *interp = Tcl_CreateInterp();
+        (*static_cast<Fn *>(arg))(interp);
+        Tcl_DeleteInterp(interp);
+        Tcl_FinalizeThread();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, &fn), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// "a.a. ... .a.<last>", n components.
+std::string DeepKey(int n, const std::string &last = "a")
+{
+    std::string key;
+    for (int i = 1; i < n; i++) {
+        key += "a.";
+    }
+    return key + last;
+}
+
+TEST(KeylistDeepTest, HundredThousandComponentsThroughTheCInterface)
+{
+    OnSmallStack([](Tcl_Interp *interp) {
+        const std::string key = DeepKey(100000);
+        const std::string sibling = DeepKey(100000, "b");
+        Tcl_Obj *keyl = OrxX_NewKeyedListObj();
+        Tcl_IncrRefCount(keyl);
+        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, key.c_str(), Tcl_NewIntObj(1)), TCL_OK);
+        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, sibling.c_str(), Tcl_NewIntObj(2)), TCL_OK);
+        Tcl_Obj *value = nullptr;
+        ASSERT_EQ(OrxX_KeyedListGet(interp, keyl, key.c_str(), &value), TCL_OK);
+        EXPECT_STREQ(Tcl_GetString(value), "1");
+        Tcl_Obj *keys = nullptr;
+        ASSERT_EQ(OrxX_KeyedListGetKeys(interp, keyl, DeepKey(99999).c_str(), &keys), TCL_OK);
+        Tcl_IncrRefCount(keys);
+        EXPECT_STREQ(Tcl_GetString(keys), "a b");
+        Tcl_DecrRefCount(keys);
+
+        // Deleting from a copy unshares every level; the source keeps its entries.
+        Tcl_Obj *copy = Tcl_DuplicateObj(keyl);
+        Tcl_IncrRefCount(copy);
+        EXPECT_EQ(OrxX_KeyedListDelete(interp, copy, DeepKey(99999, "x.y").c_str()), TCL_BREAK);
+        ASSERT_EQ(OrxX_KeyedListDelete(interp, copy, key.c_str()), TCL_OK);
+        ASSERT_EQ(OrxX_KeyedListDelete(interp, copy, sibling.c_str()), TCL_OK);
+        EXPECT_STREQ(Tcl_GetString(copy), "") << "emptied levels are pruned";
+        EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, sibling.c_str(), &value), TCL_OK);
+        Tcl_DecrRefCount(copy);
+        Tcl_DecrRefCount(keyl);
+    });
+}
+
+TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
+{
+    OnSmallStack([](Tcl_Interp *interp) {
+        const int depth = 5000;
+        Tcl_Obj *keyl = OrxX_NewKeyedListObj();
+        Tcl_IncrRefCount(keyl);
+        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, DeepKey(depth).c_str(), Tcl_NewIntObj(1)),
+                  TCL_OK);
+        int len;
+        const char *text = Tcl_GetStringFromObj(keyl, &len);
+        // Each level reads "{a {" ... "}}" around the one below, the bottom "{a 1}".
+        EXPECT_EQ(len, 6 * (depth - 1) + 5);
+        EXPECT_EQ(std::string(text, 8), "{a {{a {");
+        Tcl_DecrRefCount(keyl);
+    });
+}
+
+// Keys handed to the C interface as text and the same keys as command
+// arguments (parsed once, then remembering where they were found) give the
+// same answers.  Rows: list text, key, generic.
+using KeyRow = std::tuple<const char *, const char *, bool>;
+class KeyRouteTest : public KeylistTest, public ::testing::WithParamInterface<KeyRow> {
+protected:
+    // Runs the script twice on a fresh l holding text; the second run finds
+    // the key object already parsed.  "ok: result" (then " " and l's text
+    // when asked) or "error: message".
+    std::string Command(const char *text, const std::string &script, bool withList)
+    {
+        std::string first;
+        for (int i = 0; i < 2; i++) {
+            Tcl_SetVar2Ex(interp, "l", nullptr, Tcl_NewStringObj(text, -1), 0);
+            int status = Tcl_Eval(interp, script.c_str());
+            std::string answer = (status == TCL_OK ? "ok: " : "error: ") + Result();
+            if (status == TCL_OK && withList) {
+                answer += " " + std::string(Tcl_GetVar2(interp, "l", nullptr, 0));
+            }
+            if (i == 0) {
+                first = answer;
+            } else {
+                EXPECT_EQ(answer, first) << "second run of " << script;
+            }
+        }
+        return first;
+    }
+    // What the C interface left: "error: message" (result cleared) or, for
+    // TCL_BREAK, the command's not-found message.
+    std::string Failure(int status, const std::string &notFound)
+    {
+        std::string answer = status == TCL_BREAK ? notFound : "error: " + Result();
+        Tcl_ResetResult(interp);
+        return answer;
+    }
+};
+
+TEST_P(KeyRouteTest, SameAnswers)
+{
+    const char *text = std::get<0>(GetParam());
+    const char *key = std::get<1>(GetParam());
+    bool generic = std::get<2>(GetParam());
+    Tcl_SetVar2Ex(interp, "k", nullptr, Tcl_NewStringObj(key, -1), 0);
+    auto cmd = [&](const char *name, const char *rest) {
+        return std::string(generic ? "g" : "") + name + " l $k" + rest;
+    };
+    const std::string notFound = "error: key not found: \"" + std::string(key) + "\"";
+
+    Tcl_Obj *keyl = Text(text);
+    Tcl_Obj *value = nullptr;
+    int status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp, keyl, key, &value);
+    std::string expected = status == TCL_OK ? "ok: 1" : Failure(status, "ok: 0");
+    EXPECT_EQ(Command(text, cmd("keylget", " v"), false), expected) << "get " << key;
+    if (status == TCL_OK) {
+        EXPECT_STREQ(Tcl_GetVar2(interp, "v", nullptr, 0), Tcl_GetString(value)) << key;
+    }
+    Tcl_DecrRefCount(keyl);
+
+    keyl = Text(text);
+    Tcl_Obj *keys = nullptr;
+    status = (generic ? OrxX_GenericKeyedListGetKeys : OrxX_KeyedListGetKeys)(interp, keyl, key,
+                                                                              &keys);
+    if (status == TCL_OK) {
+        expected = "ok: " + std::string(Tcl_GetString(Held(keys)));
+        Tcl_DecrRefCount(keys);
+    } else {
+        expected = Failure(status, notFound);
+    }
+    EXPECT_EQ(Command(text, cmd("keylkeys", ""), false), expected) << "keys " << key;
+    Tcl_DecrRefCount(keyl);
+
+    keyl = Text(text);
+    status = (generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(interp, keyl, key,
+                                                                      Tcl_NewStringObj("new", -1));
+    expected = status == TCL_OK ? "ok:  " + std::string(Tcl_GetString(keyl)) : Failure(status, "");
+    EXPECT_EQ(Command(text, cmd("keylset", " new"), true), expected) << "set " << key;
+    Tcl_DecrRefCount(keyl);
+
+    keyl = Text(text);
+    status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp, keyl, key);
+    expected = status == TCL_OK ? "ok:  " + std::string(Tcl_GetString(keyl))
+                                : Failure(status, notFound);
+    EXPECT_EQ(Command(text, cmd("keyldel", ""), true), expected) << "delete " << key;
+    Tcl_DecrRefCount(keyl);
+}
+
+const char kNested[] = "{a {{b 1} {c {{d 2}}}}} {e 3}";
+const char kDotted[] = "{a.b 1} {c {{d.e 2}}}";
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyRouteTest,
+    ::testing::Values(KeyRow{kNested, "a", false}, KeyRow{kNested, "a.b", false},
+                      KeyRow{kNested, "a.c.d", false}, KeyRow{kNested, "a.c.x", false},
+                      KeyRow{kNested, "x.y.z", false},
+                      KeyRow{kNested, "e.f", false},     // 3 is no keyed list
+                      KeyRow{kNested, "a.b.c.d", false}, // nor is 1
+                      KeyRow{"{a 1} {a", "a", false},    // nor is the text
+                      KeyRow{kDotted, "a.b", true}, KeyRow{kDotted, "c", true},
+                      KeyRow{kDotted, "a", true}, KeyRow{kDotted, "c.d", true}),
+    [](const ::testing::TestParamInfo<KeyRow> &info) {
+        std::string name = std::get<2>(info.param) ? "generic_" : "plain_";
+        for (const char *p = std::get<1>(info.param); *p != '\0'; p++) {
+            name += *p == '.' ? '_' : *p;
+        }
+        return name + "_" + std::to_string(info.index);
+    });
 
 }  // namespace
