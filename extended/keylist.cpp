@@ -779,8 +779,8 @@ public:
         split_ = KeyComp{0, 0, 0, -1};
     }
     KeyCursor(Tcl_Obj *keyObj, const KeyPath &path, bool isGeneric)
-        : text_(path.text), end_(path.length), isGeneric_(isGeneric), comp_(path.comps),
-          keyObj_(keyObj)
+        : text_(path.text), end_(path.length), isGeneric_(isGeneric), comps_(path.comps),
+          comp_(path.comps), keyObj_(keyObj)
     {
     }
     KeyCursor(const KeyCursor &) = delete;
@@ -801,7 +801,18 @@ public:
             text_ = copy_;
             split_ = KeyComp{comp_->start, comp_->len, 0, -1};
             comp_ = &split_;
+            comps_ = nullptr;
             keyObj_ = nullptr;
+        }
+    }
+
+    // Back to the first component, for a second walk along the same key.
+    void Rewind()
+    {
+        if (comps_ != nullptr) {
+            comp_ = comps_;
+        } else {
+            split_ = KeyComp{0, 0, 0, -1};
         }
     }
 
@@ -878,11 +889,20 @@ private:
     const char *text_;
     int end_;
     bool isGeneric_;
+    KeyComp *comps_ = nullptr;  // the key argument's parse, or null: split the text
     KeyComp *comp_;             // the current component: in the parse, or split_
     Tcl_Obj *keyObj_ = nullptr; // owner of the parse and the text
     char *copy_ = nullptr;
     KeyComp split_;             // the current component split from the text
 };
+
+// Lists changed in a loop have no text after the first change: skip the call.
+inline void InvalidateString(Tcl_Obj *objPtr)
+{
+    if (objPtr->bytes != nullptr) {
+        Tcl_InvalidateStringRep(objPtr);
+    }
+}
 
 // Where a read-only walk ended: the list and the position of the last
 // component looked up in it (-1 when that component is missing).
@@ -906,7 +926,7 @@ public:
     void InvalidateStrings(int count)
     {
         for (int i = 0; i < count; i++) {
-            Tcl_InvalidateStringRep((*this)[i].level);
+            InvalidateString((*this)[i].level);
         }
     }
 };
@@ -992,20 +1012,25 @@ ORX_ALWAYS_INLINE inline int SetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCu
 }
 
 // keylPtr is unshared.  Nested lists are unshared only once the key is known
-// to be there, and lists the deletion leaves empty go from their parents.
+// to be there (a second walk, which can no longer fail), and lists the
+// deletion leaves empty go from their parents.
 ORX_ALWAYS_INLINE inline int DeletePath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
                                         bool isGeneric)
 {
-    Trail trail;
-    int status = WalkPath<Walk::Look>(interp, keylPtr, key, isGeneric, trail);
+    WalkEnd end;
+    int status = WalkPath<Walk::Look>(interp, keylPtr, key, isGeneric, end);
     if (status != TCL_OK) {
         return status;
     }
-    int last = trail.Size() - 1;
-    for (int i = 1; i <= last; i++) {
-        trail[i].level = UnshareValue(trail[i - 1].Entry());
+    if (end.level == keylPtr) {
+        RemoveEntry(RepOf(keylPtr), end.pos);
+        InvalidateString(keylPtr);
+        return TCL_OK;
     }
-    int depth = last;
+    key.Rewind();
+    Trail trail;
+    WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail);
+    int depth = trail.Size() - 1;
     RemoveEntry(RepOf(trail[depth].level), trail[depth].pos);
     while (depth > 0 && RepOf(trail[depth].level)->numEntries == 0) {
         depth--;
