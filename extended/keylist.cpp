@@ -774,12 +774,11 @@ class KeyCursor {
 public:
     KeyCursor(const char *text, bool isGeneric)
         : text_(text != nullptr ? text : ""), end_(static_cast<int>(std::strlen(text_))),
-          isGeneric_(isGeneric), comp_(&split_)
+          isGeneric_(isGeneric), split_{0, 0, 0, -1}
     {
-        split_ = KeyComp{0, 0, 0, -1};
     }
     KeyCursor(Tcl_Obj *keyObj, const KeyPath &path, bool isGeneric)
-        : text_(path.text), end_(path.length), isGeneric_(isGeneric), comps_(path.comps),
+        : text_(path.text), end_(path.length), isGeneric_(isGeneric), first_(path.comps),
           comp_(path.comps), keyObj_(keyObj)
     {
     }
@@ -800,8 +799,8 @@ public:
             copy_ = CopyKey(text_, end_);
             text_ = copy_;
             split_ = KeyComp{comp_->start, comp_->len, 0, -1};
-            comp_ = &split_;
-            comps_ = nullptr;
+            first_ = nullptr;
+            comp_ = nullptr;
             keyObj_ = nullptr;
         }
     }
@@ -809,17 +808,14 @@ public:
     // Back to the first component, for a second walk along the same key.
     void Rewind()
     {
-        if (comps_ != nullptr) {
-            comp_ = comps_;
-        } else {
-            split_ = KeyComp{0, 0, 0, -1};
-        }
+        comp_ = first_;
+        split_ = KeyComp{0, 0, 0, -1};
     }
 
     // Delimits the current component; TCL_ERROR when it or the rest is empty.
     int Take(Tcl_Interp *interp)
     {
-        if (comp_ != &split_) {
+        if (comp_ != nullptr) {
             return TCL_OK;
         }
         int start = split_.start;
@@ -835,21 +831,24 @@ public:
         return TCL_OK;
     }
 
-    bool Last() const { return comp_->start + comp_->len == end_; }
+    bool Last() const { return Current().start + Current().len == end_; }
     void Next()
     {
-        if (comp_ != &split_) {
+        if (comp_ != nullptr) {
             comp_++;
         } else {
             split_.start += split_.len + 1;
         }
     }
-    const char *Text() const { return text_ + comp_->start; }
-    int Length() const { return comp_->len; }
+    const char *Text() const { return text_ + Current().start; }
+    int Length() const { return Current().len; }
 
     // Position of the current component in rep, trying where it was found last.
     int Find(KeylIntRep *rep)
     {
+        if (comp_ == nullptr) {
+            return FindEntry(rep, text_ + split_.start, split_.len);
+        }
         KeyComp &c = *comp_;
         if (c.listId == rep->id && c.pos < rep->numEntries) {
             const KeylEntry &e = rep->entries[c.pos];
@@ -869,10 +868,10 @@ public:
     // current one must all be usable, so a bad one adds nothing.
     int CheckRest(Tcl_Interp *interp) const
     {
-        if (comp_ != &split_) {
+        if (comp_ != nullptr) {
             return TCL_OK;
         }
-        int prev = Text() - text_ + comp_->len;
+        int prev = split_.start + split_.len;
         for (int i = prev + 1; i <= end_; i++) {
             if (i == end_ || text_[i] == '.') {
                 if (i == prev + 1) {
@@ -886,11 +885,13 @@ public:
     }
 
 private:
+    const KeyComp &Current() const { return comp_ != nullptr ? *comp_ : split_; }
+
     const char *text_;
     int end_;
     bool isGeneric_;
-    KeyComp *comps_ = nullptr;  // the key argument's parse, or null: split the text
-    KeyComp *comp_;             // the current component: in the parse, or split_
+    KeyComp *first_ = nullptr;  // the key argument's parse, or null: split the text
+    KeyComp *comp_ = nullptr;   // the current component in the parse
     Tcl_Obj *keyObj_ = nullptr; // owner of the parse and the text
     char *copy_ = nullptr;
     KeyComp split_;             // the current component split from the text
