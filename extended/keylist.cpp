@@ -193,6 +193,7 @@ void FreeRep(KeylIntRep *rep)
     ckfree(reinterpret_cast<char *>(rep));
 }
 
+// Room for needed more entries; 16 spare slots keep appends from reallocating each time.
 void EnsureRoom(KeylIntRep *rep, int needed)
 {
     if (rep->numEntries + needed <= rep->arraySize) {
@@ -217,6 +218,7 @@ char *CopyKey(const char *key, int keySize)
     return copy;
 }
 
+// An index made for a list that already has entries holds none of them yet.
 void CreateIndex(KeylIntRep *rep)
 {
     rep->keyIndex = reinterpret_cast<Tcl_HashTable *>(ckalloc(sizeof(Tcl_HashTable)));
@@ -343,6 +345,7 @@ void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
     }
 }
 
+// The positions the index holds for the entries after pos move down with them.
 void RemoveEntry(KeylIntRep *rep, int pos)
 {
     KeylEntry &e = rep->entries[pos];
@@ -666,6 +669,8 @@ struct KeyPath {
     int length;
 };
 
+// The second pointer of a parsed key holds its component count, shifted
+// left once, and the generic flag in the low bit.
 inline int PackedCount(Tcl_Obj *objPtr)
 {
     return static_cast<int>(reinterpret_cast<intptr_t>(objPtr->internalRep.twoPtrValue.ptr2));
@@ -741,6 +746,7 @@ int ParseKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *pa
     return TCL_OK;
 }
 
+// A key argument already parsed for this kind of list is taken as it is.
 inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
 {
     if (keyObj->typePtr == &keyPathType && (PackedCount(keyObj) & 1) == isGeneric) {
@@ -758,6 +764,7 @@ inline bool IsGeneric(ClientData clientData)
     return reinterpret_cast<intptr_t>(clientData) != 0;
 }
 
+// Spares the call in the usual case, a list already of its type.
 inline int Convert(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
 {
     if (objPtr->typePtr == TypeOf(isGeneric)) {
@@ -1030,7 +1037,7 @@ ORX_ALWAYS_INLINE inline int DeletePath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Ke
     }
     key.Rewind();
     Trail trail;
-    WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail);
+    WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail); // finds it again
     int depth = trail.Size() - 1;
     RemoveEntry(RepOf(trail[depth].level), trail[depth].pos);
     while (depth > 0 && RepOf(trail[depth].level)->numEntries == 0) {
@@ -1062,6 +1069,8 @@ int GetKeysPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor *key, bool isGen
     return TCL_OK;
 }
 
+// The C interface: keys come as text, and lists to change must be unshared
+// (the commands unshare the variable's value themselves).
 int RefuseShared(Tcl_Interp *interp, Tcl_Obj *keylPtr)
 {
     if (Tcl_IsShared(keylPtr)) {
@@ -1092,12 +1101,12 @@ int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *
     if (RefuseShared(interp, keylPtr) != TCL_OK) {
         return TCL_ERROR;
     }
-    KeyCursor cursor(key, isGeneric);
     // A key the parser would refuse must not get in: the text would not read back.
-    if (HasZeroChar(cursor.Text(), static_cast<int>(std::strlen(cursor.Text())))) {
+    if (key != nullptr && HasZeroChar(key, static_cast<int>(std::strlen(key)))) {
         AppendMsg(interp, kBinaryKeyMsg);
         return TCL_ERROR;
     }
+    KeyCursor cursor(key, isGeneric);
     return SetPath(interp, keylPtr, cursor, isGeneric, valuePtr);
 }
 
@@ -1171,6 +1180,7 @@ int KeyNotFound(Tcl_Interp *interp, const char *key)
     return TCL_ERROR;
 }
 
+// keylkeys, and keylget without a key.
 int KeylKeysCmdBody(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *keyObj, bool isGeneric)
 {
     Tcl_Obj *keylPtr = ReadVar(interp, varName);
