@@ -265,84 +265,57 @@ TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
 using KeyRow = std::tuple<const char *, const char *, bool>;
 class KeyRouteTest : public KeylistTest, public ::testing::WithParamInterface<KeyRow> {
 protected:
-    // Runs the script twice on a fresh l holding text; the second run finds
-    // the key object already parsed.  "ok: result" (then " " and l's text
-    // when asked) or "error: message".
-    std::string Command(const char *text, const std::string &script, bool withList)
+    // "ok: result" or "error: message" of script on l = text, run twice: the
+    // second run finds the key object already parsed.
+    std::string Command(const char *text, const std::string &script)
     {
-        std::string first;
-        for (int i = 0; i < 2; i++) {
+        std::string answers[2];
+        for (std::string &answer : answers) {
             Tcl_SetVar2Ex(interp, "l", nullptr, Tcl_NewStringObj(text, -1), 0);
             int status = Tcl_Eval(interp, script.c_str());
-            std::string answer = (status == TCL_OK ? "ok: " : "error: ") + Result();
-            if (status == TCL_OK && withList) {
-                answer += " " + std::string(Tcl_GetVar2(interp, "l", nullptr, 0));
-            }
-            if (i == 0) {
-                first = answer;
-            } else {
-                EXPECT_EQ(answer, first) << "second run of " << script;
-            }
+            answer = (status == TCL_OK ? "ok: " : "error: ") + Result();
         }
-        return first;
-    }
-    // What the C interface left: "error: message" (result cleared) or, for
-    // TCL_BREAK, the command's not-found message.
-    std::string Failure(int status, const std::string &notFound)
-    {
-        std::string answer = status == TCL_BREAK ? notFound : "error: " + Result();
-        Tcl_ResetResult(interp);
-        return answer;
+        EXPECT_EQ(answers[1], answers[0]) << "second run of " << script;
+        return answers[0];
     }
 };
 
 TEST_P(KeyRouteTest, SameAnswers)
 {
-    const char *text = std::get<0>(GetParam());
-    const char *key = std::get<1>(GetParam());
-    bool generic = std::get<2>(GetParam());
+    auto [text, key, generic] = GetParam();
+    const std::string g = generic ? "g" : "";
     Tcl_SetVar2Ex(interp, "k", nullptr, Tcl_NewStringObj(key, -1), 0);
-    auto cmd = [&](const char *name, const char *rest) {
-        return std::string(generic ? "g" : "") + name + " l $k" + rest;
-    };
-    const std::string notFound = "error: key not found: \"" + std::string(key) + "\"";
-
-    Tcl_Obj *keyl = Text(text);
-    Tcl_Obj *value = nullptr;
-    int status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp, keyl, key, &value);
-    std::string expected = status == TCL_OK ? "ok: 1" : Failure(status, "ok: 0");
-    EXPECT_EQ(Command(text, cmd("keylget", " v"), false), expected) << "get " << key;
-    if (status == TCL_OK) {
-        EXPECT_STREQ(Tcl_GetVar2(interp, "v", nullptr, 0), Tcl_GetString(value)) << key;
+    for (const char *op : {"get", "keys", "set", "del"}) {
+        Tcl_Obj *keyl = Text(text);
+        Tcl_Obj *out = keyl;  // what the command answers: the list after set and del
+        int status;
+        std::string missing = "key not found: \"" + std::string(key) + "\"";
+        if (op == std::string("get")) {
+            status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp, keyl, key, &out);
+            missing = "key \"" + std::string(key) + "\" not found in keyed list";
+        } else if (op == std::string("keys")) {
+            status = (generic ? OrxX_GenericKeyedListGetKeys : OrxX_KeyedListGetKeys)(interp, keyl,
+                                                                                      key, &out);
+        } else if (op == std::string("set")) {
+            status = (generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(
+                interp, keyl, key, Tcl_NewStringObj("new", -1));
+        } else {
+            status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp, keyl, key);
+        }
+        std::string expected = status == TCL_OK      ? "ok: " + std::string(Tcl_GetString(out))
+                               : status == TCL_BREAK ? "error: " + missing
+                                                     : "error: " + Result();
+        if (status == TCL_OK && op == std::string("keys")) {
+            Tcl_DecrRefCount(Held(out));
+        }
+        Tcl_ResetResult(interp);
+        std::string script = g + "keyl" + op + " l $k" + (op == std::string("set") ? " new" : "");
+        if (op == std::string("set") || op == std::string("del")) {
+            script += "; set l";
+        }
+        EXPECT_EQ(Command(text, script), expected) << script;
+        Tcl_DecrRefCount(keyl);
     }
-    Tcl_DecrRefCount(keyl);
-
-    keyl = Text(text);
-    Tcl_Obj *keys = nullptr;
-    status = (generic ? OrxX_GenericKeyedListGetKeys : OrxX_KeyedListGetKeys)(interp, keyl, key,
-                                                                              &keys);
-    if (status == TCL_OK) {
-        expected = "ok: " + std::string(Tcl_GetString(Held(keys)));
-        Tcl_DecrRefCount(keys);
-    } else {
-        expected = Failure(status, notFound);
-    }
-    EXPECT_EQ(Command(text, cmd("keylkeys", ""), false), expected) << "keys " << key;
-    Tcl_DecrRefCount(keyl);
-
-    keyl = Text(text);
-    status = (generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(interp, keyl, key,
-                                                                      Tcl_NewStringObj("new", -1));
-    expected = status == TCL_OK ? "ok:  " + std::string(Tcl_GetString(keyl)) : Failure(status, "");
-    EXPECT_EQ(Command(text, cmd("keylset", " new"), true), expected) << "set " << key;
-    Tcl_DecrRefCount(keyl);
-
-    keyl = Text(text);
-    status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp, keyl, key);
-    expected = status == TCL_OK ? "ok:  " + std::string(Tcl_GetString(keyl))
-                                : Failure(status, notFound);
-    EXPECT_EQ(Command(text, cmd("keyldel", ""), true), expected) << "delete " << key;
-    Tcl_DecrRefCount(keyl);
 }
 
 const char kNested[] = "{a {{b 1} {c {{d 2}}}}} {e 3}";
