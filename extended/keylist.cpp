@@ -839,6 +839,14 @@ public:
     }
 
     bool Last() const { return Current().start + Current().len == end_; }
+    // Before the walk: the key has one component only.
+    bool Single() const
+    {
+        if (comp_ != nullptr) {
+            return comp_->len == end_;
+        }
+        return isGeneric_ || std::memchr(text_, '.', end_) == nullptr;
+    }
     void Next()
     {
         if (comp_ != nullptr) {
@@ -924,6 +932,8 @@ struct WalkEnd {
         pos = p;
     }
     KeylEntry &Entry() const { return RepOf(level)->entries[pos]; }
+    WalkEnd &Back() { return *this; }
+    void InvalidateStrings() { InvalidateString(level); }
 };
 
 // Every level a walk went through, for the walks that change lists on the
@@ -937,6 +947,7 @@ public:
             InvalidateString((*this)[i].level);
         }
     }
+    void InvalidateStrings() { InvalidateStrings(Size()); }
 };
 
 enum class Walk {
@@ -984,11 +995,13 @@ ORX_ALWAYS_INLINE inline int GetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCu
     return status;
 }
 
-// keylPtr is unshared; the caller holds a reference to valuePtr.
-ORX_ALWAYS_INLINE inline int SetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
-                                     bool isGeneric, Tcl_Obj *valuePtr)
+// keylPtr is unshared; the caller holds a reference to valuePtr.  Steps
+// keeps the levels whose text goes once the value is in.
+template <class Steps>
+ORX_ALWAYS_INLINE inline int SetAlong(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                      bool isGeneric, Tcl_Obj *valuePtr)
 {
-    Trail trail;
+    Steps trail;
     int status = WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail);
     if (status == TCL_ERROR) {
         return TCL_ERROR;
@@ -1015,8 +1028,18 @@ ORX_ALWAYS_INLINE inline int SetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCu
         Tcl_IncrRefCount(valuePtr);
         AppendEntry(rep, key.Text(), key.Length(), valuePtr);
     }
-    trail.InvalidateStrings(trail.Size());
+    trail.InvalidateStrings();
     return TCL_OK;
+}
+
+// A key of one component has one level to change: no trail to keep.
+ORX_ALWAYS_INLINE inline int SetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                     bool isGeneric, Tcl_Obj *valuePtr)
+{
+    if (key.Single()) {
+        return SetAlong<WalkEnd>(interp, keylPtr, key, isGeneric, valuePtr);
+    }
+    return SetAlong<Trail>(interp, keylPtr, key, isGeneric, valuePtr);
 }
 
 // keylPtr is unshared.  Nested lists are unshared only once the key is known
