@@ -1,6 +1,7 @@
 // C-level tests of the keyed-list interface: statuses, who owns which
-// reference, refusal of shared objects, and conversions that must leave the
-// object as it was when they fail.  The commands' tests cover the semantics.
+// reference, refusal of shared objects, conversions that must leave the
+// object as it was when they fail, key paths deeper than any stack, and keys
+// as text agreeing with the commands.  The commands' tests cover the semantics.
 
 #include <gtest/gtest.h>
 
@@ -291,7 +292,8 @@ TEST_P(KeyRouteTest, SameAnswers)
         int status;
         std::string missing = "key not found: \"" + std::string(key) + "\"";
         if (op == std::string("get")) {
-            status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp, keyl, key, &out);
+            status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp, keyl,
+                                                                              key, &out);
             missing = "key \"" + std::string(key) + "\" not found in keyed list";
         } else if (op == std::string("keys")) {
             status = (generic ? OrxX_GenericKeyedListGetKeys : OrxX_KeyedListGetKeys)(interp, keyl,
@@ -300,7 +302,8 @@ TEST_P(KeyRouteTest, SameAnswers)
             status = (generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(
                 interp, keyl, key, Tcl_NewStringObj("new", -1));
         } else {
-            status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp, keyl, key);
+            status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp, keyl,
+                                                                                    key);
         }
         std::string expected = status == TCL_OK      ? "ok: " + std::string(Tcl_GetString(out))
                                : status == TCL_BREAK ? "error: " + missing
