@@ -46,6 +46,59 @@ constexpr int kScanLimit = 16;
 // Lists built from the entries keep up to this many elements on the stack.
 constexpr int kStackPairs = 32;
 
+#if defined(__GNUC__) || defined(__clang__)
+#define ORX_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define ORX_ALWAYS_INLINE
+#endif
+
+// A stack of plain values, the first few on the C stack: walks of deep
+// lists keep their levels here instead of recursing.
+template <class T, int kInline>
+class SmallStack {
+public:
+    SmallStack() = default;
+    SmallStack(const SmallStack &) = delete;
+    SmallStack &operator=(const SmallStack &) = delete;
+    ~SmallStack()
+    {
+        if (items_ != inline_) {
+            ckfree(reinterpret_cast<char *>(items_));
+        }
+    }
+
+    void Push(const T &item)
+    {
+        if (size_ == capacity_) {
+            Grow();
+        }
+        items_[size_++] = item;
+    }
+    void Pop() { size_--; }
+    bool Empty() const { return size_ == 0; }
+    int Size() const { return size_; }
+    T &operator[](int i) { return items_[i]; }
+    T &Back() { return items_[size_ - 1]; }
+
+private:
+    void Grow()
+    {
+        capacity_ *= 2;
+        size_t bytes = sizeof(T) * static_cast<size_t>(capacity_);
+        if (items_ == inline_) {
+            items_ = reinterpret_cast<T *>(ckalloc(bytes));
+            std::memcpy(static_cast<void *>(items_), inline_, sizeof inline_);
+        } else {
+            items_ = reinterpret_cast<T *>(ckrealloc(reinterpret_cast<char *>(items_), bytes));
+        }
+    }
+
+    T inline_[kInline];
+    T *items_ = inline_;
+    int size_ = 0;
+    int capacity_ = kInline;
+};
+
 // ------------------------------------------------------ representation
 
 struct KeylEntry {
@@ -141,6 +194,7 @@ void FreeRep(KeylIntRep *rep)
     ckfree(reinterpret_cast<char *>(rep));
 }
 
+// Room for needed more entries; 16 spare slots keep appends from reallocating each time.
 void EnsureRoom(KeylIntRep *rep, int needed)
 {
     if (rep->numEntries + needed <= rep->arraySize) {
@@ -165,6 +219,7 @@ char *CopyKey(const char *key, int keySize)
     return copy;
 }
 
+// An index made for a list that already has entries holds none of them yet.
 void CreateIndex(KeylIntRep *rep)
 {
     rep->keyIndex = reinterpret_cast<Tcl_HashTable *>(ckalloc(sizeof(Tcl_HashTable)));
@@ -291,6 +346,7 @@ void AppendEntry(KeylIntRep *rep, const char *key, int keySize, Tcl_Obj *value)
     }
 }
 
+// The positions the index holds for the entries after pos move down with them.
 void RemoveEntry(KeylIntRep *rep, int pos)
 {
     KeylEntry &e = rep->entries[pos];
@@ -390,7 +446,8 @@ Tcl_Obj *NewEntryList(KeylIntRep *rep, ElementOf elementOf)
     return list;
 }
 
-void UpdateKeyedListString(Tcl_Obj *objPtr)
+// The text of one list, from the texts of its keys and values.
+void BuildString(Tcl_Obj *objPtr)
 {
     Tcl_Obj *list = NewEntryList(RepOf(objPtr), [](KeylEntry &e) {
         Tcl_Obj *kv[2] = {KeyObjOf(e), e.value};
@@ -403,6 +460,36 @@ void UpdateKeyedListString(Tcl_Obj *objPtr)
     std::memcpy(objPtr->bytes, str, len + 1);
     objPtr->length = len;
     Tcl_DecrRefCount(list);
+}
+
+// Nested keyed lists without text get theirs first, deepest first, so that
+// the text of a deep list is not built by a recursion as deep as the list.
+void UpdateKeyedListString(Tcl_Obj *objPtr)
+{
+    struct Pending {
+        Tcl_Obj *obj;
+        int next; // first entry not yet looked at
+    };
+    SmallStack<Pending, 8> pending;
+    pending.Push(Pending{objPtr, 0});
+    while (!pending.Empty()) {
+        Pending &top = pending.Back();
+        KeylIntRep *rep = RepOf(top.obj);
+        Tcl_Obj *child = nullptr;
+        while (top.next < rep->numEntries && child == nullptr) {
+            Tcl_Obj *value = rep->entries[top.next++].value;
+            if (value->bytes == nullptr && IsKeyedListType(value->typePtr)) {
+                child = value;
+            }
+        }
+        if (child != nullptr) {
+            pending.Push(Pending{child, 0});
+            continue;
+        }
+        Tcl_Obj *done = top.obj;
+        pending.Pop();
+        BuildString(done);
+    }
 }
 
 // The bytes Tcl uses for a zero character (0xC0 0x80) count as a zero byte.
@@ -557,215 +644,6 @@ int SetGenericKeyedListFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr)
     return SetFromAny(interp, objPtr, true);
 }
 
-// ------------------------------------------------------------ operations
-
-// The first component of a key: for plain lists up to the first dot, whose
-// remainder is the sub-key.  Empty components are refused: stored, they
-// would make the list's text unreadable.
-int SplitKey(Tcl_Interp *interp, const char *key, bool isGeneric, int *compLen,
-             const char **subKey)
-{
-    const char *dot = isGeneric ? nullptr : std::strchr(key, '.');
-    if (dot == nullptr) {
-        *compLen = static_cast<int>(std::strlen(key));
-        *subKey = nullptr;
-    } else {
-        *compLen = static_cast<int>(dot - key);
-        *subKey = dot + 1;
-    }
-    if (*compLen == 0 || (*subKey != nullptr && **subKey == '\0')) {
-        AppendMsg(interp, kEmptyKeyMsg);
-        return orx::ValueCode(interp, "KEY", key);
-    }
-    return TCL_OK;
-}
-
-inline int Convert(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
-{
-    if (objPtr->typePtr == TypeOf(isGeneric)) {
-        return TCL_OK;
-    }
-    return Tcl_ConvertToType(interp, objPtr, TypeOf(isGeneric));
-}
-
-// Where the first component of a key stands in a list.
-struct Component {
-    KeylIntRep *rep;
-    int pos;            // -1: no such entry
-    int len;            // the component is the first len bytes of the key
-    const char *subKey; // rest of a key path, or null
-};
-
-// Converts keylPtr to its type and looks up the first component of key.
-int FindComponent(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
-                  Component *c)
-{
-    if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (SplitKey(interp, key, isGeneric, &c->len, &c->subKey) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    c->rep = RepOf(keylPtr);
-    c->pos = FindEntry(c->rep, key, c->len);
-    return TCL_OK;
-}
-
-int KeylGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
-            Tcl_Obj **valuePtrPtr)
-{
-    *valuePtrPtr = nullptr;
-    for (;;) {
-        Component c;
-        if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        if (c.pos < 0) {
-            return TCL_BREAK;
-        }
-        if (c.subKey == nullptr) {
-            *valuePtrPtr = c.rep->entries[c.pos].value;
-            return TCL_OK;
-        }
-        keylPtr = c.rep->entries[c.pos].value;
-        key = c.subKey;
-    }
-}
-
-// keylPtr is unshared here; the caller holds a reference to valuePtr.
-int KeylSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
-            Tcl_Obj *valuePtr)
-{
-    Component c;
-    if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (c.subKey != nullptr) {
-        if (c.pos >= 0) {
-            Tcl_Obj *child = UnshareValue(c.rep->entries[c.pos]);
-            int status = KeylSet(interp, child, c.subKey, isGeneric, valuePtr);
-            if (status == TCL_OK) {
-                Tcl_InvalidateStringRep(keylPtr);
-            }
-            return status;
-        }
-        Tcl_Obj *child = OrxX_NewKeyedListObj();
-        Tcl_IncrRefCount(child);
-        if (KeylSet(interp, child, c.subKey, isGeneric, valuePtr) != TCL_OK) {
-            Tcl_DecrRefCount(child);
-            return TCL_ERROR;
-        }
-        AppendEntry(c.rep, key, c.len, child);
-        Tcl_InvalidateStringRep(keylPtr);
-        return TCL_OK;
-    }
-    Tcl_IncrRefCount(valuePtr);
-    if (c.pos >= 0) {
-        Tcl_DecrRefCount(c.rep->entries[c.pos].value);
-        c.rep->entries[c.pos].value = valuePtr;
-    } else {
-        AppendEntry(c.rep, key, c.len, valuePtr);
-    }
-    Tcl_InvalidateStringRep(keylPtr);
-    return TCL_OK;
-}
-
-int KeylDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric)
-{
-    Component c;
-    if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (c.pos < 0) {
-        return TCL_BREAK;
-    }
-    if (c.subKey != nullptr) {
-        // A shared nested list is copied only when there is something to delete.
-        if (Tcl_IsShared(c.rep->entries[c.pos].value)) {
-            Tcl_Obj *found;
-            int status = KeylGet(interp, c.rep->entries[c.pos].value, c.subKey, isGeneric, &found);
-            if (status != TCL_OK) {
-                return status;
-            }
-        }
-        Tcl_Obj *child = UnshareValue(c.rep->entries[c.pos]);
-        int status = KeylDelete(interp, child, c.subKey, isGeneric);
-        if (status != TCL_OK) {
-            return status;
-        }
-        if (RepOf(child)->numEntries == 0) {
-            RemoveEntry(c.rep, c.pos);
-        }
-        Tcl_InvalidateStringRep(keylPtr);
-        return TCL_OK;
-    }
-    RemoveEntry(c.rep, c.pos);
-    Tcl_InvalidateStringRep(keylPtr);
-    return TCL_OK;
-}
-
-int KeylGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric,
-                Tcl_Obj **listObjPtrPtr)
-{
-    *listObjPtrPtr = nullptr;
-    for (;;) {
-        if (key == nullptr || *key == '\0') {
-            if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
-                return TCL_ERROR;
-            }
-            *listObjPtrPtr = NewEntryList(RepOf(keylPtr), KeyObjOf);
-            return TCL_OK;
-        }
-        Component c;
-        if (FindComponent(interp, keylPtr, key, isGeneric, &c) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        if (c.pos < 0) {
-            return TCL_BREAK;
-        }
-        keylPtr = c.rep->entries[c.pos].value;
-        key = c.subKey;
-    }
-}
-
-int RefuseShared(Tcl_Interp *interp, Tcl_Obj *keylPtr)
-{
-    if (Tcl_IsShared(keylPtr)) {
-        AppendMsg(interp, kSharedMsg);
-        return TCL_ERROR;
-    }
-    return TCL_OK;
-}
-
-int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *valuePtr,
-                bool isGeneric)
-{
-    if (valuePtr == keylPtr) {
-        AppendMsg(interp, "cannot store a keyed list in itself");
-        return TCL_ERROR;
-    }
-    // While we hold it, a value that is also one of the lists on the key path
-    // counts as shared and is copied, not made to contain itself.  A value
-    // nobody holds is freed when the set fails, as Tcl_ObjSetVar2 does.
-    ObjRef hold(valuePtr);
-    if (RefuseShared(interp, keylPtr) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    // A key the parser would refuse must not get in: the text would not read back.
-    if (HasZeroChar(key, static_cast<int>(std::strlen(key)))) {
-        AppendMsg(interp, kBinaryKeyMsg);
-        return orx::ValueCode(interp, "KEY", key);
-    }
-    return KeylSet(interp, keylPtr, key, isGeneric, valuePtr);
-}
-
-// ------------------------------------------------------------- commands
-
-inline bool IsGeneric(ClientData clientData)
-{
-    return reinterpret_cast<intptr_t>(clientData) != 0;
-}
-
 // ------------------------------------------------------ key arguments
 //
 // A key argument is parsed once into its components; each component also
@@ -786,15 +664,15 @@ void DupKeyPath(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr);
 // Only ever given to objects that have their text, which it keeps.
 Tcl_ObjType keyPathType = {"keyedListKey", FreeKeyPath, DupKeyPath, nullptr, nullptr};
 
-// Paths deeper than this take the string route (their levels are kept on the stack).
-constexpr int kMaxFastDepth = 16;
-
 struct KeyPath {
     KeyComp *comps;
     int numComps;
     const char *text;
+    int length;
 };
 
+// The second pointer of a parsed key holds its component count, shifted
+// left once, and the generic flag in the low bit.
 inline int PackedCount(Tcl_Obj *objPtr)
 {
     return static_cast<int>(reinterpret_cast<intptr_t>(objPtr->internalRep.twoPtrValue.ptr2));
@@ -866,111 +744,414 @@ int ParseKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *pa
     keyObj->internalRep.twoPtrValue.ptr2 =
         reinterpret_cast<void *>(static_cast<intptr_t>(numComps << 1 | (isGeneric ? 1 : 0)));
     keyObj->typePtr = &keyPathType;
-    path->comps = comps;
-    path->numComps = numComps;
-    path->text = key;
+    *path = KeyPath{comps, numComps, key, len};
     return TCL_OK;
 }
 
+// A key argument already parsed for this kind of list is taken as it is.
 inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, KeyPath *path)
 {
     if (keyObj->typePtr == &keyPathType && (PackedCount(keyObj) & 1) == isGeneric) {
-        path->comps = static_cast<KeyComp *>(keyObj->internalRep.twoPtrValue.ptr1);
-        path->numComps = PackedCount(keyObj) >> 1;
-        path->text = keyObj->bytes;
+        *path = KeyPath{static_cast<KeyComp *>(keyObj->internalRep.twoPtrValue.ptr1),
+                        PackedCount(keyObj) >> 1, keyObj->bytes, keyObj->length};
         return TCL_OK;
     }
     return ParseKeyArg(interp, keyObj, isGeneric, path);
 }
 
-// Position of a component in a list, trying where it was found last.
-inline int FindComp(KeylIntRep *rep, const char *text, KeyComp &c)
+// ------------------------------------------------------------ key paths
+
+inline bool IsGeneric(ClientData clientData)
 {
-    if (c.listId == rep->id && c.pos < rep->numEntries) {
-        const KeylEntry &e = rep->entries[c.pos];
-        if (e.keySize == c.len && SameBytes(e.key, text + c.start, c.len)) {
-            return c.pos;
-        }
-    }
-    int pos = FindEntry(rep, text + c.start, c.len);
-    if (pos >= 0) {
-        c.listId = rep->id;
-        c.pos = pos;
-    }
-    return pos;
+    return reinterpret_cast<intptr_t>(clientData) != 0;
 }
 
-// TCL_CONTINUE from the path walkers: take the string route instead (a
-// level is the key object itself, whose conversion would free the path).
-int GetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPath &path,
-              bool isGeneric, Tcl_Obj **valuePtrPtr)
+// Spares the call in the usual case, a list already of its type.
+inline int Convert(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
+{
+    if (objPtr->typePtr == TypeOf(isGeneric)) {
+        return TCL_OK;
+    }
+    return Tcl_ConvertToType(interp, objPtr, TypeOf(isGeneric));
+}
+
+// The components of a key, one at a time, taken from a key argument's parse
+// or split from the text as the walk reaches them.  Text from the C interface
+// is checked per component, when its level is reached, so an empty component
+// below a missing key or a bad nested value goes unnoticed as it always has.
+class KeyCursor {
+public:
+    KeyCursor(const char *text, bool isGeneric)
+        : text_(text != nullptr ? text : ""), end_(static_cast<int>(std::strlen(text_))),
+          isGeneric_(isGeneric), split_{0, 0, 0, -1}
+    {
+    }
+    KeyCursor(Tcl_Obj *keyObj, const KeyPath &path, bool isGeneric)
+        : text_(path.text), end_(path.length), isGeneric_(isGeneric), first_(path.comps),
+          comp_(path.comps), keyObj_(keyObj)
+    {
+    }
+    KeyCursor(const KeyCursor &) = delete;
+    KeyCursor &operator=(const KeyCursor &) = delete;
+    ~KeyCursor()
+    {
+        if (copy_ != nullptr) {
+            ckfree(copy_);
+        }
+    }
+
+    // Converting or changing the key object itself (the list may be its own
+    // key) would take its parse and text away: go on from a copy of the text.
+    void Guard(Tcl_Obj *level)
+    {
+        if (level == keyObj_) {
+            copy_ = CopyKey(text_, end_);
+            text_ = copy_;
+            split_ = KeyComp{comp_->start, comp_->len, 0, -1};
+            first_ = nullptr;
+            comp_ = nullptr;
+            keyObj_ = nullptr;
+        }
+    }
+
+    // Back to the first component, for a second walk along the same key.
+    void Rewind()
+    {
+        comp_ = first_;
+        split_ = KeyComp{0, 0, 0, -1};
+    }
+
+    // Delimits the current component; TCL_ERROR when it or the rest is empty.
+    int Take(Tcl_Interp *interp)
+    {
+        if (comp_ != nullptr) {
+            return TCL_OK;
+        }
+        int start = split_.start;
+        const char *dot = isGeneric_ ? nullptr
+                                     : static_cast<const char *>(
+                                           std::memchr(text_ + start, '.', end_ - start));
+        int len = dot != nullptr ? static_cast<int>(dot - text_) - start : end_ - start;
+        split_ = KeyComp{start, len, 0, -1};
+        if (len == 0 || (dot != nullptr && start + len + 1 == end_)) {
+            AppendMsg(interp, kEmptyKeyMsg);
+            return orx::ValueCode(interp, "KEY", std::string_view(text_, end_));
+        }
+        return TCL_OK;
+    }
+
+    bool Last() const { return Current().start + Current().len == end_; }
+    // Before the walk: the key has one component only.
+    bool Single() const
+    {
+        if (comp_ != nullptr) {
+            return comp_->len == end_;
+        }
+        return isGeneric_ || std::memchr(text_, '.', end_) == nullptr;
+    }
+    void Next()
+    {
+        if (comp_ != nullptr) {
+            comp_++;
+        } else {
+            split_.start += split_.len + 1;
+        }
+    }
+    const char *Text() const { return text_ + Current().start; }
+    int Length() const { return Current().len; }
+
+    // Position of the current component in rep, trying where it was found last.
+    int Find(KeylIntRep *rep)
+    {
+        if (comp_ == nullptr) {
+            return FindEntry(rep, text_ + split_.start, split_.len);
+        }
+        KeyComp &c = *comp_;
+        if (c.listId == rep->id && c.pos < rep->numEntries) {
+            const KeylEntry &e = rep->entries[c.pos];
+            if (e.keySize == c.len && SameBytes(e.key, text_ + c.start, c.len)) {
+                return c.pos;
+            }
+        }
+        int pos = FindEntry(rep, text_ + c.start, c.len);
+        if (pos >= 0) {
+            c.listId = rep->id;
+            c.pos = pos;
+        }
+        return pos;
+    }
+
+    // Before a set creates the missing levels: the components after the
+    // current one must all be usable, so a bad one adds nothing.
+    int CheckRest(Tcl_Interp *interp) const
+    {
+        if (comp_ != nullptr) {
+            return TCL_OK;
+        }
+        int prev = split_.start + split_.len;
+        for (int i = prev + 1; i <= end_; i++) {
+            if (i == end_ || text_[i] == '.') {
+                if (i == prev + 1) {
+                    AppendMsg(interp, kEmptyKeyMsg);
+                    return orx::ValueCode(interp, "KEY", std::string_view(text_, end_));
+                }
+                prev = i;
+            }
+        }
+        return TCL_OK;
+    }
+
+private:
+    const KeyComp &Current() const { return comp_ != nullptr ? *comp_ : split_; }
+
+    const char *text_;
+    int end_;
+    bool isGeneric_;
+    KeyComp *first_ = nullptr;  // the key argument's parse, or null: split the text
+    KeyComp *comp_ = nullptr;   // the current component in the parse
+    Tcl_Obj *keyObj_ = nullptr; // owner of the parse and the text
+    char *copy_ = nullptr;
+    KeyComp split_;             // the current component split from the text
+};
+
+// Lists changed in a loop have no text after the first change: skip the call.
+inline void InvalidateString(Tcl_Obj *objPtr)
+{
+    if (objPtr->bytes != nullptr) {
+        Tcl_InvalidateStringRep(objPtr);
+    }
+}
+
+// Where a read-only walk ended: the list and the position of the last
+// component looked up in it (-1 when that component is missing).
+struct WalkEnd {
+    Tcl_Obj *level;
+    int pos;
+
+    void Push(Tcl_Obj *l, int p)
+    {
+        level = l;
+        pos = p;
+    }
+    KeylEntry &Entry() const { return RepOf(level)->entries[pos]; }
+    WalkEnd &Back() { return *this; }
+    void InvalidateStrings() { InvalidateString(level); }
+};
+
+// Every level a walk went through, for the walks that change lists on the
+// way back up: each list and the position of its component.
+class Trail : public SmallStack<WalkEnd, 8> {
+public:
+    void Push(Tcl_Obj *level, int pos) { SmallStack::Push(WalkEnd{level, pos}); }
+    void InvalidateStrings(int count)
+    {
+        for (int i = 0; i < count; i++) {
+            InvalidateString((*this)[i].level);
+        }
+    }
+    void InvalidateStrings() { InvalidateStrings(Size()); }
+};
+
+enum class Walk {
+    Look,   // read only
+    Change, // every nested list on the way is unshared
+};
+
+// The one walk along a key path, level by level in a loop (paths may be far
+// deeper than the stack).  Each level is converted to the list type, then
+// its component looked up.  TCL_OK: the trail ends at the list holding the
+// last component; TCL_BREAK: it ends where a component is missing, the
+// cursor at that component; TCL_ERROR: a level did not convert or the text
+// of a key has an empty component.  Inlined: the lookups of scripts are
+// mostly one component deep, and a call costs as much as the walk.
+template <Walk walk, class Steps>
+ORX_ALWAYS_INLINE inline int WalkPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                      bool isGeneric, Steps &trail)
 {
     Tcl_Obj *level = keylPtr;
-    for (int i = 0; i < path.numComps; i++) {
-        if (level == keyObj) {
-            return TCL_CONTINUE;
-        }
-        if (Convert(interp, level, isGeneric) != TCL_OK) {
+    for (;;) {
+        key.Guard(level);
+        if (Convert(interp, level, isGeneric) != TCL_OK || key.Take(interp) != TCL_OK) {
             return TCL_ERROR;
         }
         KeylIntRep *rep = RepOf(level);
-        int pos = FindComp(rep, path.text, path.comps[i]);
+        int pos = key.Find(rep);
+        trail.Push(level, pos);
         if (pos < 0) {
             return TCL_BREAK;
         }
-        level = rep->entries[pos].value;
+        if (key.Last()) {
+            return TCL_OK;
+        }
+        level = walk == Walk::Change ? UnshareValue(rep->entries[pos]) : rep->entries[pos].value;
+        key.Next();
     }
-    *valuePtrPtr = level;
+}
+
+ORX_ALWAYS_INLINE inline int GetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                     bool isGeneric, Tcl_Obj **valuePtrPtr)
+{
+    WalkEnd end;
+    int status = WalkPath<Walk::Look>(interp, keylPtr, key, isGeneric, end);
+    *valuePtrPtr = status == TCL_OK ? end.Entry().value : nullptr;
+    return status;
+}
+
+// keylPtr is unshared; the caller holds a reference to valuePtr.  Steps
+// keeps the levels whose text goes once the value is in.
+template <class Steps>
+ORX_ALWAYS_INLINE inline int SetAlong(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                      bool isGeneric, Tcl_Obj *valuePtr)
+{
+    Steps trail;
+    int status = WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail);
+    if (status == TCL_ERROR) {
+        return TCL_ERROR;
+    }
+    if (status == TCL_OK) {
+        KeylEntry &e = trail.Back().Entry();
+        Tcl_IncrRefCount(valuePtr);
+        Tcl_DecrRefCount(e.value);
+        e.value = valuePtr;
+    } else {
+        if (key.CheckRest(interp) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        // New lists from the missing component down; they have no text yet.
+        KeylIntRep *rep = RepOf(trail.Back().level);
+        while (!key.Last()) {
+            Tcl_Obj *child = OrxX_NewKeyedListObj();
+            Tcl_IncrRefCount(child);
+            AppendEntry(rep, key.Text(), key.Length(), child);
+            rep = RepOf(child);
+            key.Next();
+            key.Take(interp); // cannot fail: CheckRest saw every component
+        }
+        Tcl_IncrRefCount(valuePtr);
+        AppendEntry(rep, key.Text(), key.Length(), valuePtr);
+    }
+    trail.InvalidateStrings();
     return TCL_OK;
 }
 
-// keylPtr is unshared; the caller holds a reference to valuePtr.
-int SetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPath &path,
-              bool isGeneric, Tcl_Obj *valuePtr)
+// A key of one component has one level to change: no trail to keep.
+ORX_ALWAYS_INLINE inline int SetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                     bool isGeneric, Tcl_Obj *valuePtr)
 {
-    if (path.numComps > kMaxFastDepth) {
-        return TCL_CONTINUE;
+    if (key.Single()) {
+        return SetAlong<WalkEnd>(interp, keylPtr, key, isGeneric, valuePtr);
     }
-    Tcl_Obj *levels[kMaxFastDepth];
+    return SetAlong<Trail>(interp, keylPtr, key, isGeneric, valuePtr);
+}
+
+// keylPtr is unshared.  Nested lists are unshared only once the key is known
+// to be there (a second walk, which can no longer fail), and lists the
+// deletion leaves empty go from their parents.
+ORX_ALWAYS_INLINE inline int DeletePath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
+                                        bool isGeneric)
+{
+    WalkEnd end;
+    int status = WalkPath<Walk::Look>(interp, keylPtr, key, isGeneric, end);
+    if (status != TCL_OK) {
+        return status;
+    }
+    if (end.level == keylPtr) {
+        RemoveEntry(RepOf(keylPtr), end.pos);
+        InvalidateString(keylPtr);
+        return TCL_OK;
+    }
+    key.Rewind();
+    Trail trail;
+    WalkPath<Walk::Change>(interp, keylPtr, key, isGeneric, trail); // finds it again
+    int depth = trail.Size() - 1;
+    RemoveEntry(RepOf(trail[depth].level), trail[depth].pos);
+    while (depth > 0 && RepOf(trail[depth].level)->numEntries == 0) {
+        depth--;
+        RemoveEntry(RepOf(trail[depth].level), trail[depth].pos);
+    }
+    trail.InvalidateStrings(depth + 1);
+    return TCL_OK;
+}
+
+// The keys of the list the key names, or of keylPtr itself when it has none.
+int GetKeysPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor *key, bool isGeneric,
+                Tcl_Obj **listObjPtrPtr)
+{
+    *listObjPtrPtr = nullptr;
     Tcl_Obj *level = keylPtr;
-    int depth = 0;
-    int status = TCL_OK;
-    for (;;) {
-        // Unsharing the levels above changes no content: falling back is safe.
-        if (level == keyObj) {
-            return TCL_CONTINUE;
+    if (key != nullptr) {
+        WalkEnd end;
+        int status = WalkPath<Walk::Look>(interp, keylPtr, *key, isGeneric, end);
+        if (status != TCL_OK) {
+            return status;
         }
-        if (Convert(interp, level, isGeneric) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        KeylIntRep *rep = RepOf(level);
-        KeyComp &c = path.comps[depth];
-        int pos = FindComp(rep, path.text, c);
-        levels[depth] = level;
-        if (depth == path.numComps - 1) {
-            Tcl_IncrRefCount(valuePtr);
-            if (pos >= 0) {
-                Tcl_DecrRefCount(rep->entries[pos].value);
-                rep->entries[pos].value = valuePtr;
-            } else {
-                AppendEntry(rep, path.text + c.start, c.len, valuePtr);
-            }
-            break;
-        }
-        if (pos < 0) {
-            // New nested lists from here down: the string route builds them.
-            status = KeylSet(interp, level, path.text + c.start, isGeneric, valuePtr);
-            break;
-        }
-        level = UnshareValue(rep->entries[pos]);
-        depth++;
+        level = end.Entry().value;
     }
-    if (status == TCL_OK) {
-        for (int i = 0; i <= depth; i++) {
-            Tcl_InvalidateStringRep(levels[i]);
-        }
+    if (Convert(interp, level, isGeneric) != TCL_OK) {
+        return TCL_ERROR;
     }
-    return status;
+    *listObjPtrPtr = NewEntryList(RepOf(level), KeyObjOf);
+    return TCL_OK;
+}
+
+// The C interface: keys come as text, and lists to change must be unshared
+// (the commands unshare the variable's value themselves).
+int RefuseShared(Tcl_Interp *interp, Tcl_Obj *keylPtr)
+{
+    if (Tcl_IsShared(keylPtr)) {
+        AppendMsg(interp, kSharedMsg);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int ExportedGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj **valuePtrPtr,
+                bool isGeneric)
+{
+    KeyCursor cursor(key, isGeneric);
+    return GetPath(interp, keylPtr, cursor, isGeneric, valuePtrPtr);
+}
+
+int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *valuePtr,
+                bool isGeneric)
+{
+    if (valuePtr == keylPtr) {
+        AppendMsg(interp, "cannot store a keyed list in itself");
+        return TCL_ERROR;
+    }
+    // While we hold it, a value that is also one of the lists on the key path
+    // counts as shared and is copied, not made to contain itself.  A value
+    // nobody holds is freed when the set fails, as Tcl_ObjSetVar2 does.
+    ObjRef hold(valuePtr);
+    if (RefuseShared(interp, keylPtr) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    // A key the parser would refuse must not get in: the text would not read back.
+    if (key != nullptr && HasZeroChar(key, static_cast<int>(std::strlen(key)))) {
+        AppendMsg(interp, kBinaryKeyMsg);
+        return orx::ValueCode(interp, "KEY");
+    }
+    KeyCursor cursor(key, isGeneric);
+    return SetPath(interp, keylPtr, cursor, isGeneric, valuePtr);
+}
+
+int ExportedDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric)
+{
+    if (RefuseShared(interp, keylPtr) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    KeyCursor cursor(key, isGeneric);
+    return DeletePath(interp, keylPtr, cursor, isGeneric);
+}
+
+int ExportedGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
+                    Tcl_Obj **listObjPtrPtr, bool isGeneric)
+{
+    if (key == nullptr || *key == '\0') {
+        return GetKeysPath(interp, keylPtr, nullptr, isGeneric, listObjPtrPtr);
+    }
+    KeyCursor cursor(key, isGeneric);
+    return GetKeysPath(interp, keylPtr, &cursor, isGeneric, listObjPtrPtr);
 }
 
 // ------------------------------------------------------------ variables
@@ -1024,27 +1205,32 @@ int KeyNotFound(Tcl_Interp *interp, const char *key)
     return orx::LookupCode(interp, "KEY", key);
 }
 
+// keylkeys, and keylget without a key.
 int KeylKeysCmdBody(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *keyObj, bool isGeneric)
 {
     Tcl_Obj *keylPtr = ReadVar(interp, varName);
     if (keylPtr == nullptr) {
         return TCL_ERROR;
     }
-    const char *key = nullptr;
-    if (keyObj != nullptr) {
-        KeyPath path;
-        if (ValidateKeyArg(interp, keyObj, isGeneric, &path) != TCL_OK) {
+    Tcl_Obj *keys;
+    if (keyObj == nullptr) {
+        if (GetKeysPath(interp, keylPtr, nullptr, isGeneric, &keys) != TCL_OK) {
             return TCL_ERROR;
         }
-        key = path.text;
+        Tcl_SetObjResult(interp, keys);
+        return TCL_OK;
     }
-    Tcl_Obj *keys;
-    switch (KeylGetKeys(interp, keylPtr, key, isGeneric, &keys)) {
+    KeyPath path;
+    if (ValidateKeyArg(interp, keyObj, isGeneric, &path) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    KeyCursor key(keyObj, path, isGeneric);
+    switch (GetKeysPath(interp, keylPtr, &key, isGeneric, &keys)) {
     case TCL_OK:
         Tcl_SetObjResult(interp, keys);
         return TCL_OK;
     case TCL_BREAK:
-        return KeyNotFound(interp, key);
+        return KeyNotFound(interp, path.text);
     default:
         return TCL_ERROR;
     }
@@ -1070,10 +1256,8 @@ int KeylGetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     }
     const char *key = path.text;
     Tcl_Obj *value;
-    int status = GetByPath(interp, keylPtr, objv[2], path, isGeneric, &value);
-    if (status == TCL_CONTINUE) {
-        status = KeylGet(interp, keylPtr, key, isGeneric, &value);
-    }
+    KeyCursor cursor(objv[2], path, isGeneric);
+    int status = GetPath(interp, keylPtr, cursor, isGeneric, &value);
     if (status == TCL_ERROR) {
         return TCL_ERROR;
     }
@@ -1102,33 +1286,22 @@ int KeylGetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
 }
 
 // Would setting these pairs fail half way?  Only a nested value that is not
-// a keyed list can stop a set once the keys are valid; converting it here is
-// harmless and lets the command fail before it changes anything.
+// a keyed list can stop a set once the keys are valid; reading each path
+// converts those values, harmlessly, and lets the command fail before it
+// changes anything.
 int CheckPathsConvert(Tcl_Interp *interp, Tcl_Obj *keylPtr, int objc, Tcl_Obj *const objv[],
                       bool isGeneric)
 {
-    if (Convert(interp, keylPtr, isGeneric) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (isGeneric) {
-        return TCL_OK;
-    }
     for (int i = 2; i < objc; i += 2) {
-        Tcl_Obj *level = keylPtr;
-        const char *key = Tcl_GetString(objv[i]);
-        for (const char *dot; (dot = std::strchr(key, '.')) != nullptr; key = dot + 1) {
-            if (Convert(interp, level, false) != TCL_OK) {
-                return TCL_ERROR;
-            }
-            KeylIntRep *rep = RepOf(level);
-            int pos = FindEntry(rep, key, static_cast<int>(dot - key));
-            if (pos < 0) {
-                break;
-            }
-            level = rep->entries[pos].value;
-            if (Convert(interp, level, false) != TCL_OK) {
-                return TCL_ERROR;
-            }
+        KeyPath path;
+        // A key may have shimmered since it was checked (it may be the list).
+        if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        KeyCursor key(objv[i], path, isGeneric);
+        Tcl_Obj *value;
+        if (GetPath(interp, keylPtr, key, isGeneric, &value) == TCL_ERROR) {
+            return TCL_ERROR;
         }
     }
     return TCL_OK;
@@ -1172,11 +1345,8 @@ int KeylSetObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
         if (ValidateKeyArg(interp, objv[i], isGeneric, &path) != TCL_OK) {
             return TCL_ERROR;
         }
-        int status = SetByPath(interp, keyl.get(), objv[i], path, isGeneric, objv[i + 1]);
-        if (status == TCL_CONTINUE) {
-            status = KeylSet(interp, keyl.get(), Tcl_GetString(objv[i]), isGeneric, objv[i + 1]);
-        }
-        if (status != TCL_OK) {
+        KeyCursor key(objv[i], path, isGeneric);
+        if (SetPath(interp, keyl.get(), key, isGeneric, objv[i + 1]) != TCL_OK) {
             return TCL_ERROR;
         }
     }
@@ -1214,20 +1384,10 @@ int KeylDelObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
             status = TCL_ERROR;
             break;
         }
-        const char *key = path.text;
-        if (path.numComps == 1 && keyl.get()->typePtr == TypeOf(isGeneric)) {
-            KeylIntRep *rep = RepOf(keyl.get());
-            int pos = FindComp(rep, key, path.comps[0]);
-            status = pos < 0 ? TCL_BREAK : TCL_OK;
-            if (pos >= 0) {
-                RemoveEntry(rep, pos);
-                Tcl_InvalidateStringRep(keyl.get());
-            }
-        } else {
-            status = KeylDelete(interp, keyl.get(), key, isGeneric);
-        }
+        KeyCursor key(objv[i], path, isGeneric);
+        status = DeletePath(interp, keyl.get(), key, isGeneric);
         if (status == TCL_BREAK) {
-            KeyNotFound(interp, key);
+            KeyNotFound(interp, path.text);
         } else if (status == TCL_OK) {
             deleted++;
         }
@@ -1280,13 +1440,13 @@ Tcl_Obj *OrxX_NewGenericKeyedListObj(void)
 int OrxX_KeyedListGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                       Tcl_Obj **valuePtrPtr)
 {
-    return KeylGet(interp, keylPtr, key, false, valuePtrPtr);
+    return ExportedGet(interp, keylPtr, key, valuePtrPtr, false);
 }
 
 int OrxX_GenericKeyedListGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                              Tcl_Obj **valuePtrPtr)
 {
-    return KeylGet(interp, keylPtr, key, true, valuePtrPtr);
+    return ExportedGet(interp, keylPtr, key, valuePtrPtr, true);
 }
 
 int OrxX_KeyedListSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *valuePtr)
@@ -1302,30 +1462,24 @@ int OrxX_GenericKeyedListSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *k
 
 int OrxX_KeyedListDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key)
 {
-    if (RefuseShared(interp, keylPtr) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    return KeylDelete(interp, keylPtr, key, false);
+    return ExportedDelete(interp, keylPtr, key, false);
 }
 
 int OrxX_GenericKeyedListDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key)
 {
-    if (RefuseShared(interp, keylPtr) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    return KeylDelete(interp, keylPtr, key, true);
+    return ExportedDelete(interp, keylPtr, key, true);
 }
 
 int OrxX_KeyedListGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                           Tcl_Obj **listObjPtrPtr)
 {
-    return KeylGetKeys(interp, keylPtr, key, false, listObjPtrPtr);
+    return ExportedGetKeys(interp, keylPtr, key, listObjPtrPtr, false);
 }
 
 int OrxX_GenericKeyedListGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                                  Tcl_Obj **listObjPtrPtr)
 {
-    return KeylGetKeys(interp, keylPtr, key, true, listObjPtrPtr);
+    return ExportedGetKeys(interp, keylPtr, key, listObjPtrPtr, true);
 }
 
 int OrxXKeyedListInit(Tcl_Interp *interp)
