@@ -18,6 +18,7 @@ namespace orx {
 
 namespace {
 
+// One allocation for the whole message, whatever the number of parts.
 std::string Join(std::initializer_list<std::string_view> parts)
 {
     size_t length = 0;

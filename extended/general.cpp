@@ -23,6 +23,7 @@ struct AppInfo {
     int patchlevel = -1;
 };
 
+// Process-wide: one application per process, whatever its interpreters.
 AppInfo &TheAppInfo()
 {
     static AppInfo info;
@@ -92,6 +93,7 @@ Tcl_Obj *ConfiguredVersion()
     return Tcl_NewStringObj(version != nullptr ? version : "UNKNOWN", -1);
 }
 
+// Tcl_NewStringObj would read a null pointer; an unset field reads as empty.
 Tcl_Obj *TextOrEmpty(const char *text)
 {
     return text != nullptr ? Tcl_NewStringObj(text, -1) : Tcl_NewObj();
@@ -150,6 +152,7 @@ int InfoxObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 // ---- loop -----------------------------------------------------------------
 
+// TCL_OK or TCL_ERROR with the write's own message (array name, read-only trace).
 int StoreValue(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *value)
 {
     return Tcl_ObjSetVar2(interp, varName, nullptr, value, TCL_LEAVE_ERR_MSG) != nullptr

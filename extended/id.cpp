@@ -41,12 +41,14 @@ int IdObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return TCL_OK;
 }
 
+// The message and LOOKUP errorcode shared by the address and name lookups.
 int UnknownHost(Tcl_Interp *interp, const char *command, const char *arg)
 {
     orx::AppendResult(interp, command, " -address unknown host \"", arg, "\"");
     return orx::LookupCode(interp, "HOST", arg);
 }
 
+// Both ways: a dotted address gives its host name, a name its addresses.
 int NetInfoAddress(Tcl_Interp *interp, const char *command, const char *arg)
 {
     uint32_t address = 0;
@@ -88,6 +90,7 @@ bool AsPortNumber(const char *arg, int *port)
     return true;
 }
 
+// Both ways: a service name gives its port, a port number its name.
 int NetInfoService(Tcl_Interp *interp, const char *command, const char *arg)
 {
     std::string name;

@@ -133,6 +133,7 @@ Tcl_ObjType genericKeyedListType = {
     "genericKeyedList", FreeKeyedListIntRep, DupKeyedListIntRep,
     UpdateKeyedListString, SetGenericKeyedListFromAny};
 
+// The plain and the generic keyed list share one representation, told apart by type.
 inline Tcl_ObjType *TypeOf(bool isGeneric)
 {
     return isGeneric ? &genericKeyedListType : &keyedListType;
@@ -148,6 +149,7 @@ inline bool IsKeyedListType(const Tcl_ObjType *typePtr)
     return typePtr == &keyedListType || typePtr == &genericKeyedListType;
 }
 
+// An empty representation; entries and the key index come on first use.
 KeylIntRep *NewRep()
 {
     auto *rep = reinterpret_cast<KeylIntRep *>(ckalloc(sizeof(KeylIntRep)));
@@ -160,6 +162,7 @@ KeylIntRep *NewRep()
     return rep;
 }
 
+// Releases what the entry owns: its key copy, value and cached key object.
 void FreeEntry(KeylEntry &e)
 {
     ckfree(e.key);
@@ -179,6 +182,7 @@ Tcl_Obj *KeyObjOf(KeylEntry &e)
     return e.keyObj;
 }
 
+// Frees the entries, the key index and the representation itself.
 void FreeRep(KeylIntRep *rep)
 {
     for (int i = 0; i < rep->numEntries; i++) {
@@ -211,6 +215,7 @@ void EnsureRoom(KeylIntRep *rep, int needed)
     rep->arraySize = newSize;
 }
 
+// A nul-terminated copy in ckalloc'ed memory, owned by the entry.
 char *CopyKey(const char *key, int keySize)
 {
     char *copy = static_cast<char *>(ckalloc(keySize + 1));
@@ -227,6 +232,7 @@ void CreateIndex(KeylIntRep *rep)
     rep->indexComplete = rep->numEntries == 0;
 }
 
+// The key index stores each entry's position in place of a pointer.
 inline void SetIndexPos(Tcl_HashEntry *h, int pos)
 {
     Tcl_SetHashValue(h, reinterpret_cast<ClientData>(static_cast<intptr_t>(pos)));
@@ -237,6 +243,7 @@ inline int IndexPos(Tcl_HashEntry *h)
     return static_cast<int>(reinterpret_cast<intptr_t>(Tcl_GetHashValue(h)));
 }
 
+// Overwrites an existing key's position: callers keep keys unique.
 inline void IndexPut(KeylIntRep *rep, const char *key, int pos)
 {
     int isNew;
@@ -387,6 +394,7 @@ Tcl_Obj *UnshareValue(KeylEntry &e)
 
 // --------------------------------------------------------- object type
 
+// Tcl_ObjType free procedure.
 void FreeKeyedListIntRep(Tcl_Obj *objPtr)
 {
     FreeRep(RepOf(objPtr));
@@ -419,6 +427,7 @@ KeylIntRep *CopyRep(const KeylIntRep *src)
     return copy;
 }
 
+// Tcl_ObjType duplicate procedure: a deep copy, children shared by reference.
 void DupKeyedListIntRep(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
 {
     copyPtr->internalRep.twoPtrValue.ptr1 = CopyRep(RepOf(srcPtr));
@@ -634,6 +643,7 @@ int SetFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
     return TCL_OK;
 }
 
+// Tcl_ObjType set-from-any procedures, one per flavour.
 int SetKeyedListFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr)
 {
     return SetFromAny(interp, objPtr, false);
@@ -678,12 +688,14 @@ inline int PackedCount(Tcl_Obj *objPtr)
     return static_cast<int>(reinterpret_cast<intptr_t>(objPtr->internalRep.twoPtrValue.ptr2));
 }
 
+// Tcl_ObjType free procedure of a parsed key; the text stays with the object.
 void FreeKeyPath(Tcl_Obj *objPtr)
 {
     ckfree(static_cast<char *>(objPtr->internalRep.twoPtrValue.ptr1));
     objPtr->typePtr = nullptr;
 }
 
+// Components are offsets into the text, which the copy has too, so a flat copy does.
 void DupKeyPath(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
 {
     int n = PackedCount(srcPtr) >> 1;
@@ -761,6 +773,7 @@ inline int ValidateKeyArg(Tcl_Interp *interp, Tcl_Obj *keyObj, bool isGeneric, K
 
 // ------------------------------------------------------------ key paths
 
+// The generic flavour of each command is registered with non-null client data.
 inline bool IsGeneric(ClientData clientData)
 {
     return reinterpret_cast<intptr_t>(clientData) != 0;
@@ -988,6 +1001,7 @@ ORX_ALWAYS_INLINE inline int WalkPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyC
     }
 }
 
+// Looks a key path up; *valuePtrPtr is null on failure, the result then holds the message.
 ORX_ALWAYS_INLINE inline int GetPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, KeyCursor &key,
                                      bool isGeneric, Tcl_Obj **valuePtrPtr)
 {
@@ -1105,6 +1119,7 @@ int RefuseShared(Tcl_Interp *interp, Tcl_Obj *keylPtr)
     return TCL_OK;
 }
 
+// Bodies of the exported C interface, for both flavours.
 int ExportedGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj **valuePtrPtr,
                 bool isGeneric)
 {
@@ -1112,6 +1127,7 @@ int ExportedGet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *
     return GetPath(interp, keylPtr, cursor, isGeneric, valuePtrPtr);
 }
 
+// Refuses a list stored in itself: it would make a reference cycle.
 int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *valuePtr,
                 bool isGeneric)
 {
@@ -1135,6 +1151,7 @@ int ExportedSet(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, Tcl_Obj *
     return SetPath(interp, keylPtr, cursor, isGeneric, valuePtr);
 }
 
+// The list must be unshared, as for any change in place.
 int ExportedDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool isGeneric)
 {
     if (RefuseShared(interp, keylPtr) != TCL_OK) {
@@ -1144,6 +1161,7 @@ int ExportedDelete(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key, bool i
     return DeletePath(interp, keylPtr, cursor, isGeneric);
 }
 
+// An empty key lists the top level.
 int ExportedGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
                     Tcl_Obj **listObjPtrPtr, bool isGeneric)
 {
@@ -1198,6 +1216,7 @@ void ClearResult(Tcl_Interp *interp)
     }
 }
 
+// Resets the result first: callers may have left a partial one.
 int KeyNotFound(Tcl_Interp *interp, const char *key)
 {
     Tcl_ResetResult(interp);

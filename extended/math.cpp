@@ -41,6 +41,7 @@ int ReadNumber(Tcl_Interp *interp, Tcl_Obj *obj, Number *number)
     return TCL_OK;
 }
 
+// -1, 0 or 1 from a pair of comparisons.
 int Sign(bool less, bool greater)
 {
     return less ? -1 : greater ? 1 : 0;
@@ -88,6 +89,7 @@ int CompareBigReal(const Number &big, double d)
     return Sign(order == MP_LT, order == MP_GT);
 }
 
+// Orders two numbers of any mix of kinds (wide, big, double) exactly.
 int Compare(const Number &a, const Number &b)
 {
     switch (a.kind * 3 + b.kind) {

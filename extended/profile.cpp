@@ -91,6 +91,7 @@ struct Profiler {
     int refs = 1;                  // the interpreter's, plus one per pending callback
 };
 
+// The profiler is shared by the command and the trace; the last holder frees it.
 void Release(Profiler *profiler)
 {
     if (--profiler->refs == 0) {
@@ -98,6 +99,7 @@ void Release(Profiler *profiler)
     }
 }
 
+// Charges time since the last update to the current entry, once per trace step.
 void UpdateTimes(Profiler *p)
 {
     if (p->updatedTimes) {
@@ -115,6 +117,7 @@ void UpdateTimes(Profiler *p)
     p->updatedTimes = true;
 }
 
+// Opens an entry for a command or procedure call, finding its scope in the chain.
 void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int scopeLevel,
           int evalLevel)
 {
@@ -140,12 +143,14 @@ void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int 
     }
 }
 
+// Adds the entry's time, eval or scope as the mode asks, to its node.
 void Record(Profiler *p, Entry *entry)
 {
     entry->node->count++;
     entry->node->time += p->evalMode ? entry->evalTime : entry->scopeTime;
 }
 
+// Closes the innermost entry and records it.
 void Pop(Profiler *p)
 {
     Entry *entry = p->stackTop;
@@ -179,6 +184,7 @@ void Unlink(Profiler *p, Entry *entry)
     delete entry;
 }
 
+// Closes every open entry; the new session makes late callbacks of the old one ignored.
 void PopAll(Profiler *p)
 {
     while (p->stackTop != nullptr) {
@@ -187,6 +193,7 @@ void PopAll(Profiler *p)
     p->session++;
 }
 
+// Procedure frames on the call stack, for the procedure level of an entry.
 int ProcFrames(Interp *iPtr)
 {
     int count = 0;
@@ -203,6 +210,7 @@ int VarLevel(Interp *iPtr)
     return iPtr->varFramePtr != nullptr ? iPtr->varFramePtr->level : 0;
 }
 
+// The namespace-qualified name under which the command is recorded.
 std::string FullName(Tcl_Interp *interp, Tcl_Command token)
 {
     Tcl_Obj *name = Tcl_NewObj();
@@ -228,6 +236,7 @@ void PopReturnedFrames(Profiler *p, int procLevel)
     }
 }
 
+// Post-command callback: closes the entry unless profiling stopped or restarted since.
 int CommandDone(ClientData data[], Tcl_Interp *, int result)
 {
     auto *p = static_cast<Profiler *>(data[0]);
@@ -246,6 +255,7 @@ int CommandDone(ClientData data[], Tcl_Interp *, int result)
     return result;
 }
 
+// Command trace: opens an entry per command (or per procedure only, by mode).
 int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const char *,
                  Tcl_Command token, int, Tcl_Obj *const[])
 {
@@ -283,6 +293,7 @@ std::string FrameName(Tcl_Interp *interp, CallFrame *frame)
     return frame->objc > 0 ? Tcl_GetString(frame->objv[0]) : "";
 }
 
+// Starts a session with fresh data, entering the procedures already on the call stack.
 void TurnOn(Profiler *p, bool commandMode, bool evalMode)
 {
     Tcl_Interp *interp = p->interp;
@@ -320,6 +331,7 @@ void TurnOn(Profiler *p, bool commandMode, bool evalMode)
     p->realTime = Clicks();
 }
 
+// Charges the last interval before closing the open entries.
 void StopTracing(Profiler *p)
 {
     Tcl_DeleteTrace(p->interp, p->trace);
@@ -365,6 +377,7 @@ bool WriteRecords(Tcl_Interp *interp, Node *node, const char *arrayName)
     return true;
 }
 
+// Stops and writes the records into the array, replacing what it held.
 int TurnOff(Profiler *p, Tcl_Obj *arrayVar)
 {
     StopTracing(p);
@@ -437,6 +450,7 @@ int ProfileObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     return orx::ValueCode(interp, "OPTION", mode);
 }
 
+// Command delete procedure: stops a running trace before dropping the reference.
 void DeleteProfiler(ClientData clientData, Tcl_Interp *)
 {
     auto *p = static_cast<Profiler *>(clientData);

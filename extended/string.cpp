@@ -16,6 +16,7 @@ namespace {
 
 const char kTooLargeMsg[] = "result too large for a Tcl value";
 
+// Tcl's object types are looked up once; they never change in a process.
 const Tcl_ObjType *StringType()
 {
     static const Tcl_ObjType *type = Tcl_GetObjType("string");
@@ -37,6 +38,7 @@ bool IsText(Tcl_Obj *obj)
            (obj->typePtr == ByteArrayType() && obj->bytes == nullptr);
 }
 
+// Counts characters without converting a value of another type to Tcl's string type.
 int CharLength(Tcl_Obj *obj)
 {
     if (IsText(obj)) {
@@ -58,6 +60,7 @@ Tcl_Obj *CharRange(Tcl_Obj *obj, int first, int count)
     return Tcl_NewStringObj(from, static_cast<int>(to - from));
 }
 
+// Eight bytes at a time: the common case of ASCII text is checked fast.
 bool IsAscii(const char *text, size_t size)
 {
     size_t i = 0;
@@ -377,6 +380,7 @@ const CtypeClass kClasses[] = {
 // as its utf-8 encoding makes it.
 constexpr int kMaxCharCode = 0x10FFFF;
 
+// Character code to character, or the reverse; both within Unicode's range.
 int CtypeConvert(Tcl_Interp *interp, bool toChar, Tcl_Obj *valueObj)
 {
     if (toChar) {

@@ -27,6 +27,7 @@ constexpr long kSaveErrInProgress = 0x02;
 constexpr long kSaveErrAlreadyLogged = 0x04;
 constexpr long kSaveErrorCodeSet = 0x08;
 
+// 99 for anything not a digit or letter, so it is above every base.
 int DigitValue(unsigned char c)
 {
     if (c >= '0' && c <= '9') {
@@ -106,6 +107,7 @@ bool ParseNumber(const char *string, int base, uint32_t *magPtr, bool *negPtr)
     return true;
 }
 
+// TCL_ERROR without a message: the caller words it.
 int CodeTranslation(const char *word, size_t length, int *codePtr)
 {
     static const struct {
