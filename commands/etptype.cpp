@@ -15,12 +15,14 @@ namespace {
 
 const char kUsage[] = " etp_type -literals <literals> -colors <colors> -styles <styles>\"";
 
+// Every syntax error of the command gives this one usage text.
 int Usage(Tcl_Interp *interp, const char *command)
 {
     orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
     return orx::UsageCode(interp);
 }
 
+// A literal lacking the attribute is left alone.
 void SetInt(EtpLiteral *literal, int index, int value)
 {
     EtpAttr *attr = nullptr;
@@ -39,6 +41,7 @@ void SetColor(EtpLiteral *literal, const char *text)
     }
 }
 
+// Any name other than dash or dot gives a solid line.
 void SetStyle(EtpLiteral *literal, const char *name)
 {
     const char *style = std::strcmp(name, "dash") == 0 ? "- -" : std::strcmp(name, "dot") == 0 ? "." : "-";
@@ -48,6 +51,7 @@ void SetStyle(EtpLiteral *literal, const char *name)
     }
 }
 
+// Body of orx:setEtpType, run under the out-of-memory guard.
 int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc != 6 && argc != 8) {

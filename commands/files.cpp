@@ -38,6 +38,7 @@ int SetResult(Tcl_Interp *interp, const std::string &text)
     return TCL_OK;
 }
 
+// Backslashes to slashes; the text is taken by value, as callers keep theirs.
 std::string Neutral(std::string text)
 {
     for (char &c : text) {

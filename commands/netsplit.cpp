@@ -22,6 +22,7 @@ struct Fields {
     bool netlist = false;
 };
 
+// gap is the blank between the usage's two lines, which differs by caller.
 int Usage(Tcl_Interp *interp, const char *command, const char *gap)
 {
     orx::SetError(interp, "command format error args: should be \"", command,
@@ -47,6 +48,7 @@ std::string JoinContinuations(std::string_view text)
 
 const char kTemplatePattern[] = "(.+/+)*(.+)\\((.+\\..+)\\)";
 
+// An empty view for a subexpression that did not take part in the match.
 std::string_view Submatch(Tcl_RegExp re, int index)
 {
     const char *start = nullptr;
@@ -74,6 +76,7 @@ void MapReference(Tcl_Interp *interp, Tcl_RegExp re, std::string *ref, size_t *l
     *ref = std::move(mapped);
 }
 
+// Path forms are always rooted.
 std::string WithLeadingSlash(std::string_view text)
 {
     return !text.empty() && text[0] == '/' ? std::string(text) : "/" + std::string(text);
@@ -225,6 +228,7 @@ private:
     orx::ResultText out_;
 };
 
+// Body of orx:MorvaListSplit, run under the out-of-memory guard.
 int MorvaListSplit(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 7) {

@@ -71,17 +71,20 @@ const char *const kInfoNotice[] = {
 const char kCopyrUsage[] = " ?-product name? ?-version number? ?-get_info string?";
 const char kCopyrOptionUsage[] = " ?-product name? ?-get_info string?";
 
+// The release data may lack a field; it prints as empty.
 const char *OrEmpty(const char *text)
 {
     return text != nullptr ? text : "";
 }
 
+// Output goes through the Tessary output layer, which may be redirected to a memory file.
 void WriteLine(const std::string &line)
 {
     c_ooca(line.data(), static_cast<int>(line.size()));
     c_oowrit();
 }
 
+// Null entries of the notice are blank lines.
 void WriteLegalNotice()
 {
     for (const char *line : kLegalNotice) {
@@ -108,6 +111,7 @@ int Attach(int *memFile)
     return unit;
 }
 
+// Undoes Attach: restores the previous output unit and closes the memory file.
 void Detach(int unit, int *memFile)
 {
     c_oopop();
@@ -160,6 +164,7 @@ size_t CutLength(const std::string &text, size_t limit)
     return limit;
 }
 
+// The one-line release text: release, version, build and copyright.
 std::string ReleaseString(const char *product)
 {
     std::string version = Tq_GetRelver(product);
@@ -191,6 +196,7 @@ std::string Trimmed(const char *text, int length)
     return std::string(text, n);
 }
 
+// The copyr family's own usage message, not Tcl's wrong # args.
 int IllegalArguments(Tcl_Interp *interp, const char *commandName, const char *usage)
 {
     Tcl_ResetResult(interp);
@@ -198,6 +204,7 @@ int IllegalArguments(Tcl_Interp *interp, const char *commandName, const char *us
     return orx::UsageCode(interp);
 }
 
+// Body of copyr; option values come in pairs, at most three of them.
 int CopyrBody(Tcl_Interp *interp, int argc, const char *argv[])
 {
     const int words = argc - 1;

@@ -78,6 +78,7 @@ std::string DirectoryOf(const std::string &name)
     return name.substr(0, slash);
 }
 
+// A file may be written when it is a writable non-directory, or missing in a writable directory.
 bool Modifiable(const std::string &name)
 {
     OrxPlat_FileInfo info;

@@ -73,6 +73,7 @@ private:
     size_t pieceStart_ = 0;
 };
 
+// Bodies of the string and path commands, run under the out-of-memory guard.
 int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 4 || argc > 6) {
@@ -137,6 +138,7 @@ int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
+// -rmleadstr drops a piece before a leading separator; -extended_id keeps bracketed parts whole.
 int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 3 || argc > 6) {
@@ -187,6 +189,7 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
+// Adds one piece as a list element, its quoting removed when asked.
 void AppendPiece(Tcl_DString *out, std::string piece, bool unquote)
 {
     if (unquote) {
@@ -221,6 +224,7 @@ void PathSplit(std::string_view path, std::string_view sep, bool unquote, Tcl_DS
     AppendPiece(out, std::string(path.substr(start)), unquote);
 }
 
+// The split character may be any one character, several bytes in UTF-8.
 int Pathsplit(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 3) {

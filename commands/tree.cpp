@@ -51,6 +51,7 @@ struct TreeRecord {
 // Process-wide, as tree names are unique across interpreters.  Never freed,
 // so the records it points to stay reachable for leak checkers at exit.
 std::mutex registryLock;
+// Built on first use and never destroyed: no static destructor runs at exit.
 std::unordered_map<std::string, TreeRecord *> &Registry()
 {
     static auto *registry = new std::unordered_map<std::string, TreeRecord *>;
@@ -59,6 +60,7 @@ std::unordered_map<std::string, TreeRecord *> &Registry()
 
 // ---- Nodes -----------------------------------------------------------------
 
+// before null appends at the end.
 void LinkBefore(TreeNode *parent, TreeNode *node, TreeNode *before)
 {
     node->parent = parent;
@@ -68,6 +70,7 @@ void LinkBefore(TreeNode *parent, TreeNode *node, TreeNode *before)
     (before != nullptr ? before->prev : parent->lastChild) = node;
 }
 
+// Takes the node out of its parent's list and name index; it is not freed.
 void Unlink(TreeNode *node)
 {
     TreeNode *parent = node->parent;
@@ -98,6 +101,7 @@ long FreeSubtree(TreeNode *top)
     }
 }
 
+// Leaves parent childless; the name index is cleared with the list.
 void FreeChildren(TreeNode *parent)
 {
     while (parent->firstChild != nullptr) {
@@ -125,6 +129,7 @@ TreeNode *AlphaPlaceByWalk(TreeNode *parent, const std::string &name)
     return nullptr;
 }
 
+// Places the new child as siborder requires; alpha order goes by the name index.
 TreeNode *CreateChild(TreeRecord *tree, TreeNode *parent, std::string_view name)
 {
     auto node = std::make_unique<TreeNode>();
@@ -258,6 +263,7 @@ void Walk(TreeNode *first, Enter enter, Leave leave)
     }
 }
 
+// The walk for callers with nothing to do on leaving a subtree.
 template <typename Enter>
 void Walk(TreeNode *first, Enter enter)
 {
@@ -312,12 +318,14 @@ const struct {
     {"atindex", kAtindex},       {"atopenindex", kAtopenindex},
 };
 
+// Subcommands and options may be given by any leading part of their name.
 bool IsLeadingPart(const char *word, const char *name)
 {
     size_t length = std::strlen(word);
     return length > 0 && length <= std::strlen(name) && std::strncmp(word, name, length) == 0;
 }
 
+// kUnknown when no subcommand starts with the word.
 Sub MatchSubcommand(const char *word)
 {
     for (const auto &candidate : kSubcommands) {
@@ -328,6 +336,7 @@ Sub MatchSubcommand(const char *word)
     return kUnknown;
 }
 
+// Tree subcommands report their errors in a TCL_OK result.
 int NoSuchNode(Tcl_Interp *interp, const char *path)
 {
     orx::AppendResult(interp, "no such node:", path);
@@ -342,6 +351,7 @@ int NoSuchNodeQuoted(Tcl_Interp *interp, const char *path)
 
 const char *const kSibOrderNames[] = {"alpha", "insertion", "reverse"};
 
+// tree configure: options as leading parts; an unknown one stops at its message.
 int Configure(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     for (int i = 0; i < n; ++i) {
@@ -438,6 +448,7 @@ int ListOrShow(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words, 
     return TCL_OK;
 }
 
+// One "/a/b" line per node, in pre-order.
 int Dirlist(Tcl_Interp *interp, TreeRecord *tree)
 {
     orx::ResultText out;
@@ -456,6 +467,7 @@ int Dirlist(Tcl_Interp *interp, TreeRecord *tree)
     return TCL_OK;
 }
 
+// Paths of the visible nodes below open ones, in display order.
 int Listopen(Tcl_Interp *interp, TreeRecord *tree)
 {
     orx::ResultText out;
@@ -470,6 +482,7 @@ int Listopen(Tcl_Interp *interp, TreeRecord *tree)
     return TCL_OK;
 }
 
+// The open list as display rows: an open/closed marker indented by depth, then the name.
 int Olistopen(Tcl_Interp *interp, TreeRecord *tree)
 {
     orx::ResultText out;
@@ -489,6 +502,7 @@ int Olistopen(Tcl_Interp *interp, TreeRecord *tree)
     return TCL_OK;
 }
 
+// Paths of visible nodes whose ancestors are all visible.
 int Listsetvisible(Tcl_Interp *interp, TreeRecord *tree)
 {
     orx::ResultText out;
@@ -506,6 +520,7 @@ int Listsetvisible(Tcl_Interp *interp, TreeRecord *tree)
     return TCL_OK;
 }
 
+// Hides every visible node whose children are all hidden, bottom up.
 void Chvisifempty(TreeRecord *tree)
 {
     Walk(
@@ -538,6 +553,7 @@ void ShowAncestors(TreeRecord *tree, TreeNode *node)
     tree->root.visible = 1;
 }
 
+// tree visfilter patterns mode flags: visibility set by matching node names.
 int Visfilter(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     if (n != 3) {
@@ -639,6 +655,7 @@ bool FindAll(Tcl_Interp *interp, TreeRecord *tree, const char *pathList,
     return true;
 }
 
+// The node and its ancestors become open and visible; its children close.
 void OpenNode(TreeRecord *tree, TreeNode *node)
 {
     for (TreeNode *up = node; up != nullptr; up = up->parent) {
@@ -653,6 +670,7 @@ void OpenNode(TreeRecord *tree, TreeNode *node)
     }
 }
 
+// Checks every path before changing any node.
 int Setvisible(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     if (n != 2) {
@@ -680,6 +698,7 @@ int Setvisible(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
     return TCL_OK;
 }
 
+// With a flag, sets the node's visibility before answering.
 int Isvisible(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     if (n == 0) {
@@ -705,6 +724,7 @@ int Isvisible(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
     return TCL_OK;
 }
 
+// Names of the node's children, or their paths with -fullpath.
 int Children(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     bool fullPath = false;
@@ -767,6 +787,7 @@ int AtIndex(Tcl_Interp *interp, const char *indexWord, Walker walker)
     return TCL_OK;
 }
 
+// Dispatches a subcommand of a tree's command.
 int Dispatch(TreeRecord *tree, Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2) {
@@ -881,12 +902,14 @@ int Dispatch(TreeRecord *tree, Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
+// The command of one tree; its client data is the tree's record.
 int TreeCommand(ClientData clientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
     auto *tree = static_cast<TreeRecord *>(clientData);
     return orx::Guard(interp, [&] { return Dispatch(tree, interp, argc, argv); });
 }
 
+// Command delete procedure: the tree leaves the registry unless another took its name.
 void DeleteTree(ClientData clientData)
 {
     auto *tree = static_cast<TreeRecord *>(clientData);
@@ -901,6 +924,7 @@ void DeleteTree(ClientData clientData)
     delete tree;
 }
 
+// orx:tree name ?list?: a tree and its command, refused when the name is taken.
 int CreateTree(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2) {

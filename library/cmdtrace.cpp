@@ -41,6 +41,7 @@ struct TraceInfo {
 
 void ChannelClosed(ClientData clientData);
 
+// Forgets the output channel, and the close handler that watches it.
 void DropChannel(TraceInfo *info)
 {
     if (info->channel != nullptr) {
@@ -49,6 +50,7 @@ void DropChannel(TraceInfo *info)
     }
 }
 
+// Stops tracing and drops its settings; the record stays with the interpreter.
 void StopTrace(TraceInfo *info)
 {
     if (info->trace != nullptr) {
@@ -81,11 +83,13 @@ void ChannelClosed(ClientData clientData)
     StopTrace(info);
 }
 
+// The secure flags are association data whose mere presence means on.
 bool AssocSet(Tcl_Interp *interp, const char *name)
 {
     return Tcl_GetAssocData(interp, name, nullptr) != nullptr;
 }
 
+// Keeps the delete procedure already registered under the name.
 void SetAssocFlag(Tcl_Interp *interp, const char *name, int value)
 {
     Tcl_InterpDeleteProc *deleteProc = nullptr;
@@ -107,6 +111,7 @@ size_t CutLength(const char *text, size_t length, size_t limit)
     return cut;
 }
 
+// Newlines shown as \n keep each traced command on one line.
 void AppendEscaped(std::string *line, const char *text, size_t length)
 {
     for (size_t i = 0; i < length; ++i) {
@@ -118,6 +123,7 @@ void AppendEscaped(std::string *line, const char *text, size_t length)
     }
 }
 
+// Braces words that are empty or hold blanks; long words are cut with "..." unless notruncate.
 void AppendWord(std::string *line, const char *text, size_t length, bool noTruncate)
 {
     size_t shown = noTruncate ? length : CutLength(text, length, kWordLimit);
@@ -138,6 +144,7 @@ void AppendWord(std::string *line, const char *text, size_t length, bool noTrunc
     }
 }
 
+// One trace line: level, indentation, then the command as written (noeval) or its words.
 void PrintLine(TraceInfo *info, int level, const char *command, int objc, Tcl_Obj *const objv[])
 {
     char prefix[16];
@@ -167,6 +174,7 @@ void PrintLine(TraceInfo *info, int level, const char *command, int objc, Tcl_Ob
     Tcl_Flush(info->channel);
 }
 
+// Evaluates the callback with the command and its words; its first error stops tracing.
 void RunCallback(TraceInfo *info, int level, const char *command, int objc, Tcl_Obj *const objv[])
 {
     Tcl_Interp *interp = info->interp;
@@ -200,6 +208,8 @@ void RunCallback(TraceInfo *info, int level, const char *command, int objc, Tcl_
     Tcl_DStringFree(&script);
 }
 
+// Tcl trace procedure; not re-entered from the callback, and off after a
+// callback error or in a safe interpreter unless allowed.
 int TraceProc(ClientData clientData, Tcl_Interp *interp, int level, const char *command,
               Tcl_Command, int objc, Tcl_Obj *const objv[])
 {
@@ -246,11 +256,13 @@ int CallbackErrorHandler(ClientData clientData, Tcl_Interp *interp, int)
     return TCL_ERROR;
 }
 
+// Tcl_EventuallyFree procedure: a running callback may still hold the record.
 void FreeTraceInfo(char *memory)
 {
     delete reinterpret_cast<TraceInfo *>(memory);
 }
 
+// Association delete procedure of the per-interpreter record.
 void InterpDeleted(ClientData clientData, Tcl_Interp *)
 {
     auto *info = static_cast<TraceInfo *>(clientData);
@@ -264,6 +276,7 @@ int WrongArgs(Tcl_Interp *interp, Tcl_Obj *name)
     return OrxX_WrongArgs(interp, name, kUsage);
 }
 
+// cmdtrace secure ?on|off?: whether tracing works in a safe interpreter.
 int SecureForm(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc == 2) {
@@ -279,6 +292,7 @@ int SecureForm(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return WrongArgs(interp, objv[0]);
 }
 
+// cmdtrace level|on ?option ...?: the options replace those of an earlier trace.
 int StartTrace(TraceInfo *info, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     info->noEval = info->noTruncate = info->procs = 0;

@@ -35,6 +35,7 @@ struct Tables {
     uint32_t b[7];
 };
 
+// The cipher's rotation, kept in one place for both directions.
 uint32_t RotateLeft7(uint32_t x)
 {
     return x << 7 | x >> 25;
@@ -136,11 +137,13 @@ private:
     int ib_;
 };
 
+// Eight-byte blocks needed for n bytes, the last one padded.
 unsigned long long BlockCount(unsigned long long n)
 {
     return (n + 7) / 8;
 }
 
+// The base key comes from the interpreter's association; false, with the message set, without one.
 bool GetKey(Tcl_Interp *interp, Key *key)
 {
     auto *words = static_cast<const uint32_t *>(Tcl_GetAssocData(interp, ORX_KEY_ASSOC, nullptr));
@@ -173,6 +176,7 @@ uint32_t HexField(const unsigned char *field)
     return value;
 }
 
+// A word as eight hex digits, the form the header carries it in.
 void HexWordBlock(uint32_t word, unsigned char block[8])
 {
     char text[9];
@@ -180,6 +184,7 @@ void HexWordBlock(uint32_t word, unsigned char block[8])
     std::memcpy(block, text, 8);
 }
 
+// Replaces the encrypted text in place with its plain text; the header is checked first.
 int Decrypt(Tcl_Interp *interp, Tcl_DString *textPtr)
 {
     Key key;

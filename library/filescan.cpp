@@ -30,6 +30,7 @@ struct MatchEntry {
     std::string text; // the plain text of a literal pattern
 };
 
+// Whether a pattern can be matched as plain text without the regexp engine, and that text.
 Literal LiteralKind(Tcl_Obj *pattern, bool nocase, std::string *text)
 {
     int length = 0;
@@ -77,6 +78,7 @@ struct ScanState {
     Tcl_Obj *copyHandleName;
 };
 
+// A new object with its reference taken, for the context to keep.
 Tcl_Obj *HeldString(const char *text)
 {
     Tcl_Obj *obj = Tcl_NewStringObj(text, -1);
@@ -89,6 +91,7 @@ ScanContext **Slot(void *entry)
     return static_cast<ScanContext **>(entry);
 }
 
+// Close handler: the context forgets a copy channel closed under it.
 void CopyChannelClosed(ClientData clientData)
 {
     static_cast<ScanContext *>(clientData)->copyChannel = nullptr;
@@ -106,6 +109,7 @@ void SetCopyChannel(ScanContext *context, Tcl_Channel channel)
     }
 }
 
+// Releases the patterns and commands; the copy channel's close handler goes too.
 void FreeContext(ScanContext *context)
 {
     MatchEntry *entry = context->first;
@@ -123,12 +127,14 @@ void FreeContext(ScanContext *context)
     delete context;
 }
 
+// Null, with the message set, for an unknown handle.
 ScanContext *LookUp(Tcl_Interp *interp, ScanState *state, Tcl_Obj *handle)
 {
     void *entry = OrxX_HandleXlateObj(interp, state->table, handle);
     return entry != nullptr ? *Slot(entry) : nullptr;
 }
 
+// Association delete procedure: frees every context still open.
 void DeleteState(ClientData clientData, Tcl_Interp *)
 {
     auto *state = static_cast<ScanState *>(clientData);
@@ -148,6 +154,7 @@ void DeleteState(ClientData clientData, Tcl_Interp *)
 
 // ---- scancontext ------------------------------------------------------------
 
+// scancontext create: a new context, its handle the result.
 int ContextCreate(Tcl_Interp *interp, ScanState *state)
 {
     auto *context = new (std::nothrow) ScanContext{};
@@ -161,6 +168,7 @@ int ContextCreate(Tcl_Interp *interp, ScanState *state)
     return TCL_OK;
 }
 
+// scancontext delete: refused while a scan of the context runs.
 int ContextDelete(Tcl_Interp *interp, ScanState *state, Tcl_Obj *handle)
 {
     void *entry = OrxX_HandleXlateObj(interp, state->table, handle);
@@ -178,6 +186,7 @@ int ContextDelete(Tcl_Interp *interp, ScanState *state, Tcl_Obj *handle)
     return TCL_OK;
 }
 
+// scancontext copyfile: reports, sets or clears the channel unmatched lines are copied to.
 int ContextCopyfile(Tcl_Interp *interp, ScanState *state, int objc, Tcl_Obj *const objv[])
 {
     ScanContext *context = LookUp(interp, state, objv[2]);
@@ -374,6 +383,7 @@ struct ScanRun {
     bool infoSet; // matchInfo already holds this line's elements
 };
 
+// Close handlers for the channels of a running scan, so it notices a close from a match command.
 void ScannedChannelClosed(ClientData clientData)
 {
     static_cast<ScanRun *>(clientData)->channelOpen = false;
@@ -384,6 +394,7 @@ void SavedCopyClosed(ClientData clientData)
     static_cast<ScanRun *>(clientData)->savedCopy = nullptr;
 }
 
+// One element of the matchInfo array.
 int SetInfo(Tcl_Interp *interp, ScanState *state, Tcl_Obj *name, Tcl_Obj *value)
 {
     return Tcl_ObjSetVar2(interp, state->arrayName, name, value, TCL_LEAVE_ERR_MSG) != nullptr
@@ -471,12 +482,14 @@ Step RunCommand(Tcl_Interp *interp, Tcl_Obj *command, const char *errorContext, 
     }
 }
 
+// The errno of the failed channel call, as Tcl's POSIX error.
 int PosixFailure(Tcl_Interp *interp)
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(orx::PosixCode(interp, Tcl_GetErrno()), -1));
     return TCL_ERROR;
 }
 
+// Reads and matches line by line until end of file, an error or a continue/break from a command.
 int ScanLines(Tcl_Interp *interp, ScanRun *run)
 {
     ScanContext *context = run->context;

@@ -27,6 +27,7 @@ constexpr size_t kEncryptedMarkerLength = 11;
 
 enum class LibraryForm { Tlib, Tli };
 
+// A suffix only counts after a name long enough to have a base before it.
 bool EndsWith(const std::string &text, const char *suffix, size_t minLength)
 {
     size_t n = std::strlen(suffix);
@@ -60,6 +61,7 @@ std::string IndexNameOf(const std::string &library, LibraryForm form)
     return index;
 }
 
+// "prefix name separator reason", with Tcl's POSIX errorcode.
 int PosixMessage(Tcl_Interp *interp, int error, const char *prefix, const std::string &name,
                  const char *separator)
 {
@@ -195,6 +197,7 @@ private:
     Tcl_Channel channel_ = nullptr;
 };
 
+// Reads the index of one library into the auto-load tables.
 int LoadIndex(Tcl_Interp *interp, const std::string &library, LibraryForm form)
 {
     return IndexLoader(interp, library, form).Load();
@@ -256,6 +259,7 @@ struct WalkState {
     bool indexFailed = false;
 };
 
+// Directory walk callback: loads the index of each package library the directory holds.
 int LoadDirEntry(Tcl_Interp *interp, const char *dir, const char *fileName, int caseSensitive,
                  ClientData clientData)
 {
@@ -299,6 +303,7 @@ int LoadTndxsObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
     });
 }
 
+// Message for a library file that cannot be read.
 int AccessError(Tcl_Interp *interp, const std::string &fileName)
 {
     return PosixMessage(interp, Tcl_GetErrno(), "error accessing: ", fileName, ": ");
@@ -391,6 +396,7 @@ ClientData SetSecure(Tcl_Interp *interp, ClientData value)
     return previous;
 }
 
+// Evaluates one package's bytes of a library file at global level.
 int EvalRange(Tcl_Interp *interp, const char *fileArg, int64_t offset, unsigned length)
 {
     Tcl_ResetResult(interp);
@@ -498,6 +504,7 @@ struct Splitter {
 };
 Splitter splitter;
 
+// Bytes compared, not text: lines may hold anything.
 bool StartsWith(const char *line, size_t length, const char *prefix, size_t n)
 {
     return length >= n && std::memcmp(line, prefix, n) == 0;
@@ -525,6 +532,7 @@ size_t LogicalLineEnd(const char *text, size_t start, size_t end)
     }
 }
 
+// A "#" line, not counting "#define" which C-like libraries use.
 bool IsCommentLine(const char *line, size_t length)
 {
     size_t i = 0;
@@ -551,6 +559,7 @@ int GetPackageInitObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *cons
     return TCL_OK;
 }
 
+// Takes the next #@package block from the text set by the splitter, as a list of name, procs and files.
 int GetPackage(Tcl_Interp *interp)
 {
     int textLength = 0;
