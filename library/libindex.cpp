@@ -559,7 +559,7 @@ int GetPackageInitObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *cons
     return TCL_OK;
 }
 
-// Takes the next #@package block from the text set by the splitter, as a list of name, procs and files.
+// The next #@package block of the splitter's text, as name, procs and files.
 int GetPackage(Tcl_Interp *interp)
 {
     int textLength = 0;

@@ -29,6 +29,7 @@ char SecondChar(const char *text)
 
 // ---- Help summary ---------------------------------------------------------
 
+// The widest key of the table, for the help text's column.
 size_t KeyWidth(const Orx_ArgvInfo *table, size_t width)
 {
     for (const Orx_ArgvInfo *entry = table; entry != nullptr && entry->type != ORX_ARGV_END;
@@ -40,6 +41,7 @@ size_t KeyWidth(const Orx_ArgvInfo *table, size_t width)
     return width;
 }
 
+// The help lines of a table; a help entry without a key is a heading.
 void AppendEntries(std::string *out, const Orx_ArgvInfo *table, size_t width)
 {
     for (const Orx_ArgvInfo *entry = table; entry != nullptr && entry->type != ORX_ARGV_END;
@@ -212,6 +214,7 @@ struct ObjWords {
     }
 };
 
+// An entry without a destination is parsed and dropped.
 template <typename T>
 void Store(const Orx_ArgvInfo *entry, const T &value)
 {
@@ -220,6 +223,7 @@ void Store(const Orx_ArgvInfo *entry, const T &value)
     }
 }
 
+// One parser for string and object words; recognised options are removed from the words.
 template <typename W>
 int Parse(Tcl_Interp *interp, int *countPtr, typename W::Word *words,
           const Orx_ArgvInfo *table, int flags)

@@ -29,6 +29,7 @@ struct EditState {
     std::string historyPath;
     bool tried = false;
 };
+// Built on first use, so it exists whenever an exit handler asks.
 EditState &State()
 {
     static EditState state;
@@ -37,6 +38,7 @@ EditState &State()
 
 constexpr size_t kHistoryKept = 1000;
 
+// Exit handler: the terminal goes back to its own mode and the history is trimmed.
 void CloseEditor(ClientData)
 {
     EditState &state = State();
@@ -55,6 +57,7 @@ void CloseEditor(ClientData)
 // still the line being edited (an interrupt may have begun a new one).
 unsigned clearedLine = 0;
 
+// Background output (signal traps) clears the line being edited first.
 void ClearForOutput()
 {
     EditState &state = State();
@@ -65,6 +68,7 @@ void ClearForOutput()
     }
 }
 
+// Redraws only the line that was cleared; a newer one was drawn already.
 void RedrawAfterOutput()
 {
     EditState &state = State();
@@ -75,6 +79,7 @@ void RedrawAfterOutput()
     clearedLine = 0;
 }
 
+// The editor must not complete in an interpreter that is gone.
 void ForgetInterp(ClientData, Tcl_Interp *interp)
 {
     if (State().interp == interp) {
@@ -130,6 +135,7 @@ void VarTableNames(TclVarHashTable *table, const std::string &prefix, const std:
     }
 }
 
+// Completion reads namespace tables directly, through the private structures.
 Namespace *CurrentNamespace(Tcl_Interp *interp)
 {
     return reinterpret_cast<Namespace *>(Tcl_GetCurrentNamespace(interp));
@@ -148,6 +154,7 @@ void SplitQualified(const std::string &name, std::string *qualifier, std::string
     *tail = name.substr(sep + 2);
 }
 
+// The qualifier ends in "::"; an empty name means the global namespace.
 Tcl_Namespace *FindNamespace(Tcl_Interp *interp, const std::string &qualifier)
 {
     std::string nsName = qualifier.substr(0, qualifier.size() - 2);
@@ -157,6 +164,7 @@ Tcl_Namespace *FindNamespace(Tcl_Interp *interp, const std::string &qualifier)
     return Tcl_FindNamespace(interp, nsName.c_str(), nullptr, 0);
 }
 
+// Commands and child namespaces of the qualifier, or of the current and global namespaces.
 void CommandCandidates(Tcl_Interp *interp, const std::string &stem, std::set<std::string> *out)
 {
     std::string qualifier, tail;
@@ -194,6 +202,7 @@ void CommandCandidates(Tcl_Interp *interp, const std::string &stem, std::set<std
     }
 }
 
+// Variables of the current frame and globals, or elements of an array.
 void VariableCandidates(Tcl_Interp *interp, const std::string &stem, std::set<std::string> *out)
 {
     size_t paren = stem.find('(');
@@ -245,6 +254,7 @@ void VariableCandidates(Tcl_Interp *interp, const std::string &stem, std::set<st
     VarTableNames(&CurrentNamespace(interp)->varTable, stem, "", out);
 }
 
+// Entries of the stem's directory, with "~" expanded; directories get a "/".
 void FileCandidates(const std::string &stem, std::set<std::string> *out)
 {
     size_t slash = stem.rfind('/');
@@ -266,6 +276,7 @@ void FileCandidates(const std::string &stem, std::set<std::string> *out)
     }
 }
 
+// Characters that end a word for completion.
 bool IsWordBreak(char c)
 {
     return std::strchr(" \t\n;[]{}\"$", c) != nullptr;
@@ -273,6 +284,7 @@ bool IsWordBreak(char c)
 
 // ---- Prompt capture ----------------------------------------------------------
 
+// A write-only channel that collects what the prompt script prints.
 int CaptureClose(ClientData, Tcl_Interp *)
 {
     return 0;

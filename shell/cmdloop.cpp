@@ -52,6 +52,7 @@ int RecordAndEval(Tcl_Interp *interp, const char *cmd, int flags)
     return Tcl_EvalObjEx(interp, script.get(), flags);
 }
 
+// Output of the loop ignores a standard channel that was closed.
 void WriteText(Tcl_Channel channel, const char *text)
 {
     if (channel != nullptr) {
@@ -139,6 +140,7 @@ void RememberCommand(const char *buffer, const char *command)
     }
 }
 
+// After a complete command the buffer starts again with the loop's command prefix.
 void RestartBuffer(Tcl_DString *buffer, const char *command)
 {
     Tcl_DStringSetLength(buffer, 0);
@@ -179,11 +181,13 @@ struct AsyncLoop {
 // (finalisation closes standard input and would run the teardown).
 bool processExiting = false;
 
+// Exit handler: from here on the loop must not run scripts.
 void MarkExiting(ClientData)
 {
     processExiting = true;
 }
 
+// Tcl_EventuallyFree procedure: a running handler may still use the loop.
 void FreeAsyncLoop(char *blockPtr)
 {
     auto *loop = reinterpret_cast<AsyncLoop *>(blockPtr);
@@ -237,6 +241,7 @@ void AsyncTeardown(AsyncLoop *loop, bool runScript)
     Tcl_EventuallyFree(loop, FreeAsyncLoop);
 }
 
+// The loop ends when its channel closes or its interpreter goes, whichever is first.
 void AsyncCloseHandler(ClientData clientData)
 {
     AsyncTeardown(static_cast<AsyncLoop *>(clientData), true);
@@ -256,6 +261,7 @@ void AsyncEndOfInput(AsyncLoop *loop)
     AsyncTeardown(loop, true);
 }
 
+// SIGINT at the prompt drops the partial command and prompts again; other signals go on as errors.
 int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background,
                        int signalNum)
 {
@@ -329,6 +335,7 @@ bool AsyncReadLine(AsyncLoop *loop)
     return false;
 }
 
+// Channel handler: reads what is there and runs each complete command.
 void AsyncInputHandler(ClientData clientData, int)
 {
     auto *loop = static_cast<AsyncLoop *>(clientData);

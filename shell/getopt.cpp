@@ -23,6 +23,7 @@ int currentOption = 0;
 char *optionArgument = nullptr;
 const char *scanPosition = "";
 
+// Only blanks and tabs separate words of an option string.
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';

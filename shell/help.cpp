@@ -52,12 +52,14 @@ std::vector<std::string> HeadingNames(std::string_view line)
     return names;
 }
 
+// In place, for fields read from the reference pages.
 void TrimEnds(std::string *text)
 {
     std::string_view trimmed = orx::TrimBlanks(*text);
     *text = std::string(trimmed);
 }
 
+// A reference page's title and its entries: names, synopsis and text.
 Page ParsePage(std::string_view text)
 {
     Page page;
@@ -118,6 +120,7 @@ std::vector<std::string> ReferenceDirs(Tcl_Interp *interp)
     return dirs;
 }
 
+// Every reference page of the help directories; unreadable ones are skipped.
 std::vector<Page> LoadPages(Tcl_Interp *interp)
 {
     std::vector<Page> pages;
@@ -164,6 +167,7 @@ std::string Summary(const std::string &description)
     return text;
 }
 
+// Help lists only what this interpreter can run.
 bool IsCommand(Tcl_Interp *interp, const std::string &name)
 {
     Tcl_CmdInfo info;
@@ -190,6 +194,7 @@ size_t Distance(const std::string &a, const std::string &b)
     return row[b.size()];
 }
 
+// Suggestions for a name with no entry: near in spelling or containing it.
 std::vector<std::string> CloseNames(const std::vector<Page> &pages, const std::string &name)
 {
     std::vector<std::pair<size_t, std::string>> scored;
@@ -218,6 +223,7 @@ std::vector<std::string> CloseNames(const std::vector<Page> &pages, const std::s
     return names;
 }
 
+// The names of each page that this interpreter has, under the page's title.
 std::string Listing(Tcl_Interp *interp, const std::vector<Page> &pages)
 {
     std::string text;

@@ -127,6 +127,7 @@ bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
     return true;
 }
 
+// Directories of ORX_PATH and the given ones go to the front of auto_path.
 int ExtendAutoPath(Tcl_Interp *interp, char **dirs, int count)
 {
     Tcl_DString text;
@@ -199,6 +200,7 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
     return TCL_OK;
 }
 
+// A start-up failure message, plain text in the result.
 int Fail(Tcl_Interp *interp, const char *message)
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
@@ -255,6 +257,7 @@ int StartSignalThread(Tcl_Interp *interp)
     return OrxX_StartSignalThread(interp, pidPath.c_str());
 }
 
+// Sets a global of the start-up environment.
 void SetGlobal(Tcl_Interp *interp, const char *name, const char *value)
 {
     Tcl_SetVar(interp, name, value, TCL_GLOBAL_ONLY); // failures are not fatal
@@ -264,6 +267,7 @@ void SetGlobal(Tcl_Interp *interp, const char *name, const char *value)
 
 namespace {
 
+// Runs the family initialisers in order; only families that count stop start-up, the others' messages go to notes.
 int InitFamilies(Tcl_Interp *interp, std::string *notes)
 {
     for (const FamilyInit &family : kFamilies) {
@@ -382,6 +386,7 @@ struct SharedData {
 std::mutex sharedDataLock;
 std::map<ClientData, SharedData> sharedData;
 
+// Command delete procedure of a shared name: the owner's runs when the last name goes.
 void DeleteSharedName(ClientData clientData)
 {
     Tcl_CmdDeleteProc *owner = nullptr;

@@ -38,6 +38,7 @@ bool gPackageTableReady = false;
 
 const char kLoaderAssoc[] = "OrxLoader";
 
+// Made on first use; there is no process exit hook to delete it.
 Tcl_HashTable *PackageTable()
 {
     if (!gPackageTableReady) {
@@ -94,6 +95,7 @@ void *FindEntryPoint(OrxPlat_Library *library, const std::string &path,
     return nullptr;
 }
 
+// The names of the packages this interpreter loaded.
 int ListPackages(Tcl_Interp *interp)
 {
     Tcl_DString names;
@@ -116,6 +118,7 @@ int ListPackages(Tcl_Interp *interp)
     return code;
 }
 
+// The routine message; floating-point modes are reset on this path too.
 int MissingLoadRoutine(Tcl_Interp *interp, const std::string &routine, const char *package,
                        const std::string &why)
 {
@@ -157,6 +160,7 @@ int LoadInFurtherInterp(Tcl_Interp *interp, const char *package, Package *record
     return ResetFloatingPoint(code);
 }
 
+// Body of load; with no package, lists those loaded. -exact matches the name as given.
 int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     bool prefixed = true;
@@ -226,6 +230,7 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     return ResetFloatingPoint(code);
 }
 
+// Runs the package's termination routine (name_Term by default) for this interpreter.
 int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     if (argc < 2 || argc > 3) {

@@ -101,6 +101,7 @@ struct SignalNames {
     }
 };
 
+// The name tables, built once on first use.
 const SignalNames &Names()
 {
     static const SignalNames names;
@@ -124,6 +125,7 @@ bool CountSignal(int signalNum)
     return true;
 }
 
+// Monotonic: the wall clock may step back.
 int64_t NowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -184,6 +186,7 @@ unsigned MarkAsync()
     return 0;
 }
 
+// Whether any signal is still waiting for the async handler.
 bool AnyPending()
 {
     for (int sig = 1; sig < NSIG; sig++) {
@@ -233,6 +236,7 @@ int FormatTrap(Tcl_Interp *interp, const char *trap, const char *name, Tcl_DStri
     }
 }
 
+// Runs the signal's trap once per delivery, or turns the deliveries into one error when untrapped.
 int ProcessSignal(Tcl_Interp *interp, int sig, int background)
 {
     const char *name = Tcl_SignalId(sig);
@@ -279,6 +283,7 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
 void (*g_displayBefore)() = nullptr;
 void (*g_displayAfter)() = nullptr;
 
+// Tcl async handler: handles every pending signal in the current interpreter or, between commands, the first one registered.
 int AsyncProc(ClientData, Tcl_Interp *interp, int code)
 {
     g_processMarked.store(false);
@@ -373,6 +378,7 @@ char *ErrorLogged(ClientData, Tcl_Interp *interp, const char *, const char *, in
 
 // ---- Signal specifications --------------------------------------------------
 
+// Names with or without "SIG", in any case.
 bool LookupName(const char *word, int *sigPtr)
 {
     size_t len = strlen(word);
@@ -392,12 +398,14 @@ bool LookupName(const char *word, int *sigPtr)
     return false;
 }
 
+// The LOOKUP error for a word that names no signal.
 int InvalidSignal(Tcl_Interp *interp, const char *word)
 {
     orx::AppendResult(interp, "invalid signal \"", word, "\"");
     return orx::LookupCode(interp, "SIGNAL", word);
 }
 
+// A signal by number or name; 0 only where allowZero.
 int ParseSignal(Tcl_Interp *interp, Tcl_Obj *wordObj, bool allowZero, int *sigPtr)
 {
     const char *word = Tcl_GetString(wordObj);
@@ -421,6 +429,7 @@ int ParseSignal(Tcl_Interp *interp, Tcl_Obj *wordObj, bool allowZero, int *sigPt
     return InvalidSignal(interp, word);
 }
 
+// Marks the chosen signals; "*" stands for the usual six.
 int ParseSignalList(Tcl_Interp *interp, Tcl_Obj *listObj, std::vector<bool> &chosen)
 {
     int count;
@@ -472,6 +481,7 @@ int FindAction(const char *word, Action last)
     return -1;
 }
 
+// "message while ... SIGNAME" with the errno of the failed call.
 int PosixFailure(Tcl_Interp *interp, const char *what, int sig)
 {
     const char *msg = orx::PosixCode(interp, errno);
@@ -510,6 +520,7 @@ int SetSignalAction(Tcl_Interp *interp, int sig, Action action, const char *comm
     return TCL_OK;
 }
 
+// The current disposition as one of the command's actions.
 int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
 {
     OrxPlat_SigDisposition disposition;
@@ -533,6 +544,7 @@ int GetSignalAction(Tcl_Interp *interp, int sig, Action *actionPtr)
     return TCL_OK;
 }
 
+// A keyed list entry that is not of a known form.
 int EntryFormError(Tcl_Interp *interp, const char *key)
 {
     orx::AppendResult(interp, "invalid signal keyed list entry form ", key);
@@ -732,6 +744,7 @@ int KillObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return TCL_OK;
 }
 
+// Association delete procedure; the last interpreter takes the async handler with it.
 void InterpDeleted(ClientData, Tcl_Interp *interp)
 {
     {

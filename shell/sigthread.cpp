@@ -50,6 +50,7 @@ std::map<std::string, std::shared_ptr<Launch>> *g_processLaunches = nullptr;
 // could delay it); the line still appears when the thread gets on.
 const auto kReadyTimeout = std::chrono::seconds(5);
 
+// Drops the launch from the table unless a newer one took its place.
 void Forget(const std::shared_ptr<Launch> &launch)
 {
     std::lock_guard<std::mutex> hold(g_processLaunchLock);
@@ -67,6 +68,7 @@ bool AllDigits(const std::string &text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Thread body: listens for signal requests and raises each in the process; appends its line to the pid file first.
 void Serve(const char *pidPath, Launch *launch)
 {
     std::string path(pidPath);
@@ -106,6 +108,7 @@ void Serve(const char *pidPath, Launch *launch)
     OrxPlat_SigIpcClose(ipc);
 }
 
+// The thread's entry point; its report wakes the starter whatever happened.
 void SignalThreadMain(std::shared_ptr<Launch> launch)
 {
     try {
@@ -118,6 +121,7 @@ void SignalThreadMain(std::shared_ptr<Launch> launch)
     Forget(launch);
 }
 
+// The start failure message; without an interpreter, just the status.
 int StartFailed(Tcl_Interp *interp, const char *why)
 {
     if (interp != nullptr) {
