@@ -41,7 +41,7 @@ size_t KeyWidth(const Orx_ArgvInfo *table, size_t width)
     return width;
 }
 
-// The help lines of a table; a help entry without a key is a heading.
+// The help lines of a table with current values; a help entry without a key is a heading.
 void AppendEntries(std::string *out, const Orx_ArgvInfo *table, size_t width)
 {
     for (const Orx_ArgvInfo *entry = table; entry != nullptr && entry->type != ORX_ARGV_END;

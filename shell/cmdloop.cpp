@@ -261,7 +261,8 @@ void AsyncEndOfInput(AsyncLoop *loop)
     AsyncTeardown(loop, true);
 }
 
-// SIGINT at the prompt drops the partial command and prompts again; other signals go on as errors.
+// Drops the partial command on SIGINT at the prompt; TCL_ERROR leaves other
+// cases to the usual handling.
 int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background,
                        int signalNum)
 {

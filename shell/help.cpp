@@ -223,7 +223,8 @@ std::vector<std::string> CloseNames(const std::vector<Page> &pages, const std::s
     return names;
 }
 
-// The names of each page that this interpreter has, under the page's title.
+// The commands of each page that this interpreter has, with their summary,
+// under the page's title.
 std::string Listing(Tcl_Interp *interp, const std::vector<Page> &pages)
 {
     std::string text;

@@ -267,7 +267,8 @@ void SetGlobal(Tcl_Interp *interp, const char *name, const char *value)
 
 namespace {
 
-// Runs the family initialisers in order; only families that count stop start-up, the others' messages go to notes.
+// Runs the family initialisers in order; a failing family that counts stops
+// start-up, the others only leave their message in notes.
 int InitFamilies(Tcl_Interp *interp, std::string *notes)
 {
     for (const FamilyInit &family : kFamilies) {

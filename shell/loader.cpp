@@ -160,7 +160,7 @@ int LoadInFurtherInterp(Tcl_Interp *interp, const char *package, Package *record
     return ResetFloatingPoint(code);
 }
 
-// Body of load; with no package, lists those loaded. -exact matches the name as given.
+// Body of load; with no package, lists those this interpreter loaded.
 int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
 {
     bool prefixed = true;

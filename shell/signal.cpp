@@ -283,7 +283,8 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
 void (*g_displayBefore)() = nullptr;
 void (*g_displayAfter)() = nullptr;
 
-// Tcl async handler: handles every pending signal in the current interpreter or, between commands, the first one registered.
+// Tcl async handler: runs the pending signals in the current interpreter or,
+// with none, in the first one registered, as a background error.
 int AsyncProc(ClientData, Tcl_Interp *interp, int code)
 {
     g_processMarked.store(false);

@@ -68,7 +68,7 @@ bool AllDigits(const std::string &text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Thread body: listens for signal requests and raises each in the process; appends its line to the pid file first.
+// Thread body: names itself in the pid file, then raises each signal it is sent.
 void Serve(const char *pidPath, Launch *launch)
 {
     std::string path(pidPath);
