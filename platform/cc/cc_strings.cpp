@@ -6,6 +6,7 @@
 
 namespace {
 
+// malloc'ed, as the C library's own copies are; null when memory runs out.
 char *CopyOf(const char *text, size_t length)
 {
     char *copy = static_cast<char *>(std::malloc(length + 1));

@@ -7,11 +7,13 @@
 
 namespace {
 
+// The opaque library handle is dlopen's own.
 void *Handle(OrxPlat_Library *library)
 {
     return reinterpret_cast<void *>(library);
 }
 
+// dlerror's text, read once: the call clears it.
 std::string LoaderText()
 {
     const char *text = dlerror();

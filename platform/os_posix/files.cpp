@@ -22,6 +22,7 @@ static_assert(ORXPLAT_ACCESS_EXISTS == F_OK && ORXPLAT_ACCESS_READ == R_OK &&
 
 namespace {
 
+// The neutral file description from a stat buffer.
 void Describe(const struct stat &st, OrxPlat_FileInfo *info)
 {
     info->type = S_ISREG(st.st_mode)   ? ORXPLAT_FILE_REGULAR
@@ -41,6 +42,7 @@ bool IsOctal(char c)
     return c >= '0' && c <= '7';
 }
 
+// Mount points from /proc/self/mountinfo, octal escapes undone; none when it cannot be read.
 std::vector<std::string> MountPoints()
 {
     std::vector<std::string> points;

@@ -79,6 +79,7 @@ LibEditor::~LibEditor()
     }
 }
 
+// Sets up libedit with history, completion and the usual key bindings; ~/.editrc has the last word.
 bool LibEditor::Init(const char *program)
 {
     el_ = el_init(program, stdin, stdout, stderr);
@@ -113,6 +114,7 @@ bool LibEditor::Init(const char *program)
     return true;
 }
 
+// libedit callbacks find their editor through the client data.
 char *LibEditor::PromptOf(EditLine *el)
 {
     void *data = nullptr;
@@ -173,6 +175,7 @@ int LibEditor::ReadChar(wchar_t *c)
     }
 }
 
+// The line without its newline; a null text is end of input or an error.
 OrxPlat_EditStatus LibEditor::LineOf(const char *text, int count, std::string *line)
 {
     if (text == nullptr || count <= 0) {
@@ -294,6 +297,7 @@ bool LibEditor::AddHistory(const std::string &entry)
     return true;
 }
 
+// Completion key handler; an exception must not unwind through libedit.
 unsigned char LibEditor::CompleteKey(EditLine *el, int)
 {
     void *data = nullptr;
@@ -346,6 +350,7 @@ unsigned char LibEditor::Complete()
     return CC_REDISPLAY;
 }
 
+// Shows the candidates in columns as wide as the terminal.
 void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
 {
     size_t width = 0;
@@ -411,6 +416,7 @@ private:
     int fd_;
 };
 
+// Retries short writes and EINTR; false on any other failure.
 bool WriteAll(int fd, const std::string &text)
 {
     size_t done = 0;
@@ -431,6 +437,7 @@ bool WriteAll(int fd, const std::string &text)
 // is far smaller).
 constexpr size_t kHistoryFileLimit = 64u << 20;
 
+// The history entries of a file the caller holds locked; empty when unreadable.
 std::vector<std::string> LoadLocked(const std::string &path)
 {
     std::vector<std::string> entries;

@@ -32,6 +32,7 @@ constexpr int kInterruptSignal = 2;
 // Further sends after a transient failure of the first one.
 constexpr int kSendRetries = 100;
 
+// Milliseconds of the given clock, 0 when it cannot be read.
 long ClockMs(clockid_t clock)
 {
     struct timespec now;
@@ -57,6 +58,7 @@ bool ChannelFd(Tcl_Channel channel, int *fd)
     return true;
 }
 
+// Whether flock works on this system's temporary files; asked once.
 int ProbeFlock()
 {
     const char *dir = std::getenv("TMPDIR");

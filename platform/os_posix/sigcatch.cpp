@@ -31,6 +31,7 @@ std::atomic<clockid_t> g_processOwnerClock{CLOCK_MONOTONIC};
 
 void Wake();
 
+// The signal handler: async-signal-safe, it counts and wakes the relay thread.
 extern "C" void CatchingHandler(int signum)
 {
     int savedErrno = errno;
@@ -41,6 +42,7 @@ extern "C" void CatchingHandler(int signum)
     errno = savedErrno;
 }
 
+// Relay thread: calls the relay on each wake-up, and again after the delay it asks for.
 void *RelayMain(void *)
 {
     sigset_t all;
@@ -69,6 +71,7 @@ void *RelayMain(void *)
     }
 }
 
+// Safe in a signal handler: a write to a non-blocking pipe.
 void Wake()
 {
     int fd = g_processWakeFd.load();
@@ -79,6 +82,7 @@ void Wake()
     }
 }
 
+// Run once: the wake-up pipe and the detached relay thread; a failure is kept for the caller.
 void Start(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *relay)
 {
     int fds[2];

@@ -106,6 +106,7 @@ namespace {
 std::mutex g_processEndpointLock;
 std::vector<std::string> *g_processEndpoints = nullptr;
 
+// atexit handler: no endpoint file is left behind by a normal exit.
 void RemoveEndpoints()
 {
     std::lock_guard<std::mutex> lock(g_processEndpointLock);
@@ -116,6 +117,7 @@ void RemoveEndpoints()
     }
 }
 
+// Endpoints still open at exit are removed then.
 void RememberEndpoint(const char *path)
 {
     try {

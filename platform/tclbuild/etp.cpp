@@ -48,6 +48,7 @@ struct Registry {
     std::map<std::string, std::unique_ptr<EtpType>> types;
 };
 
+// Process-wide, as the type maps are; built on first use, its mutex guards it.
 Registry &TheRegistry()
 {
     static Registry registry;
@@ -72,6 +73,7 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// Decimal and within int; false for anything else.
 bool ParseInt(const std::string &text, int *value)
 {
     if (text.empty()) {
@@ -303,6 +305,7 @@ EtpType *TypeFor(Registry &registry, const std::string &name)
     return slot.get();
 }
 
+// Adds the parsed entries to the registry; a literal already known gets the new attributes.
 void Merge(const std::vector<Entry> &entries)
 {
     Registry &registry = TheRegistry();
@@ -342,6 +345,8 @@ void Merge(const std::vector<Entry> &entries)
     }
 }
 
+// Parses a type map and merges it unless only checking, or atomic with errors;
+// returns the number of errors, printed unless quiet.
 int Load(const char *text, size_t length, const std::string &fileName, int flags,
          std::vector<std::string> &errors)
 {
@@ -363,6 +368,7 @@ constexpr size_t kMaxTypeMapSize = 16u << 20;
 
 // ---- Tcl commands ------------------------------------------------------------
 
+// Null, with the LOOKUP error set, for an unknown type.
 EtpType *FindTypeOrError(Tcl_Interp *interp, Tcl_Obj *nameObj)
 {
     EtpType *type = nullptr;
@@ -375,6 +381,7 @@ EtpType *FindTypeOrError(Tcl_Interp *interp, Tcl_Obj *nameObj)
     return type;
 }
 
+// An attribute as a Tcl value: an integer when it holds one.
 Tcl_Obj *AttrObj(const EtpAttr &attr)
 {
     return attr.isInt ? Tcl_NewIntObj(attr.number)

@@ -29,11 +29,13 @@ struct HandleTable {
     std::unordered_map<const void *, int> numberOf;
 };
 
+// The opaque table pointer the interface hands out.
 HandleTable *Table(void *headerPtr)
 {
     return static_cast<HandleTable *>(headerPtr);
 }
 
+// Handle names are the table's base and the entry's number.
 void WriteName(const HandleTable *table, int number, char *handleName)
 {
     std::snprintf(handleName, ORXX_HANDLE_NAME_MAX, "%s%d", table->base.c_str(), number);
@@ -64,6 +66,7 @@ int ParseHandle(const HandleTable *table, const char *handle)
     return static_cast<int>(number);
 }
 
+// -1 for a pointer that is no entry of the table.
 int NumberOf(const HandleTable *table, const void *entryPtr)
 {
     auto found = table->numberOf.find(entryPtr);

@@ -22,6 +22,7 @@ struct LogState {
     Tcl_Trace trace = nullptr;
 };
 
+// Writes each top-level command to the log channel, one per line.
 int LogTraceProc(ClientData clientData, Tcl_Interp *interp, int, const char *command,
                  Tcl_Command, int, Tcl_Obj *const[])
 {
@@ -41,6 +42,7 @@ int LogTraceProc(ClientData clientData, Tcl_Interp *interp, int, const char *com
     return TCL_OK;
 }
 
+// Creates or removes the trace to match the enabled flag and channel.
 void Apply(Tcl_Interp *interp, LogState *state)
 {
     bool want = state->enabled && !state->channelName.empty();
@@ -53,6 +55,7 @@ void Apply(Tcl_Interp *interp, LogState *state)
     }
 }
 
+// Association delete procedure.
 void FreeLogState(ClientData clientData, Tcl_Interp *)
 {
     // The interpreter removes its traces itself when it goes.

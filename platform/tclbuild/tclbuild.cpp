@@ -21,6 +21,7 @@ const char kSpathAssoc[] = "orx_spath";
 // Process-wide: the one main interpreter, set and read on the main thread.
 Tcl_Interp *mainInterp = nullptr;
 
+// The main interpreter pointer must not outlive its interpreter.
 void ForgetMainInterp(ClientData clientData, Tcl_Interp *)
 {
     if (mainInterp == static_cast<Tcl_Interp *>(clientData)) {
@@ -33,6 +34,7 @@ void FreeSpathBuffer(ClientData clientData, Tcl_Interp *)
     delete static_cast<std::string *>(clientData);
 }
 
+// Per interpreter, so the returned path stays valid until the next spath call there.
 std::string *SpathBuffer(Tcl_Interp *interp)
 {
     auto *buffer = static_cast<std::string *>(Tcl_GetAssocData(interp, kSpathAssoc, nullptr));
@@ -67,12 +69,14 @@ bool Creatable(const std::string &path)
            OrxPlat_Access(dir.c_str(), ORXPLAT_ACCESS_WRITE | ORXPLAT_ACCESS_EXECUTE) == 0;
 }
 
+// A name given relative to a fixed place is not searched for along the path.
 bool Anchored(const char *name)
 {
     return name[0] == '/' || name[0] == '~' || strncmp(name, "./", 2) == 0 ||
            strncmp(name, "../", 3) == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
+// The not-found message, with the search path when one was given.
 void SpathFailure(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
                   const char *mode)
 {
@@ -133,6 +137,7 @@ int Orx_TclBuildInit(Tcl_Interp *interp)
 
 namespace {
 
+// The first file along the search path that allows mode; null with the message set.
 const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *searchSpec,
                         const char *mode, int flags)
 {

@@ -32,6 +32,7 @@ struct ProtectState {
     int refs = 1;
 };
 
+// The state is held by the association and by each pending delete trace.
 void ReleaseState(ProtectState *state)
 {
     if (--state->refs == 0) {
@@ -73,12 +74,14 @@ struct Guard {
     ClientData deleteData;
 };
 
+// Whether command is marked protected in interp; false for a null token.
 bool IsProtected(Tcl_Interp *interp, Tcl_Command command)
 {
     ProtectState *state = GetState(interp);
     return state != nullptr && command != nullptr && state->commands.count(command) != 0;
 }
 
+// The error for an attempt on a protected command.
 int Refuse(Tcl_Interp *interp, const char *verb, const char *name)
 {
     Tcl_SetObjResult(interp,
@@ -115,6 +118,7 @@ Tcl_Interp *PathInterp(Tcl_Interp *interp, Tcl_Obj *pathObj)
     return Tcl_GetChild(interp, Tcl_GetString(pathObj));
 }
 
+// interp alias and interp hide may not replace or hide a protected command of the target.
 int CheckInterp(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     if (objc < 4) {
@@ -143,6 +147,8 @@ int CheckInterp(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return TCL_OK;
 }
 
+// Stands in for rename, proc and interp: refuses what would touch a protected command,
+// then calls the original.
 int GuardObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
     auto *guard = static_cast<Guard *>(clientData);
@@ -175,6 +181,7 @@ int GuardObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj *co
     return guard->objProc(guard->objClientData, interp, objc, objv);
 }
 
+// Runs the original's delete procedure along with the guard's own.
 void GuardDeleteProc(ClientData clientData)
 {
     auto *guard = static_cast<Guard *>(clientData);
@@ -184,6 +191,7 @@ void GuardDeleteProc(ClientData clientData)
     delete guard;
 }
 
+// Puts the guard in front of a built-in command, once; compiled and NRE forms are dropped.
 void Wrap(Tcl_Interp *interp, const char *name, GuardKind kind)
 {
     Tcl_Command token = Tcl_FindCommand(interp, name, nullptr, TCL_GLOBAL_ONLY);

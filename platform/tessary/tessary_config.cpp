@@ -47,6 +47,7 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\f' || c == '\v';
 }
 
+// Trims blanks at both ends of a range, in place.
 void Trim(const char *&begin, const char *&end)
 {
     while (begin < end && IsBlank(*begin)) {
@@ -211,6 +212,7 @@ private:
     int badHeaderLine_ = 0; // line of the malformed header whose keys are dropped
 };
 
+// Values of a key, keys of a section or sections; 0 for a null configuration.
 int Count(const TessaryConfig *config, const char *section, const char *key)
 {
     if (config == nullptr) {
@@ -237,6 +239,7 @@ int Count(const TessaryConfig *config, const char *section, const char *key)
     return n;
 }
 
+// The index-th value, from 1; null when there is none.
 const char *String(const TessaryConfig *config, const char *section, const char *key, int index)
 {
     if (config == nullptr || index < 1) {
@@ -310,6 +313,7 @@ struct Store {
     std::shared_ptr<const Reading> current;
 };
 
+// Process-wide: the configuration is the process's; built on first use.
 Store &TheStore()
 {
     static Store store;
@@ -333,6 +337,7 @@ struct HeldReadings {
 };
 thread_local HeldReadings heldByThread;
 
+// TESSARY_CONFIG when set, else the first config/tessary.cfg along MORVA_HOME; "" for none.
 std::string ResolveConfigPath()
 {
     const char *override = std::getenv("TESSARY_CONFIG");
@@ -355,6 +360,7 @@ std::string ResolveConfigPath()
     return found;
 }
 
+// Path and file identity, so a changed or replaced file is read again.
 FileIdentity Identify(const std::string &path)
 {
     FileIdentity id;
@@ -408,6 +414,7 @@ std::shared_ptr<const Reading> Load(const FileIdentity &id,
     return reading;
 }
 
+// The reading for the file as it is now, read again when it changed; never null.
 const TessaryConfig *Current()
 {
     Store &store = TheStore();

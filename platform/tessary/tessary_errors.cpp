@@ -19,6 +19,7 @@ struct ErrorState {
     std::string text;
 };
 
+// Process-wide error state, built on first use.
 ErrorState &TheErrors()
 {
     static ErrorState errors;

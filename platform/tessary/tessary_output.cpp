@@ -69,12 +69,14 @@ struct Output {
     }
 };
 
+// Process-wide output state, built on first use; its mutex guards it.
 Output &TheOutput()
 {
     static Output output;
     return output;
 }
 
+// Buffers text for the current unit's next line; -1 with no unit or a closed memory file.
 int AddText(const char *text, size_t length)
 {
     Output &out = TheOutput();

@@ -44,6 +44,7 @@ private:
     uint32_t state_;
 };
 
+// The checksum stored after the text, to tell a wrong or damaged stream.
 uint32_t Fnv1a(const char *text, size_t length)
 {
     uint32_t hash = 2166136261u;
@@ -54,6 +55,7 @@ uint32_t Fnv1a(const char *text, size_t length)
     return hash;
 }
 
+// Eight hex digits, most significant first.
 void AppendWord(std::string *out, uint32_t word)
 {
     for (int shift = 28; shift >= 0; shift -= 4) {
@@ -61,6 +63,7 @@ void AppendWord(std::string *out, uint32_t word)
     }
 }
 
+// Exactly digits hex digits; false on any other character.
 bool ReadHex(const char *text, size_t digits, uint32_t *value)
 {
     uint32_t v = 0;
@@ -75,6 +78,7 @@ bool ReadHex(const char *text, size_t digits, uint32_t *value)
     return true;
 }
 
+// Marker, length, the bytes xored with the key stream in hex, then the checksum.
 void Encrypt(const char *in, size_t length, std::string *out)
 {
     out->reserve(kMarkerLength + 16 + 2 * length);
@@ -89,6 +93,7 @@ void Encrypt(const char *in, size_t length, std::string *out)
     AppendWord(out, Fnv1a(in, length));
 }
 
+// False for text not in Encrypt's form or whose checksum fails.
 bool Decrypt(const char *in, size_t length, std::string *out)
 {
     uint32_t plainLength;
