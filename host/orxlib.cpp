@@ -11,6 +11,7 @@
 #include "orx_library.h"
 #include "orx_tclbuild.h"
 
+// Only the families the builder needs: no shell, no start-up scripts; 1 on failure.
 int main(int argc, char **argv)
 {
     Tcl_FindExecutable(argv[0]);

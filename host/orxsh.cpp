@@ -18,6 +18,7 @@ namespace {
 // [ORXSH] BASE_KEY = <k0> <k1> (two hex words) replaces it.
 uint32_t baseKey[2] = {0x4f72785fu, 0x6b657931u};
 
+// Two hex words separated by blanks, each within 32 bits; key untouched on failure.
 bool ParseKey(const char *text, uint32_t key[2])
 {
     char *end;
@@ -38,6 +39,7 @@ bool ParseKey(const char *text, uint32_t key[2])
     return true;
 }
 
+// A malformed configured key is reported and the built-in one kept.
 void ConfiguredKey()
 {
     const char *text = mcf_getString("ORXSH", "BASE_KEY", 1);
@@ -59,6 +61,7 @@ int OrxWithKey(Tcl_Interp *interp)
     return TCL_OK;
 }
 
+// The shell's start-up callback: Tcl, ~/.orxshrc, then Orx with its key.
 int AppInit(Tcl_Interp *interp)
 {
     if (Tcl_Init(interp) != TCL_OK) {

@@ -25,6 +25,7 @@ const double kE24[] = {1.0, 1.1, 1.2, 1.3, 1.5, 1.6, 1.8, 2.0, 2.2, 2.4, 2.7, 3.
 
 const char *const kSeriesNames[] = {"E3", "E6", "E12", "E24", "E48", "E96", nullptr};
 
+// Values of one decade of the series, from 1 up, by index in kSeriesNames.
 std::vector<double> SeriesValues(int index)
 {
     switch (index) {
@@ -142,6 +143,7 @@ const Command kCommands[] = {{"lumbrine:eseries", EseriesObjCmd}, {"lumbrine:col
 
 } // namespace
 
+// Load entry point: registers the package's commands in interp.
 int lumbrine_Init(Tcl_Interp *interp)
 {
     for (const Command &c : kCommands) {

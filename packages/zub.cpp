@@ -26,6 +26,7 @@ struct Scale {
 const Scale kScales[] = {{"a", -18}, {"f", -15}, {"p", -12}, {"n", -9}, {"u", -6}, {"m", -3},
                          {"", 0},    {"k", 3},   {"Meg", 6}, {"G", 9},  {"T", 12}};
 
+// Whether the text at p starts with word, ignoring case; word is lower case.
 bool LowerMatch(const char *p, const char *end, const char *word)
 {
     for (; *word != '\0'; ++p, ++word) {
@@ -121,6 +122,7 @@ bool ParseCircuitValue(const char *text, int length, double *valuePtr)
     return true;
 }
 
+// As Tcl_GetDoubleFromObj, for values with a scale letter and unit.
 int GetCircuitValue(Tcl_Interp *interp, Tcl_Obj *obj, double *valuePtr)
 {
     int length;
@@ -156,6 +158,7 @@ std::string FormatMantissa(double m, int digits)
     return s;
 }
 
+// Engineering notation: a mantissa from 1 to 999 and the scale letter of its power of 1000.
 std::string FormatEng(double value, int digits)
 {
     if (value == 0.0) {
@@ -266,6 +269,7 @@ const Command kCommands[] = {
 
 } // namespace
 
+// Load entry point: registers the package's commands in interp.
 int zub_Init(Tcl_Interp *interp)
 {
     for (const Command &c : kCommands) {
