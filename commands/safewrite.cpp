@@ -27,6 +27,7 @@ const char kTempSuffix[] = ".tq_tmp";
 // Process-wide, as callers receive a pointer into it.
 char openedNameBuffer[ORX_FOPEN_NAME_MAX + 1];
 
+// Callers may have no interpreter: the message is then dropped.
 void Append(Tcl_Interp *interp, std::initializer_list<std::string_view> parts)
 {
     if (interp != nullptr) {

@@ -205,6 +205,7 @@ int ProcFrames(Interp *iPtr)
     return count;
 }
 
+// The variable frame's level, 0 at global level.
 int VarLevel(Interp *iPtr)
 {
     return iPtr->varFramePtr != nullptr ? iPtr->varFramePtr->level : 0;

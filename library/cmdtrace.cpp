@@ -271,6 +271,7 @@ void InterpDeleted(ClientData clientData, Tcl_Interp *)
     Tcl_EventuallyFree(info, FreeTraceInfo);
 }
 
+// Every form of cmdtrace shares one usage text.
 int WrongArgs(Tcl_Interp *interp, Tcl_Obj *name)
 {
     return OrxX_WrongArgs(interp, name, kUsage);

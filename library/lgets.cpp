@@ -73,6 +73,7 @@ private:
     bool sawNonAscii_ = false; // the parser visits every byte read
 };
 
+// Appends the next line, newline kept, to the text; a last line without one is an error.
 ListReader::Line ListReader::ReadLine()
 {
     int got = Tcl_GetsObj(channel_, text_);

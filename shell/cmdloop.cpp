@@ -60,6 +60,7 @@ void WriteText(Tcl_Channel channel, const char *text)
     }
 }
 
+// A closed standard channel is passed over.
 void FlushChannel(int type)
 {
     Tcl_Channel channel = Tcl_GetStdChannel(type);

@@ -132,6 +132,7 @@ void RememberEndpoint(const char *path)
     }
 }
 
+// For an endpoint being closed, whose closer removes the file itself.
 void ForgetEndpoint(const char *path)
 {
     std::lock_guard<std::mutex> lock(g_processEndpointLock);

@@ -89,6 +89,7 @@ bool ParseInt(const std::string &text, int *value)
     return true;
 }
 
+// -1 for a character that is no hex digit.
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
