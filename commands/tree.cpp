@@ -351,7 +351,8 @@ int NoSuchNodeQuoted(Tcl_Interp *interp, const char *path)
 
 const char *const kSibOrderNames[] = {"alpha", "insertion", "reverse"};
 
-// tree configure: options as leading parts; an unknown one stops at its message.
+// tree configure: unknown words are skipped, an option last reports its value,
+// and a bad value stops at its message.
 int Configure(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words)
 {
     for (int i = 0; i < n; ++i) {

@@ -427,7 +427,7 @@ KeylIntRep *CopyRep(const KeylIntRep *src)
     return copy;
 }
 
-// Tcl_ObjType duplicate procedure: a deep copy, children shared by reference.
+// Tcl_ObjType duplicate procedure: new entries and keys, values shared by reference.
 void DupKeyedListIntRep(Tcl_Obj *srcPtr, Tcl_Obj *copyPtr)
 {
     copyPtr->internalRep.twoPtrValue.ptr1 = CopyRep(RepOf(srcPtr));

@@ -256,7 +256,7 @@ int CommandDone(ClientData data[], Tcl_Interp *, int result)
     return result;
 }
 
-// Command trace: opens an entry per command (or per procedure only, by mode).
+// Command trace: opens an entry per procedure call, and per command in command mode.
 int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const char *,
                  Tcl_Command token, int, Tcl_Obj *const[])
 {

@@ -127,7 +127,7 @@ bool Translate(Tcl_Interp *interp, const std::string &name, std::string *out)
     return true;
 }
 
-// Directories of ORX_PATH and the given ones go to the front of auto_path.
+// Appends the directories of ORX_PATH, then <dir>/lib/orx of each given one, to auto_path.
 int ExtendAutoPath(Tcl_Interp *interp, char **dirs, int count)
 {
     Tcl_DString text;

@@ -38,7 +38,7 @@ bool gPackageTableReady = false;
 
 const char kLoaderAssoc[] = "OrxLoader";
 
-// Made on first use; there is no process exit hook to delete it.
+// Initialised on first use, by whichever interpreter loads first.
 Tcl_HashTable *PackageTable()
 {
     if (!gPackageTableReady) {

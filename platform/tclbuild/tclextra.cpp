@@ -191,7 +191,7 @@ void GuardDeleteProc(ClientData clientData)
     delete guard;
 }
 
-// Puts the guard in front of a built-in command, once; compiled and NRE forms are dropped.
+// Puts the guard in front of the named command, once; compiled and NRE forms are dropped.
 void Wrap(Tcl_Interp *interp, const char *name, GuardKind kind)
 {
     Tcl_Command token = Tcl_FindCommand(interp, name, nullptr, TCL_GLOBAL_ONLY);
