@@ -32,12 +32,12 @@ iso_c=" assert.h complex.h ctype.h errno.h fenv.h float.h inttypes.h iso646.h li
  locale.h math.h setjmp.h signal.h stdalign.h stdarg.h stdatomic.h stdbool.h stddef.h
  stdint.h stdio.h stdlib.h stdnoreturn.h string.h tgmath.h threads.h time.h uchar.h
  wchar.h wctype.h "
-tcl_public=" tcl.h tclDecls.h tclPlatDecls.h tclOO.h tclOODecls.h "
+tcl_public=" tcl.h tclDecls.h tclPlatDecls.h tclOO.h tclOODecls.h tclTomMath.h tclTomMathDecls.h "
 standins="platform/cc platform/tessary platform/tclbuild platform/tclint"
 
 tcl_private=" tclInt.h tclIntDecls.h tclIntPlatDecls.h tclCompile.h tclPort.h tclUnixPort.h
  tclWinPort.h tclOOInt.h tclOOIntDecls.h tclRegexp.h tclFileSystem.h tclIO.h
- tclStringRep.h tclTomMath.h tclTomMathDecls.h tclArithSeries.h "
+ tclStringRep.h tclArithSeries.h "
 # One blank between words, one at each end, for the look-ups below.
 cxx_std=" $(echo $cxx_std) " iso_c=" $(echo $iso_c) " tcl_public=" $(echo $tcl_public) "
 tcl_private=" $(echo $tcl_private) "

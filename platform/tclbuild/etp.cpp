@@ -89,15 +89,6 @@ bool ParseInt(const std::string &text, int *value)
     return true;
 }
 
-// -1 for a character that is no hex digit.
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // "#rrggbb" into its three components.
 bool ParseColor(const std::string &text, int rgb[3])
 {
@@ -105,7 +96,7 @@ bool ParseColor(const std::string &text, int rgb[3])
         return false;
     }
     for (int c = 0; c < 3; ++c) {
-        int hi = HexDigit(text[1 + 2 * c]), lo = HexDigit(text[2 + 2 * c]);
+        int hi = orx::HexDigit(text[1 + 2 * c]), lo = orx::HexDigit(text[2 + 2 * c]);
         if (hi < 0 || lo < 0) {
             return false;
         }
