@@ -5,7 +5,7 @@
 // command away (a command trace would see it happen but cannot refuse).
 #include "orx_tclextra.h"
 
-#include <tclInt.h>
+#include "platform/tclint/tclint.h"
 
 #include <cstdio>
 #include <cstring>
@@ -88,17 +88,31 @@ int Refuse(Tcl_Interp *interp, const char *verb, const char *name)
 }
 
 // The command that a new command of this name (created the way proc does it)
-// would replace, or null.
+// would replace, or null.  As proc, a relative qualifier is looked up in the
+// current namespace only, and any run of two or more colons separates.
 Tcl_Command WouldReplace(Tcl_Interp *interp, const char *name)
 {
-    Namespace *nsPtr = nullptr, *altNsPtr = nullptr, *cxtNsPtr = nullptr;
-    const char *simple = nullptr;
-    TclGetNamespaceForQualName(interp, name, nullptr, 0, &nsPtr, &altNsPtr, &cxtNsPtr, &simple);
-    if (nsPtr == nullptr || simple == nullptr || *simple == '\0') {
+    std::string qualified = name;
+    size_t sep = qualified.rfind("::");
+    Tcl_Namespace *ns = nullptr;
+    std::string simple;
+    if (sep == std::string::npos) {
+        ns = Tcl_GetCurrentNamespace(interp);
+        simple = qualified;
+    } else {
+        simple = qualified.substr(sep + 2);
+        size_t end = sep;
+        while (end > 0 && qualified[end - 1] == ':') {
+            end--;
+        }
+        ns = end == 0 ? Tcl_GetGlobalNamespace(interp)
+                      : Tcl_FindNamespace(interp, qualified.substr(0, end).c_str(), nullptr,
+                                          TCL_NAMESPACE_ONLY);
+    }
+    if (ns == nullptr || simple.empty()) {
         return nullptr;
     }
-    return Tcl_FindCommand(interp, simple, reinterpret_cast<Tcl_Namespace *>(nsPtr),
-                           TCL_NAMESPACE_ONLY);
+    return Tcl_FindCommand(interp, simple.c_str(), ns, TCL_NAMESPACE_ONLY);
 }
 
 // interp alias srcPath srcCmd ... / interp hide path cmd: the interpreter the
@@ -203,12 +217,7 @@ void Wrap(Tcl_Interp *interp, const char *name, GuardKind kind)
     info.deleteData = guard;
     Tcl_SetCommandInfoFromToken(token, &info);
     // The NRE and bytecode paths would bypass the object procedure.
-    auto *cmdPtr = reinterpret_cast<Command *>(token);
-    cmdPtr->nreProc = nullptr;
-    if (cmdPtr->compileProc != nullptr) {
-        cmdPtr->compileProc = nullptr;
-        reinterpret_cast<Interp *>(interp)->compileEpoch++;
-    }
+    orx::CallOnlyThroughObjProc(interp, token);
 }
 
 } // namespace
@@ -225,13 +234,12 @@ int Orx_IsProc(Tcl_Interp *interp, const char *name)
         return 0;
     }
     Tcl_Command command = Tcl_FindCommand(interp, name, nullptr, 0);
-    return command != nullptr && TclIsProc(reinterpret_cast<Command *>(command)) != nullptr;
+    return orx::IsProc(command) ? 1 : 0;
 }
 
 int Orx_InterpLevel(Tcl_Interp *interp)
 {
-    CallFrame *frame = reinterpret_cast<Interp *>(interp)->varFramePtr;
-    return frame != nullptr ? frame->level : 0;
+    return orx::VarFrameLevel(interp);
 }
 
 int Orx_SetCommandProtected(Tcl_Interp *interp, Tcl_Command command, int protect)
