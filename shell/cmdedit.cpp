@@ -113,7 +113,8 @@ void ForEachName(const ObjRef &list, Visit visit)
 {
     int count = 0;
     Tcl_Obj **names = nullptr;
-    if (list.get() == nullptr || Tcl_ListObjGetElements(nullptr, list.get(), &count, &names) != TCL_OK) {
+    if (list.get() == nullptr ||
+        Tcl_ListObjGetElements(nullptr, list.get(), &count, &names) != TCL_OK) {
         return;
     }
     for (int i = 0; i < count; i++) {

@@ -88,31 +88,40 @@ int Refuse(Tcl_Interp *interp, const char *verb, const char *name)
 }
 
 // The command that a new command of this name (created the way proc does it)
-// would replace, or null.  As proc, a relative qualifier is looked up in the
-// current namespace only, and any run of two or more colons separates.
+// would replace, or null.  As for proc, any run of two or more colons
+// separates, and a relative qualifier is looked up in the current namespace
+// only.
 Tcl_Command WouldReplace(Tcl_Interp *interp, const char *name)
 {
-    std::string qualified = name;
-    size_t sep = qualified.rfind("::");
-    Tcl_Namespace *ns = nullptr;
-    std::string simple;
-    if (sep == std::string::npos) {
-        ns = Tcl_GetCurrentNamespace(interp);
-        simple = qualified;
-    } else {
-        simple = qualified.substr(sep + 2);
-        size_t end = sep;
-        while (end > 0 && qualified[end - 1] == ':') {
-            end--;
+    const char *simple = name;
+    const char *qualifierEnd = nullptr;
+    for (const char *p = name; *p != '\0';) {
+        if (p[0] == ':' && p[1] == ':') {
+            qualifierEnd = p;
+            while (*p == ':') {
+                p++;
+            }
+            simple = p;
+        } else {
+            p++;
         }
-        ns = end == 0 ? Tcl_GetGlobalNamespace(interp)
-                      : Tcl_FindNamespace(interp, qualified.substr(0, end).c_str(), nullptr,
-                                          TCL_NAMESPACE_ONLY);
     }
-    if (ns == nullptr || simple.empty()) {
+    if (*simple == '\0') {
         return nullptr;
     }
-    return Tcl_FindCommand(interp, simple.c_str(), ns, TCL_NAMESPACE_ONLY);
+    Tcl_Namespace *ns = nullptr;
+    if (qualifierEnd == nullptr) {
+        ns = Tcl_GetCurrentNamespace(interp);
+    } else if (qualifierEnd == name) {
+        ns = Tcl_GetGlobalNamespace(interp);
+    } else {
+        Tcl_DString qualifier;
+        Tcl_DStringInit(&qualifier);
+        Tcl_DStringAppend(&qualifier, name, static_cast<int>(qualifierEnd - name));
+        ns = Tcl_FindNamespace(interp, Tcl_DStringValue(&qualifier), nullptr, TCL_NAMESPACE_ONLY);
+        Tcl_DStringFree(&qualifier);
+    }
+    return ns != nullptr ? Tcl_FindCommand(interp, simple, ns, TCL_NAMESPACE_ONLY) : nullptr;
 }
 
 // interp alias srcPath srcCmd ... / interp hide path cmd: the interpreter the
