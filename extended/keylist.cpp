@@ -971,16 +971,19 @@ int SetByPath(Tcl_Interp *interp, Tcl_Obj *keylPtr, Tcl_Obj *keyObj, const KeyPa
 // scalar holding an unshared list is changed in place and needs no writing
 // back: storing the same object again would change nothing and run nothing.
 
-inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
-{
-    return Tcl_ObjGetVar2(interp, name, nullptr, TCL_LEAVE_ERR_MSG);
-}
-
 // The value of a set, untraced scalar that is no array element, or null
 // (then the caller reads and writes through Tcl as usual).  Looks up only.
 inline Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
 {
     return orx::PlainScalarValue(interp, name);
+}
+
+// Reads as Tcl_ObjGetVar2 with TCL_LEAVE_ERR_MSG does; a plain variable
+// without its second call.
+inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    Tcl_Obj *value = PlainScalarValue(interp, name);
+    return value != nullptr ? value : Tcl_ObjGetVar2(interp, name, nullptr, TCL_LEAVE_ERR_MSG);
 }
 
 // Commands answering nothing: the result is nearly always empty already.

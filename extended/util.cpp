@@ -164,24 +164,6 @@ char *ShiftCase(char *target, const char *source, bool lower)
     return target;
 }
 
-// Variable access reports a failed look-up through errorCode even when no
-// message is asked for; keep the interpreter's own errorCode (and the rest of
-// its state) as it was.
-class KeepErrorCode {
-public:
-    explicit KeepErrorCode(Tcl_Interp *interp)
-        : interp_(interp), state_(Tcl_SaveInterpState(interp, TCL_OK))
-    {
-    }
-    ~KeepErrorCode() { Tcl_RestoreInterpState(interp_, state_); }
-    KeepErrorCode(const KeepErrorCode &) = delete;
-    KeepErrorCode &operator=(const KeepErrorCode &) = delete;
-
-private:
-    Tcl_Interp *interp_;
-    Tcl_InterpState state_;
-};
-
 }  // namespace
 
 extern "C" {
@@ -483,7 +465,7 @@ Tcl_Obj *OrxX_SaveResultErrorInfo(Tcl_Interp *interp)
     elements[0] = Tcl_DuplicateObj(Tcl_GetObjResult(interp));
     {
         // The read traces of Tcl 8.6 bring both variables up to date first.
-        KeepErrorCode keep(interp);
+        orx::KeepErrorCode keep(interp);
         elements[1] = Tcl_GetVar2Ex(interp, "errorInfo", nullptr, TCL_GLOBAL_ONLY);
         if (elements[1] == nullptr) {
             elements[1] = Tcl_NewObj();
@@ -523,7 +505,7 @@ void OrxX_RestoreResultErrorInfo(Tcl_Interp *interp, Tcl_Obj *saveObjPtr)
     Tcl_Obj *errorCode = elements[2];
 
     {
-        KeepErrorCode keep(interp);
+        orx::KeepErrorCode keep(interp);
         Tcl_SetVar2Ex(interp, "errorCode", nullptr, errorCode, TCL_GLOBAL_ONLY);
         Tcl_SetVar2Ex(interp, "errorInfo", nullptr, errorInfo, TCL_GLOBAL_ONLY);
     }

@@ -22,17 +22,22 @@ namespace orx {
 
 namespace {
 
-// Whether the running Tcl is the 8.6 these layouts come from.  Asked once:
-// several callers sit on the paths of every traced command or variable read.
-bool Known()
+bool RunningTclIsKnown()
 {
-    static const bool known = [] {
-        int major = 0;
-        int minor = 0;
-        Tcl_GetVersion(&major, &minor, nullptr, nullptr);
-        return major == TCL_MAJOR_VERSION && minor == TCL_MINOR_VERSION;
-    }();
-    return known;
+    int major = 0;
+    int minor = 0;
+    Tcl_GetVersion(&major, &minor, nullptr, nullptr);
+    return major == TCL_MAJOR_VERSION && minor == TCL_MINOR_VERSION;
+}
+
+// Whether the running Tcl is the 8.6 these layouts come from.  Asked once,
+// when the library is loaded (libtcl is loaded before it): several callers
+// sit on the paths of every traced command or variable read.
+const bool g_known = RunningTclIsKnown();
+
+inline bool Known()
+{
+    return g_known;
 }
 
 Interp *InterpOf(Tcl_Interp *interp)
@@ -203,6 +208,32 @@ void SetErrorState(Tcl_Interp *interp, const ErrorState &state, Tcl_Obj *errorIn
     }
     if (state.alreadyLogged) {
         iPtr->flags |= ERR_ALREADY_LOGGED;
+    }
+}
+
+KeepErrorCode::KeepErrorCode(Tcl_Interp *interp) : interp_(interp), saved_(nullptr)
+{
+    if (Known()) {
+        saved_ = InterpOf(interp)->errorCode;
+        if (saved_ != nullptr) {
+            Tcl_IncrRefCount(saved_);
+        }
+    }
+}
+
+KeepErrorCode::~KeepErrorCode()
+{
+    if (!Known()) {
+        return;
+    }
+    Interp *iPtr = InterpOf(interp_);
+    if (iPtr->errorCode != saved_) {
+        if (iPtr->errorCode != nullptr) {
+            Tcl_DecrRefCount(iPtr->errorCode);
+        }
+        iPtr->errorCode = saved_; // our reference passes to the interpreter
+    } else if (saved_ != nullptr) {
+        Tcl_DecrRefCount(saved_);
     }
 }
 

@@ -1,7 +1,7 @@
 // Functions that reach into Tcl's private structures, for the layers above,
-// which must not include Tcl's private headers.  Each first checks, once per
-// process, that the running Tcl is the 8.6 whose layouts these were compiled
-// against; on any other it does what its comment says instead.
+// which must not include Tcl's private headers.  Whether the running Tcl is
+// the 8.6 whose layouts these were compiled against is asked once, when the
+// library is loaded; on any other each does what its comment says instead.
 #ifndef ORX_PLATFORM_TCLINT_H
 #define ORX_PLATFORM_TCLINT_H
 
@@ -83,6 +83,21 @@ ErrorState GetErrorState(Tcl_Interp *interp);
 // On another Tcl only errorCode is put back, through Tcl_SetObjErrorCode.
 void SetErrorState(Tcl_Interp *interp, const ErrorState &state, Tcl_Obj *errorInfo,
                    Tcl_Obj *errorCode);
+
+// Holds the interpreter's own errorCode (a private field; Tcl 8.6 sets it on
+// a failed variable look-up even when no message is asked for) and puts it
+// back when it goes.  Keeps nothing on another Tcl.
+class KeepErrorCode {
+public:
+    explicit KeepErrorCode(Tcl_Interp *interp);
+    ~KeepErrorCode();
+    KeepErrorCode(const KeepErrorCode &) = delete;
+    KeepErrorCode &operator=(const KeepErrorCode &) = delete;
+
+private:
+    Tcl_Interp *interp_;
+    Tcl_Obj *saved_;
+};
 
 // Whether the interpreter has an error in progress (its own errorInfo is
 // set), read atomically so that another thread may ask while the
