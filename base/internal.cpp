@@ -6,7 +6,7 @@
 #include "orx_util.h"
 
 #include <tclTomMath.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -221,6 +221,35 @@ const char *PosixCode(Tcl_Interp *interp, int errnum)
         return Tcl_ErrnoMsg(errnum);
     }
     return Tcl_PosixError(interp);
+}
+
+ObjRef CallQuietly(Tcl_Interp *interp, const char *cmdName,
+                   std::initializer_list<Tcl_Obj *> args)
+{
+    // The arguments may be new objects: held here and freed whatever happens.
+    for (Tcl_Obj *arg : args) {
+        Tcl_IncrRefCount(arg);
+    }
+    ObjRef result;
+    constexpr size_t kMaxWords = 8; // callers pass a word or three
+    Tcl_CmdInfo info;
+    if (args.size() < kMaxWords && Tcl_GetCommandInfo(interp, cmdName, &info) &&
+        info.objProc != nullptr) {
+        ObjRef name(Tcl_NewStringObj(cmdName, -1));
+        Tcl_Obj *objv[kMaxWords] = {name.get()};
+        std::copy(args.begin(), args.end(), objv + 1);
+        Tcl_InterpState state = Tcl_SaveInterpState(interp, TCL_OK);
+        Tcl_ResetResult(interp);
+        if (info.objProc(info.objClientData, interp, static_cast<int>(args.size() + 1), objv) ==
+            TCL_OK) {
+            result = ObjRef(Tcl_GetObjResult(interp));
+        }
+        Tcl_RestoreInterpState(interp, state);
+    }
+    for (Tcl_Obj *arg : args) {
+        Tcl_DecrRefCount(arg);
+    }
+    return result;
 }
 
 int OutOfMemory(Tcl_Interp *interp)

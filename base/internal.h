@@ -207,6 +207,17 @@ inline bool HasNulChar(std::string_view text)
     return false;
 }
 
+// ---- Calling Tcl's own commands ------------------------------------------
+
+// The result of calling the command cmdName (fully qualified, such as
+// "::tcl::info::vars") with the words args, or a null holder when there is
+// no such command or it fails.  The command's procedure is called directly:
+// no trace sees the call, nothing is recorded, and the interpreter's result
+// and error state are as they were afterwards.  For the introspection that
+// Tcl offers only as commands (info, array names, namespace children).
+ObjRef CallQuietly(Tcl_Interp *interp, const char *cmdName,
+                   std::initializer_list<Tcl_Obj *> args);
+
 // ---- Out of memory --------------------------------------------------------
 
 // Set the out-of-memory message; returns TCL_ERROR.

@@ -11,13 +11,6 @@
 
 #include "orx_util.h"
 
-// Tcl's private port header falls back on its compat headers unless told
-// that the system has <unistd.h>; not every Tcl install ships them.
-#ifndef HAVE_UNISTD_H
-#define HAVE_UNISTD_H 1
-#endif
-#include <tclInt.h>
-
 #include "base/internal.h"
 #include "platform/tclint/tclint.h"
 
@@ -1178,38 +1171,25 @@ int ExportedGetKeys(Tcl_Interp *interp, Tcl_Obj *keylPtr, const char *key,
 // scalar holding an unshared list is changed in place and needs no writing
 // back: storing the same object again would change nothing and run nothing.
 
-// Reads as Tcl_ObjGetVar2 with TCL_LEAVE_ERR_MSG does.
-inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
-{
-    Var *arrayPtr;
-    Var *varPtr = TclObjLookupVar(interp, name, nullptr, TCL_LEAVE_ERR_MSG, "read", 0, 1, &arrayPtr);
-    if (varPtr == nullptr) {
-        return nullptr;
-    }
-    if (TclIsVarDirectReadable2(varPtr, arrayPtr)) {
-        return varPtr->value.objPtr;
-    }
-    return TclPtrGetVar(interp, reinterpret_cast<Tcl_Var>(varPtr),
-                        reinterpret_cast<Tcl_Var>(arrayPtr), name, nullptr, TCL_LEAVE_ERR_MSG);
-}
-
 // The value of a set, untraced scalar that is no array element, or null
 // (then the caller reads and writes through Tcl as usual).  Looks up only.
-Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
+inline Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
 {
-    Var *arrayPtr;
-    Var *varPtr = TclObjLookupVar(interp, name, nullptr, 0, "read", 0, 1, &arrayPtr);
-    if (varPtr == nullptr || arrayPtr != nullptr || TclIsVarTraced(varPtr) ||
-        !TclIsVarDirectWritable(varPtr)) {
-        return nullptr;
-    }
-    return varPtr->value.objPtr;
+    return orx::PlainScalarValue(interp, name);
+}
+
+// Reads as Tcl_ObjGetVar2 with TCL_LEAVE_ERR_MSG does; a plain variable
+// without its second call.
+inline Tcl_Obj *ReadVar(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    Tcl_Obj *value = PlainScalarValue(interp, name);
+    return value != nullptr ? value : Tcl_ObjGetVar2(interp, name, nullptr, TCL_LEAVE_ERR_MSG);
 }
 
 // Commands answering nothing: the result is nearly always empty already.
 void ClearResult(Tcl_Interp *interp)
 {
-    Tcl_Obj *result = reinterpret_cast<Interp *>(interp)->objResultPtr;
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
     if (result->bytes == nullptr || result->length != 0 || result->typePtr != nullptr ||
         Tcl_IsShared(result)) {
         Tcl_ResetResult(interp);

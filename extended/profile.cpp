@@ -4,13 +4,13 @@
 // schedules a callback that pops it when the command is done.  Entries are
 // recorded per call stack (or scope chain) into a tree of counts and times
 // that "profile off" writes into an array.  Call frames, procedure records
-// and compile procedures come from Tcl's private structures (tclInt.h).
+// and compile procedures come from Tcl's private structures, through
+// platform/tclint.
 #include "orx_profile.h"
 
 #include "orx_util.h"
 #include "base/internal.h"
-
-#include <tclInt.h>
+#include "platform/tclint/tclint.h"
 
 #include <chrono>
 #include <climits>
@@ -193,25 +193,6 @@ void PopAll(Profiler *p)
     p->session++;
 }
 
-// Procedure frames on the call stack, for the procedure level of an entry.
-int ProcFrames(Interp *iPtr)
-{
-    int count = 0;
-    for (CallFrame *frame = iPtr->framePtr; frame != nullptr; frame = frame->callerPtr) {
-        if (frame->isProcCallFrame & FRAME_IS_PROC) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-// The variable frame's level, 0 at global level.
-int VarLevel(Interp *iPtr)
-{
-    return iPtr->varFramePtr != nullptr ? iPtr->varFramePtr->level : 0;
-}
-
-// The namespace-qualified name under which the command is recorded.
 std::string FullName(Tcl_Interp *interp, Tcl_Command token)
 {
     Tcl_Obj *name = Tcl_NewObj();
@@ -261,19 +242,17 @@ int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const cha
                  Tcl_Command token, int, Tcl_Obj *const[])
 {
     auto *p = static_cast<Profiler *>(clientData);
-    auto *iPtr = reinterpret_cast<Interp *>(interp);
-    auto *cmdPtr = reinterpret_cast<Command *>(token);
     // An imported procedure runs its original, which is traced itself.
-    bool isProc = TclIsProc(cmdPtr) != nullptr && TclGetOriginalCommand(token) == nullptr;
-    bool measured = isProc || (p->commandMode && cmdPtr->compileProc == nullptr);
+    bool isProc = orx::IsProc(token) && !orx::IsImported(token);
+    bool measured = isProc || (p->commandMode && !orx::HasCompiler(token));
     if (!measured && p->activeFrames == 0) {
         return TCL_OK;
     }
-    int procLevel = ProcFrames(iPtr);
+    int procLevel = orx::ProcFrames(interp, nullptr, 0);
     PopReturnedFrames(p, procLevel);
     if (measured) {
         UpdateTimes(p);
-        int varLevel = VarLevel(iPtr);
+        int varLevel = orx::VarFrameLevel(interp);
         Push(p, FullName(interp, token), isProc, isProc ? procLevel + 1 : procLevel,
              isProc ? varLevel + 1 : varLevel, level);
         p->refs++;
@@ -286,19 +265,18 @@ int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const cha
 }
 
 // The name of an active frame: its procedure's full name, else its first word.
-std::string FrameName(Tcl_Interp *interp, CallFrame *frame)
+std::string FrameName(Tcl_Interp *interp, const orx::ProcFrame &frame)
 {
-    if (frame->procPtr != nullptr && frame->procPtr->cmdPtr != nullptr) {
-        return FullName(interp, reinterpret_cast<Tcl_Command>(frame->procPtr->cmdPtr));
+    if (frame.command != nullptr) {
+        return FullName(interp, frame.command);
     }
-    return frame->objc > 0 ? Tcl_GetString(frame->objv[0]) : "";
+    return frame.word != nullptr ? Tcl_GetString(frame.word) : "";
 }
 
 // Starts a session with fresh data, entering the procedures already on the call stack.
 void TurnOn(Profiler *p, bool commandMode, bool evalMode)
 {
     Tcl_Interp *interp = p->interp;
-    auto *iPtr = reinterpret_cast<Interp *>(interp);
     p->data = std::make_unique<Node>();
     p->commandMode = commandMode;
     p->evalMode = evalMode;
@@ -307,18 +285,14 @@ void TurnOn(Profiler *p, bool commandMode, bool evalMode)
     p->updatedTimes = false;
     p->session++;
     Push(p, "<global>", true, 0, 0, 0);
-    std::vector<CallFrame *> frames;
-    for (CallFrame *frame = iPtr->framePtr; frame != nullptr; frame = frame->callerPtr) {
-        if (frame->isProcCallFrame & FRAME_IS_PROC) {
-            frames.push_back(frame);
-        }
-    }
+    std::vector<orx::ProcFrame> frames(static_cast<size_t>(orx::ProcFrames(interp, nullptr, 0)));
+    orx::ProcFrames(interp, frames.data(), static_cast<int>(frames.size()));
     int procLevel = 0;
     for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-        Push(p, FrameName(interp, *it), true, ++procLevel, (*it)->level, -1);
+        Push(p, FrameName(interp, *it), true, ++procLevel, it->level, -1);
     }
     // A profile begun through uplevel runs in an outer scope.
-    int varLevel = VarLevel(iPtr);
+    int varLevel = orx::VarFrameLevel(interp);
     Entry *scope = p->scopeChainTop;
     while (scope != nullptr && scope->procLevel > 0 && scope->scopeLevel > varLevel) {
         scope = scope->prevScope;

@@ -10,14 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-// Tcl's private port header falls back on its compat headers unless told
-// that the system has <unistd.h>; not every Tcl install ships them.
-#ifndef HAVE_UNISTD_H
-#define HAVE_UNISTD_H 1
-#endif
-#include <tclInt.h>
-
 #include "base/internal.h"
+#include "platform/tclint/tclint.h"
 
 namespace {
 
@@ -172,35 +166,6 @@ char *ShiftCase(char *target, const char *source, bool lower)
     }
     return target;
 }
-
-// Variable access reports a failed look-up through errorCode even when no
-// message is asked for; keep the interpreter's own errorCode as it was.
-class KeepErrorCode {
-public:
-    explicit KeepErrorCode(Interp *iPtr) : iPtr_(iPtr), saved_(iPtr->errorCode)
-    {
-        if (saved_ != nullptr) {
-            Tcl_IncrRefCount(saved_);
-        }
-    }
-    ~KeepErrorCode()
-    {
-        if (iPtr_->errorCode != saved_) {
-            if (iPtr_->errorCode != nullptr) {
-                Tcl_DecrRefCount(iPtr_->errorCode);
-            }
-            iPtr_->errorCode = saved_;  // our reference passes to the interpreter
-        } else if (saved_ != nullptr) {
-            Tcl_DecrRefCount(saved_);
-        }
-    }
-    KeepErrorCode(const KeepErrorCode &) = delete;
-    KeepErrorCode &operator=(const KeepErrorCode &) = delete;
-
-private:
-    Interp *iPtr_;
-    Tcl_Obj *saved_;
-};
 
 }  // namespace
 
@@ -490,12 +455,11 @@ int OrxX_IsNullObj(Tcl_Obj *objPtr)
 
 Tcl_Obj *OrxX_SaveResultErrorInfo(Tcl_Interp *interp)
 {
-    Interp *iPtr = reinterpret_cast<Interp *>(interp);
     Tcl_Obj *elements[4];
     elements[0] = Tcl_DuplicateObj(Tcl_GetObjResult(interp));
     {
         // The read traces of Tcl 8.6 bring both variables up to date first.
-        KeepErrorCode keep(iPtr);
+        orx::KeepErrorCode keep(interp);
         elements[1] = Tcl_GetVar2Ex(interp, "errorInfo", nullptr, TCL_GLOBAL_ONLY);
         if (elements[1] == nullptr) {
             elements[1] = Tcl_NewObj();
@@ -505,14 +469,15 @@ Tcl_Obj *OrxX_SaveResultErrorInfo(Tcl_Interp *interp)
             elements[2] = Tcl_NewObj();
         }
     }
+    orx::ErrorState state = orx::GetErrorState(interp);
     long flags = 0;
-    if (iPtr->errorInfo != nullptr) {
+    if (state.inProgress) {
         flags |= kSaveErrInProgress;
     }
-    if (iPtr->flags & ERR_ALREADY_LOGGED) {
+    if (state.alreadyLogged) {
         flags |= kSaveErrAlreadyLogged;
     }
-    if (iPtr->errorCode != nullptr) {
+    if (state.codeSet) {
         flags |= kSaveErrorCodeSet;
     }
     elements[3] = Tcl_NewLongObj(flags);
@@ -523,7 +488,6 @@ Tcl_Obj *OrxX_SaveResultErrorInfo(Tcl_Interp *interp)
 
 void OrxX_RestoreResultErrorInfo(Tcl_Interp *interp, Tcl_Obj *saveObjPtr)
 {
-    Interp *iPtr = reinterpret_cast<Interp *>(interp);
     int count;
     Tcl_Obj **elements;
     long flags;
@@ -535,7 +499,7 @@ void OrxX_RestoreResultErrorInfo(Tcl_Interp *interp, Tcl_Obj *saveObjPtr)
     Tcl_Obj *errorCode = elements[2];
 
     {
-        KeepErrorCode keep(iPtr);
+        orx::KeepErrorCode keep(interp);
         Tcl_SetVar2Ex(interp, "errorCode", nullptr, errorCode, TCL_GLOBAL_ONLY);
         Tcl_SetVar2Ex(interp, "errorInfo", nullptr, errorInfo, TCL_GLOBAL_ONLY);
     }
@@ -545,21 +509,9 @@ void OrxX_RestoreResultErrorInfo(Tcl_Interp *interp, Tcl_Obj *saveObjPtr)
     // interpreter's own errorInfo/errorCode values, which its variable read
     // traces copy out.  Reinstate those with the restored values, so that the
     // variables keep reading as restored and later additions extend them.
-    if ((flags & kSaveErrInProgress) || iPtr->errorInfo != nullptr) {
-        Tcl_IncrRefCount(errorInfo);
-        if (iPtr->errorInfo != nullptr) {
-            Tcl_DecrRefCount(iPtr->errorInfo);
-        }
-        iPtr->errorInfo = errorInfo;
-        iPtr->flags |= ERR_LEGACY_COPY;
-    }
-    if ((flags & kSaveErrorCodeSet) || iPtr->errorCode != nullptr) {
-        Tcl_SetObjErrorCode(interp, errorCode);
-        iPtr->flags |= ERR_LEGACY_COPY;
-    }
-    if (flags & kSaveErrAlreadyLogged) {
-        iPtr->flags |= ERR_ALREADY_LOGGED;
-    }
+    orx::ErrorState state{(flags & kSaveErrInProgress) != 0, (flags & kSaveErrAlreadyLogged) != 0,
+                          (flags & kSaveErrorCodeSet) != 0};
+    orx::SetErrorState(interp, state, errorInfo, errorCode);
     Tcl_DecrRefCount(saveObjPtr);
 }
 

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <string>
 
-#include <tclInt.h>
-
 #include "base/internal.h"
 #include "library/library.h"
 #include "orx_os.h"
@@ -427,12 +425,11 @@ int EvalRange(Tcl_Interp *interp, const char *fileArg, int64_t offset, unsigned 
     std::string().swap(bytes);
 
     // info script names the library while its package runs.
-    Interp *iPtr = reinterpret_cast<Interp *>(interp);
-    Tcl_Obj *previousFile = iPtr->scriptFile;
-    Tcl_Obj *thisFile = Tcl_NewStringObj(fileName.c_str(), -1);
-    Tcl_IncrRefCount(thisFile);
-    iPtr->scriptFile = thisFile;
-    Tcl_IncrRefCount(thisFile);
+    const char *const kInfoScript = "::tcl::info::script";
+    ObjRef previousFile = orx::CallQuietly(interp, kInfoScript, {});
+    if (previousFile.get() != nullptr) {
+        orx::CallQuietly(interp, kInfoScript, {orx::NewStringObj(fileName)});
+    }
     ClientData previousSecure = encrypted ? SetSecure(interp, reinterpret_cast<ClientData>(1))
                                           : nullptr;
 
@@ -445,12 +442,9 @@ int EvalRange(Tcl_Interp *interp, const char *fileArg, int64_t offset, unsigned 
         SetSecure(interp, previousSecure);
     }
     // Whatever the package did to it, the caller's script file comes back.
-    Tcl_Obj *current = iPtr->scriptFile;
-    iPtr->scriptFile = previousFile;
-    if (current != nullptr) {
-        Tcl_DecrRefCount(current);
+    if (previousFile.get() != nullptr) {
+        orx::CallQuietly(interp, kInfoScript, {previousFile.get()});
     }
-    Tcl_DecrRefCount(thisFile);
     if (code == TCL_ERROR) {
         char line[64];
         std::snprintf(line, sizeof line, "%d", Tcl_GetErrorLine(interp));

@@ -1,7 +1,7 @@
 // Line editing for the command loops: the editor on the terminal, prompts
 // captured for it, history across sessions, and Tab completion.  Completion
-// reads the interpreter's tables directly (no command, trace or script of
-// the user runs while the user types).
+// asks Tcl's introspection commands without going through the interpreter
+// (no trace or script of the user runs while the user types).
 
 #include "shell/cmdedit.h"
 
@@ -10,8 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <set>
-
-#include <tclInt.h>
 
 #include "base/internal.h"
 #include "platform/orxplat.h"
@@ -88,57 +86,48 @@ void ForgetInterp(ClientData, Tcl_Interp *interp)
 }
 
 // ---- Completion -------------------------------------------------------------
+// Candidates come from Tcl's own info, array and namespace commands, called
+// directly (orx::CallQuietly): no trace fires and the result stays as it was.
 
 bool StartsWith(const std::string &text, const std::string &prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Names of the string-keyed table that begin with prefix.
-void TableNames(Tcl_HashTable *table, const std::string &prefix, const std::string &qualifier,
-                const char *suffix, std::set<std::string> *out)
+// A glob pattern for the names that begin with text.
+Tcl_Obj *PrefixPattern(const std::string &head, const std::string &text)
 {
-    if (table == nullptr) {
+    std::string pattern = head;
+    for (char c : text) {
+        if (std::strchr("*?[]\\", c) != nullptr) {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    pattern += '*';
+    return orx::NewStringObj(pattern);
+}
+
+// Call visit(name) for each element of a list that a call answered.
+template <typename Visit>
+void ForEachName(const ObjRef &list, Visit visit)
+{
+    int count = 0;
+    Tcl_Obj **names = nullptr;
+    if (list.get() == nullptr ||
+        Tcl_ListObjGetElements(nullptr, list.get(), &count, &names) != TCL_OK) {
         return;
     }
-    Tcl_HashSearch search;
-    for (Tcl_HashEntry *h = Tcl_FirstHashEntry(table, &search); h != nullptr;
-         h = Tcl_NextHashEntry(&search)) {
-        std::string name = static_cast<const char *>(Tcl_GetHashKey(table, h));
-        if (StartsWith(name, prefix)) {
-            out->insert(qualifier + name + suffix);
-        }
+    for (int i = 0; i < count; i++) {
+        visit(std::string(Tcl_GetString(names[i])));
     }
 }
 
-// Defined variables of a variable table (keys are objects) beginning with
-// prefix; for arrays, with a "(" after them when asked.
-void VarTableNames(TclVarHashTable *table, const std::string &prefix, const std::string &qualifier,
-                   std::set<std::string> *out)
+// What Tcl puts before the simple names of namespace ns in full names.
+std::string FullPrefix(Tcl_Namespace *ns)
 {
-    if (table == nullptr) {
-        return;
-    }
-    Tcl_HashSearch search;
-    for (Tcl_HashEntry *h = Tcl_FirstHashEntry(&table->table, &search); h != nullptr;
-         h = Tcl_NextHashEntry(&search)) {
-        Var *var = reinterpret_cast<Var *>(reinterpret_cast<char *>(h) -
-                                           offsetof(VarInHash, entry));
-        if (!TclIsVarArray(var) && !TclIsVarLink(var) && TclIsVarUndefined(var)) {
-            continue;
-        }
-        // Variable tables keep their keys as objects.
-        std::string name = Tcl_GetString(h->key.objPtr);
-        if (StartsWith(name, prefix)) {
-            out->insert(qualifier + name);
-        }
-    }
-}
-
-// Completion reads namespace tables directly, through the private structures.
-Namespace *CurrentNamespace(Tcl_Interp *interp)
-{
-    return reinterpret_cast<Namespace *>(Tcl_GetCurrentNamespace(interp));
+    std::string name = ns->fullName;
+    return name == "::" ? name : name + "::";
 }
 
 // Split "a::b::c" into the qualifier "a::b::" and the tail "c".
@@ -164,41 +153,62 @@ Tcl_Namespace *FindNamespace(Tcl_Interp *interp, const std::string &qualifier)
     return Tcl_FindNamespace(interp, nsName.c_str(), nullptr, 0);
 }
 
-// Commands and child namespaces of the qualifier, or of the current and global namespaces.
+// The names in ns that infoCommand (::tcl::info::commands or vars) lists
+// and the child namespaces of ns, those beginning with tail, each as
+// qualifier and the simple name.
+void NamespaceCandidates(Tcl_Interp *interp, Tcl_Namespace *ns, const char *infoCommand,
+                         const std::string &qualifier, const std::string &tail,
+                         std::set<std::string> *out)
+{
+    // Both commands answer full names.
+    std::string prefix = FullPrefix(ns);
+    auto add = [&](const std::string &name, const char *suffix) {
+        if (StartsWith(name, prefix) && StartsWith(name.substr(prefix.size()), tail)) {
+            out->insert(qualifier + name.substr(prefix.size()) + suffix);
+        }
+    };
+    ForEachName(orx::CallQuietly(interp, infoCommand, {PrefixPattern(prefix, tail)}),
+                [&](const std::string &name) { add(name, ""); });
+    ForEachName(orx::CallQuietly(interp, "::tcl::namespace::children",
+                                 {Tcl_NewStringObj(ns->fullName, -1)}),
+                [&](const std::string &name) { add(name, "::"); });
+}
+
 void CommandCandidates(Tcl_Interp *interp, const std::string &stem, std::set<std::string> *out)
 {
     std::string qualifier, tail;
     SplitQualified(stem, &qualifier, &tail);
+    auto insert = [out](const std::string &name) { out->insert(name); };
     if (!qualifier.empty()) {
         Tcl_Namespace *ns = FindNamespace(interp, qualifier);
         if (ns != nullptr) {
-            TableNames(TclGetNamespaceCommandTable(ns), tail, qualifier, "", out);
-            TableNames(TclGetNamespaceChildTable(ns), tail, qualifier, "::", out);
+            NamespaceCandidates(interp, ns, "::tcl::info::commands", qualifier, tail, out);
         }
     } else {
-        Tcl_Namespace *current = Tcl_GetCurrentNamespace(interp);
-        Tcl_Namespace *global = Tcl_GetGlobalNamespace(interp);
-        TableNames(TclGetNamespaceCommandTable(current), stem, "", "", out);
-        if (current != global) {
-            TableNames(TclGetNamespaceCommandTable(global), stem, "", "", out);
-        }
+        // The current namespace's commands and the global ones.
+        ForEachName(orx::CallQuietly(interp, "::tcl::info::commands", {PrefixPattern("", stem)}),
+                    insert);
     }
     // Procedures the auto-loader knows but has not loaded yet.
-    Var *array = nullptr;
-    Var *index = TclLookupVar(interp, "auto_index", nullptr, TCL_GLOBAL_ONLY, nullptr, 0, 0,
-                              &array);
-    if (index != nullptr && TclIsVarArray(index)) {
-        std::set<std::string> names;
-        VarTableNames(index->value.tablePtr, "", "", &names);
-        for (const std::string &name : names) {
-            std::string shown = name;
-            if (qualifier.empty() && StartsWith(shown, "::") && shown.find("::", 2) == std::string::npos) {
-                shown = shown.substr(2); // a global procedure, as typed
-            }
-            if (StartsWith(shown, stem)) {
-                out->insert(shown);
-            }
+    auto indexed = [&](const std::string &name) {
+        std::string shown = name;
+        if (qualifier.empty() && StartsWith(shown, "::") && shown.find("::", 2) == std::string::npos) {
+            shown = shown.substr(2); // a global procedure, as typed
         }
+        if (StartsWith(shown, stem)) {
+            out->insert(shown);
+        }
+    };
+    const char *const kArrayNames = "::tcl::array::names";
+    ForEachName(orx::CallQuietly(interp, kArrayNames,
+                                 {Tcl_NewStringObj("::auto_index", -1),
+                                  Tcl_NewStringObj("-glob", -1), PrefixPattern("", stem)}),
+                indexed);
+    if (qualifier.empty()) {
+        ForEachName(orx::CallQuietly(interp, kArrayNames,
+                                     {Tcl_NewStringObj("::auto_index", -1),
+                                      Tcl_NewStringObj("-glob", -1), PrefixPattern("::", stem)}),
+                    indexed);
     }
 }
 
@@ -210,15 +220,10 @@ void VariableCandidates(Tcl_Interp *interp, const std::string &stem, std::set<st
         // Elements of an array: "name(el" becomes "name(element)".
         std::string name = stem.substr(0, paren);
         std::string element = stem.substr(paren + 1);
-        Var *array = nullptr;
-        Var *var = TclLookupVar(interp, name.c_str(), nullptr, 0, nullptr, 0, 0, &array);
-        if (var != nullptr && TclIsVarArray(var)) {
-            std::set<std::string> names;
-            VarTableNames(var->value.tablePtr, element, "", &names);
-            for (const std::string &n : names) {
-                out->insert(name + "(" + n + ")");
-            }
-        }
+        ForEachName(orx::CallQuietly(interp, "::tcl::array::names",
+                                     {orx::NewStringObj(name), Tcl_NewStringObj("-glob", -1),
+                                      PrefixPattern("", element)}),
+                    [&](const std::string &n) { out->insert(name + "(" + n + ")"); });
         return;
     }
     std::string qualifier, tail;
@@ -226,32 +231,14 @@ void VariableCandidates(Tcl_Interp *interp, const std::string &stem, std::set<st
     if (!qualifier.empty()) {
         Tcl_Namespace *ns = FindNamespace(interp, qualifier);
         if (ns != nullptr) {
-            VarTableNames(&reinterpret_cast<Namespace *>(ns)->varTable, tail, qualifier, out);
-            TableNames(TclGetNamespaceChildTable(ns), tail, qualifier, "::", out);
+            NamespaceCandidates(interp, ns, "::tcl::info::vars", qualifier, tail, out);
         }
         return;
     }
-    Interp *iPtr = reinterpret_cast<Interp *>(interp);
-    CallFrame *frame = iPtr->varFramePtr;
-    if (frame != nullptr && frame != iPtr->rootFramePtr && (frame->isProcCallFrame & FRAME_IS_PROC)) {
-        // Locals of the procedure the loop runs in.
-        for (int i = 0; i < frame->numCompiledLocals; i++) {
-            Tcl_Obj *nameObj = frame->localCachePtr != nullptr
-                                   ? (&frame->localCachePtr->varName0)[i]
-                                   : nullptr;
-            Var *var = &frame->compiledLocals[i];
-            if (nameObj != nullptr && !(TclIsVarUndefined(var) && !TclIsVarArray(var) &&
-                                        !TclIsVarLink(var))) {
-                std::string name = Tcl_GetString(nameObj);
-                if (StartsWith(name, stem)) {
-                    out->insert(name);
-                }
-            }
-        }
-        VarTableNames(frame->varTablePtr, stem, "", out);
-        return;
-    }
-    VarTableNames(&CurrentNamespace(interp)->varTable, stem, "", out);
+    // The locals of the procedure the loop runs in, else the variables of
+    // the current namespace (and the global ones).
+    ForEachName(orx::CallQuietly(interp, "::tcl::info::vars", {PrefixPattern("", stem)}),
+                [out](const std::string &name) { out->insert(name); });
 }
 
 // Entries of the stem's directory, with "~" expanded; directories get a "/".

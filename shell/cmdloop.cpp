@@ -14,8 +14,6 @@
 #include <functional>
 #include <string>
 
-#include <tclInt.h>
-
 #include "orx_init.h"
 #include "orx_signal.h"
 #include "orx_util.h"
@@ -48,7 +46,7 @@ int RecordAndEval(Tcl_Interp *interp, const char *cmd, int flags)
         return code;
     }
     ObjRef script(Tcl_NewStringObj(cmd, -1));
-    reinterpret_cast<Interp *>(interp)->evalFlags |= TCL_ALLOW_EXCEPTIONS;
+    Tcl_AllowExceptions(interp);
     return Tcl_EvalObjEx(interp, script.get(), flags);
 }
 

@@ -9,10 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include <tclInt.h>
-
 #include "base/internal.h"
 #include "platform/orxplat.h"
+#include "platform/tclint/tclint.h"
 #include "orx_getopt.h"
 #include "orx_init.h"
 #include "orx_release.h"
@@ -255,7 +254,7 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
         Tcl_IncrRefCount(cmdObj);
         // Tcl 8.6 would turn a break or continue at level 0 into an error;
         // the shell accepts every code but TCL_ERROR.
-        reinterpret_cast<Interp *>(interp)->evalFlags |= TCL_ALLOW_EXCEPTIONS;
+        Tcl_AllowExceptions(interp);
         int code = Tcl_EvalObjEx(interp, cmdObj, TCL_EVAL_GLOBAL);
         Tcl_DecrRefCount(cmdObj);
         if (code == TCL_ERROR) {
@@ -273,11 +272,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
             OrxX_ErrorExit(interp, 255, "\n    while\nevaluating -f supplied command");
         }
         std::string path = found; // the search buffer may be reused by the script
-        Interp *iPtr = reinterpret_cast<Interp *>(interp);
-        int savedReturnCode = iPtr->returnCode;
-        iPtr->returnCode = TCL_OK;
+        int savedReturnCode = orx::SwapReturnCode(interp, TCL_OK);
         int code = Tcl_EvalFile(interp, path.c_str());
-        iPtr->returnCode = savedReturnCode;
+        orx::SwapReturnCode(interp, savedReturnCode);
         if (code == TCL_ERROR) {
             OrxX_ErrorExit(interp, 255, nullptr);
         }

@@ -24,8 +24,7 @@
 #include "orx_util.h"
 #include "base/internal.h"
 #include "platform/orxplat.h"
-
-#include <tclInt.h>
+#include "platform/tclint/tclint.h"
 
 namespace {
 
@@ -141,11 +140,7 @@ bool AnyPending();
 bool ErrorInProgress()
 {
     Tcl_Interp *interp = g_processLoggedInterp.load();
-    if (interp == nullptr) {
-        return false;
-    }
-    Tcl_Obj **field = &reinterpret_cast<Interp *>(interp)->errorInfo;
-    return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
+    return interp != nullptr && orx::ErrorInProgress(interp);
 }
 
 // On the relay thread: Tcl_AsyncMark takes locks and so may not run inside

@@ -5,7 +5,7 @@
 // command away (a command trace would see it happen but cannot refuse).
 #include "orx_tclextra.h"
 
-#include <tclInt.h>
+#include "platform/tclint/tclint.h"
 
 #include <cstdio>
 #include <cstring>
@@ -91,17 +91,40 @@ int Refuse(Tcl_Interp *interp, const char *verb, const char *name)
 }
 
 // The command that a new command of this name (created the way proc does it)
-// would replace, or null.
+// would replace, or null.  As for proc, any run of two or more colons
+// separates, and a relative qualifier is looked up in the current namespace
+// only.
 Tcl_Command WouldReplace(Tcl_Interp *interp, const char *name)
 {
-    Namespace *nsPtr = nullptr, *altNsPtr = nullptr, *cxtNsPtr = nullptr;
-    const char *simple = nullptr;
-    TclGetNamespaceForQualName(interp, name, nullptr, 0, &nsPtr, &altNsPtr, &cxtNsPtr, &simple);
-    if (nsPtr == nullptr || simple == nullptr || *simple == '\0') {
+    const char *simple = name;
+    const char *qualifierEnd = nullptr;
+    for (const char *p = name; *p != '\0';) {
+        if (p[0] == ':' && p[1] == ':') {
+            qualifierEnd = p;
+            while (*p == ':') {
+                p++;
+            }
+            simple = p;
+        } else {
+            p++;
+        }
+    }
+    if (*simple == '\0') {
         return nullptr;
     }
-    return Tcl_FindCommand(interp, simple, reinterpret_cast<Tcl_Namespace *>(nsPtr),
-                           TCL_NAMESPACE_ONLY);
+    Tcl_Namespace *ns = nullptr;
+    if (qualifierEnd == nullptr) {
+        ns = Tcl_GetCurrentNamespace(interp);
+    } else if (qualifierEnd == name) {
+        ns = Tcl_GetGlobalNamespace(interp);
+    } else {
+        Tcl_DString qualifier;
+        Tcl_DStringInit(&qualifier);
+        Tcl_DStringAppend(&qualifier, name, static_cast<int>(qualifierEnd - name));
+        ns = Tcl_FindNamespace(interp, Tcl_DStringValue(&qualifier), nullptr, TCL_NAMESPACE_ONLY);
+        Tcl_DStringFree(&qualifier);
+    }
+    return ns != nullptr ? Tcl_FindCommand(interp, simple, ns, TCL_NAMESPACE_ONLY) : nullptr;
 }
 
 // interp alias srcPath srcCmd ... / interp hide path cmd: the interpreter the
@@ -211,12 +234,7 @@ void Wrap(Tcl_Interp *interp, const char *name, GuardKind kind)
     info.deleteData = guard;
     Tcl_SetCommandInfoFromToken(token, &info);
     // The NRE and bytecode paths would bypass the object procedure.
-    auto *cmdPtr = reinterpret_cast<Command *>(token);
-    cmdPtr->nreProc = nullptr;
-    if (cmdPtr->compileProc != nullptr) {
-        cmdPtr->compileProc = nullptr;
-        reinterpret_cast<Interp *>(interp)->compileEpoch++;
-    }
+    orx::CallOnlyThroughObjProc(interp, token);
 }
 
 } // namespace
@@ -233,13 +251,12 @@ int Orx_IsProc(Tcl_Interp *interp, const char *name)
         return 0;
     }
     Tcl_Command command = Tcl_FindCommand(interp, name, nullptr, 0);
-    return command != nullptr && TclIsProc(reinterpret_cast<Command *>(command)) != nullptr;
+    return orx::IsProc(command) ? 1 : 0;
 }
 
 int Orx_InterpLevel(Tcl_Interp *interp)
 {
-    CallFrame *frame = reinterpret_cast<Interp *>(interp)->varFramePtr;
-    return frame != nullptr ? frame->level : 0;
+    return orx::VarFrameLevel(interp);
 }
 
 int Orx_SetCommandProtected(Tcl_Interp *interp, Tcl_Command command, int protect)

@@ -14,9 +14,41 @@
 #include <tclInt.h>
 #include <tclCompile.h>
 
+#if TCL_MAJOR_VERSION != 8 || TCL_MINOR_VERSION != 6
+#error "the layouts used here are those of Tcl 8.6"
+#endif
+
 namespace orx {
 
 namespace {
+
+bool RunningTclIsKnown()
+{
+    int major = 0;
+    int minor = 0;
+    Tcl_GetVersion(&major, &minor, nullptr, nullptr);
+    return major == TCL_MAJOR_VERSION && minor == TCL_MINOR_VERSION;
+}
+
+// Whether the running Tcl is the 8.6 these layouts come from.  Asked once,
+// when the library is loaded (libtcl is loaded before it): several callers
+// sit on the paths of every traced command or variable read.
+const bool g_known = RunningTclIsKnown();
+
+inline bool Known()
+{
+    return g_known;
+}
+
+Interp *InterpOf(Tcl_Interp *interp)
+{
+    return reinterpret_cast<Interp *>(interp);
+}
+
+Command *CommandOf(Tcl_Command command)
+{
+    return reinterpret_cast<Command *>(command);
+}
 
 // Tcl 8.6's compile step for a command (the CompileProc of tclInt.h).  It
 // adds the slot exactly as TclFindCompiledLocal, which libtcl does not
@@ -74,13 +106,169 @@ int CompileVarArgAsLocalProc(Tcl_Interp *, Tcl_Parse *parsePtr, Command *, Compi
 
 void CompileVarArgAsLocal(Tcl_Command command)
 {
-    int major;
-    int minor;
-    Tcl_GetVersion(&major, &minor, nullptr, nullptr);
-    if (command == nullptr || major != 8 || minor != 6) {
+    if (command == nullptr || !Known()) {
         return;
     }
-    reinterpret_cast<Command *>(command)->compileProc = CompileVarArgAsLocalProc;
+    CommandOf(command)->compileProc = CompileVarArgAsLocalProc;
+}
+
+bool CallOnlyThroughObjProc(Tcl_Interp *interp, Tcl_Command command)
+{
+    if (command == nullptr || !Known()) {
+        return false;
+    }
+    Command *cmdPtr = CommandOf(command);
+    cmdPtr->nreProc = nullptr;
+    if (cmdPtr->compileProc != nullptr) {
+        cmdPtr->compileProc = nullptr;
+        InterpOf(interp)->compileEpoch++;
+    }
+    return true;
+}
+
+bool IsProc(Tcl_Command command)
+{
+    return command != nullptr && Known() && TclIsProc(CommandOf(command)) != nullptr;
+}
+
+bool IsImported(Tcl_Command command)
+{
+    return command != nullptr && Known() && TclGetOriginalCommand(command) != nullptr;
+}
+
+bool HasCompiler(Tcl_Command command)
+{
+    return command != nullptr && Known() && CommandOf(command)->compileProc != nullptr;
+}
+
+int ProcFrames(Tcl_Interp *interp, ProcFrame *frames, int max)
+{
+    if (!Known()) {
+        return 0;
+    }
+    int count = 0;
+    for (CallFrame *frame = InterpOf(interp)->framePtr; frame != nullptr;
+         frame = frame->callerPtr) {
+        if (!(frame->isProcCallFrame & FRAME_IS_PROC)) {
+            continue;
+        }
+        if (count < max) {
+            ProcFrame &out = frames[count];
+            Proc *procPtr = frame->procPtr;
+            out.command = procPtr != nullptr ? reinterpret_cast<Tcl_Command>(procPtr->cmdPtr)
+                                             : nullptr;
+            out.word = frame->objc > 0 ? frame->objv[0] : nullptr;
+            out.level = frame->level;
+        }
+        count++;
+    }
+    return count;
+}
+
+int VarFrameLevel(Tcl_Interp *interp)
+{
+    if (!Known()) {
+        return 0;
+    }
+    CallFrame *frame = InterpOf(interp)->varFramePtr;
+    return frame != nullptr ? frame->level : 0;
+}
+
+ErrorState GetErrorState(Tcl_Interp *interp)
+{
+    if (!Known()) {
+        return ErrorState{false, false, false};
+    }
+    Interp *iPtr = InterpOf(interp);
+    return ErrorState{iPtr->errorInfo != nullptr, (iPtr->flags & ERR_ALREADY_LOGGED) != 0,
+                      iPtr->errorCode != nullptr};
+}
+
+void SetErrorState(Tcl_Interp *interp, const ErrorState &state, Tcl_Obj *errorInfo,
+                   Tcl_Obj *errorCode)
+{
+    if (!Known()) {
+        if (state.codeSet) {
+            Tcl_SetObjErrorCode(interp, errorCode);
+        }
+        return;
+    }
+    Interp *iPtr = InterpOf(interp);
+    if (state.inProgress || iPtr->errorInfo != nullptr) {
+        Tcl_IncrRefCount(errorInfo);
+        if (iPtr->errorInfo != nullptr) {
+            Tcl_DecrRefCount(iPtr->errorInfo);
+        }
+        iPtr->errorInfo = errorInfo;
+        iPtr->flags |= ERR_LEGACY_COPY;
+    }
+    if (state.codeSet || iPtr->errorCode != nullptr) {
+        Tcl_SetObjErrorCode(interp, errorCode);
+        iPtr->flags |= ERR_LEGACY_COPY;
+    }
+    if (state.alreadyLogged) {
+        iPtr->flags |= ERR_ALREADY_LOGGED;
+    }
+}
+
+KeepErrorCode::KeepErrorCode(Tcl_Interp *interp) : interp_(interp), saved_(nullptr)
+{
+    if (Known()) {
+        saved_ = InterpOf(interp)->errorCode;
+        if (saved_ != nullptr) {
+            Tcl_IncrRefCount(saved_);
+        }
+    }
+}
+
+KeepErrorCode::~KeepErrorCode()
+{
+    if (!Known()) {
+        return;
+    }
+    Interp *iPtr = InterpOf(interp_);
+    if (iPtr->errorCode != saved_) {
+        if (iPtr->errorCode != nullptr) {
+            Tcl_DecrRefCount(iPtr->errorCode);
+        }
+        iPtr->errorCode = saved_; // our reference passes to the interpreter
+    } else if (saved_ != nullptr) {
+        Tcl_DecrRefCount(saved_);
+    }
+}
+
+bool ErrorInProgress(Tcl_Interp *interp)
+{
+    if (!Known()) {
+        return false;
+    }
+    Tcl_Obj **field = &InterpOf(interp)->errorInfo;
+    return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
+}
+
+int SwapReturnCode(Tcl_Interp *interp, int code)
+{
+    if (!Known()) {
+        return TCL_OK;
+    }
+    Interp *iPtr = InterpOf(interp);
+    int previous = iPtr->returnCode;
+    iPtr->returnCode = code;
+    return previous;
+}
+
+Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    if (!Known()) {
+        return nullptr;
+    }
+    Var *arrayPtr;
+    Var *varPtr = TclObjLookupVar(interp, name, nullptr, 0, "read", 0, 1, &arrayPtr);
+    if (varPtr == nullptr || arrayPtr != nullptr || TclIsVarTraced(varPtr) ||
+        !TclIsVarDirectWritable(varPtr)) {
+        return nullptr;
+    }
+    return varPtr->value.objPtr;
 }
 
 } // namespace orx
