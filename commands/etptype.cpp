@@ -15,9 +15,18 @@ namespace {
 
 const char kUsage[] = " etp_type -literals <literals> -colors <colors> -styles <styles>\"";
 
+// Errors are appended: once literals may have been noted, the notes stay
+// before the error (the result is empty until then).
+template <typename... Parts>
+int Fail(Tcl_Interp *interp, const Parts &...parts)
+{
+    orx::AppendResult(interp, parts...);
+    return TCL_ERROR;
+}
+
 int Usage(Tcl_Interp *interp, const char *command)
 {
-    return orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
+    return Fail(interp, "wrong # args:  should be \"", command, kUsage);
 }
 
 void SetInt(EtpLiteral *literal, int index, int value)
@@ -55,24 +64,24 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     const char *typeName = argv[1];
     EtpType *type = nullptr;
     if (!etpFindType(typeName, &type)) {
-        return orx::SetError(interp, "Can not find enum type: ", typeName);
+        return Fail(interp, "Can not find enum type: ", typeName);
     }
     if (std::strncmp(argv[2], "-literal", 8) != 0) {
         return Usage(interp, argv[0]);
     }
     orx::ListElements literals;
     if (!literals.Split(argv[3])) {
-        return orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
+        return Fail(interp, "Argument #4 has problem: ", argv[3]);
     }
     for (int pair = 4; pair + 1 < argc; pair += 2) {
         const char *option = argv[pair];
         orx::ListElements values;
         if (!values.Split(argv[pair + 1])) {
-            return orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
+            return Fail(interp, "Argument has problem: ", argv[pair + 1]);
         }
         if (values.count() > literals.count()) {
-            return orx::SetError(
-                interp, "The length of literals list and that of colors/styles are not matched.");
+            return Fail(interp,
+                        "The length of literals list and that of colors/styles are not matched.");
         }
         for (int j = 0; j < values.count(); ++j) {
             EtpLiteral *literal = nullptr;
