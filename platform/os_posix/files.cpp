@@ -255,7 +255,7 @@ int OrxPlat_OpenChannel(const char *path, Tcl_Channel *channel)
     // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then tells.
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return errno;

@@ -117,17 +117,6 @@ TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
     EXPECT_EQ(Result(), "");
 }
 
-TEST_F(SafeWriteTest, AbortingOneOfTwoHandlesLeavesTheOther)
-{
-    Orx_RobustFile *kept = Orx_RobustFopenForWrite(interp_, target_.c_str());
-    Orx_RobustFile *dropped = Orx_RobustFopenForWrite(interp_, target_.c_str());
-    ASSERT_TRUE(kept != nullptr && dropped != nullptr) << Result();
-    std::fputs("kept", Orx_GetFilePtr(kept));
-    Orx_RobustFabortForWrite(dropped);
-    EXPECT_EQ(Orx_RobustFcloseForWrite(interp_, kept), TCL_OK) << Result();
-    EXPECT_EQ(Read(target_), "kept");
-}
-
 // The fault: the message of a refusal was appended to whatever result the
 // caller had before.
 TEST_F(SafeWriteTest, OpenForWriteResetsTheResultFirst)
