@@ -15,10 +15,19 @@ namespace {
 
 const char kUsage[] = " etp_type -literals <literals> -colors <colors> -styles <styles>\"";
 
+// Errors are appended: once literals may have been noted, the notes stay
+// before the error (the result is empty until then).
+template <typename... Parts>
+int Fail(Tcl_Interp *interp, const Parts &...parts)
+{
+    orx::AppendResult(interp, parts...);
+    return TCL_ERROR;
+}
+
 // Every syntax error of the command gives this one usage text.
 int Usage(Tcl_Interp *interp, const char *command)
 {
-    orx::SetError(interp, "wrong # args:  should be \"", command, kUsage);
+    Fail(interp, "wrong # args:  should be \"", command, kUsage);
     return orx::UsageCode(interp);
 }
 
@@ -60,7 +69,7 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     const char *typeName = argv[1];
     EtpType *type = nullptr;
     if (!etpFindType(typeName, &type)) {
-        orx::SetError(interp, "Can not find enum type: ", typeName);
+        Fail(interp, "Can not find enum type: ", typeName);
         return orx::LookupCode(interp, "TYPE", typeName);
     }
     if (std::strncmp(argv[2], "-literal", 8) != 0) {
@@ -68,18 +77,18 @@ int SetEtpType(Tcl_Interp *interp, int argc, const char *argv[])
     }
     orx::ListElements literals;
     if (!literals.Split(argv[3])) {
-        orx::SetError(interp, "Argument #4 has problem: ", argv[3]);
+        Fail(interp, "Argument #4 has problem: ", argv[3]);
         return orx::ValueCode(interp, "LIST");
     }
     for (int pair = 4; pair + 1 < argc; pair += 2) {
         const char *option = argv[pair];
         orx::ListElements values;
         if (!values.Split(argv[pair + 1])) {
-            orx::SetError(interp, "Argument has problem: ", argv[pair + 1]);
+            Fail(interp, "Argument has problem: ", argv[pair + 1]);
             return orx::ValueCode(interp, "LIST");
         }
         if (values.count() > literals.count()) {
-            orx::SetError(interp,
+            Fail(interp,
                           "The length of literals list and that of colors/styles are not matched.");
             return orx::ValueCode(interp, "LIST");
         }

@@ -1,11 +1,13 @@
 // Safe file writing: Orx_Fopen and the write-to-temporary-then-rename
-// handles.  The temporary file is put on disk, replaces the target in one
-// step (never deleting the target first) and the directory is synced, so a
-// crash at any moment leaves the old or the new file.
+// handles.  Each handle writes a temporary file of its own, which is put on
+// disk, replaces the target in one step (never deleting the target first)
+// and the directory is synced, so a crash at any moment leaves the old or
+// the new file, and two handles on one target never share a file.
 #include "orx_safewrite.h"
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -92,20 +94,24 @@ bool Modifiable(const std::string &name)
     return OrxPlat_IsDirectory(dir) && c_faccess(dir.c_str(), "wd") == 0;
 }
 
-// Create the temporary file afresh: never through a symbolic link left at
-// its name, and private until the close gives it the target's bits.
-FILE *CreateTemp(Tcl_Interp *interp, const std::string &temp, bool targetExists)
+// A temporary file of this handle's own: "<target>.tq_tmp", or, when that
+// name is taken (another handle on the same target, a file an earlier crash
+// left, a planted link), "<target>.<six letters>.tq_tmp".  Never through a
+// link, never a file that was there; private until the close gives it the
+// target's bits.
+FILE *CreateTemp(Tcl_Interp *interp, const std::string &target, bool targetExists,
+                 std::string *temp)
 {
-    if (temp.size() > ORX_FOPEN_NAME_MAX) {
-        OpenFailed(interp, temp.c_str(), "wb", ENAMETOOLONG);
+    if (target.size() + sizeof kTempSuffix - 1 + 7 > ORX_FOPEN_NAME_MAX) {
+        OpenFailed(interp, (target + kTempSuffix).c_str(), "wb", ENAMETOOLONG);
         return nullptr;
     }
     FILE *stream = nullptr;
-    if (int error = OrxPlat_CreateTempFile(temp.c_str(), targetExists, &stream)) {
-        OpenFailed(interp, temp.c_str(), "wb", error);
+    if (int error = OrxPlat_CreateTempFile(target, kTempSuffix, targetExists, temp, &stream)) {
+        OpenFailed(interp, (target + kTempSuffix).c_str(), "wb", error);
         return nullptr;
     }
-    std::memcpy(openedNameBuffer, temp.c_str(), temp.size() + 1);
+    std::memcpy(openedNameBuffer, temp->c_str(), temp->size() + 1);
     return stream;
 }
 
@@ -161,6 +167,10 @@ FILE *Orx_Fopen(Tcl_Interp *interp, const char *fileName, const char *searchSpec
 
 Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName)
 {
+    // Only this call's message: not one of an earlier call appended to.
+    if (interp != nullptr) {
+        Tcl_ResetResult(interp);
+    }
     if (fileName == nullptr || *fileName == '\0') {
         Append(interp, {"No file name is given for writing."});
         orx::ValueCode(interp, "NAME", "");
@@ -173,16 +183,12 @@ Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName
             orx::ValueCode(interp, "FILE", target);
             return nullptr;
         }
-        auto *handle = new Orx_RobustFile;
+        auto handle = std::make_unique<Orx_RobustFile>();
         handle->target = target;
-        handle->temp = target + kTempSuffix;
         OrxPlat_FileInfo info;
-        handle->stream = CreateTemp(interp, handle->temp, OrxPlat_Stat(target.c_str(), &info) == 0);
-        if (handle->stream == nullptr) {
-            delete handle;
-            return nullptr;
-        }
-        return handle;
+        handle->stream = CreateTemp(interp, target, OrxPlat_Stat(target.c_str(), &info) == 0,
+                                    &handle->temp);
+        return handle->stream != nullptr ? handle.release() : nullptr;
     } catch (const std::bad_alloc &) {
         if (interp != nullptr) {
             orx::OutOfMemory(interp);
@@ -207,6 +213,7 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
         // Incomplete data must not replace the target.
         OrxPlat_RemoveFile(handle->temp.c_str());
         if (interp != nullptr) {
+            Tcl_ResetResult(interp);
             const char *reason = orx::PosixCode(interp, error);
             Append(interp, {"error writing \"", handle->temp, "\": ", reason, "; the file \"",
                             handle->target, "\" is unchanged."});
@@ -214,6 +221,9 @@ int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle)
         code = TCL_ERROR;
     } else if (int error = OrxPlat_ReplaceFile(handle->temp.c_str(), handle->target.c_str());
                error != 0) {
+        if (interp != nullptr) {
+            Tcl_ResetResult(interp);
+        }
         Append(interp, {"Could not rename the temporary file \"", handle->temp, "\" to the file \"",
                         handle->target, "\".\nData saved into the temporary file \"", handle->temp,
                         "\" and the file \"", handle->target, "\" may demolished."});

@@ -40,8 +40,9 @@ ORX_API int OrxXOSWalkDir(Tcl_Interp *interp, const char *path, int hidden,
 
 /* Size in bytes of the file behind the channel (its read handle, else its
  * write handle): the file's size for a disk file or pipe, 0 for a character
- * device or socket.  TCL_ERROR without a message when the channel has no OS
- * handle or its type is unknown. */
+ * device or socket.  TCL_ERROR without a message, errno set (EISDIR for a
+ * directory, else EINVAL unless fstat said otherwise), when the channel has
+ * no OS handle or its type is unknown. */
 ORX_API int OrxXOSGetFileSize(Tcl_Channel channel, int64_t *fileSize);
 
 /* 1 when advisory file locking (flock) works on this system, else 0.  Probed

@@ -1,7 +1,8 @@
 /* Safe file writing for other product libraries: opening files through the
  * interpreter's file-name rules, and replacing a file without ever leaving a
- * half-written or missing one: the new content goes to "<target>.tq_tmp",
- * which is synced and renamed over the target in one atomic step on close. */
+ * half-written or missing one: the new content goes to a temporary file of
+ * the handle's own beside the target, which is synced and renamed over the
+ * target in one atomic step on close. */
 #ifndef ORX_SAFEWRITE_H
 #define ORX_SAFEWRITE_H
 
@@ -34,11 +35,14 @@ ORX_API FILE *Orx_Fopen(Tcl_Interp *interp, const char *fileName, const char *se
 
 /* Start replacing fileName: checks that it may be written (an existing
  * target must be a writable non-directory, its directory must exist and be
- * writable) and creates "<fileName>.tq_tmp" to write into.  The target is
- * not touched until Orx_RobustFcloseForWrite.  Null with a message in interp
- * ("No file name is given for writing.", "The file "<name>" is not
- * modifiable for writing.", or Orx_Fopen's message).  interp may be null
- * (no message). */
+ * writable) and creates a temporary file to write into, exclusively (never
+ * through a link, never a file that is there): "<fileName>.tq_tmp", or
+ * "<fileName>.<six letters>.tq_tmp" when that name is taken, so that every
+ * handle, also on the same target, has its own.  The target is not touched
+ * until Orx_RobustFcloseForWrite.  The interpreter result is reset first;
+ * null with a message in interp ("No file name is given for writing.", "The
+ * file "<name>" is not modifiable for writing.", or Orx_Fopen's message
+ * naming "<fileName>.tq_tmp").  interp may be null (no message). */
 ORX_API Orx_RobustFile *Orx_RobustFopenForWrite(Tcl_Interp *interp, const char *fileName);
 
 /* The stream to write the new content to; null for a null handle. */
@@ -47,11 +51,12 @@ ORX_API FILE *Orx_GetFilePtr(Orx_RobustFile *handle);
 /* Finish: flush and fsync the temporary file, give it the target's
  * permission bits, rename it over the target (atomic: the target holds the
  * old or the new content at every moment), fsync the directory, release the
- * handle.  TCL_OK, also for a null handle.  TCL_ERROR with a message appended
- * to interp when the data could not all be written (the target is left as it
- * was and the temporary file removed) or the rename failed (the temporary
- * file is kept and the message names it).  The handle is released in every
- * case. */
+ * handle.  Of two handles on one target, the one closed last wins.  TCL_OK,
+ * also for a null handle, with the interpreter result untouched.  TCL_ERROR
+ * with a message as the interpreter result (reset first) when the data could
+ * not all be written (the target is left as it was and the temporary file
+ * removed) or the rename failed (the temporary file is kept and the message
+ * names it).  The handle is released in every case. */
 ORX_API int Orx_RobustFcloseForWrite(Tcl_Interp *interp, Orx_RobustFile *handle);
 
 /* Give up: close and remove the temporary file, release the handle; the

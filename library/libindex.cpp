@@ -63,9 +63,38 @@ std::string IndexNameOf(const std::string &library, LibraryForm form)
 int PosixMessage(Tcl_Interp *interp, int error, const char *prefix, const std::string &name,
                  const char *separator)
 {
-    std::string reason = orx::PosixCode(interp, error);
+    // A failure that left no error number is still no "Success".
+    std::string reason = orx::PosixCode(interp, error != 0 ? error : EIO);
     orx::AppendResult(interp, prefix, name, separator, reason);
     return TCL_ERROR;
+}
+
+bool Debugging(Tcl_Interp *interp)
+{
+    const char *debug = Tcl_GetVar2(interp, "env", "ORX_DEBUG", TCL_GLOBAL_ONLY);
+    return debug != nullptr && std::strcmp(debug, "1") == 0;
+}
+
+bool ReadableFile(const std::string &path)
+{
+    return OrxPlat_IsRegularFile(path) && tq_access(path.c_str(), TQ_R_OK) == 0;
+}
+
+// Opens name for reading: only a regular file, never waiting on a FIFO.
+// Null with the message "couldn't open ..." in interp, as Tcl words it, or
+// prefix + name + separator + "not a regular file".
+Tcl_Channel OpenRegular(Tcl_Interp *interp, const std::string &name, const char *prefix,
+                        const char *separator)
+{
+    Tcl_Channel channel = nullptr;
+    int error = OrxPlat_OpenChannel(name.c_str(), &channel);
+    if (error == ORXPLAT_NOT_REGULAR) {
+        orx::AppendResult(interp, prefix, name, separator, "not a regular file");
+        orx::ValueCode(interp, "FILE", name);
+    } else if (error != 0) {
+        PosixMessage(interp, error, "couldn't open \"", name, "\": ");
+    }
+    return channel;
 }
 
 class IndexLoader {
@@ -73,15 +102,36 @@ public:
     IndexLoader(Tcl_Interp *interp, std::string library, LibraryForm form)
         : interp_(interp), library_(std::move(library)), index_(IndexNameOf(library_, form))
     {
-        const char *debug = Tcl_GetVar2(interp, "env", "ORX_DEBUG", TCL_GLOBAL_ONLY);
-        if (debug != nullptr && std::strcmp(debug, "1") == 0) {
+        if (Debugging(interp)) {
             std::string index = index_ + "dbg";
             std::string library = library_ + "dbg";
-            if (tq_access(index.c_str(), TQ_R_OK) == 0 && tq_access(library.c_str(), TQ_R_OK) == 0) {
+            if (ReadableFile(index) && ReadableFile(library)) {
                 index_ = index;
                 library_ = library;
             }
         }
+    }
+
+    // An index that is there but cannot be read (no permission, not a
+    // regular file) is passed over, as Tcl passes over such a tclIndex;
+    // under ORX_DEBUG the user hears of it.
+    bool Unreadable()
+    {
+        OrxPlat_FileInfo info;
+        if (OrxPlat_Stat(index_.c_str(), &info) != 0 || ReadableFile(index_)) {
+            return false;
+        }
+        if (Debugging(interp_)) {
+            if (Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR)) {
+                std::string note = "orx: library index \"" + index_ + "\" skipped: " +
+                                   (info.type == ORXPLAT_FILE_REGULAR ? "not readable"
+                                                                      : "not a regular file") +
+                                   "\n";
+                Tcl_WriteChars(err, note.c_str(), -1);
+                Tcl_Flush(err);
+            }
+        }
+        return true;
     }
 
     int Load()
@@ -105,7 +155,7 @@ private:
         if (int error = OrxPlat_Stat(index_.c_str(), &info)) {
             return PosixMessage(interp_, error, "missing package index file \"", index_, "\": ");
         }
-        channel_ = Tcl_OpenFileChannel(interp_, index_.c_str(), "r", 0);
+        channel_ = OpenRegular(interp_, index_, "error accessing package index file \"", "\": ");
         if (channel_ == nullptr) {
             return TCL_ERROR;
         }
@@ -276,7 +326,8 @@ int LoadDirEntry(Tcl_Interp *interp, const char *dir, const char *fileName, int 
     if (tq_access(path.c_str(), TQ_R_OK) != 0) {
         return TCL_OK;
     }
-    if (LoadIndex(interp, path, form) != TCL_OK) {
+    IndexLoader loader(interp, path, form);
+    if (!loader.Unreadable() && loader.Load() != TCL_OK) {
         static_cast<WalkState *>(clientData)->indexFailed = true;
         return TCL_ERROR;
     }
@@ -311,7 +362,7 @@ int AccessError(Tcl_Interp *interp, const std::string &fileName)
 int ReadRange(Tcl_Interp *interp, const std::string &fileName, int64_t offset, unsigned length,
               std::string *text)
 {
-    Tcl_Channel channel = Tcl_OpenFileChannel(interp, fileName.c_str(), "r", 0);
+    Tcl_Channel channel = OpenRegular(interp, fileName, "error accessing: ", ": ");
     if (channel == nullptr) {
         return TCL_ERROR;
     }

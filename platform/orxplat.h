@@ -92,16 +92,32 @@ int OrxPlat_CurrentDir(std::string *dir);
 // std::bad_alloc.
 bool OrxPlat_IsMountPoint(const char *path);
 
-// The directory for temporary files: TMPDIR when it names a directory by an
-// absolute path, else the system's.  No trailing separator but for the root.
+// What OrxPlat_OpenChannel answers for a file that is not a regular one.
+#define ORXPLAT_NOT_REGULAR (-1)
+
+// Open path for reading as a Tcl channel (Tcl's default translation and
+// encoding), without ever waiting: a FIFO, device, socket or directory is
+// refused, so that a file found by a search or named by the environment
+// cannot hold the caller up.  0 with *channel set (the caller closes it),
+// EISDIR for a directory, ORXPLAT_NOT_REGULAR for another kind of file, or
+// an errno value.
+int OrxPlat_OpenChannel(const char *path, Tcl_Channel *channel);
+
+// The directory for temporary files: TMPDIR when it names, by an absolute
+// path, a directory this process may search and write into, else the
+// system's.  No trailing separator but for the root.
 std::string OrxPlat_TempDir();
 
-// Create path afresh for writing in binary: any file left at the name is
-// removed first, and the create fails rather than follow a symbolic link or
-// share a file another process just made.  ownerOnly gives it owner-only
-// permissions, else the default ones.  0 with *stream set (the caller
-// closes it), or an errno value with nothing left behind.
-int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream);
+// Create a new file beside others for writing in binary: base + suffix when
+// no file has that name, else base + "." + six random letters + suffix.  The
+// create is exclusive: it never follows a symbolic link, never opens a file
+// that was there (a planted one, another writer's, one an earlier crash
+// left), so each caller gets a file of its own.  ownerOnly gives it
+// owner-only permissions, else the default ones.  0 with *path and *stream
+// set (the caller closes the stream), or an errno value with nothing left
+// behind.  May throw std::bad_alloc.
+int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool ownerOnly,
+                           std::string *path, std::FILE **stream);
 
 // Flush stream, give its file the permissions (and owner, where allowed) of
 // the file at permissionsOf when there is one, put the data on disk and
@@ -121,9 +137,27 @@ int OrxPlat_RemoveFile(const char *path);
 // file system can; failures are ignored.
 void OrxPlat_SyncDirectory(const char *dir);
 
-// Append text to the file at path in one write, creating it owner-only.
-// 0, or an errno value.
-int OrxPlat_AppendToFile(const char *path, const char *text);
+// An exclusive lock on "<path>.lock" for the life of the object, shared by
+// every process that locks the same path, for a read-change-write of path.
+// When the lock file cannot be had (a link or other non-regular file is in
+// its place, the directory is read-only) nothing is locked.
+class OrxPlat_FileLock {
+public:
+    explicit OrxPlat_FileLock(const std::string &path);
+    ~OrxPlat_FileLock();
+    OrxPlat_FileLock(const OrxPlat_FileLock &) = delete;
+    OrxPlat_FileLock &operator=(const OrxPlat_FileLock &) = delete;
+
+private:
+    int handle_;
+};
+
+// Replace the file at path with text: written to a fresh temporary file
+// beside it (OrxPlat_CreateTempFile: a link planted there is never
+// followed), put on disk and renamed over path in one step, so a reader sees
+// the old or the new file.  The new file is owner-only.  0, or an errno
+// value with the old file left as it was.  May throw std::bad_alloc.
+int OrxPlat_RewriteFile(const std::string &path, const std::string &text);
 
 // ==== Users and their directories (os_posix/users.cpp) ======================
 
@@ -156,6 +190,9 @@ std::string OrxPlat_PidFileName();
 
 // Identifier of this process, as other processes and the pid file know it.
 long OrxPlat_ProcessId(void);
+
+// Whether a process with this identifier exists now (of any user).
+bool OrxPlat_ProcessExists(long pid);
 
 // Set the environment variable name to value for this process and those it
 // starts (Tcl's env array is not told).  0, or an errno value.
@@ -200,7 +237,9 @@ bool OrxPlat_ServByPort(int port, std::string *official);
 typedef struct OrxPlat_Library OrxPlat_Library;
 
 // Map the library at path with every symbol bound now, its symbols kept to
-// itself.  Null on failure, with the loader's text in *why.
+// itself.  Only a regular file is opened (the loader would wait for ever on
+// a FIFO).  Null on failure, with the loader's text in *why ("<path>: not a
+// regular file" for another kind of file).
 OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why);
 
 enum OrxPlat_SymbolStatus {

@@ -200,6 +200,18 @@ int LoadTypeMaps(Tcl_Interp *interp, char **dirs, int count, std::string *notes)
     return TCL_OK;
 }
 
+// Whether some folder of MORVA_HOME holds an installation: its script
+// library's start-up file, which spath finds there (a regular file).
+bool InstallationFound(char **dirs, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (OrxPlat_IsRegularFile(std::string(dirs[i]) + "/lib/orx/autoload.tcl")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A start-up failure message, plain text in the result.
 int Fail(Tcl_Interp *interp, const char *message)
 {
@@ -333,6 +345,15 @@ int Orx_TclInit(Tcl_Interp *interp)
     int count;
     char **dirs;
     if (Orx_SplitPathVar(interp, morvaHome.c_str(), &count, &dirs) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!InstallationFound(dirs, count)) {
+        // Without it start-up would end later, on the first command of the
+        // script library, with no word of the cause.
+        Tcl_Free(reinterpret_cast<char *>(dirs));
+        orx::AppendResult(interp, "orx: the installation is missing: MORVA_HOME is \"",
+                          morvaHome.c_str(),
+                          "\", and no folder it names holds lib/orx/autoload.tcl");
         return TCL_ERROR;
     }
     std::string notes;

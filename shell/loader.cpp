@@ -9,6 +9,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/internal.h"
@@ -37,6 +38,11 @@ Tcl_HashTable gPackageTable;
 bool gPackageTableReady = false;
 
 const char kLoaderAssoc[] = "OrxLoader";
+
+// The packages whose termination routine runs now, with the interpreter it
+// runs in: an orx:unload of the same package from inside that routine has
+// nothing left to do.
+std::vector<std::pair<std::string, Tcl_Interp *>> gProcessTerminating;
 
 // Initialised on first use, by whichever interpreter loads first.
 Tcl_HashTable *PackageTable()
@@ -193,6 +199,9 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         return ResetFloatingPoint(TCL_ERROR);
     }
     std::string path(found);
+    if (path.find('/') == std::string::npos) {
+        path.insert(0, "./"); // found in the current directory, where dlopen does not look
+    }
     errno = 0; // the search above leaves the errno of the names it tried
     // Every symbol is bound now: a package calling a function nobody
     // defines fails here rather than ending the process when it is called.
@@ -242,6 +251,11 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     std::string routine = argc == 3 ? std::string(argv[2]) : std::string(package) + "_Term";
 
     Tcl_ResetResult(interp);
+    const std::pair<std::string, Tcl_Interp *> self(package, interp);
+    if (std::find(gProcessTerminating.begin(), gProcessTerminating.end(), self) !=
+        gProcessTerminating.end()) {
+        return TCL_OK; // the package's own _Term unloading it: under way already
+    }
     Tcl_HashEntry *entry = Tcl_FindHashEntry(PackageTable(), package);
     if (entry == nullptr || !RecordOf(entry)->UsedBy(interp)) {
         orx::AppendResult(interp, "package \"", package, "\" was not open");
@@ -269,7 +283,10 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         return orx::LookupCode(interp, "ROUTINE", routine);
     }
     Tcl_ResetResult(interp);
+    gProcessTerminating.push_back(self);
     int code = reinterpret_cast<Orx_PackageProc *>(symbol)(interp);
+    gProcessTerminating.erase(
+        std::find(gProcessTerminating.begin(), gProcessTerminating.end(), self));
     if (code != TCL_OK || !last) {
         return code; // its commands may still be there: keep the code mapped
     }

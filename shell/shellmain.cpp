@@ -127,7 +127,8 @@ char **ArgumentsFromSystem(int argc, char **argv)
 
 // The user's start-up file, as Tcl_SourceRCFile sources it, but with "~"
 // expanded as every start-up name is (HOME, else the user database): Tcl's
-// own expansion fails without HOME.
+// own expansion fails without HOME.  Only a regular file: a FIFO at the name
+// would hold start-up until someone writes to it.
 void SourceStartupFile(Tcl_Interp *interp)
 {
     const char *name = Tcl_GetVar2(interp, "tcl_rcFileName", nullptr, TCL_GLOBAL_ONLY);
@@ -135,8 +136,8 @@ void SourceStartupFile(Tcl_Interp *interp)
     if (name == nullptr || !OrxPlat_ExpandTilde(name, &path, &why)) {
         return; // no name, or an unknown user: no file, as with Tcl
     }
-    Tcl_Channel probe = Tcl_OpenFileChannel(nullptr, path.c_str(), "r", 0);
-    if (probe == nullptr) {
+    Tcl_Channel probe = nullptr;
+    if (OrxPlat_OpenChannel(path.c_str(), &probe) != 0) {
         return;
     }
     Tcl_Close(nullptr, probe);

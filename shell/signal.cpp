@@ -590,8 +590,10 @@ int ApplySignalSettings(Tcl_Interp *interp, Tcl_Obj *keylObj)
         int action = FindAction(Tcl_GetString(elems[0]), kUnknown);
         const char *script = n >= 3 ? Tcl_GetString(elems[2]) : "";
         // An unknown action word would leave a trap script behind a default
-        // disposition; refuse it like any other malformed entry.
-        if (action < 0 || (action == kTrap) != (*script != '\0')) {
+        // disposition; refuse it like any other malformed entry.  A trap
+        // needs its script element, which may be empty: "signal trap SIG {}"
+        // is a trap, and signal get reports it so.
+        if (action < 0 || (action == kTrap ? n < 3 : *script != '\0')) {
             code = EntryFormError(interp, key);
             break;
         }

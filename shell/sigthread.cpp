@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -68,6 +69,43 @@ bool AllDigits(const std::string &text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Pid files larger than this are started afresh (a line is some 20 bytes).
+constexpr size_t kPidFileLimit = 16u << 20;
+
+// The process id that begins a pid-file line, or -1.
+long LinePid(std::string_view line)
+{
+    size_t digits = 0;
+    long pid = 0;
+    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9') {
+        pid = pid * 10 + (line[digits++] - '0');
+    }
+    return digits > 0 && digits < line.size() && line[digits] == ' ' ? pid : -1;
+}
+
+// Add this process's line to the pid file, dropping the lines of processes
+// that no longer exist (and earlier ones of this process id), so that the
+// file stays as long as the shells running and kill reads it quickly.
+// Rewritten under the file's lock, the safe way: a reader sees the old or
+// the new file.
+void AddPidLine(const std::string &pidFile, const std::string &line)
+{
+    OrxPlat_FileLock lock(pidFile);
+    std::string text, why, kept;
+    // What cannot be read (too large, not a regular file) is started afresh.
+    if (OrxPlat_ReadWholeFile(pidFile, kPidFileLimit, &text, &why) == ORXPLAT_READ_OK) {
+        long self = OrxPlat_ProcessId();
+        orx::ForEachLine(text, [&](std::string_view old, int) {
+            long pid = LinePid(old);
+            if (pid > 0 && pid != self && OrxPlat_ProcessExists(pid)) {
+                kept.append(old).push_back('\n');
+            }
+        });
+    }
+    kept += line;
+    (void)OrxPlat_RewriteFile(pidFile, kept);
+}
+
 // Thread body: names itself in the pid file, then raises each signal it is sent.
 void Serve(const char *pidPath, Launch *launch)
 {
@@ -94,7 +132,7 @@ void Serve(const char *pidPath, Launch *launch)
     }
     std::string line = pidText + " " + std::to_string(threadId) + "\n";
     // A line that cannot be written is no reason to stop start-up.
-    (void)OrxPlat_AppendToFile(pidFile.c_str(), line.c_str());
+    AddPidLine(pidFile, line);
     if (launch != nullptr) {
         launch->Report(true);
     }

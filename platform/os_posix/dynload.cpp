@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
+
+#include <cstring>
 
 namespace {
 
@@ -24,6 +27,13 @@ std::string LoaderText()
 
 OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why)
 {
+    // dlopen would block on a FIFO until someone writes to it.  A name
+    // without "/" is the loader's to search, as dlopen's own.
+    struct stat st;
+    if (std::strchr(path, '/') != nullptr && ::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        *why = std::string(path) + ": not a regular file";
+        return nullptr;
+    }
     void *handle = dlopen(path, RTLD_NOW);
     if (handle == nullptr) {
         *why = LoaderText();

@@ -1,16 +1,19 @@
-// Files on POSIX: file facts and access checks, whole-file reading that
-// never blocks on a FIFO, directory listing, mount points, and the steps of
-// safe writing (exclusive create, durable close, one-step replace).
+// Files on POSIX: file facts and access checks, whole-file reading and
+// channels that never block on a FIFO, directory listing, mount points, the
+// steps of safe writing (exclusive create, durable close, one-step replace)
+// and locked rewrites of small shared files.
 #include "platform/orxplat.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -249,12 +252,48 @@ bool OrxPlat_IsMountPoint(const char *path)
     return false;
 }
 
+int OrxPlat_OpenChannel(const char *path, Tcl_Channel *channel)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then tells.
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat st;
+    int error = ::fstat(fd, &st) != 0   ? errno
+                : S_ISREG(st.st_mode) ? 0
+                : S_ISDIR(st.st_mode) ? EISDIR
+                                      : ORXPLAT_NOT_REGULAR;
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = errno;
+        ::close(fd);
+        return error;
+    }
+    *channel = Tcl_MakeFileChannel(reinterpret_cast<ClientData>(static_cast<intptr_t>(fd)),
+                                   TCL_READABLE);
+    if (*channel == nullptr) {
+        ::close(fd);
+        return EINVAL;
+    }
+    return 0;
+}
+
 std::string OrxPlat_TempDir()
 {
     const char *env = std::getenv("TMPDIR");
     std::string dir = env != nullptr ? env : "";
     struct stat st;
-    if (dir.empty() || dir[0] != '/' || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    // A directory that cannot be searched or written into holds no new file.
+    if (dir.empty() || dir[0] != '/' || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        ::access(dir.c_str(), W_OK | X_OK) != 0) {
         dir = "/tmp";
     }
     while (dir.size() > 1 && dir.back() == '/') {
@@ -263,21 +302,43 @@ std::string OrxPlat_TempDir()
     return dir;
 }
 
-int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream)
+int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool ownerOnly,
+                           std::string *path, std::FILE **stream)
 {
-    ::unlink(path); // a stale one from an earlier crash
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    ownerOnly ? 0600 : 0666);
-    *stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (*stream == nullptr) {
-        int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(path);
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    *stream = nullptr;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string name = base;
+        if (attempt > 0) {
+            unsigned char bytes[6];
+            if (!OrxPlat_RandomBytes(bytes, sizeof bytes)) {
+                return EAGAIN;
+            }
+            name += '.';
+            for (unsigned char b : bytes) {
+                name += kLetters[b % (sizeof kLetters - 1)];
+            }
         }
-        return error;
+        name += suffix != nullptr ? suffix : "";
+        // O_EXCL with O_CREAT fails on any name that exists, a link included.
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        ownerOnly ? 0600 : 0666);
+        if (fd < 0) {
+            error = errno;
+            continue;
+        }
+        *stream = ::fdopen(fd, "wb");
+        if (*stream == nullptr) {
+            error = errno;
+            ::close(fd);
+            ::unlink(name.c_str());
+            return error;
+        }
+        *path = std::move(name);
+        return 0;
     }
-    return 0;
+    return error;
 }
 
 int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
@@ -329,24 +390,47 @@ void OrxPlat_SyncDirectory(const char *dir)
     }
 }
 
-int OrxPlat_AppendToFile(const char *path, const char *text)
+OrxPlat_FileLock::OrxPlat_FileLock(const std::string &path)
 {
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return errno;
+    // Never through a link planted at the name, never blocking on a FIFO.
+    handle_ = ::open((path + ".lock").c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st;
+    if (handle_ >= 0 && (::fstat(handle_, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(handle_);
+        handle_ = -1;
     }
-    size_t len = std::strlen(text);
-    ssize_t n;
-    do {
-        n = ::write(fd, text, len);
-    } while (n < 0 && errno == EINTR);
-    int saved = errno;
-    ::close(fd);
-    if (n != static_cast<ssize_t>(len)) {
-        return n < 0 ? saved : EIO;
+    if (handle_ >= 0) {
+        while (::flock(handle_, LOCK_EX) != 0 && errno == EINTR) {
+        }
     }
-    return 0;
+}
+
+OrxPlat_FileLock::~OrxPlat_FileLock()
+{
+    if (handle_ >= 0) {
+        ::close(handle_); // releases the lock
+    }
+}
+
+int OrxPlat_RewriteFile(const std::string &path, const std::string &text)
+{
+    std::string temp;
+    std::FILE *stream = nullptr;
+    if (int error = OrxPlat_CreateTempFile(path, ".tmp", true, &temp, &stream)) {
+        return error;
+    }
+    errno = 0;
+    bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    int error = OrxPlat_CloseDurably(stream, nullptr);
+    if (error == 0 && !written) {
+        error = EIO;
+    }
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(temp.c_str());
+    }
+    return error;
 }

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -392,31 +391,6 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
     (void)ignored;
 }
 
-// Exclusive lock on "<path>.lock" for the life of the object.
-class FileLock {
-public:
-    explicit FileLock(const std::string &path)
-    {
-        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_); // releases the lock
-        }
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
-
-private:
-    int fd_;
-};
-
-// Retries short writes and EINTR; false on any other failure.
 bool WriteAll(int fd, const std::string &text)
 {
     size_t done = 0;
@@ -481,7 +455,7 @@ std::unique_ptr<OrxPlat_LineEditor> OrxPlat_LineEditor::Open(const char *program
 std::vector<std::string> OrxPlat_LoadHistoryFile(const std::string &path)
 {
     try {
-        FileLock lock(path);
+        OrxPlat_FileLock lock(path);
         return LoadLocked(path);
     } catch (...) {
         return {};
@@ -492,9 +466,15 @@ bool OrxPlat_AppendHistoryFile(const std::string &path, const std::string &entry
 {
     try {
         std::string line = OrxPlat_EscapeHistoryEntry(entry) + "\n";
-        FileLock lock(path);
-        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        OrxPlat_FileLock lock(path);
+        // Not blocking on a FIFO at the name: only a regular file is written.
+        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) {
+            return false;
+        }
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
             return false;
         }
         bool ok = WriteAll(fd, line);
@@ -507,7 +487,7 @@ bool OrxPlat_AppendHistoryFile(const std::string &path, const std::string &entry
 bool OrxPlat_TrimHistoryFile(const std::string &path, size_t keep)
 {
     try {
-        FileLock lock(path);
+        OrxPlat_FileLock lock(path);
         std::vector<std::string> entries = LoadLocked(path);
         if (entries.size() <= keep) {
             return true;
@@ -517,20 +497,8 @@ bool OrxPlat_TrimHistoryFile(const std::string &path, size_t keep)
             text += OrxPlat_EscapeHistoryEntry(entries[i]);
             text += '\n';
         }
-        std::string temp = path + ".tmp";
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            return false;
-        }
-        bool ok = WriteAll(fd, text) && fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
-        if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-            ::unlink(temp.c_str());
-            return false;
-        }
-        return true;
+        return OrxPlat_RewriteFile(path, text) == 0;
     } catch (...) {
         return false;
     }
 }
-

@@ -61,9 +61,7 @@ bool ChannelFd(Tcl_Channel channel, int *fd)
 // Whether flock works on this system's temporary files; asked once.
 int ProbeFlock()
 {
-    const char *dir = std::getenv("TMPDIR");
-    std::string path = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
-    path += "/orxflockXXXXXX";
+    std::string path = OrxPlat_TempDir() + "/orxflockXXXXXX";
     std::vector<char> name(path.begin(), path.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
@@ -96,8 +94,9 @@ bool FindSignalThread(int pid, unsigned long *threadId)
     if (file.empty()) {
         return false;
     }
-    Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, file.c_str(), "r", 0);
-    if (channel == nullptr) {
+    // Never waits on a FIFO planted at the name.
+    Tcl_Channel channel = nullptr;
+    if (OrxPlat_OpenChannel(file.c_str(), &channel) != 0) {
         return false;
     }
     char prefix[32];
@@ -224,6 +223,7 @@ int OrxXOSGetFileSize(Tcl_Channel channel, int64_t *fileSize)
 {
     int fd = -1;
     if (channel == nullptr || !ChannelFd(channel, &fd)) {
+        errno = EINVAL; // a caller's message must not read "Success"
         return TCL_ERROR;
     }
     struct stat info;
@@ -241,6 +241,7 @@ int OrxXOSGetFileSize(Tcl_Channel channel, int64_t *fileSize)
         }
         *fileSize = static_cast<int64_t>(bytes);
     } else {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return TCL_ERROR;
     }
     return TCL_OK;

@@ -2,7 +2,9 @@
 // random source.
 #include "platform/orxplat.h"
 
+#include <signal.h>
 #include <sys/random.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,16 @@
 long OrxPlat_ProcessId(void)
 {
     return static_cast<long>(getpid());
+}
+
+bool OrxPlat_ProcessExists(long pid)
+{
+    pid_t id = static_cast<pid_t>(pid);
+    if (pid <= 0 || id != pid) {
+        return false;
+    }
+    // EPERM: it exists but belongs to someone else.
+    return kill(id, 0) == 0 || errno == EPERM;
 }
 
 int OrxPlat_SetEnv(const char *name, const char *value)

@@ -31,7 +31,9 @@ TQ_TCLBUILD_API int Orx_TclBuildInit(Tcl_Interp *interp);
  * means no search).  Names beginning with "/", "~", "./" or "../" are only
  * checked as given; other names are checked as given (relative to the current
  * directory) and below each path directory, the name as given first unless
- * flags holds ORX_SPATH_PATH_FIRST.  Directories never match.  For a mode that
+ * flags holds ORX_SPATH_PATH_FIRST.  Only regular files match, so that no
+ * FIFO or device that a search comes upon can hold the caller up; a name
+ * given as an explicit path may be any file but a directory.  For a mode that
  * writes, a name that does not exist yet is accepted as given when its
  * directory may be written.  Returns the name to open, valid until the next
  * call for the same interp, or null with a message in the interpreter

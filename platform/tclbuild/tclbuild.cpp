@@ -45,11 +45,14 @@ std::string *SpathBuffer(Tcl_Interp *interp)
     return buffer;
 }
 
-// A regular (non-directory) file granting amode.
-bool Usable(const std::string &path, int amode)
+// A file granting amode: a regular file, or, when the caller named it by an
+// explicit path (anyKind), any file but a directory.  A FIFO or device that
+// a search comes upon would hold the caller up when opened.
+bool Usable(const std::string &path, int amode, bool anyKind)
 {
     OrxPlat_FileInfo info;
-    if (OrxPlat_Stat(path.c_str(), &info) != 0 || info.type == ORXPLAT_FILE_DIRECTORY) {
+    if (OrxPlat_Stat(path.c_str(), &info) != 0 || info.type == ORXPLAT_FILE_DIRECTORY ||
+        (info.type != ORXPLAT_FILE_REGULAR && !anyKind)) {
         return false;
     }
     return OrxPlat_Access(path.c_str(), amode != 0 ? amode : ORXPLAT_ACCESS_EXISTS) == 0;
@@ -171,14 +174,14 @@ const char *SpathSearch(Tcl_Interp *interp, const char *fileName, const char *se
     // Candidates are tried as they come: no container of strings, whose
     // template code would leave the library as exported symbols.
     std::string *buffer = SpathBuffer(interp);
+    bool anchored = Anchored(fileName);
     auto accept = [&](const std::string &candidate) {
-        if (!Usable(candidate, amode)) {
+        if (!Usable(candidate, amode, anchored)) {
             return false;
         }
         *buffer = orx::FromSystem(candidate);
         return true;
     };
-    bool anchored = Anchored(fileName);
     bool pathFirst = (flags & ORX_SPATH_PATH_FIRST) != 0;
     if ((!pathFirst || anchored) && accept(given)) {
         return buffer->c_str();

@@ -31,6 +31,9 @@ struct TessaryConfig {
     std::string fileName;
     std::vector<Section> sections;
     std::unordered_map<std::string, size_t> sectionIndex;
+    // Per key, the sections that hold it, in file order: a query by key
+    // alone reads its i-th section directly, not by a walk over them all.
+    std::unordered_map<std::string, std::vector<size_t>> keySections;
     std::vector<std::string> errors;
 
     const Section *FindSection(const char *name) const
@@ -70,6 +73,11 @@ public:
         orx::ForEachLine(text, [this](std::string_view line, int lineNo) {
             Line(line.data(), line.data() + line.size(), lineNo);
         });
+        for (size_t i = 0; i < config_.sections.size(); ++i) {
+            for (const auto &key : config_.sections[i].keys) {
+                config_.keySections[key.name].push_back(i);
+            }
+        }
     }
 
 private:
@@ -232,11 +240,8 @@ int Count(const TessaryConfig *config, const char *section, const char *key)
     if (key == nullptr) {
         return static_cast<int>(config->sections.size());
     }
-    int n = 0;
-    for (const auto &s : config->sections) {
-        n += s.keyIndex.count(key) ? 1 : 0;
-    }
-    return n;
+    auto holders = config->keySections.find(key);
+    return holders == config->keySections.end() ? 0 : static_cast<int>(holders->second.size());
 }
 
 // The index-th value, from 1; null when there is none.
@@ -261,15 +266,15 @@ const char *String(const TessaryConfig *config, const char *section, const char 
         const auto &values = s->keys[k->second].values;
         return i < values.size() ? values[i].c_str() : nullptr;
     }
-    size_t n = 0;
-    for (const auto &s : config->sections) {
-        if (key == nullptr || s.keyIndex.count(key)) {
-            if (n++ == i) {
-                return s.name.c_str();
-            }
-        }
+    // Each value is found directly, so that listing them all stays linear.
+    if (key == nullptr) {
+        return i < config->sections.size() ? config->sections[i].name.c_str() : nullptr;
     }
-    return nullptr;
+    auto holders = config->keySections.find(key);
+    if (holders == config->keySections.end() || i >= holders->second.size()) {
+        return nullptr;
+    }
+    return config->sections[holders->second[i]].name.c_str();
 }
 
 // ---- The process's store ---------------------------------------------------

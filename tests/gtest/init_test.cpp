@@ -192,6 +192,36 @@ TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
     }
 }
 
+// The fault: the index of the first installation, when it could not be
+// read, stopped start-up (a FIFO: waited for a writer for ever).  It is
+// passed over; the math constants come from the second installation.
+TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
+{
+    std::string a = Install("A", "");
+    std::string b = Install("B", "");
+    const std::string index = a + "/lib/orx/orx.tndx";
+    fs::remove(index);
+    orxtest::FifoWatch watch({index});
+    ASSERT_TRUE(watch.Made());
+    ASSERT_EQ(Init(a + ":" + b), TCL_OK) << Result();
+    ASSERT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
+    EXPECT_EQ(Eval("lindex $auto_pkg_index(Orx:math) 0"), b + "/lib/orx/orx.tlib");
+}
+
+// The fault: start-up ended with only 'invalid command name "Orx:MathInit"'.
+TEST_F(InitTest, MissingInstallationIsNamed)
+{
+    const std::string file = (root_ / "file").string(), fifo = (root_ / "fifo").string();
+    WriteFile(file, "not a folder");
+    orxtest::FifoWatch watch({fifo});
+    for (const std::string &home : {(root_ / "none").string(), file, fifo, file + ":" + fifo}) {
+        EXPECT_EQ(Init(home), TCL_ERROR) << home;
+        EXPECT_EQ(Result(), "orx: the installation is missing: MORVA_HOME is \"" + home +
+                                "\", and no folder it names holds lib/orx/autoload.tcl");
+    }
+    EXPECT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
+}
+
 TEST_F(InitTest, UserDirectoryAndPidLine)
 {
     std::string a = Install("A", "type T4\n");

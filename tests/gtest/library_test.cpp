@@ -1,9 +1,20 @@
 // The library initialisers from C: OrxX_LibraryInit without its start-up
-// script, the secure marker's association around an encrypted package, and
-// cmdtrace's state with the coverage count across interpreter deletion.
+// script, an unreadable index in a walk, the secure marker's association
+// around an encrypted package, and cmdtrace's state with the coverage count
+// across interpreter deletion.
+#include <gtest/gtest.h>
+#include <tcl.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "orx_init.h"
 #include "orx_library.h"
@@ -12,6 +23,8 @@
 #include "tests/support/tessary_fixture.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
 
@@ -46,6 +59,41 @@ TEST_F(Library, InitWithoutItsScriptRegistersNothing)
     EXPECT_NE(Result().find("lib/orx/autoload.tcl"), std::string::npos);
     EXPECT_EQ(Tcl_FindCommand(interp_, "loadlibindex", nullptr, TCL_GLOBAL_ONLY), nullptr);
     EXPECT_EQ(Tcl_FindCommand(interp_, "OrxPackage:Puts", nullptr, TCL_GLOBAL_ONLY), nullptr);
+}
+
+// The fault: an index that could not be read (mode 000) failed the walk, so
+// every unknown command failed.  Now it is passed over, as Tcl passes over
+// such a tclIndex, and noted under ORX_DEBUG.  Root reads anything: the walk
+// runs in a child that is nobody.
+TEST_F(Library, UnreadableIndexIsSkippedByTheWalk)
+{
+    setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
+    ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Tcl_GetStringResult(interp_);
+    fs::permissions(tmp_.path, fs::perms::all);
+    std::ofstream(tmp_.path + "/good.tlib") << "proc t_good {} {return good}";
+    std::ofstream(tmp_.path + "/good.tndx") << "t_g 0 28 t_good\n";
+    std::ofstream(tmp_.path + "/locked.tlib") << "";
+    std::ofstream(tmp_.path + "/locked.tndx") << "t_l 0 0 t_locked\n";
+    fs::permissions(tmp_.path + "/locked.tndx", fs::perms::none);
+    const std::string notes = tmp_.path + "/notes";
+    Eval("set env(ORX_DEBUG) 1");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int fd = open(notes.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 2) < 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        int code = Tcl_Eval(interp_, ("orxx_load_tndxs " + tmp_.path + "; t_good").c_str());
+        _exit(code == TCL_OK && std::string(Tcl_GetStringResult(interp_)) == "good" ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(notes);
+    std::string note((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(note, "orx: library index \"" + tmp_.path + "/locked.tndx\" skipped: not readable\n");
 }
 
 int deletions = 0;

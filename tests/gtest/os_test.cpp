@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -222,9 +225,25 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
     ASSERT_NE(channel, nullptr);
     Tcl_ResetResult(interp_);
     int64_t got = 77;
+    errno = 0;
     EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
     EXPECT_EQ(got, 77);
     EXPECT_EQ(Result(), "");
+    EXPECT_EQ(errno, EINVAL);
+}
+
+// The fault: a directory left errno at 0, and auto_load_pkg's message read
+// "error accessing: ...: Success".
+TEST_F(OsTest, FileSizeOfADirectorySaysWhy)
+{
+    Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, dir_.c_str(), "r", 0);
+    ASSERT_NE(channel, nullptr);
+    int64_t got = 77;
+    errno = 0;
+    EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(got, 77);
+    Tcl_Close(nullptr, channel);
 }
 
 TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
@@ -289,6 +308,42 @@ TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
     EXPECT_EQ(OrxXOSkill(interp_, target, 15, "kill"), TCL_OK);
     EXPECT_EQ(Result(), "");
     EXPECT_EQ(EndedBy(target, 5000), SIGTERM);
+}
+
+// The fault: a line was added at every start and none ever removed, so kill
+// read ever longer files.  Lines of processes that have ended (and bad
+// lines) go when a line is added; those of running processes stay.
+TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
+{
+    pid_t ended = fork();
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    std::string text = "1 77\n";
+    for (int i = 0; i < 1000; ++i) {
+        text += std::to_string(ended) + " " + std::to_string(i) + "\n";
+    }
+    WritePidFile(text + "garbage\n");
+    pid_t child = Child(true);
+    ASSERT_GT(child, 0);
+    std::string thread = WaitForLine(child);
+    ASSERT_FALSE(thread.empty());
+    std::ifstream in(pidFile_);
+    std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now, "1 77\n" + std::to_string(child) + " " + thread + "\n");
+    EXPECT_EQ(fs::status(pidFile_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The fault: kill opened a FIFO planted at the pid file and waited for a
+// writer for ever.
+TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
+{
+    orxtest::FifoWatch watch({pidFile_});
+    ASSERT_TRUE(watch.Made());
+    EXPECT_EQ(OrxXOSkill(interp_, getpid(), 0, "kill"), TCL_OK) << Result();
+    EXPECT_TRUE(watch.Finish()) << "kill waited on a FIFO";
 }
 
 TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)

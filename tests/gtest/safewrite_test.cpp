@@ -95,6 +95,33 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     Orx_RobustFabortForWrite(nullptr);
 }
 
+// The fault: opening the second handle removed the first one's live
+// temporary file, so the first close put the second's (empty) data in place
+// and reported success, and the second close failed on a file that was gone.
+TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
+{
+    Orx_RobustFile *first = Orx_RobustFopenForWrite(interp_, target_.c_str());
+    ASSERT_NE(first, nullptr) << Result();
+    Orx_RobustFile *second = Orx_RobustFopenForWrite(interp_, target_.c_str());
+    ASSERT_NE(second, nullptr) << Result();
+    std::fputs("first", Orx_GetFilePtr(first));
+    std::fputs("second", Orx_GetFilePtr(second));
+    EXPECT_EQ(Orx_RobustFcloseForWrite(interp_, first), TCL_OK) << Result();
+    EXPECT_EQ(Read(target_), "first");
+    EXPECT_EQ(Orx_RobustFcloseForWrite(interp_, second), TCL_OK) << Result();
+    EXPECT_EQ(Read(target_), "second");
+    EXPECT_EQ(Result(), "");
+}
+
+// The fault: the message of a refusal was appended to whatever result the
+// caller had before.
+TEST_F(SafeWriteTest, OpenForWriteResetsTheResultFirst)
+{
+    Tcl_SetObjResult(interp_, Tcl_NewStringObj("earlier result", -1));
+    EXPECT_EQ(Orx_RobustFopenForWrite(interp_, ""), nullptr);
+    EXPECT_EQ(Result(), "No file name is given for writing.");
+}
+
 TEST_F(SafeWriteTest, RefusedTargets)
 {
     for (const char *none : {"", static_cast<const char *>(nullptr)}) {

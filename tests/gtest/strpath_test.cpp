@@ -1,6 +1,12 @@
-// Orx_Pathsplit and Orx_UnQuoteName as other product libraries call them.
+// Orx_Pathsplit and Orx_UnQuoteName as other product libraries call them,
+// and tmpname where a script cannot show it (a TMPDIR root may search).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "orx_strpath.h"
@@ -47,6 +53,35 @@ TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
     EXPECT_EQ(Split(path, '/', 1), "x y");
     EXPECT_STREQ(path, "/@\"x\"/y");
     EXPECT_EQ(Split(nullptr, '/', 0), "");
+}
+
+// The fault: with TMPDIR a directory this process may not search, every
+// name was refused and tmpname returned "".  Root may search anything: the
+// call runs in a child that is nobody.
+TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
+{
+    Tcl_FindExecutable(nullptr);
+    char dir[] = "/tmp/orx_strpath_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chmod(dir, 0700), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("TMPDIR", dir, 1);
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        Tcl_Interp *interp = Tcl_CreateInterp();
+        const char *argv[] = {"tmpname", nullptr};
+        int code = Orx_TmpnamCmd(nullptr, interp, 1, argv);
+        std::string name = Tcl_GetStringResult(interp);
+        _exit(code == TCL_OK && name.compare(0, 7, "/tmp/tq") == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    rmdir(dir);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

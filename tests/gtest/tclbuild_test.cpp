@@ -91,6 +91,30 @@ TEST_F(TclBuildTest, SpathRules)
     EXPECT_EQ(Orx_Spath(nullptr, "both.tcl", nullptr, "r", 0), nullptr);
 }
 
+// The fault: a FIFO along the path was found like a file, and the caller
+// (orx:load, the start-up package, source) then waited on it for ever.
+TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
+{
+    ASSERT_EQ(system(("cd " + top + " && touch b/fifo.tcl && mkfifo a/fifo.tcl cwd/pipe.tcl")
+                         .c_str()),
+              0);
+    struct Case {
+        const char *name;
+        int flags;
+        std::string want;
+    } cases[] = {
+        {"fifo.tcl", 0, top + "/b/fifo.tcl"},
+        {"fifo.tcl", ORX_SPATH_PATH_FIRST, top + "/b/fifo.tcl"},
+        {"pipe.tcl", 0, "!"},
+        {"./pipe.tcl", 0, "./pipe.tcl"}, // named by the caller: any kind but a directory
+    };
+    for (const Case &c : cases) {
+        Tcl_ResetResult(interp);
+        const char *found = Orx_Spath(interp, c.name, "ORX_TEST_SEARCH", "r", c.flags);
+        EXPECT_EQ(found != nullptr ? std::string(found) : "!", c.want) << c.name;
+    }
+}
+
 TEST_F(TclBuildTest, SpathCommand)
 {
     Tcl_SetVar2(interp, "env", "ORX_TEST_SEARCH", (top + "/a:" + top + "/b").c_str(),

@@ -81,6 +81,38 @@ TEST(TessaryConfig, SectionsKeysAndValues)
     EXPECT_EQ(Tessary_ConfigCount(Config("").config, nullptr, nullptr), 0);
 }
 
+// The fault: each section name was found by a walk from the first section,
+// so listing them all (tessarycfg with no arguments, or with a key alone)
+// took time growing with the square of their number: 14 s for 300,000.
+TEST(TessaryConfig, ListingManySectionsIsLinear)
+{
+    const int sections = 100000;
+    std::string text;
+    for (int i = 0; i < sections; ++i) {
+        text += "[S" + std::to_string(i) + "]\n" + (i % 2 ? "K = v\n" : "");
+    }
+    Config c(text);
+    Strings all = c.Values(nullptr, nullptr), holders = c.Values(nullptr, "K");
+    ASSERT_EQ(all.size(), static_cast<size_t>(sections));
+    ASSERT_EQ(holders.size(), static_cast<size_t>(sections / 2));
+    for (int i = 0; i < sections; ++i) {
+        ASSERT_EQ(all[i], "S" + std::to_string(i));
+    }
+    for (int i = 0; i < sections / 2; ++i) {
+        ASSERT_EQ(holders[i], "S" + std::to_string(2 * i + 1));
+    }
+}
+
+TEST(TessaryConfig, SectionsOfAKeyInFileOrder)
+{
+    // K is met in B first, then in the reopened A: A still comes first.
+    Config c("[A]\nX = 1\n[B]\nK = 1\n[A]\nK = 2\n[C]\nK = 3\n");
+    EXPECT_EQ(c.Values(nullptr, "K"), (Strings{"A", "B", "C"}));
+    EXPECT_EQ(c.Values(nullptr, "X"), Strings{"A"});
+    EXPECT_EQ(c.Values(nullptr, "Y"), Strings{});
+    EXPECT_EQ(Tessary_ConfigString(c.config, nullptr, "K", 4), nullptr);
+}
+
 TEST(TessaryConfig, MalformedLinesAreReportedAndSkipped)
 {
     // Ends in an open quote and a backslash, without a newline.

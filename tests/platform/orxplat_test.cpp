@@ -1,7 +1,8 @@
-// The OS seam where no command shows its behaviour: whole-file reading that
-// must not wait on a FIFO, the temporary file's permissions while it is
-// written, file facts through a link, directory listings, and libtq_cc's
-// access and terminal checks.
+// The OS seam where no command shows its behaviour: whole-file reading and
+// channels that must not wait on a FIFO, temporary files (permissions while
+// written, names of their own), rewrites past a planted link, file facts
+// through a link, directory listings, and libtq_cc's access and terminal
+// checks.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -54,31 +55,106 @@ TEST(OrxPlatReadWholeFile, MissingAndTooLarge)
 TEST(OrxPlatCreateTempFile, OwnerOnlyWhileWritten)
 {
     orxtest::TempDir dir;
-    std::string temp = dir.path + "/out.tmp";
+    std::string base = dir.path + "/out";
     mode_t saved = ::umask(022);
     std::FILE *stream = nullptr;
-    ASSERT_EQ(OrxPlat_CreateTempFile(temp.c_str(), true, &stream), 0);
+    std::string temp;
+    ASSERT_EQ(OrxPlat_CreateTempFile(base, ".tmp", true, &temp, &stream), 0);
+    EXPECT_EQ(temp, base + ".tmp");
     EXPECT_EQ(ModeOf(temp), 0600u);
     std::fputs("data", stream);
     std::string model = dir.Write("model", "");
     ::chmod(model.c_str(), 0644);
     EXPECT_EQ(OrxPlat_CloseDurably(stream, model.c_str()), 0);
     EXPECT_EQ(ModeOf(temp), 0644u);
+    ::unlink(temp.c_str());
 
     // A new file gets what any new file gets.
-    ASSERT_EQ(OrxPlat_CreateTempFile(temp.c_str(), false, &stream), 0);
+    ASSERT_EQ(OrxPlat_CreateTempFile(base, ".tmp", false, &temp, &stream), 0);
     EXPECT_EQ(ModeOf(temp), 0644u);
     EXPECT_EQ(OrxPlat_CloseDurably(stream, nullptr), 0);
     ::umask(saved);
 }
 
+// The fault: a stale or live file at the name was removed and replaced, so
+// two writers shared one name.  Now a taken name (a file, a dangling link)
+// gives the next caller a name of its own, and nothing there is touched.
+TEST(OrxPlatCreateTempFile, TakenNamesAreLeftAlone)
+{
+    orxtest::TempDir dir;
+    std::string base = dir.path + "/out";
+    std::string live = dir.Write("out.tmp", "live");
+    std::string victim = dir.path + "/victim";
+    ASSERT_EQ(::symlink(victim.c_str(), (dir.path + "/link.tmp").c_str()), 0);
+    std::FILE *a = nullptr, *b = nullptr, *c = nullptr;
+    std::string pathA, pathB, pathC;
+    ASSERT_EQ(OrxPlat_CreateTempFile(base, ".tmp", false, &pathA, &a), 0);
+    ASSERT_EQ(OrxPlat_CreateTempFile(base, ".tmp", false, &pathB, &b), 0);
+    ASSERT_EQ(OrxPlat_CreateTempFile(dir.path + "/link", ".tmp", false, &pathC, &c), 0);
+    EXPECT_NE(pathA, pathB);
+    EXPECT_EQ(pathA.size(), base.size() + 11); // ".xxxxxx.tmp"
+    for (std::FILE *stream : {a, b, c}) {
+        EXPECT_EQ(OrxPlat_CloseDurably(stream, nullptr), 0);
+    }
+    std::string text, why;
+    ASSERT_EQ(OrxPlat_ReadWholeFile(live, 100, &text, &why), ORXPLAT_READ_OK);
+    EXPECT_EQ(text, "live");
+    EXPECT_NE(::access(victim.c_str(), F_OK), 0);
+}
+
 TEST(OrxPlatCreateTempFile, ErrorLeavesNothing)
 {
     orxtest::TempDir dir;
-    std::string temp = dir.path + "/missing/out.tmp";
     std::FILE *stream = nullptr;
-    EXPECT_EQ(OrxPlat_CreateTempFile(temp.c_str(), false, &stream), ENOENT);
+    std::string temp;
+    EXPECT_EQ(OrxPlat_CreateTempFile(dir.path + "/missing/out", ".tmp", false, &temp, &stream),
+              ENOENT);
     EXPECT_EQ(stream, nullptr);
+}
+
+TEST(OrxPlatOpenChannel, RefusesWhatIsNotARegularFileWithoutWaiting)
+{
+    Tcl_FindExecutable(nullptr);
+    orxtest::TempDir dir;
+    std::string fifo = dir.path + "/fifo";
+    orxtest::FifoWatch watch({fifo});
+    ASSERT_TRUE(watch.Made());
+    Tcl_Channel channel = nullptr;
+    EXPECT_EQ(OrxPlat_OpenChannel(fifo.c_str(), &channel), ORXPLAT_NOT_REGULAR);
+    EXPECT_TRUE(watch.Finish()) << "waited for a writer";
+    EXPECT_EQ(OrxPlat_OpenChannel(dir.path.c_str(), &channel), EISDIR);
+    EXPECT_EQ(OrxPlat_OpenChannel((dir.path + "/none").c_str(), &channel), ENOENT);
+    std::string file = dir.Write("file", "a\r\nb\n");
+    ASSERT_EQ(OrxPlat_OpenChannel(file.c_str(), &channel), 0);
+    Tcl_Obj *line = Tcl_NewObj();
+    Tcl_IncrRefCount(line);
+    EXPECT_EQ(Tcl_GetsObj(channel, line), 1); // Tcl's translation, blocking reads
+    EXPECT_STREQ(Tcl_GetString(line), "a");
+    Tcl_DecrRefCount(line);
+    EXPECT_EQ(Tcl_Close(nullptr, channel), TCL_OK);
+}
+
+// The fault: trimming the history wrote "<path>.tmp" with truncation, so a
+// link planted there had its target overwritten and then became the file.
+TEST(OrxPlatRewriteFile, PlantedLinkAtTheTemporaryNameIsNotFollowed)
+{
+    orxtest::TempDir dir;
+    std::string path = dir.Write("history", "old\n");
+    std::string victim = dir.Write("victim", "keep");
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    {
+        OrxPlat_FileLock lock(path);
+        EXPECT_EQ(OrxPlat_RewriteFile(path, "new\n"), 0);
+    }
+    std::string text, why;
+    ASSERT_EQ(OrxPlat_ReadWholeFile(victim, 100, &text, &why), ORXPLAT_READ_OK);
+    EXPECT_EQ(text, "keep");
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(OrxPlat_ReadWholeFile(path, 100, &text, &why), ORXPLAT_READ_OK);
+    EXPECT_EQ(text, "new\n");
 }
 
 TEST(OrxPlatStat, LinkFollowedOrNot)

@@ -63,6 +63,14 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
 }
 #endif
 
+// A termination routine that unloads its own package, as a package's
+// cleanup script might, and passes on what that answers.
+PKG_EXPORT int PKG_CAT(PKG_NAME, _SelfUnload)(Tcl_Interp *interp)
+{
+    Count(interp, PKG_STR(PKG_NAME) "_SelfUnload");
+    return Tcl_Eval(interp, "orx:unload " PKG_STR(PKG_NAME));
+}
+
 // Fails, with a message, for the error paths of both commands.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Fail)(Tcl_Interp *interp)
 {
