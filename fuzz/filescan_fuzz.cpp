@@ -14,6 +14,11 @@ namespace {
 const char kCheck[] = R"(
 proc scanCheck {} {
     upvar 1 matchInfo m
+    # An earlier command of the line may have unset matchInfo.
+    if {![info exists m(line)]} {
+        incr ::matches
+        return
+    }
     foreach k [array names m subindex*] {
         set n [string range $k 8 end]
         lassign $m($k) s e
@@ -34,10 +39,11 @@ proc scanAct {} {
     if {[gets $::scanG again] < 0 || $again ne $m(line)} {
         error "FUZZ offset $m(offset) of \"$m(line)\" reads \"$again\""
     }
-    if {[regexp {@seek (\d+)} $m(line) -> to] && [incr ::seeks] < 20} {catch {seek $::scanF $to}}
-    if {[string match *@gets* $m(line)]} {catch {gets $::scanF}}
-    if {[string match *@unset* $m(line)]} {unset m}
-    if {[string match *@close* $m(line)]} {close $::scanF}
+    set line $m(line)
+    if {[regexp {@seek (\d+)} $line -> to] && [incr ::seeks] < 20} {catch {seek $::scanF $to}}
+    if {[string match *@gets* $line]} {catch {gets $::scanF}}
+    if {[string match *@unset* $line]} {unset m}
+    if {[string match *@close* $line]} {close $::scanF}
 }
 proc scanRun {path patterns copyPath} {
     set c [scancontext create]
