@@ -345,6 +345,9 @@ bool WriteRecords(Tcl_Interp *interp, Node *node, const char *arrayName)
                               TCL_LEAVE_ERR_MSG) == nullptr) {
                 return false;
             }
+            if (Tcl_InterpDeleted(interp)) {
+                return true;
+            }
             child->count = 0;
         }
         it = node->children.erase(it);
@@ -356,13 +359,22 @@ bool WriteRecords(Tcl_Interp *interp, Node *node, const char *arrayName)
 int TurnOff(Profiler *p, Tcl_Obj *arrayVar)
 {
     StopTracing(p);
-    const char *arrayName = Tcl_GetString(arrayVar);
-    Tcl_UnsetVar(p->interp, arrayName, 0);
-    if (!WriteRecords(p->interp, p->data.get(), arrayName)) {
-        return TCL_ERROR;
+    // Traces on the array may turn profiling on again (which empties the
+    // records) or delete the interpreter: write from records of our own.
+    std::unique_ptr<Node> data = std::move(p->data);
+    Tcl_Interp *interp = p->interp;
+    Tcl_Preserve(interp);
+    Tcl_Obj *name = Tcl_DuplicateObj(arrayVar);
+    Tcl_IncrRefCount(name);
+    const char *arrayName = Tcl_GetString(name);
+    Tcl_UnsetVar(interp, arrayName, 0);
+    int code = WriteRecords(interp, data.get(), arrayName) ? TCL_OK : TCL_ERROR;
+    if (code == TCL_OK) {
+        Tcl_ResetResult(interp);
     }
-    Tcl_ResetResult(p->interp);
-    return TCL_OK;
+    Tcl_DecrRefCount(name);
+    Tcl_Release(interp);
+    return code;
 }
 
 // profile ?-commands? ?-eval? on|off arrayVar

@@ -1,7 +1,8 @@
 // Fuzzes scanfile: the first lines of the input are regular expressions (the
 // first with -nocase), the rest the text scanned.  Every match must describe
 // itself consistently in matchInfo: each submatch is the text its subindex
-// range names in the line, or empty with -1 -1.
+// range names in the line, or empty with -1 -1.  Match commands also seek,
+// read and close the scanned channel, and each offset must stay true.
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,11 @@ namespace {
 const char kCheck[] = R"(
 proc scanCheck {} {
     upvar 1 matchInfo m
+    # An earlier command of the line may have unset matchInfo.
+    if {![info exists m(line)]} {
+        incr ::matches
+        return
+    }
     foreach k [array names m subindex*] {
         set n [string range $k 8 end]
         lassign $m($k) s e
@@ -25,19 +31,38 @@ proc scanCheck {} {
     }
     incr ::matches
 }
+# Lines with "@" act on the scanned channel from the match command; the
+# offset of every such line must still be where a fresh read finds it.
+proc scanAct {} {
+    upvar 1 matchInfo m
+    seek $::scanG $m(offset)
+    if {[gets $::scanG again] < 0 || $again ne $m(line)} {
+        error "FUZZ offset $m(offset) of \"$m(line)\" reads \"$again\""
+    }
+    set line $m(line)
+    if {[regexp {@seek (\d+)} $line -> to] && [incr ::seeks] < 20} {catch {seek $::scanF $to}}
+    if {[string match *@gets* $line]} {catch {gets $::scanF}}
+    if {[string match *@unset* $line]} {unset m}
+    if {[string match *@close* $line]} {close $::scanF}
+}
 proc scanRun {path patterns copyPath} {
     set c [scancontext create]
+    scanmatch $c @ scanAct
+    set ::seeks 0
+    set ::scanG [open $path]
+    fconfigure $::scanG -translation binary
     set nocase -nocase
     foreach p $patterns {
         catch {scanmatch {*}$nocase $c $p scanCheck}
         set nocase {}
     }
     scanmatch $c {incr ::defaults}
-    set f [open $path]
+    set f [set ::scanF [open $path]]
     fconfigure $f -translation binary
     set out [open $copyPath w]
     set code [catch {scanfile -copyfile $out $c $f} msg]
-    close $f
+    catch {close $f}
+    close $::scanG
     close $out
     scancontext delete $c
     if {$code && [string match FUZZ* $msg]} {error $msg}

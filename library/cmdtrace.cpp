@@ -194,6 +194,8 @@ void RunCallback(TraceInfo *info, int level, const char *command, int objc, Tcl_
     std::snprintf(number, sizeof number, "%d", Orx_InterpLevel(interp));
     Tcl_DStringAppendElement(&script, number);
 
+    // The callback may delete the interpreter.
+    Tcl_Preserve(interp);
     Tcl_Obj *saved = OrxX_SaveResultErrorInfo(interp);
     if (Tcl_EvalEx(interp, Tcl_DStringValue(&script), Tcl_DStringLength(&script), 0) ==
         TCL_ERROR) {
@@ -206,6 +208,7 @@ void RunCallback(TraceInfo *info, int level, const char *command, int objc, Tcl_
     }
     OrxX_RestoreResultErrorInfo(interp, saved);
     Tcl_DStringFree(&script);
+    Tcl_Release(interp);
 }
 
 // Tcl trace procedure; not re-entered from the callback, and off after a

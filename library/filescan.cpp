@@ -308,8 +308,10 @@ int ScanmatchObjCmd(ClientData clientData, Tcl_Interp *interp, int objc, Tcl_Obj
 // less the bytes Tcl still holds buffered.  That stays exact while Tcl reads
 // nothing from the driver, which is certain when more bytes were buffered
 // before the line than the line can take in the channel's encoding.
-// Anything else, and every command run (it may read or seek), goes back to
-// Tcl_Tell.
+// Anything else goes back to Tcl_Tell.  Scripts run between lines (match
+// commands, a copy channel's handlers) may read or seek the channel; either
+// changes what Tcl holds buffered, so the position is only asked again when
+// that count is not what the line left.
 class LinePositions {
 public:
     LinePositions() = default;
@@ -343,9 +345,19 @@ public:
         if (bufferedBefore_ < most) {
             known_ = false;
         }
+        bufferedAfter_ = Tcl_InputBuffered(channel_);
     }
-    // Something else may have moved the channel.
-    void Forget() { known_ = false; }
+    // After a script ran: a seek empties Tcl's buffer and a read shrinks or
+    // refills it.  An empty buffer proves nothing, and a write moves the
+    // driver without touching it, so those are asked again.
+    void Check()
+    {
+        int buffered = Tcl_InputBuffered(channel_);
+        if (buffered != bufferedAfter_ || buffered == 0 ||
+            (Tcl_GetChannelMode(channel_) & TCL_WRITABLE) != 0) {
+            known_ = false;
+        }
+    }
 
 private:
     bool BoundedEncoding() const
@@ -366,6 +378,7 @@ private:
     bool known_ = false;
     Tcl_WideInt driverPos_ = 0;
     int bufferedBefore_ = 0;
+    int bufferedAfter_ = 0;
 };
 
 // One scanfile call: what its close handlers clear.
@@ -536,7 +549,9 @@ int ScanLines(Tcl_Interp *interp, ScanRun *run)
             }
             Step step = RunCommand(interp, entry->command, "\n    while executing a match command",
                                    &skipRest);
-            run->positions.Forget();
+            if (run->channelOpen) {
+                run->positions.Check();
+            }
             if (step != Step::Next) {
                 return step == Step::Done ? TCL_OK : TCL_ERROR;
             }
@@ -549,7 +564,9 @@ int ScanLines(Tcl_Interp *interp, ScanRun *run)
             ObjRef command(context->defaultCommand);
             Step step = RunCommand(interp, command.get(),
                                    "\n    while executing a match default command", &ignored);
-            run->positions.Forget();
+            if (run->channelOpen) {
+                run->positions.Check();
+            }
             if (step != Step::Next) {
                 return step == Step::Done ? TCL_OK : TCL_ERROR;
             }
@@ -561,8 +578,8 @@ int ScanLines(Tcl_Interp *interp, ScanRun *run)
                 Tcl_Write(context->copyChannel, "\n", 1) < 0) {
                 return PosixFailure(interp);
             }
-            if (context->copyChannel == run->channel) {
-                run->positions.Forget();
+            if (run->channelOpen) {
+                run->positions.Check();
             }
         }
         if (!run->channelOpen) {

@@ -309,12 +309,13 @@ int LgetsObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         Tcl_DecrRefCount(list);
         return TCL_ERROR;
     }
+    // A write trace on the variable may close the channel: ask it first.
+    int count = Tcl_Eof(channel) || Tcl_InputBlocked(channel) ? -1 : reader.CharsRead();
     bool stored = Tcl_ObjSetVar2(interp, objv[2], nullptr, list, TCL_LEAVE_ERR_MSG) != nullptr;
     Tcl_DecrRefCount(list);
     if (!stored) {
         return TCL_ERROR;
     }
-    int count = Tcl_Eof(channel) || Tcl_InputBlocked(channel) ? -1 : reader.CharsRead();
     Tcl_SetObjResult(interp, Tcl_NewIntObj(count));
     return TCL_OK;
 }

@@ -526,7 +526,12 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         return reset != 0;
     });
 
+    // A prompt hook or a command may delete the interpreter: the loop ends.
+    Tcl_Preserve(interp);
     for (;;) {
+        if (Tcl_InterpDeleted(interp)) {
+            break;
+        }
         OrxX_SetAppSignalErrorHandler(CommandLoopSignalHandler, &reset);
         if (Tcl_AsyncReady()) {
             int code = Tcl_AsyncInvoke(interp, TCL_OK);
@@ -546,6 +551,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         OrxPlat_LineEditor *editor = interactive ? orx::cmdedit::EditorFor(interp) : nullptr;
         if (editor != nullptr) {
             std::string prompt = PromptText(interp, !partial, prompt1, prompt2);
+            if (Tcl_InterpDeleted(interp)) {
+                break;
+            }
             reset = 0;
             std::string line;
             OrxPlat_EditStatus status = editor->ReadLine(prompt, &line);
@@ -556,12 +564,17 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                 break;
             }
             if (status == ORXPLAT_EDIT_FAILED) {
-                return InputError(interp, &buffer, previousInterrupt);
+                int code = InputError(interp, &buffer, previousInterrupt);
+                Tcl_Release(interp);
+                return code;
             }
             AppendEditedLine(&buffer, line);
         } else {
             if (interactive && !(interruptedRead && !reset)) {
                 OutputPrompt(interp, !partial, prompt1, prompt2);
+                if (Tcl_InterpDeleted(interp)) {
+                    break;
+                }
             }
             reset = 0;
             interruptedRead = false;
@@ -574,7 +587,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                 }
                 error = Tcl_GetErrno();
                 if (error != EINTR) {
-                    return InputError(interp, &buffer, previousInterrupt);
+                    int code = InputError(interp, &buffer, previousInterrupt);
+                    Tcl_Release(interp);
+                    return code;
                 }
             }
             if (error == EINTR) {
@@ -601,11 +616,15 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
     // The handler's client data lives on this stack frame.
     OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
     orx::cmdedit::SetInterrupted(std::move(previousInterrupt));
-    if (endCommand != nullptr && EvalUnlogged(interp, endCommand, 0) == TCL_ERROR) {
-        return TCL_ERROR;
+    int code = TCL_OK;
+    if (!Tcl_InterpDeleted(interp) && endCommand != nullptr &&
+        EvalUnlogged(interp, endCommand, 0) == TCL_ERROR) {
+        code = TCL_ERROR;
+    } else {
+        Tcl_ResetResult(interp);
     }
-    Tcl_ResetResult(interp);
-    return TCL_OK;
+    Tcl_Release(interp);
+    return code;
 }
 
 int OrxX_AsyncCommandLoop(Tcl_Interp *interp, int options, const char *command,

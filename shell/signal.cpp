@@ -270,6 +270,10 @@ int ProcessSignal(Tcl_Interp *interp, int sig, int background)
             return TCL_ERROR;
         }
         OrxX_RestoreResultErrorInfo(interp, saved);
+        if (Tcl_InterpDeleted(interp)) {
+            // The trap deleted its interpreter: the rest wait for another.
+            break;
+        }
     }
     return TCL_OK;
 }
