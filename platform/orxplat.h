@@ -327,4 +327,10 @@ bool ExpandTilde(const std::string &name, std::string *out, std::string *why);
 
 } // namespace orx
 
+// ==== selfpath ====
+
+// Absolute path of the running executable, symbolic links resolved; empty
+// when the system cannot tell.
+std::string OrxPlat_ExecutablePath();
+
 #endif
