@@ -12,7 +12,7 @@
 #   P/lib/tcltk/orx<version>/pkgIndex.tcl    package require Orx for tclsh8.6
 #   P/include/orx/*.h                        the exported interface
 #   P/<libdir>/pkgconfig/orx.pc, P/<libdir>/cmake/Orx/
-#   P/share/man/man1/orxsh.1, man/mann/<command>.n
+#   P/share/man/man1/orxsh.1, man3/<command>.3orx
 # <libdir> is lib/<multiarch> on Debian whatever the prefix (ldconfig and
 # pkg-config search /usr/local/lib/<multiarch> too), else lib.
 if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR)

@@ -1,5 +1,5 @@
 # Manual pages made from the reference at build time (scripts/manpages.tcl):
-# orxsh(1) and one page per Tcl command in section n, in ${ORX_MAN_DIR}.
+# orxsh(1) and one page per Tcl command in section 3orx, in ${ORX_MAN_DIR}.
 find_program(ORX_TCLSH NAMES tclsh8.6 tclsh REQUIRED)
 file(GLOB ORX_REFERENCE_PAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/reference/*.md)
 set(ORX_MAN_DIR ${CMAKE_BINARY_DIR}/man)

@@ -1,6 +1,7 @@
 # Writes the manual pages from the reference: orxsh(1) from shell.md and
-# installation.md, and one page in section n for every Tcl command with an
-# entry ("## `name`") in docs/reference/*.md.
+# installation.md, and one page in section 3orx (man3/<name>.3orx, as Debian
+# files Tcl's own commands under 3tcl) for every Tcl command with an entry
+# ("## `name`") in docs/reference/*.md.
 # Usage: tclsh manpages.tcl referencedir outdir version
 lassign $argv refdir outdir version
 if {$outdir eq ""} {
@@ -280,7 +281,7 @@ set count 0
 dict for {name page} $commandPages {
     lassign $page names lines title prose
     lassign [splitSynopsis $lines] synopsis rest
-    set out [header $name n "Orx commands"]
+    set out [header $name 3orx "Orx commands"]
     lappend out .SH NAME "[join $names {, }] \\- [summary $rest]" .SH SYNOPSIS
     if {[llength $synopsis]} {
         lappend out .nf {*}[lmap l $synopsis {roffLine [string map {- \\-} [roffEscape $l]]}] .fi
@@ -300,8 +301,8 @@ dict for {name page} $commandPages {
         }
     }
     lappend out .SH "SEE ALSO"
-    lappend out [join [concat [lmap m $related {string cat "\\fB$m\\fR(n)"}] {\\fBorxsh\\fR(1)}] ", "]
-    writeFile [file join $outdir mann $name.n] $out
+    lappend out [join [concat [lmap m $related {string cat "\\fB$m\\fR(3orx)"}] {\\fBorxsh\\fR(1)}] ", "]
+    writeFile [file join $outdir man3 $name.3orx] $out
     incr count
 }
 
@@ -323,6 +324,6 @@ foreach section $isections {
 }
 lappend out .SH "INSTALLATION" {*}[body $ilines]
 lappend out .SH "SEE ALSO"
-lappend out "\\fBhelp\\fR(n), \\fBcommandloop\\fR(n); the reference in the installation's doc/README.md"
+lappend out "\\fBhelp\\fR(3orx), \\fBcommandloop\\fR(3orx); the reference in the installation's doc/README.md"
 writeFile [file join $outdir man1 orxsh.1] $out
 puts "[incr count] manual pages in $outdir"

@@ -31,6 +31,22 @@ build() {
     ninja -C build -j"$jobs" >&2
 }
 
+# The Debian package, from a build of its own configured for /usr.
+package() {
+    if ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
+        echo "installing: lintian" >&2
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends lintian >/dev/null
+    fi
+    eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+    export CXXFLAGS="$CXXFLAGS $CPPFLAGS" CFLAGS="$CFLAGS $CPPFLAGS"
+    cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+        -DORX_HOME_IN_BUILD=OFF -DORX_TESTS=OFF -DORX_BENCH=OFF >/dev/null
+    ninja -C build-deb -j"$jobs" >&2
+    scripts/debian-package.sh build-deb
+}
+
 purify_tcl() {
     scripts/build-purify-tcl.sh "$top/build/tcl-purify"
 }
@@ -105,6 +121,8 @@ usage: scripts/orx.sh command ?arguments?
   asan                   the sanitizer build in build-asan/ and its tests
   fuzz ?seconds?         every fuzz target for the given time (default 60)
   bench                  the benchmarks: our time, stock Tcl's, the ratio
+  package                the Debian package build-deb/orx_<version>_<arch>.deb,
+                         checked with lintian
   deps                   install the Debian packages the build needs
 EOT
 }
@@ -140,5 +158,6 @@ case ${1:-} in
     asan) deps; build_asan; san_env; run_tests build-asan ;;
     fuzz) deps; fuzz "${2:-60}" ;;
     bench) deps; build; ninja -C build bench ;;
+    package) deps; package ;;
     *) usage >&2; exit 2 ;;
 esac
