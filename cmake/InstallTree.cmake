@@ -23,9 +23,17 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 set(ORX_INSTALL_DIR ${CMAKE_BINARY_DIR}/install)
-target_compile_definitions(orx_shell PRIVATE ORX_DEFAULT_MORVA_HOME="${ORX_INSTALL_DIR}"
-                                           ORX_VERSION_TEXT="${PROJECT_VERSION}")
+# A package built for installing (cmake/Install.cmake) names its installed
+# tree instead, so that it never reaches back into the build machine.
+option(ORX_HOME_IN_BUILD "Built-in MORVA_HOME: this build's installation tree (OFF: the installed one)" ON)
+if(ORX_HOME_IN_BUILD)
+  target_compile_definitions(orx_shell PRIVATE ORX_DEFAULT_MORVA_HOME="${ORX_INSTALL_DIR}")
+endif()
+target_compile_definitions(orx_shell PRIVATE ORX_VERSION_TEXT="${PROJECT_VERSION}")
 
+# pkgIndex.tcl finds the installation and the library relative to itself.
+set(ORX_PKG_HOME ../..)
+set(ORX_PKG_LIBRARY ../libtq_orxtcl.so)
 configure_file(${CMAKE_SOURCE_DIR}/data/pkgIndex.tcl.in ${CMAKE_BINARY_DIR}/pkgIndex.tcl @ONLY)
 
 set(_data ${CMAKE_SOURCE_DIR}/data)
@@ -43,8 +51,13 @@ add_custom_target(orx_install_tree ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/bin ${ORX_INSTALL_DIR}/lib/orx
           ${ORX_INSTALL_DIR}/config
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_binaries} ${ORX_INSTALL_DIR}/bin
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> $<TARGET_FILE:tq_tessary>
-          $<TARGET_FILE:tq_tclbuild> $<TARGET_FILE:tq_cc> ${ORX_INSTALL_DIR}/lib
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib/libtq_orxtcl.so
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tessary>
+          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tessary>
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tclbuild>
+          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tclbuild>
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_cc>
+          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_cc>
   COMMAND ${CMAKE_COMMAND} "-DORX_COPY_PAIRS=${ORX_COPY_PAIRS}" -P ${CMAKE_CURRENT_LIST_FILE}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/docs ${ORX_INSTALL_DIR}/doc
   COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"

@@ -59,8 +59,9 @@ ORX_API char *Orx_Concat(int argc, const char *const argv[]);
  * memory cannot be had. */
 ORX_API char *Orx_Ckstrdup(const char *s);
 
-/* The installation directory built into the library: MORVA_HOME for hosts
- * that start without one. */
+/* MORVA_HOME for hosts that start without one: the installation beside the
+ * running executable (<bindir>/../share/orx, else <bindir>/..), else the one
+ * built into the library.  Found once; the text is static. */
 ORX_API const char *Orx_DefaultMorvaHome(void);
 
 /* Host entry (orxsh's start-up callback, "load libtq_orxtcl.so Orx" in a

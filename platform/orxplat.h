@@ -457,4 +457,10 @@ int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum);
 // Close the endpoint, remove what names it, and free it.
 void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc);
 
+// ==== selfpath ====
+
+// Absolute path of the running executable, symbolic links resolved; empty
+// when the system cannot tell.
+std::string OrxPlat_ExecutablePath();
+
 #endif

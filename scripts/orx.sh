@@ -32,22 +32,35 @@ build() {
     ninja -C build -j"$jobs" >&2
 }
 
-purify_tcl() {
-    scripts/build-purify-tcl.sh "$top/build/tcl-purify"
+# The Debian package, from a build of its own configured for /usr.
+package() {
+    if ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
+        echo "installing: lintian" >&2
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends lintian >/dev/null
+    fi
+    eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+    export CXXFLAGS="$CXXFLAGS $CPPFLAGS" CFLAGS="$CFLAGS $CPPFLAGS"
+    cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+        -DORX_HOME_IN_BUILD=OFF -DORX_TESTS=OFF -DORX_BENCH=OFF >/dev/null
+    ninja -C build-deb -j"$jobs" >&2
+    scripts/debian-package.sh build-deb
 }
 
-build_asan() {
+# The PURIFY Tcl; ORX_PURIFY_TCL names a ready one to use instead.
+purify=${ORX_PURIFY_TCL:-$top/build/tcl-purify}
+purify_tcl() {
+    scripts/build-purify-tcl.sh "$purify"
+}
+
+# One sanitizer build serves the tests and the fuzz targets: ASan + UBSan on
+# everything, libFuzzer's coverage too, the targets linked with libFuzzer.
+build_san() {
     purify_tcl
     CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-        -DORX_SANITIZE=ON -DORX_BENCH=OFF -DORX_TCL_ROOT="$top/build/tcl-purify" >/dev/null
+        -DORX_SANITIZE=ON -DORX_FUZZ=ON -DORX_BENCH=OFF -DORX_TCL_ROOT="$purify" >/dev/null
     ninja -C build-asan -j"$jobs"
-}
-
-build_fuzz() {
-    purify_tcl
-    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-        -DORX_FUZZ=ON -DORX_TESTS=OFF -DORX_BENCH=OFF -DORX_TCL_ROOT="$top/build/tcl-purify" >/dev/null
-    ninja -C build-fuzz -j"$jobs"
 }
 
 san_env() {
@@ -56,21 +69,37 @@ san_env() {
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/support/lsan.supp}
 }
 
-fuzz() {
-    local secs=${1:-60}
-    build_fuzz
-    san_env
-    local status=0
-    for t in build-fuzz/fuzz/*_fuzz; do
-        local name
-        name=$(basename "$t")
-        local corpus=fuzz/corpus/${name%_fuzz}
-        local work=build-fuzz/corpus/${name%_fuzz}
-        mkdir -p "$corpus" "$work"
-        echo "== $name for ${secs}s"
-        "$t" -max_total_time="$secs" -print_final_stats=0 "$work" "$corpus" \
-            >"build-fuzz/$name.log" 2>&1 || { status=1; tail -40 "build-fuzz/$name.log"; }
-        grep -E '^(Done|#[0-9]+ *DONE)' "build-fuzz/$name.log" | tail -1 || true
+# One target: its corpus replayed, each input once (a fault there is a
+# regression), then fuzzing for the given seconds from corpus and findings.
+fuzz_one() {
+    local t=$1 secs=$2 name
+    name=$(basename "$t")
+    local corpus=fuzz/corpus/${name%_fuzz} work=build-asan/corpus/${name%_fuzz}
+    local log=build-asan/$name.log
+    mkdir -p "$corpus" "$work"
+    if ! "$t" -runs=0 "$corpus" >"$log" 2>&1 ||
+       ! "$t" -max_total_time="$secs" -print_final_stats=0 "$work" "$corpus" >>"$log" 2>&1; then
+        echo "== $name FAILED"
+        tail -40 "$log"
+        return 1
+    fi
+    echo "== $name: corpus of $(ls "$corpus" | wc -l) replayed, $(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#') runs in ${secs}s"
+}
+
+# Every target, as many side by side as there are cores.
+fuzz_all() {
+    local secs=$1 status=0 running=0 t
+    for t in build-asan/fuzz/*_fuzz; do
+        fuzz_one "$t" "$secs" &
+        running=$((running + 1))
+        if [ "$running" -ge "$jobs" ]; then
+            wait -n || status=1
+            running=$((running - 1))
+        fi
+    done
+    while [ "$running" -gt 0 ]; do
+        wait -n || status=1
+        running=$((running - 1))
     done
     return $status
 }
@@ -107,6 +136,8 @@ usage: scripts/orx.sh command ?arguments?
   asan                   the sanitizer build in build-asan/ and its tests
   fuzz ?seconds?         every fuzz target for the given time (default 60)
   bench                  the benchmarks: our time, stock Tcl's, the ratio
+  package                the Debian package build-deb/orx_<version>_<arch>.deb,
+                         checked with lintian
   deps                   install the Debian packages the build needs
 EOT
 }
@@ -129,20 +160,30 @@ case ${1:-} in
     test)
         echo "== layers"
         scripts/check-layers.sh
-        deps; build
-        echo "== tests"
+        deps
+        start=$SECONDS
+        # The PURIFY Tcl downloads and builds while the normal build runs; a
+        # session of its own, so that an early failure can stop all of it.
+        mkdir -p build
+        setsid scripts/build-purify-tcl.sh "$purify" >build/purify.log 2>&1 &
+        purify_job=$!
+        trap 'kill -- -$purify_job 2>/dev/null || true' EXIT
+        build
+        echo "== tests (normal build, then a staged installation) [$((SECONDS - start))s]"
         run_tests build
-        echo "== sanitizer build (ASan+UBSan, PURIFY Tcl)"
-        build_asan
+        wait "$purify_job" || { tail -20 build/purify.log; exit 1; }
+        echo "== sanitizer build (ASan+UBSan, PURIFY Tcl) [$((SECONDS - start))s]"
+        build_san
         san_env
         run_tests build-asan
-        echo "== fuzz smoke"
-        fuzz "${ORX_FUZZ_SECONDS:-20}"
-        echo "== normal and sanitizer test runs together"
+        echo "== fuzz: every corpus, then ${ORX_FUZZ_SECONDS:-5}s per target [$((SECONDS - start))s]"
+        fuzz_all "${ORX_FUZZ_SECONDS:-5}"
+        echo "== normal and sanitizer test runs together [$((SECONDS - start))s]"
         echo "tests: $passed passed, $failed failed, $skipped skipped"
         ;;
-    asan) deps; build_asan; san_env; run_tests build-asan ;;
-    fuzz) deps; fuzz "${2:-60}" ;;
+    asan) deps; build_san; san_env; run_tests build-asan ;;
+    fuzz) deps; build_san; san_env; fuzz_all "${2:-60}" ;;
     bench) deps; build; ninja -C build bench ;;
+    package) deps; package ;;
     *) usage >&2; exit 2 ;;
 esac

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "orx_etp.h"
 #include "orx_etptype.h"
@@ -40,7 +41,11 @@
 #include "tq_cc.h"
 
 #ifndef ORX_DEFAULT_MORVA_HOME
-#define ORX_DEFAULT_MORVA_HOME "/usr/lib/orx"
+#define ORX_DEFAULT_MORVA_HOME "/usr/share/orx"
+#endif
+// The installation seen from the directory of an installed orxsh.
+#ifndef ORX_HOME_FROM_BINDIR
+#define ORX_HOME_FROM_BINDIR "../share/orx"
 #endif
 #ifndef ORX_VERSION_TEXT
 #define ORX_VERSION_TEXT "1.0.0"
@@ -509,20 +514,81 @@ char *Orx_Ckstrdup(const char *s)
     return copy;
 }
 
+namespace {
+
+// dir + "/" + relative, with "." and ".." folded away; dir is absolute.
+std::string JoinFolded(const std::string &dir, std::string_view relative)
+{
+    std::string path = dir;
+    std::string_view rest = relative;
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            size_t last = path.rfind('/');
+            path.erase(last == 0 || last == std::string::npos ? 1 : last);
+            continue;
+        }
+        if (path.back() != '/') {
+            path += '/';
+        }
+        path.append(part);
+    }
+    return path;
+}
+
+// Every start-up sources the installation's auto-loader, so a directory
+// without one is no installation.
+bool HoldsInstallation(const std::string &dir)
+{
+    return OrxPlat_IsRegularFile(dir + "/lib/orx/autoload.tcl");
+}
+
+// The installation of the running executable: the installed layout
+// (bin/ beside share/orx/), then a tree such as the build's, whose bin/
+// lies inside it; else the one the library was built for.
+std::string FindDefaultHome()
+{
+    std::string exe = OrxPlat_ExecutablePath();
+    size_t slash = exe.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        std::string bindir = exe.substr(0, slash);
+        for (const char *relative : {ORX_HOME_FROM_BINDIR, ".."}) {
+            std::string dir = JoinFolded(bindir, relative);
+            if (HoldsInstallation(dir)) {
+                return dir;
+            }
+        }
+    }
+    return ORX_DEFAULT_MORVA_HOME;
+}
+
+} // namespace
+
 const char *Orx_DefaultMorvaHome(void)
 {
-    return ORX_DEFAULT_MORVA_HOME;
+    try {
+        static const std::string home = FindDefaultHome();
+        return home.c_str();
+    } catch (...) {
+        return ORX_DEFAULT_MORVA_HOME;
+    }
 }
 
 int Orx_Init(Tcl_Interp *interp)
 {
     if (getenv("MORVA_HOME") == nullptr) {
         // The start-up packages live in the installation's bin directory.
-        std::string bin = std::string(ORX_DEFAULT_MORVA_HOME) + "/bin";
+        const char *home = Orx_DefaultMorvaHome();
+        std::string bin = std::string(home) + "/bin";
         const char *path = Tcl_GetVar2(interp, "env", "PATH", TCL_GLOBAL_ONLY);
         std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + ":" + bin;
         Tcl_SetVar2(interp, "env", "PATH", newPath.c_str(), TCL_GLOBAL_ONLY);
-        Tcl_SetVar2(interp, "env", "MORVA_HOME", ORX_DEFAULT_MORVA_HOME, TCL_GLOBAL_ONLY);
+        Tcl_SetVar2(interp, "env", "MORVA_HOME", home, TCL_GLOBAL_ONLY);
     }
     if (Orx_GetMainInterp() == nullptr) {
         Orx_SetMainInterp(interp);

@@ -1,5 +1,10 @@
 # Helpers for the tests that run orxsh (or another program) as a child process.
-set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
+# The shell under test: the build's, or a staged installation's.
+if {[info exists ::env(ORX_TEST_SHELL)]} {
+    set ::orxsh $::env(ORX_TEST_SHELL)
+} else {
+    set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
+}
 tcltest::testConstraint orxsh [file executable $::orxsh]
 
 # runShell ?-stdin text? ?-env {name value ...}? ?-exe program? ?--? arg ...
