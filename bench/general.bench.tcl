@@ -3,10 +3,11 @@
 
 foreach n {10 1000} {
     bench::compare "loop, $n empty iterations" {} \
-        "loop i 0 $n {}" "for {set i 0} {\$i < $n} {incr i} {}" [expr {$n > 100 ? 500 : 20000}]
+        "loop i 0 $n {}" "for {set i 0} {\$i < $n} {incr i} {}" [expr {$n > 100 ? 500 : 20000}] \
+        [expr {$n > 100 ? 3.0 : ""}]
     bench::compare "loop, $n iterations summing" {set s 0} \
         "loop i 0 $n {incr s \$i}" "for {set i 0} {\$i < $n} {incr i} {incr s \$i}" \
-        [expr {$n > 100 ? 500 : 20000}]
+        [expr {$n > 100 ? 500 : 20000}] [expr {$n > 100 ? 2.0 : ""}]
 }
 bench::compare "loop counting down by 3, 1000 iterations" {} \
     {loop i 3000 0 -3 {}} {for {set i 3000} {$i > 0} {incr i -3} {}} 500

@@ -46,3 +46,9 @@ bench::compare "parse 100-entry text and get" {
     set dtext [concat {*}$text]
 } {set t [string range $text 0 end]; keylget t k50} \
   {set t [string range $dtext 0 end]; dict get $t k50} 2000
+bench::compare "parse 1000-entry text and get" {
+    set text {}
+    for {set i 0} {$i < 1000} {incr i} {lappend text [list k$i v$i]}
+    set dtext [concat {*}$text]
+} {set t [string range $text 0 end]; keylget t k500} \
+  {set t [string range $dtext 0 end]; dict get $t k500} 200 2.0

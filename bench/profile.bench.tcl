@@ -30,4 +30,4 @@ bench::compare "profile on, 2200 procedure calls" {} {
     profile off profData
 } {
     profBenchTop
-} 20
+} 20 2.0

@@ -7,6 +7,8 @@
 namespace eval bench {
     variable rounds 5
     variable serial 0
+    variable within 0
+    variable over 0
 }
 
 # The body of a timing procedure: setup, then the script inlined into a
@@ -22,10 +24,25 @@ proc bench::Body {setup script iterations} {
     }
 }
 
-# compare name setup ours stock ?iterations?
+# row name ours stock unit ?goal?
+# One line of the table; a row with a goal counts as within or over it.
+proc bench::row {name ours stock unit {goal {}}} {
+    variable within
+    variable over
+    set ratio [expr {$stock > 0 ? double($ours) / $stock : 0}]
+    set mark -
+    if {$goal ne {}} {
+        set mark [format %.2f $goal]
+        if {$ratio <= $goal} {incr within} else {incr over; append mark " over"}
+    }
+    puts [format "%-48s %10.3f %-2s %10.3f %-2s %7.2f %s" $name $ours $unit $stock $unit $ratio $mark]
+    return $ratio
+}
+
+# compare name setup ours stock ?iterations? ?goal?
 # setup runs at the start of both procedure bodies, outside the timing: its
 # variables are the procedure's locals (use global or upvar for others).
-proc bench::compare {name setup ours stock {iterations 20000}} {
+proc bench::compare {name setup ours stock {iterations 20000} {goal {}}} {
     variable rounds
     variable serial
     set id [incr serial]
@@ -42,12 +59,10 @@ proc bench::compare {name setup ours stock {iterations 20000}} {
     }
     rename ::bench::run_ours_$id {}
     rename ::bench::run_stock_$id {}
-    set ratio [expr {$best(stock) > 0 ? $best(ours) / $best(stock) : 0}]
-    puts [format "%-48s %10.3f us %10.3f us %7.2f" $name $best(ours) $best(stock) $ratio]
-    return $ratio
+    return [row $name $best(ours) $best(stock) us $goal]
 }
 
-puts [format "%-48s %13s %13s %7s" benchmark ours stock ratio]
+puts [format "%-48s %13s %13s %7s %s" operation ours stock ratio goal]
 set bench::files [lmap f $argv {file normalize $f}]
 if {![llength $bench::files]} {
     set bench::files [lsort [glob -nocomplain -directory [file dirname [info script]] *.bench.tcl]]
@@ -55,3 +70,4 @@ if {![llength $bench::files]} {
 foreach f $bench::files {
     uplevel #0 [list source $f]
 }
+puts "$bench::within within goal, $bench::over over"

@@ -30,7 +30,6 @@ proc orxBenchMedian {script runs} {
 }
 set ours [orxBenchMedian {exec {*}$orxBench(env) $orxBench(orxsh) -c exit} 31]
 set stock [orxBenchMedian {exec {*}$orxBench(env) {*}$orxBench(tclsh) $orxBench(empty)} 31]
-puts [format "%-44s %10.3f us %10.3f us %7.2f" "startup (median of 31 runs)" $ours $stock \
-    [expr {double($ours) / $stock}]]
+bench::row "startup (median of 31 runs)" $ours $stock us 1.3
 file delete -force $orxBench(home)
 unset ours stock

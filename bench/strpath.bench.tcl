@@ -10,7 +10,7 @@ bench::compare "orx:StrSplit vs split, 1 MB" {
 } {
     set pieces [split $strBenchText ,]
     llength $pieces
-} 10
+} 10 1.5
 bench::compare "orx:StrJoin vs string map, 1 MB" {
     global strBenchText
 } {
