@@ -20,6 +20,11 @@ std::string LoaderText()
 
 } // namespace
 
+const char *OrxPlat_LibrarySuffix(void)
+{
+    return ".so";
+}
+
 OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why)
 {
     void *handle = dlopen(path, RTLD_NOW);

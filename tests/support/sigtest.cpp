@@ -50,7 +50,7 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int Sigtest_Init(Tcl_Interp *interp)
+extern "C" DLLEXPORT int Sigtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "sigtest", SigtestObjCmd, nullptr, nullptr);
     return TCL_OK;
