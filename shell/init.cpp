@@ -495,7 +495,7 @@ int Orx_Init(Tcl_Interp *interp)
         // The start-up packages live in the installation's bin directory.
         std::string bin = std::string(ORX_DEFAULT_MORVA_HOME) + "/bin";
         const char *path = Tcl_GetVar2(interp, "env", "PATH", TCL_GLOBAL_ONLY);
-        std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + ":" + bin;
+        std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + orx::kPathListSeparator + bin;
         Tcl_SetVar2(interp, "env", "PATH", newPath.c_str(), TCL_GLOBAL_ONLY);
         Tcl_SetVar2(interp, "env", "MORVA_HOME", ORX_DEFAULT_MORVA_HOME, TCL_GLOBAL_ONLY);
     }

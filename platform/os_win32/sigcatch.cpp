@@ -79,13 +79,14 @@ void Start(OrxPlat_SigCountProc *count, OrxPlat_SigRelayProc *relay)
     g_processCount.store(count);
 }
 
-Handler HandlerOf(OrxPlat_SigDisposition disposition)
+// SIG_DFL is a null pointer: the answer comes apart from the handler.
+bool HandlerOf(OrxPlat_SigDisposition disposition, Handler *handler)
 {
     switch (disposition) {
-    case ORXPLAT_SIG_DEFAULT: return SIG_DFL;
-    case ORXPLAT_SIG_IGNORE: return SIG_IGN;
-    case ORXPLAT_SIG_CATCH: return CatchingHandler;
-    default: return nullptr;
+    case ORXPLAT_SIG_DEFAULT: *handler = SIG_DFL; return true;
+    case ORXPLAT_SIG_IGNORE: *handler = SIG_IGN; return true;
+    case ORXPLAT_SIG_CATCH: *handler = CatchingHandler; return true;
+    default: return false;
     }
 }
 
@@ -134,8 +135,8 @@ void OrxPlat_SigCatchWake(void)
 
 int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition)
 {
-    Handler handler = HandlerOf(disposition);
-    if (handler == nullptr) {
+    Handler handler;
+    if (!HandlerOf(disposition, &handler)) {
         errno = EINVAL;
         return -1;
     }
