@@ -224,8 +224,9 @@ int ReplicateObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
     if (objc != 3) {
         return OrxX_WrongArgs(interp, objv[0], "string countExpr");
     }
-    long count;
-    if (Tcl_GetLongFromObj(interp, objv[2], &count) != TCL_OK) {
+    // Wide: a 32-bit long (Windows) would wrap 2147483648 to a negative count.
+    Tcl_WideInt count;
+    if (Tcl_GetWideIntFromObj(interp, objv[2], &count) != TCL_OK) {
         return TCL_ERROR;
     }
     int size;
