@@ -88,20 +88,20 @@ bool OrxPlat_ExpandTilde(const std::string &name, std::string *out, std::string 
     std::string user = name.substr(1, end - 1);
     std::string rest = name.substr(end);
     std::string home;
-    std::string self;
-    // Only the logged-in user's profile is known without an account query.
-    if (user.empty() || (OrxPlat_UserName(&self) == 0 && _stricmp(self.c_str(), user.c_str()) == 0)) {
-        home = user.empty() ? OrxPlat_HomeDir() : std::string();
-        if (home.empty() && OrxPlat_UserHomeDir(&home) != 0) {
-            home.clear();
-        }
+    if (user.empty()) {
+        home = OrxPlat_HomeDir();
         if (home.empty()) {
             *why = "couldn't find HOME environment variable to expand path";
             return false;
         }
     } else {
-        *why = "user \"" + user + "\" doesn't exist";
-        return false;
+        // Only the logged-in user's profile is known without an account query.
+        std::string self;
+        if (OrxPlat_UserName(&self) != 0 || _stricmp(self.c_str(), user.c_str()) != 0 ||
+            OrxPlat_UserHomeDir(&home) != 0) {
+            *why = "user \"" + user + "\" doesn't exist";
+            return false;
+        }
     }
     if (!home.empty() && IsSeparator(home.back()) && !rest.empty()) {
         home.pop_back();
