@@ -94,6 +94,10 @@ int OrxPlat_CurrentDir(std::string *dir);
 // std::bad_alloc.
 bool OrxPlat_IsMountPoint(const char *path);
 
+// The separator of native names: "/" on POSIX, a backslash on Windows
+// (where "/" is taken too).
+char OrxPlat_NativeSeparator(void);
+
 // The drive roots present, in the system's order, each without its
 // trailing separator ("C:", "D:"); none where names have no drives.  May
 // throw std::bad_alloc.

@@ -198,7 +198,7 @@ case ${1:-} in
         trap '"$wineserver" -k 2>/dev/null || true' EXIT
         status=0
         run_tests build-win || status=1
-        echo "windows: $skipped skipped (tests for the other system)"
+        echo "windows: $skipped test(s) skipped"
         echo "$passed passed, $failed failed"
         exit $status
         ;;

@@ -226,6 +226,11 @@ bool OrxPlat_IsMountPoint(const char *path)
     return false;
 }
 
+char OrxPlat_NativeSeparator(void)
+{
+    return '/';
+}
+
 std::vector<std::string> OrxPlat_Drives()
 {
     return {}; // names have no drives here

@@ -233,6 +233,11 @@ bool OrxPlat_IsMountPoint(const char *path)
     return orx::win::VolumeFlags(root, &flags);
 }
 
+char OrxPlat_NativeSeparator(void)
+{
+    return '\\';
+}
+
 std::vector<std::string> OrxPlat_Drives()
 {
     std::vector<std::string> drives;
