@@ -306,8 +306,13 @@ std::string_view TrimBlanks(std::string_view text);
 
 // ---- Path lists and access modes -----------------------------------------
 
-// The separator of path lists (MORVA_HOME, PATH) on this platform.
+// The separator of path lists (MORVA_HOME, PATH) on this platform: ";" on
+// Windows, whose names hold drive colons.
+#ifdef _WIN32
+constexpr char kPathListSeparator = ';';
+#else
 constexpr char kPathListSeparator = ':';
+#endif
 
 // Call visit(element) for each non-empty element of a path list.
 template <typename Visit>

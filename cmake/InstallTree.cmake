@@ -8,6 +8,9 @@
 #                                                    data/lib/orx/src by orxlib
 #   config/typemap.tq, config/tessary.cfg            type map and configuration
 #   doc/                                             the reference, read by help
+# On Windows the DLLs sit beside orxsh.exe in bin/ (libtq_orxtcl.dll, the
+# stand-ins, tcl86.dll, the compiler's runtime; libtq_zub.dll, lumbrine.dll)
+# and Tcl's script library in lib/tcl8.6, where tcl86.dll looks for it.
 # Run as a script (cmake -P) it copies the data files, tolerating missing ones.
 if(CMAKE_SCRIPT_MODE_FILE)
   string(REPLACE "|" ";" pairs "${ORX_COPY_PAIRS}")
@@ -47,17 +50,35 @@ if(TARGET orxsh)
   list(APPEND _binaries $<TARGET_FILE:orxsh>)
 endif()
 
+set(_libdir ${ORX_INSTALL_DIR}/lib)
+set(_extra)
+if(WIN32)
+  set(_libdir ${ORX_INSTALL_DIR}/bin)
+  set(_extra COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ORX_WIN_RUNTIME_DLLS} ${_libdir}
+             COMMAND ${CMAKE_COMMAND} -E copy_directory ${ORX_TCL_ROOT}/lib/tcl8.6
+                     ${ORX_INSTALL_DIR}/lib/tcl8.6
+             COMMAND ${CMAKE_COMMAND} -E copy_directory ${ORX_TCL_ROOT}/lib/tcl8
+                     ${ORX_INSTALL_DIR}/lib/tcl8)
+endif()
+if(WIN32)
+  set(_libcopy COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl>
+                       $<TARGET_FILE:tq_tessary> $<TARGET_FILE:tq_tclbuild> $<TARGET_FILE:tq_cc> ${_libdir}
+               ${_extra})
+else()
+  set(_libcopy
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib/libtq_orxtcl.so
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tessary>
+            ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tessary>
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tclbuild>
+            ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tclbuild>
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_cc>
+            ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_cc>)
+endif()
 add_custom_target(orx_install_tree ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/bin ${ORX_INSTALL_DIR}/lib/orx
           ${ORX_INSTALL_DIR}/config
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_binaries} ${ORX_INSTALL_DIR}/bin
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_orxtcl> ${ORX_INSTALL_DIR}/lib/libtq_orxtcl.so
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tessary>
-          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tessary>
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_tclbuild>
-          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_tclbuild>
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tq_cc>
-          ${ORX_INSTALL_DIR}/lib/$<TARGET_SONAME_FILE_NAME:tq_cc>
+  ${_libcopy}
   COMMAND ${CMAKE_COMMAND} "-DORX_COPY_PAIRS=${ORX_COPY_PAIRS}" -P ${CMAKE_CURRENT_LIST_FILE}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/docs ${ORX_INSTALL_DIR}/doc
   COMMENT "Refreshing the installation tree ${ORX_INSTALL_DIR}"
@@ -73,7 +94,7 @@ if(TARGET orxlib)
   add_custom_command(OUTPUT ${_tlib} ${ORX_INSTALL_DIR}/lib/orx/orx.tndx
     COMMAND ${CMAKE_COMMAND} -E make_directory ${ORX_INSTALL_DIR}/lib/orx
     COMMAND ${CMAKE_COMMAND} -E env MORVA_HOME=${_data} ASAN_OPTIONS=detect_leaks=0
-            $<TARGET_FILE:orxlib> ${_tlib} ${ORX_SCRIPT_SOURCES}
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:orxlib> ${_tlib} ${ORX_SCRIPT_SOURCES}
     DEPENDS orxlib ${ORX_SCRIPT_SOURCES} ${_data}/lib/orx/autoload.tcl
     COMMENT "Building the script library ${_tlib}"
     VERBATIM)

@@ -37,3 +37,13 @@ function(orx_layer_target target)
     C_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
+
+# orx_export_map(<target> <map>): only what the version script map names
+# leaves the library (ELF).  A Windows DLL exports only what its headers mark
+# __declspec(dllexport), so there is nothing to add.
+function(orx_export_map target map)
+  if(NOT WIN32)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${map})
+  endif()
+endfunction()

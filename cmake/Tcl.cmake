@@ -2,8 +2,20 @@
 # (the sanitizer build points it at a Tcl built with -DPURIFY).
 if(ORX_TCL_ROOT)
   set(_tcl_inc ${ORX_TCL_ROOT}/include)
-  find_library(ORX_TCL_LIBRARY NAMES tcl8.6 PATHS ${ORX_TCL_ROOT}/lib NO_DEFAULT_PATH REQUIRED)
-  set(ORX_TCL_PRIVATE_INCLUDE_DIRS ${ORX_TCL_ROOT}/include/tcl-private/generic ${ORX_TCL_ROOT}/include/tcl-private/unix)
+  # Windows: the import library of tcl86.dll (scripts/build-win-deps.sh).
+  find_library(ORX_TCL_LIBRARY NAMES tcl8.6 tcl86 PATHS ${ORX_TCL_ROOT}/lib NO_DEFAULT_PATH
+               NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  if(WIN32)
+    # tclWinPort.h renames "exception" (for math.h's struct), which breaks
+    # std::exception in C++ after it: a shadow takes the macro back.
+    set(_shadow ${CMAKE_BINARY_DIR}/tcl-winport)
+    file(WRITE ${_shadow}/tclWinPort.h
+         "#include_next <tclWinPort.h>\n#ifdef __cplusplus\n#undef exception\n#endif\n")
+    set(ORX_TCL_PRIVATE_INCLUDE_DIRS ${_shadow} ${ORX_TCL_ROOT}/include/tcl-private/generic
+        ${ORX_TCL_ROOT}/include/tcl-private/win)
+  else()
+    set(ORX_TCL_PRIVATE_INCLUDE_DIRS ${ORX_TCL_ROOT}/include/tcl-private/generic ${ORX_TCL_ROOT}/include/tcl-private/unix)
+  endif()
   set(ORX_TCL_LIBRARY_DIR ${ORX_TCL_ROOT}/lib/tcl8.6)
 else()
   set(_tcl_inc /usr/include/tcl8.6)
@@ -18,6 +30,11 @@ add_library(OrxTcl::Tcl SHARED IMPORTED)
 set_target_properties(OrxTcl::Tcl PROPERTIES
   IMPORTED_LOCATION ${ORX_TCL_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${_tcl_inc})
+if(WIN32)
+  # Linked through the import library of tcl86.dll.
+  set_target_properties(OrxTcl::Tcl PROPERTIES IMPORTED_IMPLIB ${ORX_TCL_LIBRARY}
+                        IMPORTED_LOCATION ${ORX_TCL_ROOT}/bin/tcl86.dll)
+endif()
 # Tcl's private headers hold names (regex.h, unistd.h) that must not shadow
 # the system's: search them after every other directory.
 set(ORX_TCL_PRIVATE_FLAGS)
@@ -25,5 +42,9 @@ foreach(d ${ORX_TCL_PRIVATE_INCLUDE_DIRS})
   list(APPEND ORX_TCL_PRIVATE_FLAGS "SHELL:-idirafter ${d}")
 endforeach()
 # tclUnixPort.h otherwise pulls in Tcl's compat replacement of unistd.h.
-set(ORX_TCL_PRIVATE_DEFS HAVE_UNISTD_H=1)
+if(WIN32)
+  set(ORX_TCL_PRIVATE_DEFS)
+else()
+  set(ORX_TCL_PRIVATE_DEFS HAVE_UNISTD_H=1)
+endif()
 message(STATUS "Tcl: ${ORX_TCL_LIBRARY} (headers ${_tcl_inc})")

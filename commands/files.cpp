@@ -1,7 +1,8 @@
 // File, path and drive commands.  Texts with drive letters ("c:/work") keep
-// their rules, so scripts written for Windows still take them apart; the
-// native form is this system's (forward slashes), there are no drive letters,
-// and a mount point is what a drive root was (docs/platform.md).
+// their rules everywhere, so scripts written for Windows still take them
+// apart; the native form is the system's (backslashes on Windows), and where
+// names have no drive letters there are no drives and a mount point is what
+// a drive root was (docs/platform.md).
 #include "orx_files.h"
 
 #include <cctype>
@@ -49,59 +50,23 @@ std::string Neutral(std::string text)
     return text;
 }
 
-// The absolute form of name with "." and ".." resolved by the text alone, as
-// the full-path function of the original did (symbolic links are kept).
-// False with errno set when the working directory is unknown.
-bool Expand(const std::string &name, std::string *out)
-{
-    std::string full = name;
-    if (full.empty() || full[0] != '/') {
-        std::string cwd;
-        if (int error = OrxPlat_CurrentDir(&cwd)) {
-            errno = error;
-            return false;
-        }
-        full = cwd + "/" + full;
-    }
-    std::vector<std::string_view> parts;
-    std::string_view rest(full);
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (part.empty() || part == ".") {
-            continue;
-        }
-        if (part == "..") {
-            if (!parts.empty()) {
-                parts.pop_back();
-            }
-            continue;
-        }
-        parts.push_back(part);
-    }
-    out->clear();
-    for (std::string_view part : parts) {
-        out->append("/").append(part);
-    }
-    if (out->empty()) {
-        out->assign("/");
-    }
-    return true;
-}
-
 } // namespace
 
 int Orx_GetDrivesCmd(ClientData, Tcl_Interp *interp, int, const char *[])
 {
-    Tcl_ResetResult(interp); // no drive letters here
-    return TCL_OK;
+    return orx::Guard(interp, [&] {
+        Tcl_Obj *list = Tcl_NewObj();
+        for (const std::string &drive : OrxPlat_Drives()) {
+            Tcl_ListObjAppendElement(nullptr, list, orx::NewStringObj(drive));
+        }
+        Tcl_SetObjResult(interp, list);
+        return TCL_OK;
+    });
 }
 
 int Orx_GetCurrentDriveCmd(ClientData, Tcl_Interp *interp, int, const char *[])
 {
-    Tcl_ResetResult(interp); // as for a share path: no drive
-    return TCL_OK;
+    return orx::Guard(interp, [&] { return SetResult(interp, OrxPlat_CurrentDrive()); });
 }
 
 int Orx_FileDriveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
@@ -222,10 +187,10 @@ int Orx_FileExpandCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
             orx::SetError(interp, kConversionFailed);
             return orx::ValueCode(interp, "NAME", argv[1]);
         }
-        std::string full;
-        if (!Expand(path, &full)) {
+        std::string full, why;
+        if (!OrxPlat_FullPathName(path, &full, &why)) {
             int error = errno;
-            orx::SetError(interp, std::strerror(error));
+            orx::SetError(interp, why);
             orx::PosixCode(interp, error);
             return TCL_ERROR;
         }

@@ -67,11 +67,15 @@ bool FileSubcommand(Tcl_Interp *interp, const char *what, const char *name, std:
     return true;
 }
 
-// The directory part of a target name: before the last "/", which stays
-// when it is the first character or follows a ":"; "." without one.
+// The directory part of a target name: before the last "/" (without one,
+// the last backslash on Windows), which stays when it is the first
+// character or follows a ":" (C:\x gives C:\); "." without one.
 std::string DirectoryOf(const std::string &name)
 {
     size_t slash = name.rfind('/');
+    if (slash == std::string::npos) {
+        slash = name.rfind(OrxPlat_NativeSeparator());
+    }
     if (slash == std::string::npos) {
         return ".";
     }

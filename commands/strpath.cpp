@@ -284,6 +284,8 @@ const char kPlatform[] =
     "linux_x86";
 #elif defined(__linux__)
     "linux";
+#elif defined(_WIN32)
+    "win_x86"; // the product's name for its Windows builds
 #else
     "unix";
 #endif

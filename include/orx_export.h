@@ -4,7 +4,9 @@
 #ifndef ORX_EXPORT_H
 #define ORX_EXPORT_H
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define ORX_API __declspec(dllexport)
+#elif defined(__GNUC__)
 #define ORX_API __attribute__((visibility("default")))
 #else
 #define ORX_API

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#define LUMBRINE_EXPORT extern "C" __attribute__((visibility("default")))
+#define LUMBRINE_EXPORT extern "C" DLLEXPORT
 
 LUMBRINE_EXPORT int lumbrine_Init(Tcl_Interp *interp);
 LUMBRINE_EXPORT int lumbrine_Term(Tcl_Interp *interp);

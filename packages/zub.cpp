@@ -1,5 +1,5 @@
 // zub: circuit values in engineering notation.  A start-up package of the Orx
-// shell ("orx:load zub" loads libtq_zub.so); zub_Init registers the commands,
+// shell ("orx:load zub" loads libtq_zub.so, libtq_zub.dll on Windows); zub_Init registers the commands,
 // zub_Term removes them again before the library is unmapped.
 #include <tcl.h>
 
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#define ZUB_EXPORT extern "C" __attribute__((visibility("default")))
+#define ZUB_EXPORT extern "C" DLLEXPORT
 
 ZUB_EXPORT int zub_Init(Tcl_Interp *interp);
 ZUB_EXPORT int zub_Term(Tcl_Interp *interp);

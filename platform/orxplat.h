@@ -1,8 +1,9 @@
 // The operating-system seam, declared the way Tcl declares its Tclp*
 // functions: whatever differs between systems is an OrxPlat_ function, type
-// or constant here.  platform/os_posix/ implements it for POSIX; another
-// system is another folder implementing this same header.  Nothing here
-// names a system type or size: only Tcl's and standard C++ headers.
+// or constant here.  platform/os_posix/ implements it for POSIX,
+// platform/os_win32/ for Windows; platform/orxplat.cpp holds what is the
+// same on both.  Nothing here names a system type or size: only Tcl's and
+// standard C++ headers.
 #ifndef ORX_PLATFORM_ORXPLAT_H
 #define ORX_PLATFORM_ORXPLAT_H
 
@@ -88,9 +89,30 @@ int OrxPlat_ListDirectory(const std::string &path, std::vector<std::string> *nam
 int OrxPlat_CurrentDir(std::string *dir);
 
 // Whether path (links resolved) is the directory a file system is mounted
-// on: what a drive root holding a volume is on Windows.  May throw
+// on: what a drive root holding a volume is on Windows (there a drive
+// without its backslash, "C:", is taken as its root).  May throw
 // std::bad_alloc.
 bool OrxPlat_IsMountPoint(const char *path);
+
+// The separator of native names: "/" on POSIX, a backslash on Windows
+// (where "/" is taken too).
+char OrxPlat_NativeSeparator(void);
+
+// The drive roots present, in the system's order, each without its
+// trailing separator ("C:", "D:"); none where names have no drives.  May
+// throw std::bad_alloc.
+std::vector<std::string> OrxPlat_Drives();
+
+// The drive of the working directory ("C:"); empty where names have no
+// drives, and for a working directory on a network share.  May throw
+// std::bad_alloc.
+std::string OrxPlat_CurrentDrive();
+
+// The absolute form of the native name, the working directory (and drive)
+// applied and "." and ".." resolved by the text alone (links are kept).
+// False with the system's reason in *why and an errno value in errno.  May
+// throw std::bad_alloc.
+bool OrxPlat_FullPathName(const std::string &name, std::string *full, std::string *why);
 
 // What OrxPlat_OpenChannel answers for a file that is not a regular one.
 #define ORXPLAT_NOT_REGULAR (-1)
@@ -186,6 +208,11 @@ bool OrxPlat_ExpandTilde(const std::string &name, std::string *out, std::string 
 std::string OrxPlat_UserDirName();
 std::string OrxPlat_PidFileName();
 
+// The "file attributes" option and value that keep a newly made per-user
+// directory to its user: "-permissions" "0700" on POSIX, "-hidden" "1" on
+// Windows, as the product had it there.
+void OrxPlat_PrivateDirAttribute(const char **option, const char **value);
+
 // ==== The process (os_posix/process.cpp, os_posix/cmdline.cpp) ==============
 
 // Identifier of this process, as other processes and the pid file know it.
@@ -201,6 +228,10 @@ int OrxPlat_SetEnv(const char *name, const char *value);
 // Fill buffer with size bytes from the system's random source in one go.
 // False when it could not give that many.
 bool OrxPlat_RandomBytes(void *buffer, size_t size);
+
+// Put the floating-point unit back in its default state (rounding, masks,
+// flags) after foreign code ran: what _fpreset does on Windows.
+void OrxPlat_ResetFloatingPoint(void);
 
 // One argument quoted for the Windows splitting rules (appended to *line).
 void OrxPlat_QuoteCmdArg(const std::string &arg, std::string *line);
@@ -235,6 +266,9 @@ bool OrxPlat_ServByPort(int port, std::string *official);
 
 // A shared library mapped into the process.
 typedef struct OrxPlat_Library OrxPlat_Library;
+
+// The file-name suffix of loadable libraries: ".so", or ".dll" on Windows.
+const char *OrxPlat_LibrarySuffix(void);
 
 // Map the library at path with every symbol bound now, its symbols kept to
 // itself.  Only a regular file is opened (the loader would wait for ever on

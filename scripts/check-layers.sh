@@ -1,13 +1,15 @@
 #!/bin/bash
 # Checks the include lines of the source tree against its layers (see
 # docs/platform.md, "The OS seam and the layers"):
-#   (a) no OS header outside platform/os_posix/: only the C++17 standard
+#   (a) no OS header outside the OS folders platform/os_posix/ and
+#       platform/os_win32/ (<windows.h>, <winsock2.h>, <io.h> ... count as
+#       OS headers like <unistd.h>): only the C++17 standard
 #       headers, ISO C's own headers (in C headers, by their C name; C++
 #       files use the <cname> form) and Tcl's public headers are included
 #       elsewhere;
 #   (b) no include that runs back up the layers: include/ < base/ <
 #       platform/ < extended/ < library/ < commands/ < shell/; the seam is
-#       platform/orxplat.h, never a file of platform/os_posix/; host/ and
+#       platform/orxplat.h, never a file of an OS folder; host/ and
 #       packages/ see only the exported headers and the stand-ins' own;
 #   (c) Tcl's private headers (tclInt.h, tclCompile.h, tclPort.h, ...) only
 #       in platform/tclint/.
@@ -46,6 +48,12 @@ findings=0
 report() {
     echo "$1:$2: $3"
     findings=$((findings + 1))
+}
+
+# Whether a file is in one of the OS folders, the only ones that include
+# system headers.
+is_os_folder() {
+    [[ $1 == platform/os_posix/* || $1 == platform/os_win32/* ]]
 }
 
 has() { # has list word
@@ -92,13 +100,13 @@ check_angle() {
     fi
     has "$tcl_public" "$name" && return
     has "$cxx_std" "$name" && return
-    [[ $file == platform/os_posix/* ]] && return
+    is_os_folder "$file" && return
     if has "$iso_c" "$name"; then
         [[ $file == *.h ]] ||
             report "$file" "$line" "C header <$name> in C++ code: include <c${name%.h}>"
         return
     fi
-    report "$file" "$line" "OS header <$name> outside platform/os_posix/"
+    report "$file" "$line" "OS header <$name> outside platform/os_posix/ and platform/os_win32/"
 }
 
 check_quoted() {
@@ -121,7 +129,7 @@ check_quoted() {
         include/* | platform/cc/* | platform/tessary/* | platform/tclbuild/* | "${file%/*}"/*) ;;
         *) report "$file" "$line" "\"$name\" ($target): outside code sees only the exported headers" ;;
         esac
-    elif [[ $target == platform/os_posix/* && $file != platform/os_posix/* ]]; then
+    elif is_os_folder "$target" && [[ ${target%/*} != "${file%/*}" ]]; then
         report "$file" "$line" "\"$name\": the OS layer is reached through platform/orxplat.h"
     elif [ "$rank" -gt "$from" ]; then
         report "$file" "$line" "\"$name\" ($target) runs up the layers from ${file%/*}/"

@@ -3,7 +3,7 @@
 #   scripts/orx.sh run    install what is missing, build, start the Orx shell
 #   scripts/orx.sh test   check the layers, install what is missing, build,
 #                         run every test
-# Further: build, asan, fuzz [seconds], bench.
+# Further: build, asan, fuzz [seconds], bench, windows, windows-test.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 here=$(pwd)
@@ -104,6 +104,49 @@ fuzz_all() {
     return $status
 }
 
+# ---- Windows: cross-built with mingw-w64, tested under wine64 ---------------
+# Tcl and GoogleTest for Windows are built once from Debian's source packages
+# into build-win/tcl-win and build-win/gtest-win (scripts/build-win-deps.sh);
+# the wine prefix is build-win/wine.
+win_deps() {
+    local pkgs=(cmake ninja-build tcl8.6 dpkg-dev mingw-w64 g++-mingw-w64-x86-64-posix wine64)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}" >&2
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+wine_env() {
+    export WINEPREFIX="$top/build-win/wine" WINEDEBUG=-all
+    wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+}
+
+build_win() {
+    win_deps
+    scripts/build-win-deps.sh tcl build-win/tcl-win
+    local gtest=ON
+    if ! scripts/build-win-deps.sh gtest build-win/gtest-win; then
+        echo "no GoogleTest for Windows: the tcltest suites only" >&2
+        gtest=OFF
+    fi
+    wine_env
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$wine64" wineboot -i >/dev/null 2>&1 || true
+    fi
+    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+        -DORX_TCL_ROOT="$top/build-win/tcl-win" -DCMAKE_PREFIX_PATH="$top/build-win/gtest-win" \
+        -DORX_BENCH=OFF -DORX_GTEST=$gtest >/dev/null
+    ninja -C build-win -j"$jobs" >&2
+}
+
 passed=0 failed=0 skipped=0
 run_tests() {
     local dir=$1 status=0
@@ -138,6 +181,9 @@ usage: scripts/orx.sh command ?arguments?
   bench                  the benchmarks: our time, stock Tcl's, the ratio
   package                the Debian package build-deb/orx_<version>_<arch>.deb,
                          checked with lintian
+  windows                the Windows build in build-win/ (mingw-w64; Tcl for
+                         Windows built once from Debian's source)
+  windows-test           the Windows build's tests under wine64
   deps                   install the Debian packages the build needs
 EOT
 }
@@ -185,5 +231,17 @@ case ${1:-} in
     fuzz) deps; build_san; san_env; fuzz_all "${2:-60}" ;;
     bench) deps; build; ninja -C build bench ;;
     package) deps; package ;;
+    windows) build_win ;;
+    windows-test)
+        build_win
+        # One wine server for the whole run, ended with it.
+        "$wineserver" -p
+        trap '"$wineserver" -k 2>/dev/null || true' EXIT
+        status=0
+        run_tests build-win || status=1
+        echo "windows: $skipped test(s) skipped"
+        echo "$passed passed, $failed failed"
+        exit $status
+        ;;
     *) usage >&2; exit 2 ;;
 esac

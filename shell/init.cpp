@@ -242,9 +242,9 @@ int EvalFileCommand(Tcl_Interp *interp, const char *subcommand, const std::strin
     return code;
 }
 
-// ~/ruvadiredavoz, private to the user.  Linux has no hidden attribute: the
-// directory is made with mode 0700 instead.  "~" is expanded here, as for
-// the pid file, so that start-up works without HOME.
+// ~/ruvadiredavoz, private to the user: hidden on Windows; Linux has no
+// hidden attribute, the directory is made with mode 0700 instead.  "~" is
+// expanded here, as for the pid file, so that start-up works without HOME.
 int PrepareUserDir(Tcl_Interp *interp)
 {
     std::string dir = OrxPlat_UserDirName();
@@ -254,9 +254,11 @@ int PrepareUserDir(Tcl_Interp *interp)
     if (dir.empty() || EvalFileCommand(interp, "isdirectory", dir) != TCL_OK) {
         return Fail(interp, "Failure determining of the ~/ruvadiredavoz directory exists.");
     }
+    const char *option, *value;
+    OrxPlat_PrivateDirAttribute(&option, &value);
     if (std::strcmp(Tcl_GetStringResult(interp), "0") == 0 &&
         (EvalFileCommand(interp, "mkdir", dir) != TCL_OK ||
-         EvalFileCommand(interp, "attributes", dir, {"-permissions", "0700"}) != TCL_OK)) {
+         EvalFileCommand(interp, "attributes", dir, {option, value}) != TCL_OK)) {
         return Fail(interp, "Could not make the ~/ruvadiredavoz directory.");
     }
     return TCL_OK;
@@ -586,7 +588,7 @@ int Orx_Init(Tcl_Interp *interp)
         const char *home = Orx_DefaultMorvaHome();
         std::string bin = std::string(home) + "/bin";
         const char *path = Tcl_GetVar2(interp, "env", "PATH", TCL_GLOBAL_ONLY);
-        std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + ":" + bin;
+        std::string newPath = path == nullptr || *path == '\0' ? bin : std::string(path) + orx::kPathListSeparator + bin;
         Tcl_SetVar2(interp, "env", "PATH", newPath.c_str(), TCL_GLOBAL_ONLY);
         Tcl_SetVar2(interp, "env", "MORVA_HOME", home, TCL_GLOBAL_ONLY);
     }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cfenv>
 #include <exception>
 #include <new>
 #include <string>
@@ -62,7 +61,7 @@ Package *RecordOf(Tcl_HashEntry *entry)
 // A package's code may have changed the floating-point modes.
 int ResetFloatingPoint(int code)
 {
-    std::fesetenv(FE_DFL_ENV);
+    OrxPlat_ResetFloatingPoint();
     return code;
 }
 
@@ -193,7 +192,7 @@ int LoadPackage(Tcl_Interp *interp, int argc, const char *argv[])
         orx::AppendResult(interp, "package \"", package, "\" has already been loaded.");
         return ResetFloatingPoint(TCL_ERROR);
     }
-    std::string fileName = (prefixed ? "libtq_" : "") + std::string(package) + ".so";
+    std::string fileName = (prefixed ? "libtq_" : "") + std::string(package) + OrxPlat_LibrarySuffix();
     const char *found = Orx_Spath(interp, fileName.c_str(), "PATH", "r", 2);
     if (found == nullptr) {
         return ResetFloatingPoint(TCL_ERROR);

@@ -6,7 +6,9 @@
 
 #include <stddef.h>
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define TQ_CC_API __declspec(dllexport)
+#elif defined(__GNUC__)
 #define TQ_CC_API __attribute__((visibility("default")))
 #else
 #define TQ_CC_API

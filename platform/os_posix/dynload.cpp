@@ -25,6 +25,11 @@ std::string LoaderText()
 
 } // namespace
 
+const char *OrxPlat_LibrarySuffix(void)
+{
+    return ".so";
+}
+
 OrxPlat_Library *OrxPlat_OpenLibrary(const char *path, std::string *why)
 {
     // dlopen would block on a FIFO until someone writes to it.  A name

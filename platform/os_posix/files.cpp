@@ -118,27 +118,6 @@ int OrxPlat_Access(const char *path, int mode)
     return ::access(path, mode) == 0 ? 0 : errno;
 }
 
-bool OrxPlat_ParseAccessMode(const char *mode, int *accessMode, bool *writes)
-{
-    int bits = 0;
-    bool creates = false;
-    for (const char *p = mode != nullptr ? mode : ""; *p != '\0'; p++) {
-        switch (*p) {
-        case 'r': bits |= ORXPLAT_ACCESS_READ; break;
-        case 'w':
-        case 'a': bits |= ORXPLAT_ACCESS_WRITE; creates = true; break;
-        case '+': bits |= ORXPLAT_ACCESS_READ | ORXPLAT_ACCESS_WRITE; creates = true; break;
-        case 'x': bits |= ORXPLAT_ACCESS_EXECUTE; break;
-        case 'b':
-        case 't': break;
-        default: return false;
-        }
-    }
-    *accessMode = bits;
-    *writes = creates;
-    return true;
-}
-
 OrxPlat_ReadStatus OrxPlat_ReadWholeFile(const std::string &path, size_t limit,
                                          std::string *text, std::string *why)
 {
@@ -284,6 +263,60 @@ int OrxPlat_OpenChannel(const char *path, Tcl_Channel *channel)
         return EINVAL;
     }
     return 0;
+}
+
+char OrxPlat_NativeSeparator(void)
+{
+    return '/';
+}
+
+std::vector<std::string> OrxPlat_Drives()
+{
+    return {}; // names have no drives here
+}
+
+std::string OrxPlat_CurrentDrive()
+{
+    return std::string();
+}
+
+bool OrxPlat_FullPathName(const std::string &name, std::string *full, std::string *why)
+{
+    std::string whole = name;
+    if (whole.empty() || whole[0] != '/') {
+        std::string cwd;
+        if (int error = OrxPlat_CurrentDir(&cwd)) {
+            *why = std::strerror(error);
+            errno = error;
+            return false;
+        }
+        whole = cwd + "/" + whole;
+    }
+    std::vector<std::string_view> parts;
+    std::string_view rest(whole);
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            }
+            continue;
+        }
+        parts.push_back(part);
+    }
+    full->clear();
+    for (std::string_view part : parts) {
+        full->append("/").append(part);
+    }
+    if (full->empty()) {
+        full->assign("/");
+    }
+    return true;
 }
 
 std::string OrxPlat_TempDir()

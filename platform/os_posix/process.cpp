@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfenv>
 #include <cstdlib>
 
 long OrxPlat_ProcessId(void)
@@ -28,6 +29,11 @@ bool OrxPlat_ProcessExists(long pid)
 int OrxPlat_SetEnv(const char *name, const char *value)
 {
     return setenv(name, value, 1) == 0 ? 0 : errno;
+}
+
+void OrxPlat_ResetFloatingPoint(void)
+{
+    std::fesetenv(FE_DFL_ENV);
 }
 
 bool OrxPlat_RandomBytes(void *buffer, size_t size)

@@ -118,6 +118,12 @@ std::string OrxPlat_UserDirName()
     }
 }
 
+void OrxPlat_PrivateDirAttribute(const char **option, const char **value)
+{
+    *option = "-permissions";
+    *value = "0700";
+}
+
 std::string OrxPlat_PidFileName()
 {
     try {

@@ -4,7 +4,9 @@
 #ifndef TQ_TCLBUILD_EXPORT_H
 #define TQ_TCLBUILD_EXPORT_H
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define TQ_TCLBUILD_API __declspec(dllexport)
+#elif defined(__GNUC__)
 #define TQ_TCLBUILD_API __attribute__((visibility("default")))
 #else
 #define TQ_TCLBUILD_API

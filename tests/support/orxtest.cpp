@@ -3,7 +3,11 @@
 // changed in place while shared.  Loaded with [load $env(ORX_TESTLIB) Orxtest].
 #include <tcl.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstring>
 
@@ -65,6 +69,17 @@ int TestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 } // namespace
 
+// A function of the host's libraries, found while it runs.
+static void *HostSymbol(const char *name)
+{
+#ifdef _WIN32
+    HMODULE module = GetModuleHandleA("libtq_tclbuild.dll");
+    return module != nullptr ? reinterpret_cast<void *>(GetProcAddress(module, name)) : nullptr;
+#else
+    return dlsym(RTLD_DEFAULT, name);
+#endif
+}
+
 // testprotect name ?0|1? -- sets or clears the protected mark of a command
 // through the host's library (looked up at run time: this helper does not
 // link it); returns the mark afterwards.
@@ -72,8 +87,8 @@ static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
 {
     using SetProc = int (*)(Tcl_Interp *, Tcl_Command, int);
     using IsProc = int (*)(Tcl_Interp *, Tcl_Command);
-    auto set = reinterpret_cast<SetProc>(dlsym(RTLD_DEFAULT, "Orx_SetCommandProtected"));
-    auto is = reinterpret_cast<IsProc>(dlsym(RTLD_DEFAULT, "Orx_IsCommandProtected"));
+    auto set = reinterpret_cast<SetProc>(HostSymbol("Orx_SetCommandProtected"));
+    auto is = reinterpret_cast<IsProc>(HostSymbol("Orx_IsCommandProtected"));
     int flag = 1;
     if (objc < 2 || objc > 3 || (objc == 3 && Tcl_GetBooleanFromObj(interp, objv[2], &flag) != TCL_OK)) {
         Tcl_WrongNumArgs(interp, 1, objv, "name ?0|1?");
@@ -95,7 +110,7 @@ static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     return TCL_OK;
 }
 
-extern "C" __attribute__((visibility("default"))) int Orxtest_Init(Tcl_Interp *interp)
+extern "C" DLLEXPORT int Orxtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "testobj", TestObjCmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "testprotect", TestProtectCmd, nullptr, nullptr);

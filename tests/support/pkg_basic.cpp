@@ -9,7 +9,7 @@
 #define PKG_STR(x) PKG_STR2(x)
 #define PKG_CAT2(a, b) a##b
 #define PKG_CAT(a, b) PKG_CAT2(a, b)
-#define PKG_EXPORT extern "C" __attribute__((visibility("default")))
+#define PKG_EXPORT extern "C" DLLEXPORT
 
 namespace {
 

@@ -12,7 +12,7 @@ int StillHereObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int pkgfail_Init(Tcl_Interp *interp)
+extern "C" DLLEXPORT int pkgfail_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "pkgfail:stillhere", StillHereObjCmd, nullptr, nullptr);
     Tcl_SetObjResult(interp, Tcl_NewStringObj("pkgfail cannot start", -1));

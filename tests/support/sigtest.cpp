@@ -6,10 +6,16 @@
 //                              true, return only once the interpreter has been
 //                              told (at most 5 s), so that the signal is
 //                              processed as this command returns
+//   sigtest console            whether the process has a console (Windows)
+//   sigtest ctrlc              press Ctrl-C on that console: the console's
+//                              CTRL_C_EVENT to every process attached to it
 #include <signal.h>
 #include <string.h>
 
 #include <tcl.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "orx_signal.h"
 
@@ -17,6 +23,21 @@ namespace {
 
 int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
+#ifdef _WIN32
+    if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "console") == 0) {
+        DWORD mode;
+        Tcl_SetObjResult(interp, Tcl_NewBooleanObj(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
+                                                   GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)));
+        return TCL_OK;
+    }
+    if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "ctrlc") == 0) {
+        if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+            Tcl_SetObjResult(interp, Tcl_ObjPrintf("no console event: error %lu", GetLastError()));
+            return TCL_ERROR;
+        }
+        return TCL_OK;
+    }
+#endif
     if (objc < 3) {
         Tcl_WrongNumArgs(interp, 1, objv, "start pidPath | raise signal ?count? ?wait?");
         return TCL_ERROR;
@@ -50,7 +71,7 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int Sigtest_Init(Tcl_Interp *interp)
+extern "C" DLLEXPORT int Sigtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "sigtest", SigtestObjCmd, nullptr, nullptr);
     return TCL_OK;

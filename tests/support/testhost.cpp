@@ -27,7 +27,11 @@ int AppInit(Tcl_Interp *interp)
 int main(int argc, char **argv)
 {
     if (getenv("MORVA_HOME") == nullptr) {
+#ifdef _WIN32
+        _putenv_s("MORVA_HOME", Orx_DefaultMorvaHome());
+#else
         setenv("MORVA_HOME", Orx_DefaultMorvaHome(), 1);
+#endif
     }
     Tcl_Main(argc, argv, AppInit);
     return 0;

@@ -16,7 +16,8 @@ proc tcltest::cleanupTestsHook {} {
 if {[info exists ::env(ASAN_OPTIONS)]} {
     set ::env(ASAN_OPTIONS) "$::env(ASAN_OPTIONS):detect_leaks=0"
 }
-if {[catch {uplevel #0 [list source $file]} msg opts]} {
+# The test files are UTF-8 whatever the system encoding (cp1252 on Windows).
+if {[catch {uplevel #0 [list source -encoding utf-8 $file]} msg opts]} {
     puts stderr "error sourcing $file: $msg\n[dict get $opts -errorinfo]"
     set ::orxFailed 1
 }

@@ -1,0 +1,37 @@
+// Helpers the Windows files of the OS layer share.  Internal to os_win32/.
+#ifndef ORX_PLATFORM_OS_WIN32_WIN32_H
+#define ORX_PLATFORM_OS_WIN32_WIN32_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <string>
+
+namespace orx::win {
+
+// The <cerrno> value for a Windows error code (what Tcl_PosixError takes).
+int ErrnoOf(DWORD error);
+
+// The <cerrno> value for GetLastError().
+inline int LastErrno()
+{
+    return ErrnoOf(GetLastError());
+}
+
+// The system's text for a Windows error code, in the user's language,
+// without the line end it comes with.
+std::string SystemMessage(DWORD error);
+
+// The file-system flags (FILE_CASE_SENSITIVE_SEARCH, ...) of the volume
+// that holds the directory dir: GetVolumeInformation asked through the
+// directory's own handle, which also sees volumes mounted on folders.
+// False with GetLastError() set when there is no volume to ask.
+bool VolumeFlags(const std::string &dir, DWORD *flags);
+
+} // namespace orx::win
+
+#endif
