@@ -13,6 +13,7 @@
 
 #include "orx_getopt.h"
 // The quoting side lives in the library's hidden platform layer.
+#include "platform/orxplat.cpp"
 #include "platform/os_posix/cmdline.cpp"
 
 namespace {
