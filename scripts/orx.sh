@@ -234,9 +234,12 @@ case ${1:-} in
     windows) build_win ;;
     windows-test)
         build_win
-        # One wine server for the whole run, ended with it.
+        # One wine server for the whole run, ended with it, and wine's own
+        # services started now: started by the first test, they would hold
+        # its output open and CTest would wait for them until its timeout.
         "$wineserver" -p
         trap '"$wineserver" -k 2>/dev/null || true' EXIT
+        "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
         status=0
         run_tests build-win || status=1
         echo "windows: $skipped test(s) skipped"
