@@ -208,6 +208,12 @@ bool OrxPlat_ExpandTilde(const std::string &name, std::string *out, std::string 
 std::string OrxPlat_UserDirName();
 std::string OrxPlat_PidFileName();
 
+// The signal thread that pid's line in the pid file names (its last line
+// wins; a malformed line for pid ends the search with what was found
+// before).  False when the file or a line for pid is missing.  The same on
+// every system: built on OrxPlat_PidFileName and OrxPlat_OpenChannel.
+bool OrxPlat_PidFileThread(int pid, unsigned long *threadId);
+
 // The "file attributes" option and value that keep a newly made per-user
 // directory to its user: "-permissions" "0700" on POSIX, "-hidden" "1" on
 // Windows, as the product had it there.

@@ -11,16 +11,9 @@ if [ -f "$prefix/.complete" ]; then
 fi
 work="$prefix.src"
 rm -rf "$work" "$prefix"
-mkdir -p "$work/sources.list.d" "$work/lists/partial" "$work/archives/partial"
-# A private apt set-up that adds deb-src entries without touching the system's.
-sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-    > "$work/sources.list.d/src.sources"
-aptopts=(-o Dir::Etc::sourceparts="$work/sources.list.d" -o Dir::Etc::sourcelist=/dev/null
-         -o Dir::State::Lists="$work/lists" -o Dir::Cache::Archives="$work/archives"
-         -o Debug::NoLocking=1)
-apt-get "${aptopts[@]}" update -qq
-(cd "$work" && apt-get "${aptopts[@]}" source -qq --download-only tcl8.6 && \
-    dpkg-source --no-check -x tcl8.6_*.dsc tcl >/dev/null)
+. "$(dirname "$0")/debsource.sh"
+debsource_setup "$work"
+debsource_fetch tcl8.6 tcl
 cd "$work/tcl/unix"
 CC=${CC:-clang} CFLAGS="-g -O1 -DPURIFY -fsanitize=address -fno-omit-frame-pointer" \
     LDFLAGS="-fsanitize=address" \

@@ -13,18 +13,11 @@ fi
 host=x86_64-w64-mingw32
 work="$prefix.src"
 rm -rf "$work" "$prefix"
-mkdir -p "$work/sources.list.d" "$work/lists/partial" "$work/archives/partial"
-# A private apt set-up that adds deb-src entries without touching the system's.
-sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-    > "$work/sources.list.d/src.sources"
-aptopts=(-o Dir::Etc::sourceparts="$work/sources.list.d" -o Dir::Etc::sourcelist=/dev/null
-         -o Dir::State::Lists="$work/lists" -o Dir::Cache::Archives="$work/archives"
-         -o Debug::NoLocking=1)
-apt-get "${aptopts[@]}" update -qq
+. "$top/scripts/debsource.sh"
+debsource_setup "$work"
 
 fetch() { # fetch source-package directory
-    (cd "$work" && apt-get "${aptopts[@]}" source -qq --download-only "$1" 2>/dev/null &&
-        dpkg-source --no-check -x "$1"_*.dsc "$2" >/dev/null)
+    debsource_fetch "$1" "$2" 2>/dev/null
 }
 
 case $what in

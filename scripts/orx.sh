@@ -10,12 +10,10 @@ here=$(pwd)
 cd "$top"
 jobs=$(nproc)
 
-deps() {
-    local pkgs=(build-essential cmake ninja-build clang lld libclang-rt-14-dev
-                tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev
-                libedit-dev)
+# Install the Debian packages named that are not installed yet.
+install_missing() {
     local missing=()
-    for p in "${pkgs[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -26,6 +24,11 @@ deps() {
     fi
 }
 
+deps() {
+    install_missing build-essential cmake ninja-build clang lld libclang-rt-14-dev \
+        tcl8.6 tcl8.6-dev zlib1g-dev libgtest-dev libbenchmark-dev expect dpkg-dev libedit-dev
+}
+
 # Progress goes to standard error: "run" keeps standard output for the shell.
 build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -34,12 +37,7 @@ build() {
 
 # The Debian package, from a build of its own configured for /usr.
 package() {
-    if ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
-        echo "installing: lintian" >&2
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends lintian >/dev/null
-    fi
+    install_missing lintian
     eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
     export CXXFLAGS="$CXXFLAGS $CPPFLAGS" CFLAGS="$CFLAGS $CPPFLAGS"
     cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
@@ -109,17 +107,7 @@ fuzz_all() {
 # into build-win/tcl-win and build-win/gtest-win (scripts/build-win-deps.sh);
 # the wine prefix is build-win/wine.
 win_deps() {
-    local pkgs=(cmake ninja-build tcl8.6 dpkg-dev mingw-w64 g++-mingw-w64-x86-64-posix wine64)
-    local missing=()
-    for p in "${pkgs[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "installing: ${missing[*]}" >&2
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-    fi
+    install_missing cmake ninja-build tcl8.6 dpkg-dev mingw-w64 g++-mingw-w64-x86-64-posix wine64
 }
 
 wine_env() {

@@ -518,31 +518,6 @@ char *Orx_Ckstrdup(const char *s)
 
 namespace {
 
-// dir + "/" + relative, with "." and ".." folded away; dir is absolute.
-std::string JoinFolded(const std::string &dir, std::string_view relative)
-{
-    std::string path = dir;
-    std::string_view rest = relative;
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (part.empty() || part == ".") {
-            continue;
-        }
-        if (part == "..") {
-            size_t last = path.rfind('/');
-            path.erase(last == 0 || last == std::string::npos ? 1 : last);
-            continue;
-        }
-        if (path.back() != '/') {
-            path += '/';
-        }
-        path.append(part);
-    }
-    return path;
-}
-
 // Every start-up sources the installation's auto-loader, so a directory
 // without one is no installation.
 bool HoldsInstallation(const std::string &dir)
@@ -560,8 +535,9 @@ std::string FindDefaultHome()
     if (slash != std::string::npos && slash > 0) {
         std::string bindir = exe.substr(0, slash);
         for (const char *relative : {ORX_HOME_FROM_BINDIR, ".."}) {
-            std::string dir = JoinFolded(bindir, relative);
-            if (HoldsInstallation(dir)) {
+            std::string dir, why;
+            if (OrxPlat_FullPathName(bindir + "/" + relative, &dir, &why) &&
+                HoldsInstallation(dir)) {
                 return dir;
             }
         }

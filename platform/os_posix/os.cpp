@@ -86,45 +86,6 @@ void AppendPosixError(Tcl_Interp *interp, int error)
     orx::AppendResult(interp, orx::PosixCode(interp, error));
 }
 
-// Look the pid up in the pid file: its last line wins, but a malformed line
-// for it ends the search with what was found before.
-bool FindSignalThread(int pid, unsigned long *threadId)
-{
-    std::string file = OrxPlat_PidFileName();
-    if (file.empty()) {
-        return false;
-    }
-    // Never waits on a FIFO planted at the name.
-    Tcl_Channel channel = nullptr;
-    if (OrxPlat_OpenChannel(file.c_str(), &channel) != 0) {
-        return false;
-    }
-    char prefix[32];
-    int prefixLength = std::snprintf(prefix, sizeof prefix, "%d ", pid);
-    bool found = false;
-    Tcl_Obj *line = Tcl_NewObj();
-    Tcl_IncrRefCount(line);
-    while (Tcl_GetsObj(channel, line) >= 0) {
-        int length = 0;
-        const char *text = Tcl_GetStringFromObj(line, &length);
-        if (length >= prefixLength && std::memcmp(text, prefix, prefixLength) == 0) {
-            Tcl_WideInt value = 0;
-            Tcl_Obj *idObj = Tcl_NewStringObj(text + prefixLength, length - prefixLength);
-            Tcl_IncrRefCount(idObj);
-            int rc = Tcl_GetWideIntFromObj(nullptr, idObj, &value);
-            Tcl_DecrRefCount(idObj);
-            if (rc != TCL_OK || value < 0) {
-                break;
-            }
-            *threadId = static_cast<unsigned long>(value);
-            found = true;
-        }
-        Tcl_SetObjLength(line, 0);
-    }
-    Tcl_DecrRefCount(line);
-    Tcl_Close(nullptr, channel);
-    return found;
-}
 
 } // namespace
 
@@ -149,7 +110,7 @@ int OrxXOSkill(Tcl_Interp *interp, int pid, int signalNumber, const char *funcNa
         return orx::ValueCode(interp, "NUMBER", std::to_string(pid));
     }
     unsigned long threadId = 0;
-    if (FindSignalThread(pid, &threadId)) {
+    if (OrxPlat_PidFileThread(pid, &threadId)) {
         // A thread that has gone is not an error: its line just outlived it.
         for (int attempt = 0; attempt <= kSendRetries; attempt++) {
             if (OrxPlat_SigIpcSend(threadId, ORXPLAT_SIGIPC_MESSAGE, signalNumber) == 0) {
