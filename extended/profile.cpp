@@ -72,6 +72,15 @@ struct Entry {
     Entry *prevEntry = nullptr;
     Entry *prevScope = nullptr;
     Node *node = nullptr; // where this entry is recorded
+    const void *context = nullptr; // the coroutine it runs in, null outside any
+};
+
+// The open entries of one coroutine, or of the code outside any, kept while
+// another runs: a coroutine's frames are not its resumer's.
+struct Context {
+    Entry *stackTop = nullptr;
+    Entry *scopeChainTop = nullptr;
+    Node *base = nullptr; // where what runs below its first entry is recorded
 };
 
 struct Profiler {
@@ -85,6 +94,9 @@ struct Profiler {
     Entry *stackTop = nullptr;
     int stackSize = 0;
     Entry *scopeChainTop = nullptr;
+    const void *context = nullptr; // the coroutine whose entries are the stack
+    Node *base = nullptr;          // the current context's
+    std::unordered_map<const void *, Context> suspended;
     int activeFrames = 0;          // entries with evalLevel -1 on the stack
     std::unique_ptr<Node> data;    // the (empty-named) root of every stack
     unsigned session = 0;          // changes whenever the stack is emptied
@@ -110,9 +122,13 @@ void UpdateTimes(Profiler *p)
     long elapsed = p->realTime - p->prevTime;
     if (p->stackTop != nullptr) {
         p->stackTop->evalTime += elapsed;
+    } else if (p->evalMode) {
+        p->base->time += elapsed;
     }
     if (p->scopeChainTop != nullptr) {
         p->scopeChainTop->scopeTime += elapsed;
+    } else if (!p->evalMode) {
+        p->base->time += elapsed;
     }
     p->updatedTimes = true;
 }
@@ -128,13 +144,16 @@ void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int 
            (isProc ? scope->scopeLevel >= scopeLevel : scope->scopeLevel > scopeLevel)) {
         scope = scope->prevScope;
     }
-    if (scope == nullptr && p->stackTop != nullptr) {
+    // Outside coroutines the chain ends in <global>; a coroutine's ends in
+    // its base.
+    if (scope == nullptr && p->context == nullptr && p->stackTop != nullptr) {
         delete entry;
         ProfileBug(kScopeExhaustedPushing);
     }
     entry->prevScope = scope;
+    entry->context = p->context;
     Entry *parent = p->evalMode ? entry->prevEntry : entry->prevScope;
-    entry->node = (parent != nullptr ? parent->node : p->data.get())->Child(name);
+    entry->node = (parent != nullptr ? parent->node : p->base)->Child(name);
     p->stackTop = entry;
     p->scopeChainTop = entry;
     p->stackSize++;
@@ -184,12 +203,74 @@ void Unlink(Profiler *p, Entry *entry)
     delete entry;
 }
 
-// Closes every open entry; the new session makes late callbacks of the old one ignored.
+// Where a coroutine seen for the first time is recorded: below the open
+// entry of the nearest context that resumed it.  Called with the current
+// context already set aside.
+Node *ResumerNode(Profiler *p, const void *coroutine)
+{
+    for (const void *c = orx::CoroutineCaller(coroutine);; c = orx::CoroutineCaller(c)) {
+        auto it = p->suspended.find(c);
+        if (it != p->suspended.end()) {
+            Entry *below = p->evalMode ? it->second.stackTop : it->second.scopeChainTop;
+            return below != nullptr ? below->node : it->second.base;
+        }
+        if (c == nullptr) {
+            return p->data.get();
+        }
+    }
+}
+
+// Makes context's entries the stack, keeping the current ones aside.  A
+// coroutine seen for the first time runs below the current top; one whose
+// entries have all closed is forgotten, so its next resumer is its base.
+void Activate(Profiler *p, const void *context)
+{
+    if (p->stackTop != nullptr || p->context == nullptr) {
+        p->suspended[p->context] = Context{p->stackTop, p->scopeChainTop, p->base};
+    }
+    auto it = p->suspended.find(context);
+    if (it != p->suspended.end()) {
+        p->stackTop = it->second.stackTop;
+        p->scopeChainTop = it->second.scopeChainTop;
+        p->base = it->second.base;
+        p->suspended.erase(it);
+    } else {
+        p->base = ResumerNode(p, context);
+        p->stackTop = nullptr;
+        p->scopeChainTop = nullptr;
+    }
+    p->context = context;
+}
+
+// Follows the interpreter into or out of a coroutine; the time so far
+// belongs to the context left.
+void SwitchContext(Profiler *p, Tcl_Interp *interp)
+{
+    const void *now = orx::CurrentCoroutine(interp);
+    if (now != p->context) {
+        UpdateTimes(p);
+        Activate(p, now);
+    }
+}
+
+// Closes every open entry of every context; the new session makes late
+// callbacks of the old one ignored.
 void PopAll(Profiler *p)
 {
-    while (p->stackTop != nullptr) {
-        Pop(p);
+    for (;;) {
+        while (p->stackTop != nullptr) {
+            Pop(p);
+        }
+        if (p->suspended.empty()) {
+            break;
+        }
+        auto it = p->suspended.begin();
+        p->stackTop = it->second.stackTop;
+        p->scopeChainTop = it->second.scopeChainTop;
+        p->suspended.erase(it);
     }
+    p->scopeChainTop = nullptr;
+    p->context = nullptr;
     p->session++;
 }
 
@@ -219,17 +300,25 @@ void PopReturnedFrames(Profiler *p, int procLevel)
 }
 
 // Post-command callback: closes the entry unless profiling stopped or restarted since.
-int CommandDone(ClientData data[], Tcl_Interp *, int result)
+int CommandDone(ClientData data[], Tcl_Interp *interp, int result)
 {
     auto *p = static_cast<Profiler *>(data[0]);
     auto *entry = static_cast<Entry *>(data[1]);
     auto session = static_cast<unsigned>(reinterpret_cast<uintptr_t>(data[2]));
     if (p->trace != nullptr && session == p->session) {
+        SwitchContext(p, interp);
         UpdateTimes(p);
+        const void *running = p->context;
+        if (entry->context != running) {
+            Activate(p, entry->context);
+        }
         if (p->stackTop == entry) {
             Pop(p);
         } else {
             Unlink(p, entry);
+        }
+        if (p->context != running) {
+            Activate(p, running);
         }
         p->updatedTimes = false;
     }
@@ -248,6 +337,7 @@ int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const cha
     if (!measured && p->activeFrames == 0) {
         return TCL_OK;
     }
+    SwitchContext(p, interp);
     int procLevel = orx::ProcFrames(interp, nullptr, 0);
     PopReturnedFrames(p, procLevel);
     if (measured) {
@@ -264,13 +354,19 @@ int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const cha
     return TCL_OK;
 }
 
-// The name of an active frame: its procedure's full name, else its first word.
+// The name of an active frame, as the trace would have given its call: the
+// procedure's full name, or for a lambda or method the command of the first
+// word ("::apply", the object); the word itself when that is gone.
 std::string FrameName(Tcl_Interp *interp, const orx::ProcFrame &frame)
 {
-    if (frame.command != nullptr) {
+    if (frame.procedure && frame.command != nullptr) {
         return FullName(interp, frame.command);
     }
-    return frame.word != nullptr ? Tcl_GetString(frame.word) : "";
+    if (frame.word == nullptr) {
+        return "";
+    }
+    Tcl_Command command = Tcl_GetCommandFromObj(interp, frame.word);
+    return command != nullptr ? FullName(interp, command) : Tcl_GetString(frame.word);
 }
 
 // Starts a session with fresh data, entering the procedures already on the call stack.
@@ -284,12 +380,24 @@ void TurnOn(Profiler *p, bool commandMode, bool evalMode)
     p->prevTime = 0;
     p->updatedTimes = false;
     p->session++;
+    p->suspended.clear();
+    p->context = nullptr;
+    p->base = p->data.get();
     Push(p, "<global>", true, 0, 0, 0);
+    if (const void *coroutine = orx::CurrentCoroutine(interp)) {
+        Activate(p, coroutine);
+    }
+    // Lambdas and methods are commands, not procedures: entered only when
+    // commands are counted.
     std::vector<orx::ProcFrame> frames(static_cast<size_t>(orx::ProcFrames(interp, nullptr, 0)));
     orx::ProcFrames(interp, frames.data(), static_cast<int>(frames.size()));
     int procLevel = 0;
     for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-        Push(p, FrameName(interp, *it), true, ++procLevel, it->level, -1);
+        ++procLevel;
+        if (it->procedure || commandMode) {
+            Push(p, FrameName(interp, *it), it->procedure, procLevel,
+                 it->procedure ? it->level : it->level - 1, -1);
+        }
     }
     // A profile begun through uplevel runs in an outer scope.
     int varLevel = orx::VarFrameLevel(interp);
@@ -297,7 +405,7 @@ void TurnOn(Profiler *p, bool commandMode, bool evalMode)
     while (scope != nullptr && scope->procLevel > 0 && scope->scopeLevel > varLevel) {
         scope = scope->prevScope;
     }
-    if (scope == nullptr) {
+    if (scope == nullptr && p->context == nullptr) {
         ProfileBug(kScopeExhaustedTurningOn);
     }
     p->scopeChainTop = scope;

@@ -159,10 +159,29 @@ int ProcFrames(Tcl_Interp *interp, ProcFrame *frames, int max)
                                              : nullptr;
             out.word = frame->objc > 0 ? frame->objv[0] : nullptr;
             out.level = frame->level;
+            out.procedure = !(frame->isProcCallFrame & (FRAME_IS_LAMBDA | FRAME_IS_METHOD));
         }
         count++;
     }
     return count;
+}
+
+const void *CurrentCoroutine(Tcl_Interp *interp)
+{
+    if (!Known()) {
+        return nullptr;
+    }
+    ExecEnv *env = InterpOf(interp)->execEnvPtr;
+    return env != nullptr ? env->corPtr : nullptr;
+}
+
+const void *CoroutineCaller(const void *coroutine)
+{
+    if (!Known() || coroutine == nullptr) {
+        return nullptr;
+    }
+    const ExecEnv *caller = static_cast<const CoroutineData *>(coroutine)->callerEEPtr;
+    return caller != nullptr ? caller->corPtr : nullptr;
 }
 
 int VarFrameLevel(Tcl_Interp *interp)

@@ -49,6 +49,7 @@ struct ProcFrame {
                          // Tcl_GetCommandFullName, or null
     Tcl_Obj *word;       // the frame's first word, or null
     int level;           // its variable-scope level ("info level")
+    bool procedure;      // a procedure's body, not a lambda's or a method's
 };
 
 // Fills frames[0..max) with the procedure call frames on the interpreter's
@@ -56,6 +57,16 @@ struct ProcFrame {
 // more than max; frames may be null when max is 0).  The call-frame chain is
 // private.  Returns 0 on another Tcl.
 int ProcFrames(Tcl_Interp *interp, ProcFrame *frames, int max);
+
+// The coroutine running now, or null outside any: an identity only, valid
+// while the coroutine lives.  Inside a coroutine the call-frame chain holds
+// only the coroutine's own frames.  The execution environment is private.
+// Null on another Tcl.
+const void *CurrentCoroutine(Tcl_Interp *interp);
+
+// The coroutine that resumed (or created) coroutine, which must be running,
+// or null when that was code outside any.  Null on another Tcl.
+const void *CoroutineCaller(const void *coroutine);
 
 // The level of the current variable scope, as "info level" answers it (0
 // at global level), without running a command.  The frame is private.
