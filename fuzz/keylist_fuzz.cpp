@@ -196,12 +196,13 @@ void ExerciseCommands(Tcl_Interp *interp, bool generic, const std::string &text,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Tcl_Interp *interp = TheInterp();
-    // The first line (up to a newline) is the key, the rest the list text.
+    // The first line (up to a newline) is the key, the rest the list text; keys
+    // may be long enough for deep paths.
     std::string input(reinterpret_cast<const char *>(data), size);
     std::string key;
     std::string text = input;
     size_t nl = input.find('\n');
-    if (nl != std::string::npos && nl < 64) {
+    if (nl != std::string::npos && nl < 8192) {
         key = input.substr(0, nl);
         text = input.substr(nl + 1);
     }
