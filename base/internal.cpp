@@ -131,6 +131,11 @@ void ResultText::Append(std::string_view text)
 
 void ResultText::AppendElement(std::string_view elem)
 {
+    // Tcl panics when an element's escaped form could pass the largest int;
+    // the text could not take it anyway.
+    if (elem.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
+        throw std::length_error("result would exceed the largest Tcl value");
+    }
     int flags = 0;
     int room = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
     if (!empty()) {

@@ -435,7 +435,7 @@ int ListOrShow(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words, 
     Walk(start, [&](TreeNode *node, int depth) {
         if (show) {
             size_t width = FieldWidth(tree, depth);
-            if (width > INT_MAX) {
+            if (width + node->name.size() > static_cast<size_t>(INT_MAX / 2) - out.size()) {
                 throw std::length_error("result would exceed the largest Tcl value");
             }
             line.assign(width, ' ').append(node->name).push_back('\n');
@@ -488,10 +488,12 @@ int Olistopen(Tcl_Interp *interp, TreeRecord *tree)
 {
     orx::ResultText out;
     std::string row;
+    size_t total = 0; // refused before a row of gigabytes is built, not after
     WalkOpen(tree, [&](TreeNode *node, int depth) {
         // "%*s %s": the marker right-aligned in the field, a blank, the name.
         size_t width = FieldWidth(tree, depth);
-        if (width > INT_MAX) {
+        total += width + node->name.size() + 4;
+        if (total > static_cast<size_t>(INT_MAX / 2)) {
             throw std::length_error("result would exceed the largest Tcl value");
         }
         const char *marker = node->firstChild == nullptr ? " " : node->open ? "-" : "+";
