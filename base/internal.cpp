@@ -69,6 +69,9 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
 
 void AppendListElement(std::string &out, std::string_view elem)
 {
+    if (elem.size() > static_cast<size_t>(INT_MAX / 2)) { // Tcl would panic scanning it
+        throw std::length_error("result would exceed the largest Tcl value");
+    }
     int flags = 0;
     // Scanning without TCL_DONT_QUOTE_HASH gives an upper bound either way.
     int size = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);

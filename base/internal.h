@@ -149,7 +149,8 @@ private:
 };
 
 // Append elem to out as a Tcl list element, with a blank before it unless
-// out is empty (as Tcl_DStringAppendElement does).  May throw std::bad_alloc.
+// out is empty (as Tcl_DStringAppendElement does).  May throw std::bad_alloc,
+// or std::length_error past half the largest Tcl value.
 void AppendListElement(std::string &out, std::string_view elem);
 
 // Whether "{" + text + "}" reads back as text, in a list or as a script
