@@ -149,6 +149,14 @@ void RestartBuffer(Tcl_DString *buffer, const char *command)
     }
 }
 
+// The terminal echoed ^C, or Ctrl-D left the cursor after the prompt: what
+// comes next starts on a line of its own.
+void EndPromptLine()
+{
+    WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
+    FlushChannel(TCL_STDOUT);
+}
+
 // Signal-error handler of the blocking loop: an interrupt resets the command
 // being collected; the error itself stands.
 int CommandLoopSignalHandler(Tcl_Interp *, ClientData clientData, int, int signalNum)
@@ -169,6 +177,8 @@ struct AsyncLoop {
     Tcl_DString line;
     bool partial = false;
     bool ended = false;
+    bool running = false;     // one of its commands is being evaluated
+    bool interrupted = false; // ... and Ctrl-C stopped it
     char *command = nullptr;
     char *endCommand = nullptr;
     char *prompt1 = nullptr;
@@ -254,6 +264,9 @@ void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *)
 // End of the loop through its input: the process ends when asked to.
 void AsyncEndOfInput(AsyncLoop *loop)
 {
+    if (loop->options & ORXX_CMDLOOP_INTERACTIVE) {
+        EndPromptLine();
+    }
     if (loop->options & ORXX_CMDLOOP_EXIT_AT_END) {
         Tcl_Exit(0);
     }
@@ -261,12 +274,16 @@ void AsyncEndOfInput(AsyncLoop *loop)
 }
 
 // Drops the partial command on SIGINT at the prompt; TCL_ERROR leaves other
-// cases to the usual handling.
+// cases to the usual handling.  A command of the loop waiting in the event
+// loop (vwait) is not at the prompt: it stops.
 int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background,
                        int signalNum)
 {
     auto *loop = static_cast<AsyncLoop *>(clientData);
-    if (signalNum != SIGINT || !background || loop->ended) {
+    if (signalNum != SIGINT || !background || loop->ended || loop->running) {
+        if (signalNum == SIGINT && loop->running) {
+            loop->interrupted = true;
+        }
         return TCL_ERROR;
     }
     Tcl_DStringSetLength(&loop->line, 0);
@@ -367,11 +384,17 @@ void AsyncInputHandler(ClientData clientData, int)
         if (loop->editor != nullptr) {
             orx::cmdedit::Remember(Tcl_DStringValue(&loop->line));
         }
+        loop->running = true;
+        loop->interrupted = false;
         int code = RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
+        loop->running = false;
         Tcl_DStringFree(&text);
         bool gone = loop->ended || Tcl_InterpDeleted(interp);
         if (!gone) {
             Tcl_CreateChannelHandler(loop->channel, TCL_READABLE, AsyncInputHandler, loop);
+            if (interactive && loop->interrupted && code == TCL_ERROR) {
+                EndPromptLine();
+            }
             // A loop without a terminal still reports failures.
             if (*Tcl_GetStringResult(interp) != '\0' && (interactive || code != TCL_OK)) {
                 OrxX_PrintResult(interp, code, Tcl_DStringValue(&loop->line));
@@ -561,6 +584,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                 continue;
             }
             if (status == ORXPLAT_EDIT_END_OF_INPUT) {
+                EndPromptLine();
                 break;
             }
             if (status == ORXPLAT_EDIT_FAILED) {
@@ -583,6 +607,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             int error = OrxPlat_WaitForInput(in);
             if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
                 if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
+                    if (interactive) {
+                        EndPromptLine();
+                    }
                     break;
                 }
                 error = Tcl_GetErrno();
@@ -605,6 +632,14 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         }
         RememberCommand(Tcl_DStringValue(&buffer), command);
         int code = RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
+        if (reset && code == TCL_ERROR) {
+            // Ctrl-C stopped the command: its message goes below the ^C,
+            // and no half-typed line needs ending.
+            if (interactive) {
+                EndPromptLine();
+            }
+            reset = 0;
+        }
         if (interactive || code != TCL_OK) {
             OrxX_PrintResult(interp, code, Tcl_DStringValue(&buffer));
         }
