@@ -462,6 +462,14 @@ int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition);
 // Read the disposition of signum without changing it.  0, or -1 with errno.
 int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition);
 
+// Once per process, for a shell: make the ends of the process clean.  The
+// mode of the terminal on standard input (when it is one) is recorded now
+// and put back at exit, and TERM, HUP and QUIT, while their disposition is
+// the default, first put it back and remove the signal-message endpoints of
+// the process, then end it as the default would.  Reads of the disposition
+// still give ORXPLAT_SIG_DEFAULT; an ignored signal stays ignored.
+void OrxPlat_SigCleanEnds(void);
+
 // Let every signal reach the calling thread (a thread that raises signals
 // on itself, for the catching handler to see).
 void OrxPlat_SigUnblockAll(void);

@@ -173,6 +173,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
                      strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
         InfoExit(argv[0] != nullptr ? argv[0] : "orxsh", argv[1]);
     }
+    // The terminal as the user's shell left it, before the line editor
+    // changes it; TERM, HUP and QUIT end the shell tidily from here on.
+    OrxPlat_SigCleanEnds();
     Tcl_FindExecutable(argc > 0 ? argv[0] : nullptr);
     argv = ArgumentsFromSystem(argc, argv);
     const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
