@@ -302,6 +302,10 @@ int OrxPlat_CloseLibrary(OrxPlat_Library *library, std::string *why);
 // 2 error) is a terminal.
 bool OrxPlat_IsTerminal(int fd);
 
+// The size in character cells of the terminal on descriptor fd: true with
+// *columns and *rows set, false when fd is no terminal or its size is unknown.
+bool OrxPlat_TerminalSize(int fd, int *columns, int *rows);
+
 // Block until channel has input (or end of file, or an error) to read, in a
 // way an interrupt can break: Tcl's channel layer retries a read that a
 // signal interrupts.  0 when reading can go on, or EINTR when Tcl has
