@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "orx_init.h"
@@ -155,6 +156,118 @@ void EndPromptLine()
 {
     WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
     FlushChannel(TCL_STDOUT);
+}
+
+// ---------------------------------------------------------------------------
+// Standard input that gives way to Ctrl-C.  Tcl's file channels retry a read
+// that a signal interrupts, so "gets stdin" would wait through Ctrl-C for a
+// whole line and then lose it.  A thin layer on the terminal waits where an
+// interrupt can break the wait and then fails the read with EINTR; the
+// signal's error follows when the command returns.
+
+struct InputLayer {
+    Tcl_Channel below;
+    int mode = TCL_MODE_BLOCKING;
+};
+
+int LayerBlockMode(ClientData data, int mode)
+{
+    static_cast<InputLayer *>(data)->mode = mode;
+    return 0;
+}
+
+int LayerClose(ClientData data, Tcl_Interp *)
+{
+    delete static_cast<InputLayer *>(data);
+    return 0;
+}
+
+int LayerInput(ClientData data, char *buf, int toRead, int *errorCodePtr)
+{
+    auto *layer = static_cast<InputLayer *>(data);
+    if (layer->mode == TCL_MODE_BLOCKING && OrxPlat_WaitForInput(layer->below) == EINTR) {
+        *errorCodePtr = EINTR;
+        return -1;
+    }
+    int n = Tcl_ReadRaw(layer->below, buf, toRead);
+    if (n < 0) {
+        *errorCodePtr = Tcl_GetErrno();
+    }
+    return n;
+}
+
+int LayerOutput(ClientData data, const char *buf, int toWrite, int *errorCodePtr)
+{
+    int n = Tcl_WriteRaw(static_cast<InputLayer *>(data)->below, buf, toWrite);
+    if (n < 0) {
+        *errorCodePtr = Tcl_GetErrno();
+    }
+    return n;
+}
+
+// The options are the terminal's.
+int LayerSetOption(ClientData data, Tcl_Interp *interp, const char *name, const char *value)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_DriverSetOptionProc *proc = Tcl_ChannelSetOptionProc(Tcl_GetChannelType(below));
+    if (proc == nullptr) {
+        return Tcl_BadChannelOption(interp, name, nullptr);
+    }
+    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+}
+
+int LayerGetOption(ClientData data, Tcl_Interp *interp, const char *name, Tcl_DString *value)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_DriverGetOptionProc *proc = Tcl_ChannelGetOptionProc(Tcl_GetChannelType(below));
+    if (proc == nullptr) {
+        return name == nullptr ? TCL_OK : Tcl_BadChannelOption(interp, name, nullptr);
+    }
+    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+}
+
+void LayerWatch(ClientData data, int mask)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_GetChannelType(below)->watchProc(Tcl_GetChannelInstanceData(below), mask);
+}
+
+int LayerHandle(ClientData data, int direction, ClientData *handlePtr)
+{
+    return Tcl_GetChannelHandle(static_cast<InputLayer *>(data)->below, direction, handlePtr);
+}
+
+const Tcl_ChannelType kInputLayerType = {
+    "orxinput", TCL_CHANNEL_VERSION_5, LayerClose, LayerInput, LayerOutput,
+    nullptr, LayerSetOption, LayerGetOption, LayerWatch, LayerHandle,
+    nullptr, LayerBlockMode, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Puts the layer on standard input when it is a terminal; once.
+void InterruptibleInput(Tcl_Interp *interp)
+{
+    Tcl_Channel in = Tcl_GetStdChannel(TCL_STDIN);
+    if (in == nullptr || !OrxPlat_IsTerminal(0) ||
+        Tcl_GetChannelType(Tcl_GetTopChannel(in)) == &kInputLayerType) {
+        return;
+    }
+    auto *layer = new (std::nothrow) InputLayer;
+    if (layer == nullptr) {
+        return; // reads then wait for a whole line, as before
+    }
+    layer->below = Tcl_GetTopChannel(in);
+    int blocking = 1;
+    Tcl_DString value;
+    Tcl_DStringInit(&value);
+    if (Tcl_GetChannelOption(nullptr, in, "-blocking", &value) == TCL_OK) {
+        Tcl_GetBoolean(nullptr, Tcl_DStringValue(&value), &blocking);
+    }
+    Tcl_DStringFree(&value);
+    layer->mode = blocking ? TCL_MODE_BLOCKING : TCL_MODE_NONBLOCKING;
+    if (Tcl_StackChannel(interp, &kInputLayerType, layer, TCL_READABLE, in) == nullptr) {
+        delete layer;
+        Tcl_ResetResult(interp);
+    }
 }
 
 // Signal-error handler of the blocking loop: an interrupt resets the command
@@ -529,6 +642,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                      const char *endCommand, const char *prompt1, const char *prompt2)
 {
     bool interactive = (options & ORXX_CMDLOOP_INTERACTIVE) != 0;
+    if (interactive) {
+        InterruptibleInput(interp);
+    }
     Tcl_DString buffer;
     Tcl_DStringInit(&buffer);
     RestartBuffer(&buffer, command);
