@@ -443,7 +443,7 @@ std::vector<std::string> PagerCommand(Tcl_Interp *interp)
 {
     const char *pager = Tcl_GetVar2(interp, "env", "PAGER", TCL_GLOBAL_ONLY);
     std::vector<std::string> words;
-    if (pager != nullptr && *orx::TrimBlanks(pager).data() != '\0') {
+    if (pager != nullptr && !orx::TrimBlanks(pager).empty()) {
         int count;
         const char **elems;
         if (Tcl_SplitList(nullptr, pager, &count, &elems) == TCL_OK) {
@@ -607,8 +607,12 @@ std::string CommandSynopsis(Tcl_Interp *interp, const std::string &name, const s
         Tcl_ListObjGetElements(nullptr, list.get(), &count, &elems);
         for (int i = 0; i < count; i++) {
             std::string arg = Tcl_GetString(elems[i]);
-            ObjRef check(Tcl_ObjPrintf("info default {%s} {%s} ::tcl::HelpDefault", name.c_str(),
-                                       arg.c_str()));
+            ObjRef check(Tcl_NewListObj(0, nullptr));
+            for (const std::string &word :
+                 {std::string("info"), std::string("default"), name, arg,
+                  std::string("::tcl::HelpDefault")}) {
+                Tcl_ListObjAppendElement(nullptr, check.get(), orx::NewStringObj(word));
+            }
             bool optional = Tcl_EvalObjEx(interp, check.get(), TCL_EVAL_GLOBAL) == TCL_OK &&
                             std::strcmp(Tcl_GetStringResult(interp), "1") == 0;
             Tcl_UnsetVar2(interp, "::tcl::HelpDefault", nullptr, 0);
