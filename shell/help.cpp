@@ -825,7 +825,12 @@ int HelpObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
                     entry.names.end()) {
                     continue;
                 }
-                std::string text = entry.synopsis + "\n\n" + Render(entry.description, width) +
+                // A long synopsis line goes on indented, as a manual page has it.
+                std::string text;
+                orx::ForEachLine(entry.synopsis, [&](std::string_view line, int) {
+                    Fill(&text, line, width, "", "    ");
+                });
+                text += "\n" + Render(entry.description, width) +
                                    "\n\n(" + Inline(page.title) + ")";
                 return Answer(interp, text);
             }
