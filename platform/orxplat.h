@@ -468,7 +468,7 @@ int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition);
 
 // Once per process, for a shell: make the ends of the process clean.  The
 // mode of the terminal on standard input (when it is one) is recorded now
-// and put back at exit, and TERM, HUP and QUIT, while their disposition is
+// and put back at exit, and TERM, HUP, QUIT and INT, while their disposition is
 // the default, first put it back and remove the signal-message endpoints of
 // the process, then end it as the default would.  Reads of the disposition
 // still give ORXPLAT_SIG_DEFAULT; an ignored signal stays ignored.

@@ -43,7 +43,7 @@ long g_processCleanPid = 0;
 
 // The signals whose default action would end the process with the terminal
 // in the line editor's mode and the endpoint files left behind.
-const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGQUIT};
+const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
 
 bool IsEndingSignal(int signum)
 {
