@@ -302,6 +302,10 @@ int OrxPlat_CloseLibrary(OrxPlat_Library *library, std::string *why);
 // 2 error) is a terminal.
 bool OrxPlat_IsTerminal(int fd);
 
+// The size in character cells of the terminal on descriptor fd: true with
+// *columns and *rows set, false when fd is no terminal or its size is unknown.
+bool OrxPlat_TerminalSize(int fd, int *columns, int *rows);
+
 // Block until channel has input (or end of file, or an error) to read, in a
 // way an interrupt can break: Tcl's channel layer retries a read that a
 // signal interrupts.  0 when reading can go on, or EINTR when Tcl has
@@ -461,6 +465,14 @@ int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition);
 
 // Read the disposition of signum without changing it.  0, or -1 with errno.
 int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition);
+
+// Once per process, for a shell: make the ends of the process clean.  The
+// mode of the terminal on standard input (when it is one) is recorded now
+// and put back at exit, and TERM, HUP, QUIT and INT, while their disposition is
+// the default, first put it back and remove the signal-message endpoints of
+// the process, then end it as the default would.  Reads of the disposition
+// still give ORXPLAT_SIG_DEFAULT; an ignored signal stays ignored.
+void OrxPlat_SigCleanEnds(void);
 
 // Let every signal reach the calling thread (a thread that raises signals
 // on itself, for the catching handler to see).

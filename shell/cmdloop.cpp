@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "orx_init.h"
@@ -149,6 +150,126 @@ void RestartBuffer(Tcl_DString *buffer, const char *command)
     }
 }
 
+// The terminal echoed ^C, or Ctrl-D left the cursor after the prompt: what
+// comes next starts on a line of its own.
+void EndPromptLine()
+{
+    WriteText(Tcl_GetStdChannel(TCL_STDOUT), "\n");
+    FlushChannel(TCL_STDOUT);
+}
+
+// ---------------------------------------------------------------------------
+// Standard input that gives way to Ctrl-C.  Tcl's file channels retry a read
+// that a signal interrupts, so "gets stdin" would wait through Ctrl-C for a
+// whole line and then lose it.  A thin layer on the terminal waits where an
+// interrupt can break the wait and then fails the read with EINTR; the
+// signal's error follows when the command returns.
+
+struct InputLayer {
+    Tcl_Channel below;
+    int mode = TCL_MODE_BLOCKING;
+};
+
+int LayerBlockMode(ClientData data, int mode)
+{
+    static_cast<InputLayer *>(data)->mode = mode;
+    return 0;
+}
+
+int LayerClose(ClientData data, Tcl_Interp *)
+{
+    delete static_cast<InputLayer *>(data);
+    return 0;
+}
+
+int LayerInput(ClientData data, char *buf, int toRead, int *errorCodePtr)
+{
+    auto *layer = static_cast<InputLayer *>(data);
+    if (layer->mode == TCL_MODE_BLOCKING && OrxPlat_WaitForInput(layer->below) == EINTR) {
+        *errorCodePtr = EINTR;
+        return -1;
+    }
+    int n = Tcl_ReadRaw(layer->below, buf, toRead);
+    if (n < 0) {
+        *errorCodePtr = Tcl_GetErrno();
+    }
+    return n;
+}
+
+int LayerOutput(ClientData data, const char *buf, int toWrite, int *errorCodePtr)
+{
+    int n = Tcl_WriteRaw(static_cast<InputLayer *>(data)->below, buf, toWrite);
+    if (n < 0) {
+        *errorCodePtr = Tcl_GetErrno();
+    }
+    return n;
+}
+
+// The options are the terminal's.
+int LayerSetOption(ClientData data, Tcl_Interp *interp, const char *name, const char *value)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_DriverSetOptionProc *proc = Tcl_ChannelSetOptionProc(Tcl_GetChannelType(below));
+    if (proc == nullptr) {
+        return Tcl_BadChannelOption(interp, name, nullptr);
+    }
+    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+}
+
+int LayerGetOption(ClientData data, Tcl_Interp *interp, const char *name, Tcl_DString *value)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_DriverGetOptionProc *proc = Tcl_ChannelGetOptionProc(Tcl_GetChannelType(below));
+    if (proc == nullptr) {
+        return name == nullptr ? TCL_OK : Tcl_BadChannelOption(interp, name, nullptr);
+    }
+    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+}
+
+void LayerWatch(ClientData data, int mask)
+{
+    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
+    Tcl_GetChannelType(below)->watchProc(Tcl_GetChannelInstanceData(below), mask);
+}
+
+int LayerHandle(ClientData data, int direction, ClientData *handlePtr)
+{
+    return Tcl_GetChannelHandle(static_cast<InputLayer *>(data)->below, direction, handlePtr);
+}
+
+const Tcl_ChannelType kInputLayerType = {
+    "orxinput", TCL_CHANNEL_VERSION_5, LayerClose, LayerInput, LayerOutput,
+    nullptr, LayerSetOption, LayerGetOption, LayerWatch, LayerHandle,
+    nullptr, LayerBlockMode, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Puts the layer on standard input when it is a terminal; once.
+void InterruptibleInput(Tcl_Interp *interp)
+{
+    Tcl_Channel in = Tcl_GetStdChannel(TCL_STDIN);
+    if (in == nullptr || !OrxPlat_IsTerminal(0) ||
+        Tcl_GetChannelType(Tcl_GetTopChannel(in)) == &kInputLayerType) {
+        return;
+    }
+    auto *layer = new (std::nothrow) InputLayer;
+    if (layer == nullptr) {
+        return; // reads then wait for a whole line, as before
+    }
+    layer->below = Tcl_GetTopChannel(in);
+    int blocking = 1;
+    Tcl_DString value;
+    Tcl_DStringInit(&value);
+    if (Tcl_GetChannelOption(nullptr, in, "-blocking", &value) == TCL_OK) {
+        Tcl_GetBoolean(nullptr, Tcl_DStringValue(&value), &blocking);
+    }
+    Tcl_DStringFree(&value);
+    layer->mode = blocking ? TCL_MODE_BLOCKING : TCL_MODE_NONBLOCKING;
+    if (Tcl_StackChannel(interp, &kInputLayerType, layer, TCL_READABLE, in) == nullptr) {
+        delete layer;
+        Tcl_ResetResult(interp);
+    }
+}
+
 // Signal-error handler of the blocking loop: an interrupt resets the command
 // being collected; the error itself stands.
 int CommandLoopSignalHandler(Tcl_Interp *, ClientData clientData, int, int signalNum)
@@ -169,6 +290,8 @@ struct AsyncLoop {
     Tcl_DString line;
     bool partial = false;
     bool ended = false;
+    bool running = false;     // one of its commands is being evaluated
+    bool interrupted = false; // ... and Ctrl-C stopped it
     char *command = nullptr;
     char *endCommand = nullptr;
     char *prompt1 = nullptr;
@@ -254,6 +377,9 @@ void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *)
 // End of the loop through its input: the process ends when asked to.
 void AsyncEndOfInput(AsyncLoop *loop)
 {
+    if (loop->options & ORXX_CMDLOOP_INTERACTIVE) {
+        EndPromptLine();
+    }
     if (loop->options & ORXX_CMDLOOP_EXIT_AT_END) {
         Tcl_Exit(0);
     }
@@ -261,12 +387,16 @@ void AsyncEndOfInput(AsyncLoop *loop)
 }
 
 // Drops the partial command on SIGINT at the prompt; TCL_ERROR leaves other
-// cases to the usual handling.
+// cases to the usual handling.  A command of the loop waiting in the event
+// loop (vwait) is not at the prompt: it stops.
 int AsyncSignalHandler(Tcl_Interp *interp, ClientData clientData, int background,
                        int signalNum)
 {
     auto *loop = static_cast<AsyncLoop *>(clientData);
-    if (signalNum != SIGINT || !background || loop->ended) {
+    if (signalNum != SIGINT || !background || loop->ended || loop->running) {
+        if (signalNum == SIGINT && loop->running) {
+            loop->interrupted = true;
+        }
         return TCL_ERROR;
     }
     Tcl_DStringSetLength(&loop->line, 0);
@@ -367,11 +497,17 @@ void AsyncInputHandler(ClientData clientData, int)
         if (loop->editor != nullptr) {
             orx::cmdedit::Remember(Tcl_DStringValue(&loop->line));
         }
+        loop->running = true;
+        loop->interrupted = false;
         int code = RecordAndEval(interp, Tcl_DStringValue(&text), TCL_EVAL_GLOBAL);
+        loop->running = false;
         Tcl_DStringFree(&text);
         bool gone = loop->ended || Tcl_InterpDeleted(interp);
         if (!gone) {
             Tcl_CreateChannelHandler(loop->channel, TCL_READABLE, AsyncInputHandler, loop);
+            if (interactive && loop->interrupted && code == TCL_ERROR) {
+                EndPromptLine();
+            }
             // A loop without a terminal still reports failures.
             if (*Tcl_GetStringResult(interp) != '\0' && (interactive || code != TCL_OK)) {
                 OrxX_PrintResult(interp, code, Tcl_DStringValue(&loop->line));
@@ -506,6 +642,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                      const char *endCommand, const char *prompt1, const char *prompt2)
 {
     bool interactive = (options & ORXX_CMDLOOP_INTERACTIVE) != 0;
+    if (interactive) {
+        InterruptibleInput(interp);
+    }
     Tcl_DString buffer;
     Tcl_DStringInit(&buffer);
     RestartBuffer(&buffer, command);
@@ -561,6 +700,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
                 continue;
             }
             if (status == ORXPLAT_EDIT_END_OF_INPUT) {
+                EndPromptLine();
                 break;
             }
             if (status == ORXPLAT_EDIT_FAILED) {
@@ -583,6 +723,9 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             int error = OrxPlat_WaitForInput(in);
             if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
                 if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
+                    if (interactive) {
+                        EndPromptLine();
+                    }
                     break;
                 }
                 error = Tcl_GetErrno();
@@ -605,6 +748,14 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
         }
         RememberCommand(Tcl_DStringValue(&buffer), command);
         int code = RecordAndEval(interp, Tcl_DStringValue(&buffer), 0);
+        if (reset && code == TCL_ERROR) {
+            // Ctrl-C stopped the command: its message goes below the ^C,
+            // and no half-typed line needs ending.
+            if (interactive) {
+                EndPromptLine();
+            }
+            reset = 0;
+        }
         if (interactive || code != TCL_OK) {
             OrxX_PrintResult(interp, code, Tcl_DStringValue(&buffer));
         }

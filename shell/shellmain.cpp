@@ -38,6 +38,18 @@ const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
     Tcl_Exit(1);
 }
 
+// A word in the options that starts with "--" and is no option of the shell.
+[[noreturn]] void UnknownLongOption(const char *programName, const char *word)
+{
+    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
+    if (err != nullptr) {
+        Tcl_WriteChars(err, "unknown option \"", -1);
+        Tcl_WriteChars(err, word, -1);
+        Tcl_WriteChars(err, "\"\n", -1);
+    }
+    UsageExit(programName);
+}
+
 // The long usage: every option, the environment, where the reference is, and
 // the exit statuses.
 const char kHelpText[] =
@@ -161,6 +173,9 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
                      strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
         InfoExit(argv[0] != nullptr ? argv[0] : "orxsh", argv[1]);
     }
+    // The terminal as the user's shell left it, before the line editor
+    // changes it; TERM, HUP and QUIT end the shell tidily from here on.
+    OrxPlat_SigCleanEnds();
     Tcl_FindExecutable(argc > 0 ? argv[0] : nullptr);
     argv = ArgumentsFromSystem(argc, argv);
     const char *programName = argc > 0 && argv[0] != nullptr ? argv[0] : "orxsh";
@@ -174,10 +189,14 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     const char *evalCmd = nullptr;
     const char *evalFile = nullptr;
     bool scanning = true;
+    bool scanEnded = false;
     while (scanning && argc > 1) {
         int letter = orxgetopt(argc, argv, optionString);
         switch (letter) {
-        case -1: scanning = false; break;
+        case -1:
+            scanning = false;
+            scanEnded = true;
+            break;
         case 'q':
             if (quick) UsageExit(programName);
             quick = true;
@@ -204,6 +223,12 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     int optind = argc > 1 ? orxgetopt_get_optind() : 1;
     if (optind > argc) {
         optind = argc;
+    }
+    // The scanner stops at any "--word"; only a bare "--" ends the options,
+    // anything longer is a mistyped long option (--versio).
+    if (scanEnded && optind > 1 && strncmp(argv[optind - 1], "--", 2) == 0 &&
+        argv[optind - 1][2] != '\0') {
+        UnknownLongOption(programName, argv[optind - 1]);
     }
 
     // The first operand is the script, unless "--" stood just before it.

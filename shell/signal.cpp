@@ -317,7 +317,13 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
     }
     if (result == TCL_ERROR) {
         Tcl_DecrRefCount(saved);
-        if (background) {
+        if (background && orx::EvalLevels(interp) > 0) {
+            // The event loop of a running command (vwait, update): the
+            // command stops with the error, as a long loop would.
+            // Tcl_CancelEval releases the message it is given.
+            Tcl_CancelEval(interp, Tcl_DuplicateObj(Tcl_GetObjResult(interp)), nullptr, 0);
+            Tcl_ResetResult(interp);
+        } else if (background) {
             Tcl_BackgroundException(interp, TCL_ERROR);
         }
         code = TCL_ERROR;

@@ -23,6 +23,10 @@ int WithGrowingBuffer(Lookup lookup)
     }
 }
 
+// Removes the signal-message endpoints this process has open, from a
+// signal handler about to end it: async-signal-safe (sigipc.cpp).
+void RemoveEndpointsAtSignal();
+
 } // namespace orx::posix
 
 #endif

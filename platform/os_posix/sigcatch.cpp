@@ -2,13 +2,16 @@
 // to a non-blocking pipe, and a thread of its own reads it and calls the
 // relay procedure, which may take locks that a signal handler may not.
 #include "platform/orxplat.h"
+#include "posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +33,67 @@ std::atomic<bool> g_processOwnerKnown{false};
 std::atomic<clockid_t> g_processOwnerClock{CLOCK_MONOTONIC};
 
 void Wake();
+
+// ---- Clean ends -------------------------------------------------------------
+// Set once by OrxPlat_SigCleanEnds, then only read (the handler reads them).
+std::atomic<bool> g_processCleanEnds{false};
+std::atomic<bool> g_processTerminalKept{false};
+struct termios g_processTerminalMode;
+long g_processCleanPid = 0;
+
+// The signals whose default action would end the process with the terminal
+// in the line editor's mode and the endpoint files left behind.
+const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
+
+bool IsEndingSignal(int signum)
+{
+    for (int sig : kEndingSignals) {
+        if (sig == signum) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Puts back line mode and echo when something (the line editor) took them
+// away.  Async-signal-safe; a process in the background leaves the terminal
+// alone (changing it would stop the process).
+void RestoreTerminal()
+{
+    if (!g_processTerminalKept.load() || static_cast<long>(getpid()) != g_processCleanPid ||
+        tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+        return;
+    }
+    struct termios now;
+    const tcflag_t kept = ICANON | ECHO;
+    if (tcgetattr(STDIN_FILENO, &now) == 0 &&
+        (now.c_lflag & kept) != (g_processTerminalMode.c_lflag & kept)) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_processTerminalMode);
+    }
+}
+
+// atexit handler.
+void RestoreTerminalAtExit()
+{
+    RestoreTerminal();
+}
+
+// The default action of an ending signal, after the clean-up: the process
+// still ends by the signal, as its parent expects.
+extern "C" void EndingHandler(int signum)
+{
+    RestoreTerminal();
+    if (static_cast<long>(getpid()) == g_processCleanPid) {
+        orx::posix::RemoveEndpointsAtSignal();
+    }
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    sigemptyset(&act.sa_mask);
+    act.sa_handler = SIG_DFL;
+    sigaction(signum, &act, nullptr);
+    // Blocked while this handler runs: delivered, and fatal, on return.
+    raise(signum);
+}
 
 // The signal handler: async-signal-safe, it counts and wakes the relay thread.
 extern "C" void CatchingHandler(int signum)
@@ -148,7 +212,8 @@ int OrxPlat_SigSetDisposition(int signum, OrxPlat_SigDisposition disposition)
     sigemptyset(&act.sa_mask);
     switch (disposition) {
     case ORXPLAT_SIG_DEFAULT:
-        act.sa_handler = SIG_DFL;
+        act.sa_handler = g_processCleanEnds.load() && IsEndingSignal(signum) ? EndingHandler
+                                                                             : SIG_DFL;
         break;
     case ORXPLAT_SIG_IGNORE:
         act.sa_handler = SIG_IGN;
@@ -171,7 +236,7 @@ int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition)
     }
     if (old.sa_flags & SA_SIGINFO) {
         *disposition = ORXPLAT_SIG_FOREIGN;
-    } else if (old.sa_handler == SIG_DFL) {
+    } else if (old.sa_handler == SIG_DFL || old.sa_handler == EndingHandler) {
         *disposition = ORXPLAT_SIG_DEFAULT;
     } else if (old.sa_handler == SIG_IGN) {
         *disposition = ORXPLAT_SIG_IGNORE;
@@ -188,4 +253,24 @@ void OrxPlat_SigUnblockAll(void)
     sigset_t none;
     sigemptyset(&none);
     pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}
+
+void OrxPlat_SigCleanEnds(void)
+{
+    if (g_processCleanEnds.exchange(true)) {
+        return;
+    }
+    g_processCleanPid = static_cast<long>(getpid());
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_processTerminalMode) == 0) {
+        g_processTerminalKept.store(true);
+        atexit(RestoreTerminalAtExit);
+    }
+    for (int sig : kEndingSignals) {
+        struct sigaction old;
+        // Ignored (nohup) or someone else's handler: left as it is.
+        if (sigaction(sig, nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
+            old.sa_handler == SIG_DFL) {
+            OrxPlat_SigSetDisposition(sig, ORXPLAT_SIG_DEFAULT);
+        }
+    }
 }

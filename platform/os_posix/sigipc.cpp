@@ -2,6 +2,7 @@
 // ~/ruvadiredavoz.  Only processes of the same user get through: the
 // directory is private and every datagram carries the sender's credentials.
 #include "platform/orxplat.h"
+#include "posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <string>
@@ -106,6 +108,41 @@ namespace {
 std::mutex g_processEndpointLock;
 std::vector<std::string> *g_processEndpoints = nullptr;
 
+// The same paths for a signal handler, which may take no lock: a slot is
+// filled before it is published and unpublished before it is reused.  A
+// forked child that never execs must not remove its parent's files, hence
+// the owner.
+constexpr int kSignalSlots = 4;
+struct SignalSlot {
+    std::atomic<long> owner{0}; // pid, 0 when free
+    char path[sizeof(sockaddr_un::sun_path)];
+};
+SignalSlot g_processSignalSlots[kSignalSlots];
+
+void PublishForSignal(const char *path)
+{
+    for (SignalSlot &slot : g_processSignalSlots) {
+        long expected = 0;
+        // -1 reserves the slot while its path is written.
+        if (slot.owner.compare_exchange_strong(expected, -1)) {
+            strncpy(slot.path, path, sizeof slot.path - 1);
+            slot.path[sizeof slot.path - 1] = '\0';
+            slot.owner.store(static_cast<long>(getpid()));
+            return;
+        }
+    }
+}
+
+void UnpublishForSignal(const char *path)
+{
+    long self = static_cast<long>(getpid());
+    for (SignalSlot &slot : g_processSignalSlots) {
+        if (slot.owner.load() == self && strcmp(slot.path, path) == 0) {
+            slot.owner.store(0);
+        }
+    }
+}
+
 // atexit handler: no endpoint file is left behind by a normal exit.
 void RemoveEndpoints()
 {
@@ -127,6 +164,7 @@ void RememberEndpoint(const char *path)
             atexit(RemoveEndpoints);
         }
         g_processEndpoints->push_back(path);
+        PublishForSignal(path);
     } catch (...) {
         // Only the clean-up at exit is lost; the next sweep removes the file.
     }
@@ -136,6 +174,7 @@ void RememberEndpoint(const char *path)
 void ForgetEndpoint(const char *path)
 {
     std::lock_guard<std::mutex> lock(g_processEndpointLock);
+    UnpublishForSignal(path);
     if (g_processEndpoints != nullptr) {
         auto &v = *g_processEndpoints;
         v.erase(std::remove_if(v.begin(), v.end(),
@@ -183,6 +222,16 @@ void SweepStale(const std::string &dir)
 }
 
 } // namespace
+
+void orx::posix::RemoveEndpointsAtSignal()
+{
+    long self = static_cast<long>(getpid());
+    for (SignalSlot &slot : g_processSignalSlots) {
+        if (slot.owner.load() == self) {
+            unlink(slot.path);
+        }
+    }
+}
 
 OrxPlat_SigIpc *OrxPlat_SigIpcListen(unsigned long threadId)
 {

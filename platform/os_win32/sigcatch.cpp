@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include <atomic>
 #include <mutex>
@@ -172,4 +173,50 @@ int OrxPlat_SigGetDisposition(int signum, OrxPlat_SigDisposition *disposition)
 void OrxPlat_SigUnblockAll(void)
 {
     // Windows has no signal masks: every thread takes every signal.
+}
+
+namespace {
+
+// The console's input mode at start, put back at every end the process
+// sees: Windows ends a process whose console closes after its control
+// handlers ran, and has no TERM, HUP or QUIT to catch.
+std::atomic<bool> g_processConsoleKept{false};
+DWORD g_processConsoleMode = 0;
+
+void RestoreConsole()
+{
+    if (g_processConsoleKept.load()) {
+        SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), g_processConsoleMode);
+    }
+}
+
+void RestoreConsoleAtExit()
+{
+    RestoreConsole();
+}
+
+BOOL WINAPI ConsoleEnding(DWORD event)
+{
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+        event == CTRL_SHUTDOWN_EVENT) {
+        RestoreConsole();
+    }
+    return FALSE; // the next handler, or the default end, follows
+}
+
+} // namespace
+
+void OrxPlat_SigCleanEnds(void)
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        DWORD mode;
+        if (in != INVALID_HANDLE_VALUE && in != nullptr && GetConsoleMode(in, &mode)) {
+            g_processConsoleMode = mode;
+            g_processConsoleKept.store(true);
+            atexit(RestoreConsoleAtExit);
+        }
+        SetConsoleCtrlHandler(ConsoleEnding, TRUE);
+    });
 }

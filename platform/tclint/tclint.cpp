@@ -265,6 +265,14 @@ bool ErrorInProgress(Tcl_Interp *interp)
     return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
 }
 
+int EvalLevels(Tcl_Interp *interp)
+{
+    if (!Known()) {
+        return -1;
+    }
+    return InterpOf(interp)->numLevels;
+}
+
 int SwapReturnCode(Tcl_Interp *interp, int code)
 {
     if (!Known()) {

@@ -115,6 +115,10 @@ private:
 // interpreter's thread runs.  False on another Tcl.
 bool ErrorInProgress(Tcl_Interp *interp);
 
+// How many evaluations the interpreter has under way (0 when it runs none,
+// as at a prompt); the count is private.  -1 on another Tcl.
+int EvalLevels(Tcl_Interp *interp);
+
 // Replaces the code that a pending "return -code" left in the interpreter
 // (private) with code and returns the one it had.  On another Tcl changes
 // nothing and returns TCL_OK.
