@@ -132,6 +132,7 @@ private:
     void TrackSearch(wchar_t c);
     void SetPasteMode(bool on);
     void CheckWindow();
+    bool FollowWindow();
     void RedrawLine(size_t oldColumns);
     unsigned char Complete();
     void ListCandidates(const std::vector<std::string> &candidates);
@@ -393,6 +394,10 @@ void LibEditor::TrackSearch(wchar_t c)
 int LibEditor::ReadChar(wchar_t *c)
 {
     while (queued_.empty()) {
+        if (abandoned_) {
+            errno = EINTR; // dropped while a sequence or paste was read
+            return -1;
+        }
         unsigned char byte;
         int got = NextByte(&byte, -1);
         if (got <= 0) {
@@ -432,19 +437,29 @@ void LibEditor::Idle()
     CheckWindow();
 }
 
-void LibEditor::CheckWindow()
+// A line begins in the window's present size (it may have changed while a
+// command ran); during the line a change redraws it.
+bool LibEditor::FollowWindow()
 {
     size_t columns, rows;
     WindowSize(&columns, &rows);
     if (columns == columns_ && rows == rows_) {
-        return;
+        return false;
     }
-    size_t oldColumns = columns_;
     columns_ = columns;
     rows_ = rows;
     LocaleScope locale;
     el_resize(el_);
-    RedrawLine(oldColumns);
+    return true;
+}
+
+void LibEditor::CheckWindow()
+{
+    size_t oldColumns = columns_;
+    if (FollowWindow()) {
+        LocaleScope locale;
+        RedrawLine(oldColumns);
+    }
 }
 
 // The prompt and line drawn afresh from the line's first row, which is
@@ -502,6 +517,7 @@ OrxPlat_EditStatus LibEditor::ReadLine(const std::string &prompt, std::string *l
     int count = 0;
     const char *text;
     lastKey_ = std::chrono::steady_clock::now();
+    FollowWindow();
     {
         LocaleScope locale;
         inGets_ = true;
@@ -526,6 +542,7 @@ void LibEditor::Begin(const std::string &prompt)
         charMode_ = true;
         lineSerial_++;
         lastKey_ = std::chrono::steady_clock::now();
+        FollowWindow();
         LocaleScope locale;
         el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
     }
@@ -691,8 +708,9 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
         width = std::max(width, candidate.size());
     }
     width += 2;
-    WindowSize(&columns_, &rows_);
-    size_t perRow = std::max<size_t>(1, columns_ / width);
+    size_t columns, screenRows;
+    WindowSize(&columns, &screenRows);
+    size_t perRow = std::max<size_t>(1, columns / width);
     size_t rows = (candidates.size() + perRow - 1) / perRow;
     // The terminal is in editing mode: lines end with a carriage return too.
     std::vector<std::string> lines;
@@ -710,7 +728,7 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
         }
         lines.push_back(text + "\r\n");
     }
-    size_t page = std::max<size_t>(1, rows_ - 1);
+    size_t page = std::max<size_t>(1, screenRows - 1);
     WriteOut("\r\n");
     if (rows > page) {
         WriteOut("Display all " + std::to_string(candidates.size()) +
