@@ -15,15 +15,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cctype>
 #include <cerrno>
-#include <clocale>
-#include <deque>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <cctype>
+#include <deque>
 #include <string>
 
 #include "base/internal.h"
@@ -385,7 +384,7 @@ void LibEditor::TrackSearch(wchar_t c)
 {
     if (c == 022 || c == 023) {
         searching_ = true;
-    } else if (searching_ && (c < 040 || c == 0177) && c != 010 && c != 027 && c != 0177) {
+    } else if (searching_ && c < 040 && c != 010 && c != 027) {
         searching_ = false;
     }
 }
@@ -733,10 +732,7 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
     if (rows > page) {
         WriteOut("Display all " + std::to_string(candidates.size()) +
                  " possibilities? (y or n)");
-        int key;
-        while ((key = AskKey()) != 'y' && key != 'n' && key != -1) {
-            WriteOut("\a");
-        }
+        int key = AskKey();
         WriteOut("\r\n");
         if (key != 'y') {
             return;
