@@ -154,6 +154,7 @@ private:
     std::deque<wchar_t> queued_; // characters for libedit ahead of the terminal
     bool searching_ = false;    // in an incremental search
     bool pasteMode_ = false;    // the terminal brackets pasted text
+    bool pasting_ = false;      // reading the text of a paste
     size_t columns_ = 0;
     size_t rows_ = 0;
     std::chrono::steady_clock::time_point lastKey_; // or the line's start
@@ -290,7 +291,7 @@ int LibEditor::NextByte(unsigned char *byte, int timeoutMs)
         }
         // A typed line end: bracketed paste goes off before the newline
         // shows, as the command runs without it.
-        if (pasteMode_ && raw_.find_first_of("\r\n") != std::string::npos &&
+        if (pasteMode_ && !pasting_ && raw_.find_first_of("\r\n") != std::string::npos &&
             raw_.find("\033[200~") == std::string::npos) {
             SetPasteMode(false);
         }
@@ -368,6 +369,7 @@ void LibEditor::ReadPaste()
     static const char kEnd[] = "\033[201~";
     std::string text;
     unsigned char byte;
+    pasting_ = true;
     while (NextByte(&byte, -1) == 1) {
         text += static_cast<char>(byte);
         if (text.size() >= 6 && text.compare(text.size() - 6, 6, kEnd) == 0) {
@@ -375,6 +377,7 @@ void LibEditor::ReadPaste()
             break;
         }
     }
+    pasting_ = false;
     Queue(text, true);
 }
 
