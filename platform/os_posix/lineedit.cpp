@@ -63,20 +63,27 @@ private:
     locale_t saved_;
 };
 
-void WriteOut(const std::string &text)
+bool WriteAll(int fd, const std::string &text)
 {
-    fflush(stdout);
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
         }
         done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+// To the terminal, after what libedit has buffered.
+void WriteOut(const std::string &text)
+{
+    fflush(stdout);
+    WriteAll(STDOUT_FILENO, text);
 }
 
 // The terminal's size; 80 by 24 when it does not say.
@@ -760,22 +767,6 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
         }
         WriteOut(lines[shown++]);
     }
-}
-
-bool WriteAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // History files larger than this are not read (a history of 1000 commands
