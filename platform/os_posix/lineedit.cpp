@@ -237,7 +237,11 @@ int LibEditor::GetChar(EditLine *el, wchar_t *c)
 {
     void *data = nullptr;
     el_get(el, EL_CLIENTDATA, &data);
-    return static_cast<LibEditor *>(data)->ReadChar(c);
+    try {
+        return static_cast<LibEditor *>(data)->ReadChar(c);
+    } catch (...) {
+        return -1; // no exception unwinds through libedit
+    }
 }
 
 // 1 with a byte, 0 at end of input or when timeoutMs (not negative) passed
@@ -443,7 +447,11 @@ void LibEditor::Idle()
     if (quiet >= std::chrono::milliseconds(kPasteQuietMs)) {
         SetPasteMode(true);
     }
-    CheckWindow();
+    try {
+        CheckWindow();
+    } catch (...) {
+        // Out of memory for the redraw: the line is drawn at the next key.
+    }
 }
 
 // A line begins in the window's present size (it may have changed while a
