@@ -120,9 +120,8 @@ int PassageOutput(ClientData instanceData, const char *buf, int toWrite, int *er
     int written = Tcl_WriteRaw(Below(passage), buf, toWrite);
     if (written < 0) {
         *errorCodePtr = Tcl_GetErrno();
-        return -1;
     }
-    return toWrite;
+    return written;
 }
 
 void PassageWatch(ClientData instanceData, int mask)
