@@ -162,6 +162,7 @@ private:
     bool searching_ = false;    // in an incremental search
     bool pasteMode_ = false;    // the terminal brackets pasted text
     bool pasting_ = false;      // reading the text of a paste
+    bool asking_ = false;       // waiting for the answer to a question of the listing
     size_t columns_ = 0;
     size_t rows_ = 0;
     std::chrono::steady_clock::time_point lastKey_; // or the line's start
@@ -440,7 +441,7 @@ void LibEditor::SetPasteMode(bool on)
 // output and the prompt that follows it.
 void LibEditor::Idle()
 {
-    if (!inGets_ && !charMode_) {
+    if ((!inGets_ && !charMode_) || asking_) {
         return;
     }
     auto quiet = std::chrono::steady_clock::now() - lastKey_;
@@ -710,7 +711,10 @@ unsigned char LibEditor::Complete()
 int LibEditor::AskKey()
 {
     wchar_t c;
-    if (ReadChar(&c) != 1) {
+    asking_ = true; // the line is not on the screen to be redrawn
+    int got = ReadChar(&c);
+    asking_ = false;
+    if (got != 1) {
         return -1;
     }
     return c < 0200 ? std::tolower(static_cast<int>(c)) : 0;
