@@ -494,14 +494,14 @@ bool FileWordAt(const std::string &before, size_t *start, char *open, std::strin
 // A file name written as Tcl reads it back in a word opened with open.
 std::string QuoteFileName(const std::string &name, char open)
 {
-    const char *special = open == '"' ? "\"\\$[" : open == '{' ? "" : " \t;[]{}\"$\\";
+    const char *needBackslash = open == '"' ? "\"\\$[" : open == '{' ? "" : " \t;[]{}\"$\\";
     std::string quoted(open != 0 ? 1 : 0, open);
     for (char c : name) {
         if (open != '{' && c == '\n') {
             quoted += "\\n";
             continue;
         }
-        if (c != '\0' && std::strchr(special, c) != nullptr) {
+        if (c != '\0' && std::strchr(needBackslash, c) != nullptr) {
             quoted += '\\';
         }
         quoted += c;
