@@ -368,6 +368,13 @@ public:
     virtual void ClearLine() = 0;
     virtual void Redraw() = 0;
 
+    // Character mode: whether the editor holds input already (the rest of a
+    // paste), to be fed without waiting for the terminal; and Idle, to be
+    // called about every 100 ms while no key comes, which notices a change
+    // of the window's size.
+    virtual bool Pending() const = 0;
+    virtual void Idle() = 0;
+
     // In-memory history: empty entries and repeats of the last are skipped.
     // Returns whether the entry was added.
     virtual bool AddHistory(const std::string &entry) = 0;

@@ -26,6 +26,7 @@ struct EditState {
     std::function<bool()> interrupted;
     std::string historyPath;
     bool tried = false;
+    bool feedQueued = false; // an event to feed held input is on its way
 };
 // Built on first use, so it exists whenever an exit handler asks.
 EditState &State()
@@ -75,6 +76,162 @@ void RedrawAfterOutput()
         state.editor->Redraw();
     }
     clearedLine = 0;
+}
+
+// ---- Output of events while a line is edited ----------------------------------
+// Standard output and error carry a channel of ours that passes all through,
+// but while the async loop edits a line, clears the line before the first
+// output and has it drawn again once the events are done.
+
+struct Passage {
+    Tcl_Channel self = nullptr;
+};
+
+void RedrawWhenIdle(ClientData)
+{
+    RedrawAfterOutput();
+}
+
+Tcl_Channel Below(const Passage *passage)
+{
+    return Tcl_GetStackedChannel(passage->self);
+}
+
+int PassageClose(ClientData instanceData, Tcl_Interp *)
+{
+    delete static_cast<Passage *>(instanceData);
+    return 0;
+}
+
+int PassageInput(ClientData, char *, int, int *errorCodePtr)
+{
+    *errorCodePtr = EINVAL;
+    return -1;
+}
+
+int PassageOutput(ClientData instanceData, const char *buf, int toWrite, int *errorCodePtr)
+{
+    auto *passage = static_cast<Passage *>(instanceData);
+    EditState &state = State();
+    if (state.editor != nullptr && state.editor->Editing() && clearedLine == 0) {
+        ClearForOutput();
+        Tcl_DoWhenIdle(RedrawWhenIdle, nullptr);
+    }
+    int written = Tcl_WriteRaw(Below(passage), buf, toWrite);
+    if (written < 0) {
+        *errorCodePtr = Tcl_GetErrno();
+    }
+    return written;
+}
+
+void PassageWatch(ClientData instanceData, int mask)
+{
+    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
+    Tcl_DriverWatchProc *watch = Tcl_ChannelWatchProc(Tcl_GetChannelType(below));
+    if (watch != nullptr) {
+        watch(Tcl_GetChannelInstanceData(below), mask);
+    }
+}
+
+int PassageBlockMode(ClientData instanceData, int mode)
+{
+    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
+    Tcl_DriverBlockModeProc *block = Tcl_ChannelBlockModeProc(Tcl_GetChannelType(below));
+    return block != nullptr ? block(Tcl_GetChannelInstanceData(below), mode) : 0;
+}
+
+int PassageGetHandle(ClientData instanceData, int direction, ClientData *handlePtr)
+{
+    return Tcl_GetChannelHandle(Below(static_cast<Passage *>(instanceData)), direction, handlePtr);
+}
+
+// Options are those of the terminal's channel.
+int PassageGetOption(ClientData instanceData, Tcl_Interp *interp, const char *name,
+                     Tcl_DString *value)
+{
+    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
+    Tcl_DriverGetOptionProc *get = Tcl_ChannelGetOptionProc(Tcl_GetChannelType(below));
+    if (get != nullptr) {
+        return get(Tcl_GetChannelInstanceData(below), interp, name, value);
+    }
+    return name == nullptr ? TCL_OK : Tcl_BadChannelOption(interp, name, "");
+}
+
+int PassageSetOption(ClientData instanceData, Tcl_Interp *interp, const char *name,
+                     const char *value)
+{
+    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
+    Tcl_DriverSetOptionProc *set = Tcl_ChannelSetOptionProc(Tcl_GetChannelType(below));
+    if (set != nullptr) {
+        return set(Tcl_GetChannelInstanceData(below), interp, name, value);
+    }
+    return Tcl_BadChannelOption(interp, name, "");
+}
+
+const Tcl_ChannelType kPassageType = {
+    "orxedit",        TCL_CHANNEL_VERSION_5, PassageClose,     PassageInput,
+    PassageOutput,    nullptr,               PassageSetOption, PassageGetOption,
+    PassageWatch,     PassageGetHandle,      nullptr,          PassageBlockMode,
+    nullptr,          nullptr,               nullptr,          nullptr,
+    nullptr,
+};
+
+void StackPassage(Tcl_Interp *interp, int which)
+{
+    Tcl_Channel channel = Tcl_GetStdChannel(which);
+    if (channel == nullptr) {
+        return;
+    }
+    auto *passage = new Passage;
+    passage->self = Tcl_StackChannel(interp, &kPassageType, passage, TCL_WRITABLE, channel);
+    if (passage->self == nullptr) {
+        delete passage;
+    }
+}
+
+// ---- The event loop while a line is edited -----------------------------------
+// Input the editor holds (the rest of a paste) is fed as if the terminal had
+// it; and without keys the editor is looked at every 100 ms (window size).
+
+int FeedHeldInput(Tcl_Event *, int flags)
+{
+    if (!(flags & TCL_FILE_EVENTS)) {
+        return 0;
+    }
+    EditState &state = State();
+    state.feedQueued = false;
+    Tcl_Channel in = Tcl_GetStdChannel(TCL_STDIN);
+    if (in != nullptr && state.editor != nullptr && state.editor->Editing() &&
+        state.editor->Pending()) {
+        Tcl_NotifyChannel(in, TCL_READABLE);
+    }
+    return 1;
+}
+
+void EditSetup(ClientData, int flags)
+{
+    EditState &state = State();
+    if (!(flags & TCL_FILE_EVENTS) || state.editor == nullptr || !state.editor->Editing()) {
+        return;
+    }
+    Tcl_Time wait = {0, state.editor->Pending() ? 0 : 100000};
+    Tcl_SetMaxBlockTime(&wait);
+}
+
+void EditCheck(ClientData, int flags)
+{
+    EditState &state = State();
+    if (!(flags & TCL_FILE_EVENTS) || state.editor == nullptr || !state.editor->Editing()) {
+        return;
+    }
+    if (!state.editor->Pending()) {
+        state.editor->Idle();
+    } else if (!state.feedQueued) {
+        state.feedQueued = true;
+        Tcl_Event *event = static_cast<Tcl_Event *>(ckalloc(sizeof(Tcl_Event)));
+        event->proc = FeedHeldInput;
+        Tcl_QueueEvent(event, TCL_QUEUE_TAIL);
+    }
 }
 
 // The editor must not complete in an interpreter that is gone.
@@ -269,6 +426,111 @@ bool IsWordBreak(char c)
     return std::strchr(" \t\n;[]{}\"$", c) != nullptr;
 }
 
+// The word a file name is typed in: where it starts, how it was opened ('"',
+// '{' or neither) and the name it spells.  False when it is no plain name
+// (a substitution in it, or already closed).
+bool FileWordAt(const std::string &before, size_t *start, char *open, std::string *name)
+{
+    size_t begin = std::string::npos;
+    char opener = 0;
+    int depth = 0;
+    bool closed = false;
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == ';'; };
+    for (size_t i = 0; i < before.size(); i++) {
+        char c = before[i];
+        if (begin == std::string::npos) {
+            if (blank(c)) {
+                continue;
+            }
+            begin = i;
+            opener = c == '"' || c == '{' ? c : 0;
+            depth = opener == '{' ? 1 : 0;
+            closed = false;
+            if (opener != 0) {
+                continue;
+            }
+        }
+        if (closed) {
+            if (blank(c)) {
+                begin = std::string::npos;
+            }
+            continue;
+        }
+        if (c == '\\') {
+            i++;
+        } else if (opener == '{') {
+            depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+            closed = depth == 0;
+        } else if (opener == '"') {
+            closed = c == '"';
+        } else if (blank(c) || c == '[') {
+            begin = std::string::npos; // a word, or a command, begins after it
+        }
+    }
+    if (closed) {
+        return false;
+    }
+    if (begin == std::string::npos) {
+        begin = before.size();
+        opener = 0;
+    }
+    std::string spelled;
+    for (size_t i = begin + (opener != 0 ? 1 : 0); i < before.size(); i++) {
+        char c = before[i];
+        if (opener != '{' && (c == '$' || c == '[')) {
+            return false;
+        }
+        if (opener != '{' && c == '\\' && i + 1 < before.size()) {
+            c = before[++i];
+        }
+        spelled += c;
+    }
+    *start = begin;
+    *open = opener;
+    *name = spelled;
+    return true;
+}
+
+// A file name written as Tcl reads it back in a word opened with open.
+std::string QuoteFileName(const std::string &name, char open)
+{
+    const char *needBackslash = open == '"' ? "\"\\$[" : open == '{' ? "" : " \t;[]{}\"$\\";
+    std::string quoted(open != 0 ? 1 : 0, open);
+    for (char c : name) {
+        if (open != '{' && c == '\n') {
+            quoted += "\\n";
+            continue;
+        }
+        if (c != '\0' && std::strchr(needBackslash, c) != nullptr) {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted;
+}
+
+// File names for the word before the cursor, quoted as it began.
+std::vector<std::string> QuotedFileCandidates(const std::string &before, size_t *stem)
+{
+    size_t start;
+    char open;
+    std::string name;
+    if (!FileWordAt(before, &start, &open, &name)) {
+        return {};
+    }
+    std::set<std::string> found;
+    FileCandidates(name, &found);
+    std::vector<std::string> candidates;
+    for (const std::string &candidate : found) {
+        candidates.push_back(QuoteFileName(candidate, open));
+    }
+    if (candidates.size() == 1 && open != 0 && candidates.front().back() != '/') {
+        candidates.front() += open == '"' ? '"' : '}';
+    }
+    *stem = before.size() - start;
+    return candidates;
+}
+
 // ---- Prompt capture ----------------------------------------------------------
 
 // A write-only channel that collects what the prompt script prints.
@@ -356,6 +618,9 @@ OrxPlat_LineEditor *EditorFor(Tcl_Interp *interp)
             }
         }
         Tcl_CreateExitHandler(CloseEditor, nullptr);
+        StackPassage(interp, TCL_STDOUT);
+        StackPassage(interp, TCL_STDERR);
+        Tcl_CreateEventSource(EditSetup, EditCheck, nullptr);
         orx::signals::SetBackgroundDisplayHooks(ClearForOutput, RedrawAfterOutput);
     } catch (...) {
         state.editor.reset();
@@ -410,11 +675,13 @@ std::vector<std::string> Complete(Tcl_Interp *interp, const std::string &before,
             isCommand = p == 0 || std::strchr("[;\n", before[p - 1]) != nullptr;
             if (isCommand) {
                 CommandCandidates(interp, word, &found);
-            } else {
-                FileCandidates(word, &found);
             }
         }
         std::vector<std::string> candidates(found.begin(), found.end());
+        size_t replaced = word.size();
+        if (!isCommand && found.empty() && !(start > 0 && before[start - 1] == '$')) {
+            candidates = QuotedFileCandidates(before, &replaced);
+        }
         if (candidates.size() == 1) {
             const std::string &only = candidates.front();
             bool open = only.empty() || only.back() == '/' || only.back() == ':' ||
@@ -423,7 +690,7 @@ std::vector<std::string> Complete(Tcl_Interp *interp, const std::string &before,
                 candidates.front() += ' ';
             }
         }
-        *stem = word.size();
+        *stem = replaced;
         return candidates;
     } catch (...) {
         return {};

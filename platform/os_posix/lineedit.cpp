@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <histedit.h>
+#include <locale.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,15 +15,95 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <deque>
+#include <string>
 
 #include "base/internal.h"
 
 namespace {
+
+// In the C locale the C library knows no character above 127, and libedit
+// would drop whatever the user types beyond ASCII.  There the editor works
+// in UTF-8 (what terminals send), so the bytes typed come back unchanged;
+// a locale with 8-bit characters of its own is used as it is.
+locale_t EditingLocale()
+{
+    static locale_t chosen = [] {
+        wchar_t wc;
+        std::mbstate_t state{};
+        if (MB_CUR_MAX > 1 || std::mbrtowc(&wc, "\xe9", 1, &state) == 1) {
+            return static_cast<locale_t>(nullptr);
+        }
+        return newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    }();
+    return chosen;
+}
+
+// The editing locale for this thread while libedit runs.
+class LocaleScope {
+public:
+    LocaleScope() : saved_(EditingLocale() != nullptr ? uselocale(EditingLocale()) : nullptr) {}
+    ~LocaleScope()
+    {
+        if (saved_ != nullptr) {
+            uselocale(saved_);
+        }
+    }
+    LocaleScope(const LocaleScope &) = delete;
+    LocaleScope &operator=(const LocaleScope &) = delete;
+
+private:
+    locale_t saved_;
+};
+
+bool WriteAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// To the terminal, after what libedit has buffered.
+void WriteOut(const std::string &text)
+{
+    fflush(stdout);
+    WriteAll(STDOUT_FILENO, text);
+}
+
+// The terminal's size; 80 by 24 when it does not say.
+void WindowSize(size_t *columns, size_t *rows)
+{
+    struct winsize size;
+    *columns = 80;
+    *rows = 24;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        *columns = size.ws_col;
+        if (size.ws_row > 0) {
+            *rows = size.ws_row;
+        }
+    }
+}
+
+constexpr wchar_t kEscape = 033;
+constexpr wchar_t kQuote = 026; // ^V, bound to ed-quoted-insert
+constexpr int kIdleMs = 100;
+constexpr int kPasteQuietMs = 300; // a pause after which a paste is likely, typing not
 
 // Bytes of a partly typed line kept by libedit are multibyte text of the
 // locale; the prompt is handed over the same way.
@@ -40,6 +121,8 @@ public:
     unsigned LineSerial() const override { return lineSerial_; }
     void ClearLine() override;
     void Redraw() override;
+    bool Pending() const override { return !queued_.empty() || !raw_.empty(); }
+    void Idle() override;
     bool AddHistory(const std::string &entry) override;
 
 private:
@@ -48,8 +131,18 @@ private:
     static unsigned char CompleteKey(EditLine *el, int ch);
 
     int ReadChar(wchar_t *c);
+    int NextByte(unsigned char *byte, int timeoutMs);
+    void ReadEscape();
+    void ReadPaste();
+    void Queue(const std::string &bytes, bool literal);
+    void TrackSearch(wchar_t c);
+    void SetPasteMode(bool on);
+    void CheckWindow();
+    bool FollowWindow();
+    void RedrawLine(size_t oldColumns);
     unsigned char Complete();
     void ListCandidates(const std::vector<std::string> &candidates);
+    int AskKey();
     static OrxPlat_EditStatus LineOf(const char *text, int count, std::string *line);
 
     OrxPlat_EditHooks hooks_;
@@ -59,14 +152,26 @@ private:
     std::string lastEntry_;
     std::mbstate_t mbState_{};
     bool charMode_ = false;
+    bool inGets_ = false;       // inside el_gets: libedit draws the line
     unsigned lineSerial_ = 0;
     bool abandoned_ = false;
     bool listedLast_ = false;   // the last completion key showed no progress
     std::string lastCompleted_; // the text it was pressed on
+    std::string raw_;           // bytes read from the terminal, not yet decoded
+    std::deque<wchar_t> queued_; // characters for libedit ahead of the terminal
+    bool searching_ = false;    // in an incremental search
+    bool pasteMode_ = false;    // the terminal brackets pasted text
+    bool pasting_ = false;      // reading the text of a paste
+    bool asking_ = false;       // waiting for the answer to a question of the listing
+    size_t columns_ = 0;
+    size_t rows_ = 0;
+    std::chrono::steady_clock::time_point lastKey_; // or the line's start
 };
 
 LibEditor::~LibEditor()
 {
+    SetPasteMode(false);
+    LocaleScope locale;
     if (el_ != nullptr) {
         if (charMode_) {
             el_set(el_, EL_UNBUFFERED, 0);
@@ -81,6 +186,8 @@ LibEditor::~LibEditor()
 // Sets up libedit with history, completion and the usual key bindings; ~/.editrc has the last word.
 bool LibEditor::Init(const char *program)
 {
+    LocaleScope locale;
+    WindowSize(&columns_, &rows_);
     el_ = el_init(program, stdin, stdout, stderr);
     history_ = history_init();
     if (el_ == nullptr || history_ == nullptr) {
@@ -100,6 +207,7 @@ bool LibEditor::Init(const char *program)
     const char *bindings[][2] = {
         {"^I", "orx-complete"},         {"^R", "em-inc-search-prev"},
         {"^W", "ed-delete-prev-word"},  {"^U", "em-kill-line"},
+        {"^V", "ed-quoted-insert"},
         {"\\e[H", "ed-move-to-beg"},     {"\\e[F", "ed-move-to-end"},
         {"\\eOH", "ed-move-to-beg"},     {"\\eOF", "ed-move-to-end"},
         {"\\e[1~", "ed-move-to-beg"},    {"\\e[4~", "ed-move-to-end"},
@@ -108,6 +216,11 @@ bool LibEditor::Init(const char *program)
     };
     for (const auto &binding : bindings) {
         el_set(el_, EL_BIND, binding[0], binding[1], nullptr);
+    }
+    // libedit's insert and delete in place count a wide character as one
+    // column: without them it writes the rest of the line, and gets it right.
+    for (const char *capability : {"im", "ic", "IC", "ei", "dc", "DC"}) {
+        el_set(el_, EL_SETTC, capability, "", nullptr);
     }
     el_source(el_, nullptr);
     return true;
@@ -125,13 +238,33 @@ int LibEditor::GetChar(EditLine *el, wchar_t *c)
 {
     void *data = nullptr;
     el_get(el, EL_CLIENTDATA, &data);
-    return static_cast<LibEditor *>(data)->ReadChar(c);
+    try {
+        return static_cast<LibEditor *>(data)->ReadChar(c);
+    } catch (...) {
+        return -1; // no exception unwinds through libedit
+    }
 }
 
-// 1 with a character, 0 at end of input, -1 on an error or a dropped line.
-int LibEditor::ReadChar(wchar_t *c)
+// 1 with a byte, 0 at end of input or when timeoutMs (not negative) passed
+// without one, -1 on an error or a dropped line.  Waiting, the editor turns
+// bracketed paste on once the user has paused and follows the window size.
+int LibEditor::NextByte(unsigned char *byte, int timeoutMs)
 {
-    for (;;) {
+    int waited = 0;
+    while (raw_.empty()) {
+        struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+        int step = timeoutMs < 0 ? kIdleMs : std::min(kIdleMs, timeoutMs - waited);
+        int ready = poll(&pfd, 1, step);
+        if (ready == 0) {
+            waited += step;
+            if (timeoutMs >= 0 && waited >= timeoutMs) {
+                return 0;
+            }
+            Idle();
+            if (!Tcl_AsyncReady()) {
+                continue;
+            }
+        }
         int error = hooks_.wait ? hooks_.wait() : 0;
         if (error == EINTR) {
             if (hooks_.interrupted && hooks_.interrupted()) {
@@ -141,10 +274,10 @@ int LibEditor::ReadChar(wchar_t *c)
             }
             continue;
         }
-        unsigned char byte;
-        ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+        unsigned char first;
+        ssize_t n = ::read(STDIN_FILENO, &first, 1);
         if (n == 0) {
-            return 0;
+            return timeoutMs < 0 ? 0 : -1;
         }
         if (n < 0) {
             if (errno == EINTR) {
@@ -152,26 +285,221 @@ int LibEditor::ReadChar(wchar_t *c)
             }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 // Standard input may be non-blocking (an event loop set it).
-                struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
-                poll(&pfd, 1, 10);
                 continue;
             }
             return -1;
         }
+        lastKey_ = std::chrono::steady_clock::now();
+        // What has arrived with it, up to a line end: the rest stays for
+        // whoever reads the terminal after the command has begun.
+        raw_ += static_cast<char>(first);
+        for (unsigned char more = first; more != '\r' && more != '\n';) {
+            int available = 0;
+            if (ioctl(STDIN_FILENO, FIONREAD, &available) != 0 || available <= 0 ||
+                ::read(STDIN_FILENO, &more, 1) != 1) {
+                break;
+            }
+            raw_ += static_cast<char>(more);
+        }
+        // A typed line end: bracketed paste goes off before the newline
+        // shows, as the command runs without it.
+        if (pasteMode_ && !pasting_ && raw_.find_first_of("\r\n") != std::string::npos &&
+            raw_.find("\033[200~") == std::string::npos) {
+            SetPasteMode(false);
+        }
+    }
+    *byte = static_cast<unsigned char>(raw_[0]);
+    raw_.erase(0, 1);
+    return 1;
+}
+
+// Decode bytes of the terminal into characters for libedit; literal ones
+// (pasted) get ^V before each control character, so none acts as a key,
+// and a line end in them ends the line.
+void LibEditor::Queue(const std::string &bytes, bool literal)
+{
+    for (size_t i = 0; i < bytes.size(); i++) {
+        unsigned char byte = static_cast<unsigned char>(bytes[i]);
         char in = static_cast<char>(byte);
-        size_t used = std::mbrtowc(c, &in, 1, &mbState_);
+        wchar_t c;
+        size_t used = std::mbrtowc(&c, &in, 1, &mbState_);
         if (used == static_cast<size_t>(-2)) {
             continue; // more bytes of this character to come
         }
         if (used == static_cast<size_t>(-1)) {
             // Not text of the locale: take the byte as it is.
             mbState_ = std::mbstate_t{};
-            *c = static_cast<wchar_t>(byte);
+            c = static_cast<wchar_t>(byte);
         } else if (used == 0) {
-            *c = L'\0';
+            c = L'\0';
         }
-        return 1;
+        if (literal && (c == L'\r' || c == L'\n')) {
+            if (c == L'\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+                i++;
+            }
+            queued_.push_back(L'\r');
+            continue;
+        }
+        if (literal && (c < 040 || c == 0177)) {
+            queued_.push_back(kQuote);
+        }
+        queued_.push_back(c);
     }
+}
+
+// After ESC: the rest of a key's sequence, a paste, or nothing.  A key
+// that arrives during a search ends it first (as ESC does), then acts.
+void LibEditor::ReadEscape()
+{
+    std::string sequence = "\033";
+    unsigned char byte;
+    if (NextByte(&byte, 50) == 1) {
+        sequence += static_cast<char>(byte);
+        if (byte == '[' || byte == 'O') {
+            // CSI: parameters up to a final byte; SS3: one byte.
+            while (sequence.size() < 16 && NextByte(&byte, 50) == 1) {
+                sequence += static_cast<char>(byte);
+                if (sequence[1] == 'O' || (byte >= 0x40 && byte <= 0x7e)) {
+                    break;
+                }
+            }
+        }
+    }
+    if (sequence == "\033[200~") {
+        ReadPaste();
+        return;
+    }
+    if (searching_ && sequence.size() > 1) {
+        queued_.push_back(kEscape);
+    }
+    Queue(sequence, false);
+}
+
+// The pasted text up to the closing bracket, all of it literal.
+void LibEditor::ReadPaste()
+{
+    static const char kEnd[] = "\033[201~";
+    std::string text;
+    unsigned char byte;
+    pasting_ = true;
+    while (NextByte(&byte, -1) == 1) {
+        text += static_cast<char>(byte);
+        if (text.size() >= 6 && text.compare(text.size() - 6, 6, kEnd) == 0) {
+            text.resize(text.size() - 6);
+            break;
+        }
+    }
+    pasting_ = false;
+    Queue(text, true);
+}
+
+// Follows libedit's incremental search: ^R starts one, a line end, ^G,
+// ESC or another control key (but those the search takes) ends it.
+void LibEditor::TrackSearch(wchar_t c)
+{
+    if (c == 022 || c == 023) {
+        searching_ = true;
+    } else if (searching_ && c < 040 && c != 010 && c != 027) {
+        searching_ = false;
+    }
+}
+
+// 1 with a character, 0 at end of input, -1 on an error or a dropped line.
+int LibEditor::ReadChar(wchar_t *c)
+{
+    while (queued_.empty()) {
+        if (abandoned_) {
+            errno = EINTR; // dropped while a sequence or paste was read
+            return -1;
+        }
+        unsigned char byte;
+        int got = NextByte(&byte, -1);
+        if (got <= 0) {
+            return got;
+        }
+        if (byte == 033) {
+            ReadEscape();
+        } else {
+            Queue(std::string(1, static_cast<char>(byte)), false);
+        }
+    }
+    *c = queued_.front();
+    queued_.pop_front();
+    TrackSearch(*c);
+    return 1;
+}
+
+void LibEditor::SetPasteMode(bool on)
+{
+    if (pasteMode_ != on) {
+        pasteMode_ = on;
+        WriteOut(on ? "\033[?2004h" : "\033[?2004l");
+    }
+}
+
+// Bracketed paste goes on once the user pauses at a line: never between
+// output and the prompt that follows it.
+void LibEditor::Idle()
+{
+    if ((!inGets_ && !charMode_) || asking_) {
+        return;
+    }
+    auto quiet = std::chrono::steady_clock::now() - lastKey_;
+    if (quiet >= std::chrono::milliseconds(kPasteQuietMs)) {
+        SetPasteMode(true);
+    }
+    try {
+        CheckWindow();
+    } catch (...) {
+        // Out of memory for the redraw: the line is drawn at the next key.
+    }
+}
+
+// A line begins in the window's present size (it may have changed while a
+// command ran); during the line a change redraws it.
+bool LibEditor::FollowWindow()
+{
+    size_t columns, rows;
+    WindowSize(&columns, &rows);
+    if (columns == columns_ && rows == rows_) {
+        return false;
+    }
+    columns_ = columns;
+    rows_ = rows;
+    LocaleScope locale;
+    el_resize(el_);
+    return true;
+}
+
+void LibEditor::CheckWindow()
+{
+    size_t oldColumns = columns_;
+    if (FollowWindow()) {
+        LocaleScope locale;
+        RedrawLine(oldColumns);
+    }
+}
+
+// The prompt and line drawn afresh from the line's first row, which is
+// found in the width the line was drawn in (0: the cursor is on it).
+void LibEditor::RedrawLine(size_t oldColumns)
+{
+    const LineInfoW *info = el_wline(el_);
+    size_t width = 0;
+    for (const char *p = prompt_.c_str(); *p != '\0'; p++) {
+        width += (static_cast<unsigned char>(*p) & 0xc0) != 0x80 ? 1 : 0;
+    }
+    for (const wchar_t *p = info->buffer; p < info->cursor; p++) {
+        int w = wcwidth(*p);
+        width += w > 0 ? static_cast<size_t>(w) : (*p < 040 ? 2 : 0);
+    }
+    size_t up = oldColumns > 0 ? width / oldColumns : 0;
+    std::string move = "\r";
+    if (up > 0) {
+        move += "\033[" + std::to_string(up) + "A";
+    }
+    WriteOut(move + "\033[J");
+    el_set(el_, EL_REFRESH);
 }
 
 // The line without its newline; a null text is end of input or an error.
@@ -205,13 +533,22 @@ OrxPlat_EditStatus LibEditor::ReadLine(const std::string &prompt, std::string *l
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     int count = 0;
-    const char *text = el_gets(el_, &count);
+    const char *text;
+    lastKey_ = std::chrono::steady_clock::now();
+    FollowWindow();
+    {
+        LocaleScope locale;
+        inGets_ = true;
+        text = el_gets(el_, &count);
+        inGets_ = false;
+    }
     if (restore) {
         tcsetattr(STDIN_FILENO, TCSANOW, &before);
     }
     if (abandoned_) {
         return ORXPLAT_EDIT_ABANDONED;
     }
+    SetPasteMode(false);
     return LineOf(text, count, line);
 }
 
@@ -222,6 +559,9 @@ void LibEditor::Begin(const std::string &prompt)
     if (!charMode_) {
         charMode_ = true;
         lineSerial_++;
+        lastKey_ = std::chrono::steady_clock::now();
+        FollowWindow();
+        LocaleScope locale;
         el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
     }
 }
@@ -232,55 +572,65 @@ OrxPlat_EditStatus LibEditor::Feed(std::string *line)
         return ORXPLAT_EDIT_PENDING;
     }
     abandoned_ = false;
-    int count = 0;
-    const char *text = el_gets(el_, &count);
-    if (abandoned_) {
-        End();
-        return ORXPLAT_EDIT_ABANDONED;
-    }
-    if (text == nullptr || count <= 0) {
-        if (count == 0) {
+    for (;;) {
+        int count = 0;
+        const char *text;
+        {
+            LocaleScope locale;
+            inGets_ = true;
+            text = el_gets(el_, &count);
+            inGets_ = false;
+        }
+        if (abandoned_) {
+            End();
+            return ORXPLAT_EDIT_ABANDONED;
+        }
+        if (text == nullptr || count <= 0) {
+            if (count == 0) {
+                End();
+                return ORXPLAT_EDIT_END_OF_INPUT;
+            }
+            // An interrupted read with the line kept.
+            return errno == EINTR || errno == EAGAIN ? ORXPLAT_EDIT_PENDING : ORXPLAT_EDIT_FAILED;
+        }
+        if (count == 1 && text[0] == '\004') {
+            // Character mode reports Ctrl-D on an empty line as the line "^D".
             End();
             return ORXPLAT_EDIT_END_OF_INPUT;
         }
-        // An interrupted read with the line kept.
-        return errno == EINTR || errno == EAGAIN ? ORXPLAT_EDIT_PENDING : ORXPLAT_EDIT_FAILED;
+        if (text[count - 1] == '\n') {
+            OrxPlat_EditStatus status = LineOf(text, count, line);
+            End(); // the command runs with the terminal as it was
+            return status;
+        }
+        if (!Pending()) {
+            return ORXPLAT_EDIT_PENDING;
+        }
+        // The rest of a key sequence or paste read ahead: on with it.
     }
-    if (count == 1 && text[0] == '\004') {
-        // Character mode reports Ctrl-D on an empty line as the line "^D".
-        End();
-        return ORXPLAT_EDIT_END_OF_INPUT;
-    }
-    if (text[count - 1] != '\n') {
-        return ORXPLAT_EDIT_PENDING;
-    }
-    OrxPlat_EditStatus status = LineOf(text, count, line);
-    End(); // the command runs with the terminal as it was
-    return status;
 }
 
 void LibEditor::End()
 {
     if (charMode_) {
         charMode_ = false;
+        LocaleScope locale;
         el_set(el_, EL_UNBUFFERED, 0);
     }
+    SetPasteMode(false);
 }
 
 void LibEditor::ClearLine()
 {
     // Carriage return and erase to the end of the screen: a wrapped line
     // goes too.
-    static const char clear[] = "\r\033[J";
-    fflush(stdout);
-    ssize_t ignored = ::write(STDOUT_FILENO, clear, sizeof clear - 1);
-    (void)ignored;
+    WriteOut("\r\033[J");
 }
 
 void LibEditor::Redraw()
 {
-    ClearLine(); // whatever stands on the line goes: the redraw starts afresh
-    el_set(el_, EL_REFRESH);
+    LocaleScope locale;
+    RedrawLine(0); // whatever stands on the line goes: the redraw starts afresh
 }
 
 bool LibEditor::AddHistory(const std::string &entry)
@@ -336,8 +686,16 @@ unsigned char LibEditor::Complete()
         el_insertstr(el_, common.c_str() + typed.size());
         return CC_REFRESH;
     }
-    if (candidates.size() == 1) {
-        return CC_NORM;
+    if (candidates.size() == 1 || (common.size() > typed.size() && !common.empty())) {
+        // Typed in another form (quoted, escaped): the word is written anew.
+        if (common != typed && !common.empty()) {
+            el_deletestr(el_, static_cast<int>(stem));
+            el_insertstr(el_, common.c_str());
+            return CC_REFRESH;
+        }
+        if (candidates.size() == 1) {
+            return CC_NORM;
+        }
     }
     if (!again) {
         listedLast_ = true;
@@ -349,7 +707,21 @@ unsigned char LibEditor::Complete()
     return CC_REDISPLAY;
 }
 
-// Shows the candidates in columns as wide as the terminal.
+// A key for a question of the listing (lower case); -1 when input ends.
+int LibEditor::AskKey()
+{
+    wchar_t c;
+    asking_ = true; // the line is not on the screen to be redrawn
+    int got = ReadChar(&c);
+    asking_ = false;
+    if (got != 1) {
+        return -1;
+    }
+    return c < 0200 ? std::tolower(static_cast<int>(c)) : 0;
+}
+
+// Shows the candidates in columns as wide as the terminal; more than a
+// screenful only when the user says so, a screenful at a time.
 void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
 {
     size_t width = 0;
@@ -357,15 +729,14 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
         width = std::max(width, candidate.size());
     }
     width += 2;
-    struct winsize size;
-    size_t columns = 80;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        columns = size.ws_col;
-    }
+    size_t columns, screenRows;
+    WindowSize(&columns, &screenRows);
     size_t perRow = std::max<size_t>(1, columns / width);
     size_t rows = (candidates.size() + perRow - 1) / perRow;
-    std::string text = "\n";
+    // The terminal is in editing mode: lines end with a carriage return too.
+    std::vector<std::string> lines;
     for (size_t row = 0; row < rows; row++) {
+        std::string text;
         for (size_t col = 0; col < perRow; col++) {
             size_t index = col * rows + row; // down the columns, as ls does
             if (index >= candidates.size()) {
@@ -376,35 +747,38 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
                 text.append(width - candidates[index].size(), ' ');
             }
         }
-        text += '\n';
+        lines.push_back(text + "\r\n");
     }
-    fflush(stdout);
-    // The terminal is in editing mode: end lines with a carriage return too.
-    std::string out;
-    for (char ch : text) {
-        if (ch == '\n') {
-            out += '\r';
+    size_t page = std::max<size_t>(1, screenRows - 1);
+    WriteOut("\r\n");
+    if (rows > page) {
+        WriteOut("Display all " + std::to_string(candidates.size()) +
+                 " possibilities? (y or n)");
+        int key = AskKey();
+        WriteOut("\r\n");
+        if (key != 'y') {
+            return;
         }
-        out += ch;
     }
-    ssize_t ignored = ::write(STDOUT_FILENO, out.data(), out.size());
-    (void)ignored;
-}
-
-bool WriteAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+    size_t shown = 0;
+    size_t until = page;
+    while (shown < lines.size()) {
+        if (shown == until) {
+            WriteOut("--More--");
+            int key = AskKey();
+            while (key != ' ' && key != 'y' && key != 'q' && key != 'n' && key != '\r' &&
+                   key != '\n' && key != -1) {
+                WriteOut("\a");
+                key = AskKey();
             }
-            return false;
+            WriteOut("\r\033[K");
+            if (key == 'q' || key == 'n' || key == -1) {
+                return;
+            }
+            until += key == ' ' || key == 'y' ? page : 1;
         }
-        done += static_cast<size_t>(n);
+        WriteOut(lines[shown++]);
     }
-    return true;
 }
 
 // History files larger than this are not read (a history of 1000 commands
