@@ -291,6 +291,17 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         // Called from ErrorLogged: leave the signals to the relay's next mark.
         return code;
     }
+    if (code == TCL_ERROR && interp != nullptr) {
+        // Bytecode passes the code of an error its catch has already taken
+        // until the next command runs: a trap run now would raise that error
+        // again, and a real error is on its way out anyway.  The next check
+        // with a true code runs the traps: the relay marks again (a mark
+        // made here would only bring Tcl straight back).
+        if (AnyPending()) {
+            OrxPlat_SigCatchWake();
+        }
+        return code;
+    }
     int background = 0;
     if (interp == nullptr) {
         if (g_processInterps == nullptr || g_processInterps->empty()) {
