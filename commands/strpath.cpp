@@ -37,6 +37,17 @@ public:
         return !done.empty() && done.back() == '\\';
     }
     bool AtStart() const { return Done().empty(); }
+    // Moves on to the next a or b: nothing between needs a look when no
+    // braces are dropped.
+    void SkipTo(char a, char b)
+    {
+        if (dropBraces_) {
+            return;
+        }
+        while (pos_ < text_.size() && text_[pos_] != a && text_[pos_] != b) {
+            ++pos_;
+        }
+    }
     bool Matches(std::string_view what) const
     {
         return !what.empty() && text_.substr(pos_, what.size()) == what;
@@ -160,11 +171,20 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
     if (text.empty()) {
         return TCL_OK;
     }
+    // The pieces as values too: scripts take the result as a list.
+    ObjRef list(Tcl_NewListObj(0, nullptr));
+    auto add = [&](std::string_view piece) {
+        out.AppendBraced(piece);
+        Tcl_ListObjAppendElement(nullptr, list.get(),
+                                 Tcl_NewStringObj(piece.data(), static_cast<int>(piece.size())));
+    };
     QuoteScan scan(text, braces);
     bool quoted = false;
     bool anyQuote = false; // -extended_id: every double quote toggles it
+    char first = search.empty() ? '"' : search[0];
     for (;;) {
         scan.DropBraces(quoted);
+        scan.SkipTo('"', first);
         if (scan.AtEnd()) {
             break;
         }
@@ -173,7 +193,7 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         if (!quoted && !anyQuote && scan.Matches(search)) {
             if (!(dropLead && scan.AtStart())) {
-                out.AppendBraced(scan.Piece());
+                add(scan.Piece());
             }
             scan.Take(search.size());
             scan.StartPiece();
@@ -184,8 +204,8 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         scan.Take(1);
     }
-    out.AppendBraced(scan.Piece());
-    out.SetResult(interp);
+    add(scan.Piece());
+    out.SetListResult(interp, list.get());
     return TCL_OK;
 }
 
