@@ -271,4 +271,24 @@ Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
     return varPtr->value.objPtr;
 }
 
+int NextListElement(const char **text, const char *limit, const char **start, int *size,
+                    bool *literal)
+{
+    if (!Known()) {
+        return -1;
+    }
+    const char *next;
+    int braced;
+    if (TclFindElement(nullptr, *text, static_cast<int>(limit - *text), start, &next, size,
+                       &braced) != TCL_OK) {
+        return -1;
+    }
+    if (*start == limit) {
+        return 0;
+    }
+    *literal = braced != 0 || std::memchr(*start, '\\', static_cast<size_t>(*size)) == nullptr;
+    *text = next;
+    return 1;
+}
+
 } // namespace orx

@@ -117,6 +117,17 @@ int SwapReturnCode(Tcl_Interp *interp, int code);
 // record's flags.  Null on another Tcl.
 Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name);
 
+// ---- Lists ----------------------------------------------------------------
+
+// Finds the next element of the list text [*text, limit) as Tcl's own list
+// parser does (the parser is private).  Returns 1 with [*start, *start +
+// *size) the element's text, *literal whether it reads as exactly that text
+// (braced, or no backslash to substitute), and *text moved past it; 0 when
+// no element is left; -1 when the text is no list, leaving no message.
+// Returns -1 on another Tcl: callers then parse through Tcl_ListObjGetElements.
+int NextListElement(const char **text, const char *limit, const char **start, int *size,
+                    bool *literal);
+
 } // namespace orx
 
 #endif
