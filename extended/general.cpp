@@ -164,9 +164,11 @@ int StoreValue(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *value)
 // The counter goes into the variable's own object when nobody else holds it,
 // sparing an allocation per iteration; an untraced plain scalar needs no
 // write at all then.
-int StoreCounter(Tcl_Interp *interp, Tcl_Obj *varName, long value)
+// local is the variable's frame slot, when it has one: no look-up then.
+int StoreCounter(Tcl_Interp *interp, Tcl_Obj *varName, long value, void *local = nullptr)
 {
-    Tcl_Obj *current = orx::PlainScalarValue(interp, varName);
+    Tcl_Obj *current =
+        local != nullptr ? orx::PlainLocalValue(local) : orx::PlainScalarValue(interp, varName);
     if (current != nullptr && !Tcl_IsShared(current)) {
         Tcl_SetLongObj(current, value);
         return TCL_OK;
@@ -235,8 +237,9 @@ int LoopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         }
         return incr >= 0 ? i < limit : i > limit;
     };
+    void *local = orx::CompiledLocalVar(interp, varName);
     while (inRange()) {
-        if (StoreCounter(interp, varName, i) != TCL_OK) {
+        if (StoreCounter(interp, varName, i, local) != TCL_OK) {
             return TCL_ERROR;
         }
         status = Tcl_EvalObjEx(interp, body, 0);

@@ -128,6 +128,16 @@ Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name);
 int NextListElement(const char **text, const char *limit, const char **start, int *size,
                     bool *literal);
 
+// The variable record name stands for in the current frame when it is one
+// of the frame's compiled locals, which live as long as the frame (a caller
+// that stays within the frame may keep it), else null.  Looks up only.
+// Null on another Tcl.
+void *CompiledLocalVar(Tcl_Interp *interp, Tcl_Obj *name);
+
+// The value of var (from CompiledLocalVar, its frame still live) when it is
+// a set, untraced scalar and no link, or null.
+Tcl_Obj *PlainLocalValue(void *var);
+
 } // namespace orx
 
 #endif
