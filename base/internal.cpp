@@ -149,6 +149,11 @@ void ResultText::AppendBraced(std::string_view elem)
         AppendElement(elem);
         return;
     }
+    AppendInBraces(elem);
+}
+
+void ResultText::AppendInBraces(std::string_view elem)
+{
     // One growth for blank, braces and element: split results run to
     // millions of pieces.
     size_t at = size();

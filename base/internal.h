@@ -178,6 +178,8 @@ public:
     // As AppendListElement / AppendBracedElement.
     void AppendElement(std::string_view elem);
     void AppendBraced(std::string_view elem);
+    // Append elem in braces: the caller knows they hold it (BracesHold).
+    void AppendInBraces(std::string_view elem);
     // Set the result; the text is empty afterwards.
     void SetResult(Tcl_Interp *interp) { Tcl_DStringResult(interp, &text_); }
     // Set the result to list, an unshared list whose elements the text reads

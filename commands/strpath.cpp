@@ -84,6 +84,18 @@ private:
     size_t pieceStart_ = 0;
 };
 
+// Whether text holds any of the characters of set (one pass per character:
+// memchr is fast, and the sets are short).
+bool HasAny(std::string_view text, std::string_view set)
+{
+    for (char c : set) {
+        if (std::memchr(text.data(), c, text.size()) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Bodies of the string and path commands, run under the out-of-memory guard.
 int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
 {
@@ -173,11 +185,32 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
     }
     // The pieces as values too: scripts take the result as a list.
     ObjRef list(Tcl_NewListObj(0, nullptr));
-    auto add = [&](std::string_view piece) {
-        out.AppendBraced(piece);
+    auto addElement = [&](std::string_view piece) {
         Tcl_ListObjAppendElement(nullptr, list.get(),
                                  Tcl_NewStringObj(piece.data(), static_cast<int>(piece.size())));
     };
+    auto add = [&](std::string_view piece) {
+        out.AppendBraced(piece);
+        addElement(piece);
+    };
+    auto addPlain = [&](std::string_view piece) {
+        out.AppendInBraces(piece);
+        addElement(piece);
+    };
+    // Without quotes, braces or backslashes no option changes anything: the
+    // pieces lie between the separators, and braces hold each.
+    if (!search.empty() && !HasAny(text, "\"{}\\")) {
+        size_t start = 0;
+        for (size_t at; (at = text.find(search, start)) != std::string_view::npos;
+             start = at + search.size()) {
+            if (!(dropLead && at == 0)) {
+                addPlain(text.substr(start, at - start));
+            }
+        }
+        addPlain(text.substr(start));
+        out.SetListResult(interp, list.get());
+        return TCL_OK;
+    }
     QuoteScan scan(text, braces);
     bool quoted = false;
     bool anyQuote = false; // -extended_id: every double quote toggles it
