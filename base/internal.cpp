@@ -167,7 +167,10 @@ void ResultText::AppendInBraces(std::string_view elem)
         *p++ = ' ';
     }
     *p++ = '{';
-    std::memcpy(p, elem.data(), elem.size());
+    // An empty view may have no data at all.
+    if (!elem.empty()) {
+        std::memcpy(p, elem.data(), elem.size());
+    }
     p[elem.size()] = '}';
 }
 
