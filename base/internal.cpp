@@ -157,12 +157,46 @@ void ResultText::AppendBraced(std::string_view elem)
         AppendElement(elem);
         return;
     }
-    if (!empty()) {
-        Append(" ");
+    AppendInBraces(elem);
+}
+
+void ResultText::AppendInBraces(std::string_view elem)
+{
+    // One growth for blank, braces and element: split results run to
+    // millions of pieces.
+    size_t at = size();
+    size_t room = elem.size() + (at == 0 ? 2 : 3);
+    if (room > static_cast<size_t>(INT_MAX / 2) - at) {
+        throw std::length_error("result would exceed the largest Tcl value");
     }
-    Append("{");
-    Append(elem);
-    Append("}");
+    Tcl_DStringSetLength(&text_, static_cast<int>(at + room));
+    char *p = Tcl_DStringValue(&text_) + at;
+    if (at != 0) {
+        *p++ = ' ';
+    }
+    *p++ = '{';
+    // An empty view may have no data at all.
+    if (!elem.empty()) {
+        std::memcpy(p, elem.data(), elem.size());
+    }
+    p[elem.size()] = '}';
+}
+
+void ResultText::SetListResult(Tcl_Interp *interp, Tcl_Obj *list)
+{
+    Tcl_InvalidateStringRep(list);
+    int size = Tcl_DStringLength(&text_);
+    if (text_.string == text_.staticSpace) {
+        list->bytes = static_cast<char *>(ckalloc(static_cast<unsigned>(size) + 1));
+        std::memcpy(list->bytes, text_.string, static_cast<size_t>(size) + 1);
+    } else {
+        // Taken over, as Tcl_DStringResult does.
+        list->bytes = text_.string;
+        Tcl_DStringInit(&text_);
+    }
+    list->length = size;
+    Tcl_DStringFree(&text_);
+    Tcl_SetObjResult(interp, list);
 }
 
 Tcl_Obj *AttemptNewStringObj(size_t size, char **bufferPtr)

@@ -179,8 +179,14 @@ public:
     // As AppendListElement / AppendBracedElement.
     void AppendElement(std::string_view elem);
     void AppendBraced(std::string_view elem);
+    // Append elem in braces: the caller knows they hold it (BracesHold).
+    void AppendInBraces(std::string_view elem);
     // Set the result; the text is empty afterwards.
     void SetResult(Tcl_Interp *interp) { Tcl_DStringResult(interp, &text_); }
+    // Set the result to list, an unshared list whose elements the text reads
+    // back as exactly, with the text as its string: a caller taking the
+    // result as a list parses nothing.  The text is empty afterwards.
+    void SetListResult(Tcl_Interp *interp, Tcl_Obj *list);
 
 private:
     Tcl_DString text_;

@@ -37,6 +37,17 @@ public:
         return !done.empty() && done.back() == '\\';
     }
     bool AtStart() const { return Done().empty(); }
+    // Moves on to the next a or b: nothing between needs a look when no
+    // braces are dropped.
+    void SkipTo(char a, char b)
+    {
+        if (dropBraces_) {
+            return;
+        }
+        while (pos_ < text_.size() && text_[pos_] != a && text_[pos_] != b) {
+            ++pos_;
+        }
+    }
     bool Matches(std::string_view what) const
     {
         return !what.empty() && text_.substr(pos_, what.size()) == what;
@@ -72,6 +83,18 @@ private:
     std::string copy_;
     size_t pieceStart_ = 0;
 };
+
+// Whether text holds any of the characters of set (one pass per character:
+// memchr is fast, and the sets are short).
+bool HasAny(std::string_view text, std::string_view set)
+{
+    for (char c : set) {
+        if (std::memchr(text.data(), c, text.size()) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Bodies of the string and path commands, run under the out-of-memory guard.
 int StrJoin(Tcl_Interp *interp, int argc, const char *argv[])
@@ -160,11 +183,41 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
     if (text.empty()) {
         return TCL_OK;
     }
+    // The pieces as values too: scripts take the result as a list.
+    ObjRef list(Tcl_NewListObj(0, nullptr));
+    auto addElement = [&](std::string_view piece) {
+        Tcl_ListObjAppendElement(nullptr, list.get(),
+                                 Tcl_NewStringObj(piece.data(), static_cast<int>(piece.size())));
+    };
+    auto add = [&](std::string_view piece) {
+        out.AppendBraced(piece);
+        addElement(piece);
+    };
+    auto addPlain = [&](std::string_view piece) {
+        out.AppendInBraces(piece);
+        addElement(piece);
+    };
+    // Without quotes, braces or backslashes no option changes anything: the
+    // pieces lie between the separators, and braces hold each.
+    if (!search.empty() && !HasAny(text, "\"{}\\")) {
+        size_t start = 0;
+        for (size_t at; (at = text.find(search, start)) != std::string_view::npos;
+             start = at + search.size()) {
+            if (!(dropLead && at == 0)) {
+                addPlain(text.substr(start, at - start));
+            }
+        }
+        addPlain(text.substr(start));
+        out.SetListResult(interp, list.get());
+        return TCL_OK;
+    }
     QuoteScan scan(text, braces);
     bool quoted = false;
     bool anyQuote = false; // -extended_id: every double quote toggles it
+    char first = search.empty() ? '"' : search[0];
     for (;;) {
         scan.DropBraces(quoted);
+        scan.SkipTo('"', first);
         if (scan.AtEnd()) {
             break;
         }
@@ -173,7 +226,7 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         if (!quoted && !anyQuote && scan.Matches(search)) {
             if (!(dropLead && scan.AtStart())) {
-                out.AppendBraced(scan.Piece());
+                add(scan.Piece());
             }
             scan.Take(search.size());
             scan.StartPiece();
@@ -184,8 +237,8 @@ int StrSplit(Tcl_Interp *interp, int argc, const char *argv[])
         }
         scan.Take(1);
     }
-    out.AppendBraced(scan.Piece());
-    out.SetResult(interp);
+    add(scan.Piece());
+    out.SetListResult(interp, list.get());
     return TCL_OK;
 }
 

@@ -11,6 +11,7 @@
 #include "tq_tessary.h"
 #include "orx_util.h"
 #include "base/internal.h"
+#include "platform/tclint/tclint.h"
 
 namespace {
 
@@ -161,10 +162,18 @@ int StoreValue(Tcl_Interp *interp, Tcl_Obj *varName, Tcl_Obj *value)
 }
 
 // The counter goes into the variable's own object when nobody else holds it,
-// sparing an allocation per iteration.
-int StoreCounter(Tcl_Interp *interp, Tcl_Obj *varName, long value)
+// sparing an allocation per iteration; an untraced plain scalar needs no
+// write at all then.
+// local is the variable's frame slot, when it has one: no look-up then.
+int StoreCounter(Tcl_Interp *interp, Tcl_Obj *varName, long value, void *local = nullptr)
 {
-    Tcl_Obj *current = Tcl_ObjGetVar2(interp, varName, nullptr, 0);
+    Tcl_Obj *current =
+        local != nullptr ? orx::PlainLocalValue(local) : orx::PlainScalarValue(interp, varName);
+    if (current != nullptr && !Tcl_IsShared(current)) {
+        Tcl_SetLongObj(current, value);
+        return TCL_OK;
+    }
+    current = Tcl_ObjGetVar2(interp, varName, nullptr, 0);
     if (current != nullptr && !Tcl_IsShared(current)) {
         Tcl_SetLongObj(current, value);
         return StoreValue(interp, varName, current);
@@ -228,8 +237,9 @@ int LoopObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         }
         return incr >= 0 ? i < limit : i > limit;
     };
+    void *local = orx::CompiledLocalVar(interp, varName);
     while (inRange()) {
-        if (StoreCounter(interp, varName, i) != TCL_OK) {
+        if (StoreCounter(interp, varName, i, local) != TCL_OK) {
             return TCL_ERROR;
         }
         status = Tcl_EvalObjEx(interp, body, 0);
@@ -362,6 +372,11 @@ int OrxXGeneralInit(Tcl_Interp *interp)
     Tcl_Command last = nullptr;
     for (const auto &command : commands) {
         last = Tcl_CreateObjCommand(interp, command.name, command.proc, nullptr, nullptr);
+        // The loop variable then sits in a frame slot, where the body's
+        // bytecode reaches it by index rather than by name.
+        if (command.proc == LoopObjCmd) {
+            orx::CompileVarArgAsLocal(last);
+        }
     }
     return last != nullptr ? TCL_OK : TCL_ERROR;
 }

@@ -557,6 +557,76 @@ int ConvertFromOtherKeyedType(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneri
     return TCL_OK;
 }
 
+// The common text read straight into entries, without a list object per
+// entry and key: every entry a {key value} pair whose words read as their
+// text.  Null when the text needs more (substitutions, a malformed or odd
+// entry, a bad key): the general parse then runs and reports.  The text
+// stays the value's string, so a repeated key needs no care beyond the index.
+KeylIntRep *ParsePlainText(const char *text, int len, bool isGeneric)
+{
+    const char *limit = text + len;
+    KeylIntRep *rep = NewRep();
+    CreateIndex(rep);
+    for (;;) {
+        const char *entry;
+        int entrySize;
+        bool literal;
+        int found = orx::NextListElement(&text, limit, &entry, &entrySize, &literal);
+        if (found == 0) {
+            break;
+        }
+        const char *inner = entry;
+        const char *innerLimit = entry + entrySize;
+        const char *key;
+        const char *value;
+        int keyLen;
+        int valueLen;
+        bool keyLiteral;
+        bool valueLiteral;
+        const char *rest;
+        int restSize;
+        bool restLiteral;
+        if (found < 0 || !literal ||
+            orx::NextListElement(&inner, innerLimit, &key, &keyLen, &keyLiteral) != 1 ||
+            orx::NextListElement(&inner, innerLimit, &value, &valueLen, &valueLiteral) != 1 ||
+            orx::NextListElement(&inner, innerLimit, &rest, &restSize, &restLiteral) != 0 ||
+            !keyLiteral || !valueLiteral || keyLen == 0 ||
+            (!isGeneric && std::memchr(key, '.', keyLen) != nullptr)) {
+            FreeRep(rep);
+            return nullptr;
+        }
+        char *keyCopy = CopyKey(key, keyLen);
+        if (HasZeroChar(keyCopy, keyLen)) {
+            ckfree(keyCopy);
+            FreeRep(rep);
+            return nullptr;
+        }
+        if (rep->numEntries == rep->arraySize) {
+            EnsureRoom(rep, rep->numEntries + 1);
+        }
+        Tcl_Obj *valueObj = Tcl_NewStringObj(value, valueLen);
+        Tcl_IncrRefCount(valueObj);
+        int isNew;
+        Tcl_HashEntry *h = Tcl_CreateHashEntry(rep->keyIndex, keyCopy, &isNew);
+        if (!isNew) {
+            ckfree(keyCopy);
+            KeylEntry &e = rep->entries[IndexPos(h)];
+            Tcl_DecrRefCount(e.value);
+            e.value = valueObj;
+            continue;
+        }
+        int pos = rep->numEntries++;
+        KeylEntry &e = rep->entries[pos];
+        e.key = keyCopy;
+        e.keySize = keyLen;
+        e.value = valueObj;
+        e.keyObj = nullptr;
+        SetIndexPos(h, pos);
+    }
+    rep->indexComplete = true;
+    return rep;
+}
+
 // Parses the string form.  A key repeated in the text keeps one entry, at the
 // place of its first appearance with the value of its last (as the index
 // sees it), so keys stay unique and every operation sees the same entry.
@@ -569,11 +639,21 @@ int SetFromAny(Tcl_Interp *interp, Tcl_Obj *objPtr, bool isGeneric)
         return ConvertFromOtherKeyedType(interp, objPtr, isGeneric);
     }
 
+    static const Tcl_ObjType *listType = Tcl_GetObjType("list");
+    if (objPtr->typePtr != listType) {
+        int len;
+        const char *str = Tcl_GetStringFromObj(objPtr, &len);
+        KeylIntRep *rep = ParsePlainText(str, len, isGeneric);
+        if (rep != nullptr) {
+            InstallRep(objPtr, rep, isGeneric);
+            return TCL_OK;
+        }
+    }
+
     // Split a private copy of the text unless the object is a plain string
     // or already a list, so a failure leaves its representation alone.
     ObjRef listHolder;
     Tcl_Obj *listObj = objPtr;
-    static const Tcl_ObjType *listType = Tcl_GetObjType("list");
     if (objPtr->typePtr != nullptr && objPtr->typePtr != listType) {
         int len;
         const char *str = Tcl_GetStringFromObj(objPtr, &len);

@@ -49,6 +49,9 @@ struct Node {
     long count = 0;
     long time = 0;
     std::unordered_map<std::string, std::unique_ptr<Node>> children;
+    // Children by the command last seen under each name: a cache, checked
+    // against the name on every use (a rename keeps the token).
+    std::unordered_map<Tcl_Command, Node *> byToken;
 
     Node *Child(const std::string &childName)
     {
@@ -133,9 +136,11 @@ void UpdateTimes(Profiler *p)
     p->updatedTimes = true;
 }
 
-// Opens an entry for a command or procedure call, finding its scope in the chain.
-void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int scopeLevel,
-          int evalLevel)
+// Opens an entry for a command or procedure call, finding its scope in the
+// chain; the name is given, or made by childOf from the entry's parent.
+template <typename ChildOf>
+void PushWith(Profiler *p, ChildOf childOf, bool isProc, int procLevel, int scopeLevel,
+              int evalLevel)
 {
     auto *entry = new Entry{isProc, procLevel, scopeLevel, evalLevel};
     entry->prevEntry = p->stackTop;
@@ -153,13 +158,20 @@ void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int 
     entry->prevScope = scope;
     entry->context = p->context;
     Entry *parent = p->evalMode ? entry->prevEntry : entry->prevScope;
-    entry->node = (parent != nullptr ? parent->node : p->base)->Child(name);
+    entry->node = childOf(parent != nullptr ? parent->node : p->base);
     p->stackTop = entry;
     p->scopeChainTop = entry;
     p->stackSize++;
     if (evalLevel < 0) {
         p->activeFrames++;
     }
+}
+
+void Push(Profiler *p, const std::string &name, bool isProc, int procLevel, int scopeLevel,
+          int evalLevel)
+{
+    PushWith(p, [&](Node *parent) { return parent->Child(name); }, isProc, procLevel, scopeLevel,
+             evalLevel);
 }
 
 // Adds the entry's time, eval or scope as the mode asks, to its node.
@@ -284,6 +296,46 @@ std::string FullName(Tcl_Interp *interp, Tcl_Command token)
     return text;
 }
 
+// Whether name is the full name Tcl gives a command of namespace ns (null
+// for none) named tail.
+bool IsFullName(const std::string &name, const Tcl_Namespace *ns, const char *tail)
+{
+    size_t at = 0;
+    if (ns != nullptr) {
+        const char *prefix = ns->fullName;
+        size_t length = std::strlen(prefix);
+        if (name.compare(0, length, prefix) != 0) {
+            return false;
+        }
+        at = length;
+        if (!(length == 2 && prefix[0] == ':' && prefix[1] == ':')) {
+            if (name.compare(at, 2, "::") != 0) {
+                return false;
+            }
+            at += 2;
+        }
+    }
+    return name.compare(at, std::string::npos, tail) == 0;
+}
+
+// The child of parent for the command's full name, built only for a command
+// new under parent or renamed since.
+Node *CommandChild(Tcl_Interp *interp, Node *parent, Tcl_Command token)
+{
+    Tcl_CmdInfo info;
+    if (!Tcl_GetCommandInfoFromToken(token, &info)) {
+        return parent->Child(FullName(interp, token));
+    }
+    auto it = parent->byToken.find(token);
+    if (it != parent->byToken.end() &&
+        IsFullName(it->second->name, info.namespacePtr, Tcl_GetCommandName(interp, token))) {
+        return it->second;
+    }
+    Node *child = parent->Child(FullName(interp, token));
+    parent->byToken[token] = child;
+    return child;
+}
+
 // Frames that were active when profiling began and have returned since:
 // their entries have no callback to pop them.
 void PopReturnedFrames(Profiler *p, int procLevel)
@@ -343,8 +395,8 @@ int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const cha
     if (measured) {
         UpdateTimes(p);
         int varLevel = orx::VarFrameLevel(interp);
-        Push(p, FullName(interp, token), isProc, isProc ? procLevel + 1 : procLevel,
-             isProc ? varLevel + 1 : varLevel, level);
+        PushWith(p, [&](Node *parent) { return CommandChild(interp, parent, token); }, isProc,
+                 isProc ? procLevel + 1 : procLevel, isProc ? varLevel + 1 : varLevel, level);
         p->refs++;
         Tcl_NRAddCallback(interp, CommandDone, p, p->stackTop,
                           reinterpret_cast<ClientData>(static_cast<uintptr_t>(p->session)),

@@ -113,7 +113,15 @@ int ClengthObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     if (objc != 2) {
         return OrxX_WrongArgs(interp, objv[0], "string");
     }
-    Tcl_SetObjResult(interp, Tcl_NewIntObj(CharLength(objv[1])));
+    int length = CharLength(objv[1]);
+    // Tcl hands each command a fresh result value: filling it saves an
+    // allocation per call.
+    Tcl_Obj *result = Tcl_GetObjResult(interp);
+    if (Tcl_IsShared(result)) {
+        Tcl_SetObjResult(interp, Tcl_NewIntObj(length));
+    } else {
+        Tcl_SetIntObj(result, length);
+    }
     return TCL_OK;
 }
 

@@ -298,4 +298,51 @@ Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name)
     return varPtr->value.objPtr;
 }
 
+void *CompiledLocalVar(Tcl_Interp *interp, Tcl_Obj *name)
+{
+    if (!Known()) {
+        return nullptr;
+    }
+    CallFrame *frame = InterpOf(interp)->varFramePtr;
+    if (frame == nullptr || frame->compiledLocals == nullptr) {
+        return nullptr;
+    }
+    Var *arrayPtr;
+    Var *varPtr = TclObjLookupVar(interp, name, nullptr, 0, "read", 0, 1, &arrayPtr);
+    if (varPtr == nullptr || arrayPtr != nullptr || varPtr < frame->compiledLocals ||
+        varPtr >= frame->compiledLocals + frame->numCompiledLocals) {
+        return nullptr;
+    }
+    return varPtr;
+}
+
+Tcl_Obj *PlainLocalValue(void *var)
+{
+    auto *varPtr = static_cast<Var *>(var);
+    if (TclIsVarTraced(varPtr) || !TclIsVarDirectWritable(varPtr)) {
+        return nullptr;
+    }
+    return varPtr->value.objPtr;
+}
+
+int NextListElement(const char **text, const char *limit, const char **start, int *size,
+                    bool *literal)
+{
+    if (!Known()) {
+        return -1;
+    }
+    const char *next;
+    int braced;
+    if (TclFindElement(nullptr, *text, static_cast<int>(limit - *text), start, &next, size,
+                       &braced) != TCL_OK) {
+        return -1;
+    }
+    if (*start == limit) {
+        return 0;
+    }
+    *literal = braced != 0 || std::memchr(*start, '\\', static_cast<size_t>(*size)) == nullptr;
+    *text = next;
+    return 1;
+}
+
 } // namespace orx

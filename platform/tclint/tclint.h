@@ -132,6 +132,27 @@ int SwapReturnCode(Tcl_Interp *interp, int code);
 // record's flags.  Null on another Tcl.
 Tcl_Obj *PlainScalarValue(Tcl_Interp *interp, Tcl_Obj *name);
 
+// ---- Lists ----------------------------------------------------------------
+
+// Finds the next element of the list text [*text, limit) as Tcl's own list
+// parser does (the parser is private).  Returns 1 with [*start, *start +
+// *size) the element's text, *literal whether it reads as exactly that text
+// (braced, or no backslash to substitute), and *text moved past it; 0 when
+// no element is left; -1 when the text is no list, leaving no message.
+// Returns -1 on another Tcl: callers then parse through Tcl_ListObjGetElements.
+int NextListElement(const char **text, const char *limit, const char **start, int *size,
+                    bool *literal);
+
+// The variable record name stands for in the current frame when it is one
+// of the frame's compiled locals, which live as long as the frame (a caller
+// that stays within the frame may keep it), else null.  Looks up only.
+// Null on another Tcl.
+void *CompiledLocalVar(Tcl_Interp *interp, Tcl_Obj *name);
+
+// The value of var (from CompiledLocalVar, its frame still live) when it is
+// a set, untraced scalar and no link, or null.
+Tcl_Obj *PlainLocalValue(void *var);
+
 } // namespace orx
 
 #endif
