@@ -225,7 +225,7 @@ case ${1:-} in
         # One wine server for the whole run, ended with it, and wine's own
         # services started now: started by the first test, they would hold
         # its output open and CTest would wait for them until its timeout.
-        "$wineserver" -p
+        "$wineserver" -p || true # (one may be running already)
         trap '"$wineserver" -k 2>/dev/null || true' EXIT
         "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
         status=0
