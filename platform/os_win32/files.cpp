@@ -6,6 +6,8 @@
 
 #include "win32.h"
 
+#include <aclapi.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -90,6 +92,34 @@ int RegularOrWhy(HANDLE h)
         return EISDIR;
     }
     return (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ORXPLAT_NOT_REGULAR : 0;
+}
+
+// Give the file of handle h the access list of the file at from (inherited
+// entries still inherited), as fchmod gives the mode on POSIX.  0 when done,
+// when there is no file at from, or where the file system keeps no lists;
+// else an errno value.
+int CopyAccessList(const char *from, HANDLE h)
+{
+    ACL *dacl = nullptr;
+    SECURITY_DESCRIPTOR *descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoA(from, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &dacl, nullptr,
+                                        reinterpret_cast<PSECURITY_DESCRIPTOR *>(&descriptor));
+    if (error != ERROR_SUCCESS) {
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                       error == ERROR_NOT_SUPPORTED
+                   ? 0
+                   : orx::win::ErrnoOf(error);
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                                ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                               : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    error = SetSecurityInfo(h, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    return error == ERROR_SUCCESS || error == ERROR_NOT_SUPPORTED ? 0 : orx::win::ErrnoOf(error);
 }
 
 } // namespace
@@ -343,7 +373,9 @@ int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool own
             return EAGAIN;
         }
         // CREATE_NEW fails on any name that exists, a link included.
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, security, CREATE_NEW,
+        // WRITE_DAC: OrxPlat_CloseDurably may give it the old file's access list.
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, security,
+                               CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             error = orx::win::LastErrno();
@@ -377,6 +409,10 @@ int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
     bool hadError = std::ferror(stream) != 0;
     bool ok = std::fflush(stream) == 0 && !hadError;
     int error = ok ? 0 : errno != 0 ? errno : hadError && writeError != 0 ? writeError : EIO;
+    if (ok && permissionsOf != nullptr) {
+        error = CopyAccessList(permissionsOf, h);
+        ok = error == 0;
+    }
     if (ok && !FlushFileBuffers(h)) {
         ok = false;
         error = orx::win::LastErrno();
@@ -386,8 +422,7 @@ int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
         error = errno;
     }
     // The old file's attributes pass to the new one when it takes the name
-    // (OrxPlat_ReplaceFile); its permissions come from the directory.
-    (void)permissionsOf;
+    // (OrxPlat_ReplaceFile).
     return ok ? 0 : error;
 }
 
