@@ -1,7 +1,8 @@
 // Files on Windows: file facts from the file's own handle, access checks by
-// attributes, whole-file reading of disk files only, directory listing,
-// drives and volumes, and the steps of safe writing (create new, flush to
-// disk with FlushFileBuffers, replace in one step with MoveFileEx).
+// attributes, whole-file reading and channels of disk files only, directory
+// listing, drives and volumes, the steps of safe writing (create new, the old
+// access list, flush to disk with FlushFileBuffers, replace in one step with
+// MoveFileEx) and locked changes of small shared files (LockFileEx).
 #include "platform/orxplat.h"
 
 #include "win32.h"
