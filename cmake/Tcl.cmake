@@ -9,8 +9,9 @@ if(ORX_TCL_ROOT)
     # tclWinPort.h renames "exception" (for math.h's struct), which breaks
     # std::exception in C++ after it: a shadow takes the macro back.
     set(_shadow ${CMAKE_BINARY_DIR}/tcl-winport)
-    file(WRITE ${_shadow}/tclWinPort.h
-         "#include_next <tclWinPort.h>\n#ifdef __cplusplus\n#undef exception\n#endif\n")
+    # (file(CONFIGURE) leaves it untouched when unchanged: no rebuilds.)
+    file(CONFIGURE OUTPUT ${_shadow}/tclWinPort.h
+         CONTENT "#include_next <tclWinPort.h>\n#ifdef __cplusplus\n#undef exception\n#endif\n")
     set(ORX_TCL_PRIVATE_INCLUDE_DIRS ${_shadow} ${ORX_TCL_ROOT}/include/tcl-private/generic
         ${ORX_TCL_ROOT}/include/tcl-private/win)
   else()

@@ -1,7 +1,10 @@
-// The parts of the OS seam that are the same on every system: access modes
-// and the quoting of the Windows command-line rules.  Compiled with the OS
+// The parts of the OS seam that are the same on every system: access modes,
+// temporary names and locked rewrites built on the OS folder's steps, and
+// the quoting of the Windows command-line rules.  Compiled with the OS
 // folder of the build (os_posix or os_win32).
 #include "platform/orxplat.h"
+
+#include <cerrno>
 
 bool OrxPlat_ParseAccessMode(const char *mode, int *accessMode, bool *writes)
 {
@@ -62,4 +65,45 @@ std::string OrxPlat_JoinCmdLine(const std::vector<std::string> &args)
         OrxPlat_QuoteCmdArg(args[i], &line);
     }
     return line;
+}
+
+bool OrxPlat_TempFileCandidate(const std::string &base, const char *suffix, int attempt,
+                               std::string *name)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    *name = base;
+    if (attempt > 0) {
+        unsigned char bytes[6];
+        if (!OrxPlat_RandomBytes(bytes, sizeof bytes)) {
+            return false;
+        }
+        name->push_back('.');
+        for (unsigned char b : bytes) {
+            name->push_back(kLetters[b % (sizeof kLetters - 1)]);
+        }
+    }
+    name->append(suffix != nullptr ? suffix : "");
+    return true;
+}
+
+int OrxPlat_RewriteFile(const std::string &path, const std::string &text)
+{
+    std::string temp;
+    std::FILE *stream = nullptr;
+    if (int error = OrxPlat_CreateTempFile(path, ".tmp", true, &temp, &stream)) {
+        return error;
+    }
+    errno = 0;
+    bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    int error = OrxPlat_CloseDurably(stream, nullptr);
+    if (error == 0 && !written) {
+        error = EIO;
+    }
+    if (error == 0) {
+        error = OrxPlat_ReplaceFile(temp.c_str(), path.c_str());
+    }
+    if (error != 0) {
+        OrxPlat_RemoveFile(temp.c_str());
+    }
+    return error;
 }

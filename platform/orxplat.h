@@ -141,6 +141,12 @@ std::string OrxPlat_TempDir();
 int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool ownerOnly,
                            std::string *path, std::FILE **stream);
 
+// The name OrxPlat_CreateTempFile tries at attempt (0, 1, ...): base + suffix
+// first, then with six random letters between.  False when the random
+// source fails.  The same on every system.  May throw std::bad_alloc.
+bool OrxPlat_TempFileCandidate(const std::string &base, const char *suffix, int attempt,
+                               std::string *name);
+
 // Flush stream, give its file the permissions (and owner, where allowed) of
 // the file at permissionsOf when there is one, put the data on disk and
 // close the stream, which is gone whatever the answer.  0, or the errno
@@ -178,8 +184,14 @@ private:
 // beside it (OrxPlat_CreateTempFile: a link planted there is never
 // followed), put on disk and renamed over path in one step, so a reader sees
 // the old or the new file.  The new file is owner-only.  0, or an errno
-// value with the old file left as it was.  May throw std::bad_alloc.
+// value with the old file left as it was.  The same on every system, built
+// on the steps above.  May throw std::bad_alloc.
 int OrxPlat_RewriteFile(const std::string &path, const std::string &text);
+
+// Append text to the regular file path in one go, creating it owner-only
+// when missing; a FIFO, pipe or device at the name is refused without
+// waiting.  0, ORXPLAT_NOT_REGULAR, EISDIR, or an errno value.
+int OrxPlat_AppendToFile(const std::string &path, const std::string &text);
 
 // ==== Users and their directories (os_posix/users.cpp) ======================
 
@@ -313,7 +325,7 @@ bool OrxPlat_TerminalSize(int fd, int *columns, int *rows);
 // buffered input, and those without a system handle, give 0 at once.
 int OrxPlat_WaitForInput(Tcl_Channel channel);
 
-// ==== Line editing and history (os_posix/lineedit.cpp) ======================
+// ==== Line editing (os_posix/lineedit.cpp) and history (history.cpp) ========
 // One editor per process (there is one terminal), read a whole line at a
 // time or one character at a time from an event loop, with history and a
 // completion hook.  Nothing here knows Tcl.
@@ -383,7 +395,7 @@ public:
 // History files: entries one per line, "\" and newline escaped, so a
 // multi-line command is one entry.  Writers hold an exclusive lock on
 // "<path>.lock" while they change the file, so shells running at the same
-// time share it safely.
+// time share it safely.  The same on every system.
 
 // Entries of a history file, oldest first (none when it cannot be read).
 std::vector<std::string> OrxPlat_LoadHistoryFile(const std::string &path);
@@ -516,10 +528,11 @@ int OrxPlat_SigIpcReceive(OrxPlat_SigIpc *ipc, int *message, int *signum);
 // Close the endpoint, remove what names it, and free it.
 void OrxPlat_SigIpcClose(OrxPlat_SigIpc *ipc);
 
-// ==== selfpath ====
+// ==== The executable (os_posix/selfpath.cpp) ================================
 
-// Absolute path of the running executable, symbolic links resolved; empty
-// when the system cannot tell.
+// Absolute path of the running executable, symbolic links resolved, with
+// "/" between its parts on every system (Windows takes it so); empty when
+// the system cannot tell.
 std::string OrxPlat_ExecutablePath();
 
 #endif

@@ -291,12 +291,14 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         // Called from ErrorLogged: leave the signals to the relay's next mark.
         return code;
     }
-    if (code == TCL_ERROR && interp != nullptr) {
-        // Bytecode passes the code of an error its catch has already taken
-        // until the next command runs: a trap run now would raise that error
-        // again, and a real error is on its way out anyway.  The next check
-        // with a true code runs the traps: the relay marks again (a mark
-        // made here would only bring Tcl straight back).
+    if (code == TCL_ERROR && interp != nullptr && orx::GetErrorState(interp).inProgress) {
+        // Bytecode passes the code of an error its catch has just taken
+        // until the catch ends: a trap run now would raise that error again.
+        // A logged error that is real is on its way out anyway.  (A fresh
+        // error, not logged yet, such as an interrupted read, is still
+        // replaced by the trap's.)  The next check with a true code runs the traps: the
+        // relay marks again (a mark made here would only bring Tcl straight
+        // back).
         if (AnyPending()) {
             OrxPlat_SigCatchWake();
         }

@@ -1,8 +1,10 @@
 # The tcltest files once more, against the installation that cmake --install
 # makes (DESTDIR staging, prefix /usr): the staged orxsh runs them and finds
 # its installation by itself, so a file that no install rule carries fails
-# here.  Not in sanitizer builds, whose runtime the installed shell lacks.
-if(ORX_SANITIZE OR ORX_FUZZ OR NOT TARGET orxsh)
+# here.  Not in sanitizer builds, whose runtime the installed shell lacks,
+# nor for Windows: Tcl's and the compiler's DLLs and the start-up packages
+# come into build-win/install by the build's own steps, not by install rules.
+if(ORX_SANITIZE OR ORX_FUZZ OR WIN32 OR NOT TARGET orxsh)
   return()
 endif()
 set(ORX_STAGE ${CMAKE_BINARY_DIR}/stage)

@@ -338,22 +338,13 @@ std::string OrxPlat_TempDir()
 int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool ownerOnly,
                            std::string *path, std::FILE **stream)
 {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     *stream = nullptr;
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        std::string name = base;
-        if (attempt > 0) {
-            unsigned char bytes[6];
-            if (!OrxPlat_RandomBytes(bytes, sizeof bytes)) {
-                return EAGAIN;
-            }
-            name += '.';
-            for (unsigned char b : bytes) {
-                name += kLetters[b % (sizeof kLetters - 1)];
-            }
+        std::string name;
+        if (!OrxPlat_TempFileCandidate(base, suffix, attempt, &name)) {
+            return EAGAIN;
         }
-        name += suffix != nullptr ? suffix : "";
         // O_EXCL with O_CREAT fails on any name that exists, a link included.
         int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         ownerOnly ? 0600 : 0666);
@@ -446,24 +437,26 @@ OrxPlat_FileLock::~OrxPlat_FileLock()
     }
 }
 
-int OrxPlat_RewriteFile(const std::string &path, const std::string &text)
+int OrxPlat_AppendToFile(const std::string &path, const std::string &text)
 {
-    std::string temp;
-    std::FILE *stream = nullptr;
-    if (int error = OrxPlat_CreateTempFile(path, ".tmp", true, &temp, &stream)) {
-        return error;
+    // Not blocking on a FIFO at the name: fstat then refuses it.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno;
     }
-    errno = 0;
-    bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    int error = OrxPlat_CloseDurably(stream, nullptr);
-    if (error == 0 && !written) {
-        error = EIO;
+    struct stat st;
+    int error = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : ORXPLAT_NOT_REGULAR;
+    size_t done = 0;
+    while (error == 0 && done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) {
+            error = errno;
+        } else if (n > 0) {
+            done += static_cast<size_t>(n);
+        }
     }
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::close(fd) != 0 && error == 0) {
         error = errno;
-    }
-    if (error != 0) {
-        ::unlink(temp.c_str());
     }
     return error;
 }

@@ -1,16 +1,14 @@
-// Line editing through libedit, and the history file.  libedit reads
+// Line editing through libedit (the history file: platform/history.cpp). libedit reads
 // characters through our function, so a wait for input gives way to signals
 // (libedit itself would retry an interrupted read) and an event loop can
 // feed it one character at a time.
 
 #include "platform/orxplat.h"
 
-#include <fcntl.h>
 #include <histedit.h>
 #include <locale.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,8 +22,6 @@
 #include <cwchar>
 #include <deque>
 #include <string>
-
-#include "base/internal.h"
 
 namespace {
 
@@ -781,26 +777,6 @@ void LibEditor::ListCandidates(const std::vector<std::string> &candidates)
     }
 }
 
-// History files larger than this are not read (a history of 1000 commands
-// is far smaller).
-constexpr size_t kHistoryFileLimit = 64u << 20;
-
-// The history entries of a file the caller holds locked; empty when unreadable.
-std::vector<std::string> LoadLocked(const std::string &path)
-{
-    std::vector<std::string> entries;
-    std::string text, why;
-    if (OrxPlat_ReadWholeFile(path, kHistoryFileLimit, &text, &why) != ORXPLAT_READ_OK) {
-        return entries;
-    }
-    orx::ForEachLine(text, [&](std::string_view line, int) {
-        if (!line.empty()) {
-            entries.push_back(OrxPlat_UnescapeHistoryLine(std::string(line)));
-        }
-    });
-    return entries;
-}
-
 } // namespace
 
 bool OrxPlat_EditingWanted()
@@ -824,55 +800,4 @@ std::unique_ptr<OrxPlat_LineEditor> OrxPlat_LineEditor::Open(const char *program
         return nullptr;
     }
     return editor;
-}
-
-std::vector<std::string> OrxPlat_LoadHistoryFile(const std::string &path)
-{
-    try {
-        OrxPlat_FileLock lock(path);
-        return LoadLocked(path);
-    } catch (...) {
-        return {};
-    }
-}
-
-bool OrxPlat_AppendHistoryFile(const std::string &path, const std::string &entry)
-{
-    try {
-        std::string line = OrxPlat_EscapeHistoryEntry(entry) + "\n";
-        OrxPlat_FileLock lock(path);
-        // Not blocking on a FIFO at the name: only a regular file is written.
-        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            return false;
-        }
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return false;
-        }
-        bool ok = WriteAll(fd, line);
-        return ::close(fd) == 0 && ok;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool OrxPlat_TrimHistoryFile(const std::string &path, size_t keep)
-{
-    try {
-        OrxPlat_FileLock lock(path);
-        std::vector<std::string> entries = LoadLocked(path);
-        if (entries.size() <= keep) {
-            return true;
-        }
-        std::string text;
-        for (size_t i = entries.size() - keep; i < entries.size(); i++) {
-            text += OrxPlat_EscapeHistoryEntry(entries[i]);
-            text += '\n';
-        }
-        return OrxPlat_RewriteFile(path, text) == 0;
-    } catch (...) {
-        return false;
-    }
 }

@@ -1,10 +1,13 @@
 // Files on Windows: file facts from the file's own handle, access checks by
-// attributes, whole-file reading of disk files only, directory listing,
-// drives and volumes, and the steps of safe writing (create new, flush to
-// disk with FlushFileBuffers, replace in one step with MoveFileEx).
+// attributes, whole-file reading and channels of disk files only, directory
+// listing, drives and volumes, the steps of safe writing (create new, the old
+// access list, flush to disk with FlushFileBuffers, replace in one step with
+// MoveFileEx) and locked changes of small shared files (LockFileEx).
 #include "platform/orxplat.h"
 
 #include "win32.h"
+
+#include <aclapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -73,6 +76,51 @@ bool HasExecutableSuffix(const char *path)
         }
     }
     return false;
+}
+
+// 0 for a handle on a regular disk file; EISDIR for a directory,
+// ORXPLAT_NOT_REGULAR for a link (opened as itself), pipe or device.
+int RegularOrWhy(HANDLE h)
+{
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        return ORXPLAT_NOT_REGULAR;
+    }
+    BY_HANDLE_FILE_INFORMATION facts;
+    if (!GetFileInformationByHandle(h, &facts)) {
+        return orx::win::LastErrno();
+    }
+    if (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return EISDIR;
+    }
+    return (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ORXPLAT_NOT_REGULAR : 0;
+}
+
+// Give the file of handle h the access list of the file at from (inherited
+// entries still inherited), as fchmod gives the mode on POSIX.  0 when done,
+// when there is no file at from, or where the file system keeps no lists;
+// else an errno value.
+int CopyAccessList(const char *from, HANDLE h)
+{
+    ACL *dacl = nullptr;
+    SECURITY_DESCRIPTOR *descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoA(from, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &dacl, nullptr,
+                                        reinterpret_cast<PSECURITY_DESCRIPTOR *>(&descriptor));
+    if (error != ERROR_SUCCESS) {
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                       error == ERROR_NOT_SUPPORTED
+                   ? 0
+                   : orx::win::ErrnoOf(error);
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                                ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                               : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    error = SetSecurityInfo(h, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    return error == ERROR_SUCCESS || error == ERROR_NOT_SUPPORTED ? 0 : orx::win::ErrnoOf(error);
 }
 
 } // namespace
@@ -307,32 +355,51 @@ std::string OrxPlat_TempDir()
     return dir;
 }
 
-int OrxPlat_CreateTempFile(const char *path, bool ownerOnly, std::FILE **stream)
+int OrxPlat_CreateTempFile(const std::string &base, const char *suffix, bool ownerOnly,
+                           std::string *path, std::FILE **stream)
 {
-    // A new file takes the permissions its directory hands down: the user's
-    // own directories are private to the user already.
-    (void)ownerOnly;
-    DeleteFileA(path); // a stale one from an earlier crash
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return orx::win::LastErrno();
+    *stream = nullptr;
+    orx::win::OwnerOnly owner;
+    SECURITY_ATTRIBUTES *security = nullptr;
+    if (ownerOnly) {
+        if (!owner.Ready()) {
+            return orx::win::LastErrno();
+        }
+        security = owner.Attributes();
     }
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        int error = errno;
-        CloseHandle(h);
-        DeleteFileA(path);
-        return error;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string name;
+        if (!OrxPlat_TempFileCandidate(base, suffix, attempt, &name)) {
+            return EAGAIN;
+        }
+        // CREATE_NEW fails on any name that exists, a link included.
+        // WRITE_DAC: OrxPlat_CloseDurably may give it the old file's access list.
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, security,
+                               CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            error = orx::win::LastErrno();
+            continue;
+        }
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+        if (fd < 0) {
+            error = errno;
+            CloseHandle(h);
+            DeleteFileA(name.c_str());
+            return error;
+        }
+        *stream = _fdopen(fd, "wb");
+        if (*stream == nullptr) {
+            error = errno;
+            _close(fd);
+            DeleteFileA(name.c_str());
+            return error;
+        }
+        *path = std::move(name);
+        return 0;
     }
-    *stream = _fdopen(fd, "wb");
-    if (*stream == nullptr) {
-        int error = errno;
-        _close(fd);
-        DeleteFileA(path);
-        return error;
-    }
-    return 0;
+    return error;
 }
 
 int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
@@ -343,6 +410,10 @@ int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
     bool hadError = std::ferror(stream) != 0;
     bool ok = std::fflush(stream) == 0 && !hadError;
     int error = ok ? 0 : errno != 0 ? errno : hadError && writeError != 0 ? writeError : EIO;
+    if (ok && permissionsOf != nullptr) {
+        error = CopyAccessList(permissionsOf, h);
+        ok = error == 0;
+    }
     if (ok && !FlushFileBuffers(h)) {
         ok = false;
         error = orx::win::LastErrno();
@@ -352,8 +423,7 @@ int OrxPlat_CloseDurably(std::FILE *stream, const char *permissionsOf)
         error = errno;
     }
     // The old file's attributes pass to the new one when it takes the name
-    // (OrxPlat_ReplaceFile); its permissions come from the directory.
-    (void)permissionsOf;
+    // (OrxPlat_ReplaceFile).
     return ok ? 0 : error;
 }
 
@@ -382,21 +452,80 @@ void OrxPlat_SyncDirectory(const char *dir)
     (void)dir;
 }
 
-int OrxPlat_AppendToFile(const char *path, const char *text)
+int OrxPlat_AppendToFile(const std::string &path, const std::string &text)
 {
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    orx::win::OwnerOnly owner;
+    // A pipe or device at the name is opened without waiting, then refused.
+    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           owner.Ready() ? owner.Attributes() : nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return orx::win::LastErrno();
     }
-    DWORD length = static_cast<DWORD>(std::strlen(text));
+    int error = RegularOrWhy(h);
     DWORD written = 0;
     // One write with append access: lines of several shells never interleave.
-    BOOL ok = WriteFile(h, text, length, &written, nullptr);
-    int error = ok ? 0 : orx::win::LastErrno();
-    CloseHandle(h);
-    if (error == 0 && written != length) {
+    if (error == 0 && !WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        error = orx::win::LastErrno();
+    }
+    if (error == 0 && written != text.size()) {
         error = EIO;
     }
+    if (!CloseHandle(h) && error == 0) {
+        error = orx::win::LastErrno();
+    }
     return error;
+}
+
+int OrxPlat_OpenChannel(const char *path, Tcl_Channel *channel)
+{
+    // Backup semantics open a directory too, so that it is told apart; a
+    // pipe or device is opened without waiting and then refused.
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return orx::win::LastErrno();
+    }
+    if (int error = RegularOrWhy(h)) {
+        CloseHandle(h);
+        return error;
+    }
+    *channel = Tcl_MakeFileChannel(reinterpret_cast<ClientData>(h), TCL_READABLE);
+    if (*channel == nullptr) {
+        CloseHandle(h);
+        return EINVAL;
+    }
+    return 0;
+}
+
+OrxPlat_FileLock::OrxPlat_FileLock(const std::string &path)
+    : handle_(-1)
+{
+    orx::win::OwnerOnly owner;
+    HANDLE h = CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           owner.Ready() ? owner.Attributes() : nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (RegularOrWhy(h) != 0) {
+        CloseHandle(h);
+        return;
+    }
+    // A C runtime descriptor fits the neutral int; closing it releases the lock.
+    handle_ = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    if (handle_ < 0) {
+        CloseHandle(h);
+        return;
+    }
+    OVERLAPPED at = {};
+    LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+}
+
+OrxPlat_FileLock::~OrxPlat_FileLock()
+{
+    if (handle_ >= 0) {
+        _close(handle_);
+    }
 }

@@ -16,6 +16,23 @@ long OrxPlat_ProcessId(void)
     return static_cast<long>(GetCurrentProcessId());
 }
 
+bool OrxPlat_ProcessExists(long pid)
+{
+    if (pid <= 0) {
+        return false;
+    }
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) {
+        // It exists but belongs to someone else.
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    // A handle still open somewhere keeps an ended process's identifier.
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+    CloseHandle(h);
+    return running;
+}
+
 int OrxPlat_SetEnv(const char *name, const char *value)
 {
     if (!SetEnvironmentVariableA(name, value)) {

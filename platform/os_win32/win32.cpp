@@ -106,4 +106,36 @@ bool VolumeFlags(const std::string &dir, DWORD *flags)
     return ok != 0;
 }
 
+OwnerOnly::OwnerOnly()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return;
+    }
+    DWORD needed = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    user_.resize(needed != 0 ? needed : 1);
+    BOOL known = GetTokenInformation(token, TokenUser, user_.data(), needed, &needed);
+    DWORD error = GetLastError();
+    CloseHandle(token);
+    if (!known) {
+        SetLastError(error);
+        return;
+    }
+    PSID sid = reinterpret_cast<TOKEN_USER *>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    ACL *acl = reinterpret_cast<ACL *>(acl_.data());
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        return;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    ready_ = true;
+}
+
 } // namespace orx::win

@@ -10,6 +10,7 @@
 #include <ws2tcpip.h>
 
 #include <string>
+#include <vector>
 
 namespace orx::win {
 
@@ -31,6 +32,26 @@ std::string SystemMessage(DWORD error);
 // directory's own handle, which also sees volumes mounted on folders.
 // False with GetLastError() set when there is no volume to ask.
 bool VolumeFlags(const std::string &dir, DWORD *flags);
+
+// Security attributes that give a new file or directory to the user of
+// this process alone (full control, nothing inherited): what mode 0600 and
+// 0700 are on POSIX.  Ready() is false, with GetLastError() set, when the
+// user cannot be found out.
+class OwnerOnly {
+public:
+    OwnerOnly();
+    OwnerOnly(const OwnerOnly &) = delete;
+    OwnerOnly &operator=(const OwnerOnly &) = delete;
+    bool Ready() const { return ready_; }
+    SECURITY_ATTRIBUTES *Attributes() { return &attributes_; }
+
+private:
+    bool ready_ = false;
+    std::vector<unsigned char> user_; // TOKEN_USER
+    std::vector<unsigned char> acl_;
+    SECURITY_DESCRIPTOR descriptor_;
+    SECURITY_ATTRIBUTES attributes_;
+};
 
 } // namespace orx::win
 

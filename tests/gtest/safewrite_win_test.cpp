@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,45 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// The file's access list in SDDL form ("" when it cannot be read).
+std::string AccessList(const std::string &path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return "";
+    }
+    char *text = nullptr;
+    std::string sddl;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        sddl = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return sddl;
+}
+
+// Give path the protected access list sddl.  False where the file system
+// keeps no lists.
+bool SetAccessList(const std::string &path, const char *sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        return false;
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    DWORD error = SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION |
+                                            PROTECTED_DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    return error == ERROR_SUCCESS;
+}
 
 std::string Read(const fs::path &path)
 {
@@ -69,6 +110,23 @@ TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
     EXPECT_EQ(Read(target_), "new\n"); // binary: no CR added
     EXPECT_FALSE(fs::exists(target_ + ".tq_tmp"));
     EXPECT_TRUE(GetFileAttributesA(target_.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// The temporary file is private to its user until the close; the file that
+// takes the target's name has the target's list (everyone, built-in users).
+TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
+{
+    const char *list = "D:P(A;;FA;;;WD)(A;;FR;;;BU)";
+    if (!SetAccessList(target_, list) || AccessList(target_).empty()) {
+        GTEST_SKIP() << "this file system keeps no access lists";
+    }
+    std::string before = AccessList(target_);
+    Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
+    ASSERT_NE(handle, nullptr) << Result();
+    std::fputs("new\n", Orx_GetFilePtr(handle));
+    ASSERT_EQ(Orx_RobustFcloseForWrite(interp_, handle), TCL_OK) << Result();
+    EXPECT_EQ(Read(target_), "new\n");
+    EXPECT_EQ(AccessList(target_), before);
 }
 
 TEST_F(SafeWriteWin, AbortLeavesTheTargetAndNoTemporaryFile)

@@ -5,6 +5,18 @@ if {[info exists ::env(ORX_TEST_SHELL)]} {
 } else {
     set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
 }
+# Windows: every program of the build is in bin/; no input is NUL there.
+set ::nullInput /dev/null
+if {[tcltest::testConstraint win]} {
+    if {![info exists ::env(ORX_TEST_SHELL)]} {
+        set ::orxsh [file join $::env(ORX_BUILD_DIR) bin orxsh.exe]
+    }
+    set ::nullInput NUL
+}
+# The shell's argv0 as the system hands it over: native on Windows.
+set ::orxshArgv0 [expr {[tcltest::testConstraint win] ? [file nativename [file normalize $::orxsh]] : $::orxsh}]
+# PATH lists are ";"-separated on Windows.
+set ::pathSep [expr {[tcltest::testConstraint win] ? ";" : ":"}]
 tcltest::testConstraint orxsh [file executable $::orxsh]
 
 # runShell ?-stdin text? ?-env {name value ...}? ?-exe program? ?--? arg ...
@@ -22,7 +34,7 @@ proc runShell {args} {
     }
     set out [tcltest::makeFile {} shellrun-[pid].out]
     set err [tcltest::makeFile {} shellrun-[pid].err]
-    set in /dev/null
+    set in $::nullInput
     if {[dict exists $o -stdin]} {
         set in [tcltest::makeFile {} shellrun-[pid].in]
         set f [open $in w]
