@@ -8,7 +8,6 @@
 #include <pthread.h>
 
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -147,6 +146,41 @@ TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
     Tcl_DecrRefCount(number);
 }
 
+// Each call on each kind of key: found, missing, through a value, in
+// malformed text.  Statuses of get, keys, set and delete, in that order.
+TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
+{
+    const char *nested = "{a {{b 1} {c {{d 2}}}}} {e 3}", *dotted = "{a.b 1} {c {{d.e 2}}}";
+    const struct { const char *text, *key; bool generic; const char *want; } rows[] = {
+        {nested, "a", false, "0 0 0 0"},       {nested, "a.c.d", false, "0 1 0 0"},
+        {nested, "a.c.x", false, "3 3 0 3"},   {nested, "x.y.z", false, "3 3 0 3"},
+        {nested, "e.f", false, "1 1 1 1"},     {nested, "a.b.c.d", false, "1 1 1 1"},
+        {"{a 1} {a", "a", false, "1 1 1 1"},   {dotted, "a.b", true, "0 1 0 0"},
+        {dotted, "c", true, "0 0 0 0"},        {dotted, "c.d", true, "3 3 0 3"},
+        {nested, "a.x.y.z", false, "3 3 0 3"}, {"{a 1} {a", "a", true, "1 1 1 1"},
+    };
+    for (const auto &r : rows) {
+        std::string got;
+        for (int op = 0; op < 4; ++op) {
+            Tcl_Obj *keyl = Text(r.text), *out = nullptr;
+            int status = op == 0 ? (r.generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(
+                                       interp_, keyl, r.key, &out)
+                         : op == 1 ? (r.generic ? OrxX_GenericKeyedListGetKeys
+                                                : OrxX_KeyedListGetKeys)(interp_, keyl, r.key, &out)
+                         : op == 2 ? (r.generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(
+                                         interp_, keyl, r.key, Tcl_NewStringObj("new", -1))
+                                   : (r.generic ? OrxX_GenericKeyedListDelete
+                                                : OrxX_KeyedListDelete)(interp_, keyl, r.key);
+            if (op == 1 && status == TCL_OK) {
+                Tcl_DecrRefCount(Held(out));
+            }
+            got += (op ? " " : "") + std::to_string(status);
+            Tcl_DecrRefCount(keyl);
+        }
+        EXPECT_EQ(got, r.want) << r.text << " / " << r.key;
+    }
+}
+
 // Runs fn(interp) on a thread with a 1 MiB stack, far less than a walk or a text
 // build recursing once per level would need at these depths.
 template <class Fn>
@@ -169,45 +203,14 @@ void OnSmallStack(Fn fn)
     pthread_attr_destroy(&attr);
 }
 
-// "a.a. ... .a.<last>", n components.
-std::string DeepKey(int n, const std::string &last = "a")
+// "a.a. ... .a", n components.
+std::string DeepKey(int n)
 {
     std::string key;
     for (int i = 1; i < n; i++) {
         key += "a.";
     }
-    return key + last;
-}
-
-TEST(KeylistDeepTest, HundredThousandComponentsThroughTheCInterface)
-{
-    OnSmallStack([](Tcl_Interp *interp) {
-        const std::string key = DeepKey(100000);
-        const std::string sibling = DeepKey(100000, "b");
-        Tcl_Obj *keyl = OrxX_NewKeyedListObj();
-        Tcl_IncrRefCount(keyl);
-        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, key.c_str(), Tcl_NewIntObj(1)), TCL_OK);
-        ASSERT_EQ(OrxX_KeyedListSet(interp, keyl, sibling.c_str(), Tcl_NewIntObj(2)), TCL_OK);
-        Tcl_Obj *value = nullptr;
-        ASSERT_EQ(OrxX_KeyedListGet(interp, keyl, key.c_str(), &value), TCL_OK);
-        EXPECT_STREQ(Tcl_GetString(value), "1");
-        Tcl_Obj *keys = nullptr;
-        ASSERT_EQ(OrxX_KeyedListGetKeys(interp, keyl, DeepKey(99999).c_str(), &keys), TCL_OK);
-        Tcl_IncrRefCount(keys);
-        EXPECT_STREQ(Tcl_GetString(keys), "a b");
-        Tcl_DecrRefCount(keys);
-
-        // Deleting from a copy unshares every level; the source keeps its entries.
-        Tcl_Obj *copy = Tcl_DuplicateObj(keyl);
-        Tcl_IncrRefCount(copy);
-        EXPECT_EQ(OrxX_KeyedListDelete(interp, copy, DeepKey(99999, "x.y").c_str()), TCL_BREAK);
-        ASSERT_EQ(OrxX_KeyedListDelete(interp, copy, key.c_str()), TCL_OK);
-        ASSERT_EQ(OrxX_KeyedListDelete(interp, copy, sibling.c_str()), TCL_OK);
-        EXPECT_STREQ(Tcl_GetString(copy), "") << "emptied levels are pruned";
-        EXPECT_EQ(OrxX_KeyedListGet(interp, keyl, sibling.c_str(), &value), TCL_OK);
-        Tcl_DecrRefCount(copy);
-        Tcl_DecrRefCount(keyl);
-    });
+    return key + "a";
 }
 
 TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
@@ -226,86 +229,5 @@ TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
         Tcl_DecrRefCount(keyl);
     });
 }
-
-// Keys handed to the C interface as text and the same keys as command
-// arguments (parsed once, then remembering where they were found) give the
-// same answers.  Rows: list text, key, generic.
-using KeyRow = std::tuple<const char *, const char *, bool>;
-class KeyRouteTest : public KeylistTest, public ::testing::WithParamInterface<KeyRow> {
-protected:
-    // "ok: result" or "error: message" of script on l = text, run twice: the
-    // second run finds the key object already parsed.
-    std::string Command(const char *text, const std::string &script)
-    {
-        std::string answers[2];
-        for (std::string &answer : answers) {
-            Tcl_SetVar2Ex(interp_, "l", nullptr, Tcl_NewStringObj(text, -1), 0);
-            int status = Tcl_Eval(interp_, script.c_str());
-            answer = (status == TCL_OK ? "ok: " : "error: ") + Result();
-        }
-        EXPECT_EQ(answers[1], answers[0]) << "second run of " << script;
-        return answers[0];
-    }
-};
-
-TEST_P(KeyRouteTest, SameAnswers)
-{
-    auto [text, key, generic] = GetParam();
-    const std::string g = generic ? "g" : "";
-    Tcl_SetVar2Ex(interp_, "k", nullptr, Tcl_NewStringObj(key, -1), 0);
-    for (const char *op : {"get", "keys", "set", "del"}) {
-        Tcl_Obj *keyl = Text(text);
-        Tcl_Obj *out = keyl;  // what the command answers: the list after set and del
-        int status;
-        std::string missing = "key not found: \"" + std::string(key) + "\"";
-        if (op == std::string("get")) {
-            status = (generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(interp_, keyl,
-                                                                              key, &out);
-            missing = "key \"" + std::string(key) + "\" not found in keyed list";
-        } else if (op == std::string("keys")) {
-            status = (generic ? OrxX_GenericKeyedListGetKeys : OrxX_KeyedListGetKeys)(interp_, keyl,
-                                                                                      key, &out);
-        } else if (op == std::string("set")) {
-            status = (generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(
-                interp_, keyl, key, Tcl_NewStringObj("new", -1));
-        } else {
-            status = (generic ? OrxX_GenericKeyedListDelete : OrxX_KeyedListDelete)(interp_, keyl,
-                                                                                    key);
-        }
-        std::string expected = status == TCL_OK      ? "ok: " + std::string(Tcl_GetString(out))
-                               : status == TCL_BREAK ? "error: " + missing
-                                                     : "error: " + Result();
-        if (status == TCL_OK && op == std::string("keys")) {
-            Tcl_DecrRefCount(Held(out));
-        }
-        Tcl_ResetResult(interp_);
-        std::string script = g + "keyl" + op + " l $k" + (op == std::string("set") ? " new" : "");
-        if (op == std::string("set") || op == std::string("del")) {
-            script += "; set l";
-        }
-        EXPECT_EQ(Command(text, script), expected) << script;
-        Tcl_DecrRefCount(keyl);
-    }
-}
-
-const char kNested[] = "{a {{b 1} {c {{d 2}}}}} {e 3}";
-const char kDotted[] = "{a.b 1} {c {{d.e 2}}}";
-INSTANTIATE_TEST_SUITE_P(
-    Keys, KeyRouteTest,
-    ::testing::Values(KeyRow{kNested, "a", false}, KeyRow{kNested, "a.b", false},
-                      KeyRow{kNested, "a.c.d", false}, KeyRow{kNested, "a.c.x", false},
-                      KeyRow{kNested, "x.y.z", false},
-                      KeyRow{kNested, "e.f", false},     // 3 is no keyed list
-                      KeyRow{kNested, "a.b.c.d", false}, // nor is 1
-                      KeyRow{"{a 1} {a", "a", false},    // nor is the text
-                      KeyRow{kDotted, "a.b", true}, KeyRow{kDotted, "c", true},
-                      KeyRow{kDotted, "a", true}, KeyRow{kDotted, "c.d", true}),
-    [](const ::testing::TestParamInfo<KeyRow> &info) {
-        std::string name = std::get<2>(info.param) ? "generic_" : "plain_";
-        for (const char *p = std::get<1>(info.param); *p != '\0'; p++) {
-            name += *p == '.' ? '_' : *p;
-        }
-        return name + "_" + std::to_string(info.index);
-    });
 
 }  // namespace

@@ -287,45 +287,24 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
     EXPECT_NE(strstr(err, "invalid OrxX result save object"), nullptr) << err;
 }
 
-// An integer above 2^31 may arrive as an integer object: read as an int it
-// was -1, where its text is past the end.
-TEST_F(UtilTest, RelativeExpressionOfAnIntegerObjectAbove32Bits)
+// Values past 32 bits: read as an int, each used to wrap (4294967295 as -1,
+// -4294967295 as 1); a wide read wraps below -2^63.
+TEST_F(UtilTest, ReadersKeepValuesBeyond32Bits)
 {
     long value = 0;
-    Tcl_Obj *wide = Hold(Tcl_NewWideIntObj(INT64_C(4294967295)));
-    EXPECT_EQ(OrxX_RelativeExpr(interp_, wide, 3, &value), TCL_OK);
+    EXPECT_EQ(OrxX_RelativeExpr(interp_, Hold(Tcl_NewWideIntObj(INT64_C(4294967295))), 3, &value),
+              TCL_OK);
     EXPECT_EQ(value, 4294967295L);
-}
-
-TEST_F(UtilTest, UnsignedReaderTakesValuesAbove2To31)
-{
-    unsigned value = 0;
-    Tcl_Obj *big = Hold(Tcl_NewStringObj("3000000000", -1));
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, big, &value), TCL_OK);
-    EXPECT_EQ(value, 3000000000u);
-}
-
-TEST_F(UtilTest, UnsignedReaderRefusesAWrappedNegative)
-{
-    unsigned value = 7;
-    Tcl_Obj *wrapped = Hold(Tcl_NewStringObj("-4294967295", -1));  // an int read makes it 1
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, wrapped, &value), TCL_ERROR);
+    unsigned number = 7;
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, Text("3000000000"), &number), TCL_OK);
+    EXPECT_EQ(number, 3000000000u);
+    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, Text("-4294967295"), &number), TCL_ERROR);
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-4294967295\"");
-}
-
-TEST_F(UtilTest, OffsetReaderTakes64Bits)
-{
     int64_t offset = 0;
-    Tcl_Obj *big = Hold(Tcl_NewStringObj("4294967296", -1));
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, big, &offset), TCL_OK);
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("4294967296"), &offset), TCL_OK);
     EXPECT_EQ(offset, INT64_C(4294967296));
-}
-
-TEST_F(UtilTest, OffsetReaderRefusesValuesBeyond64Bits)
-{
-    int64_t offset = 0;
-    Tcl_Obj *big = Hold(Tcl_NewStringObj("-9223372036854775809", -1));  // a wide read wraps it
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, big, &offset), TCL_ERROR);
+    Tcl_ResetResult(interp_);
+    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("-9223372036854775809"), &offset), TCL_ERROR);
     EXPECT_EQ(Result(), "integer value too large to represent");
 }
 
