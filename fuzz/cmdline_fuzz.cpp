@@ -12,9 +12,9 @@
 #include <tcl.h>
 
 #include "orx_getopt.h"
-// The quoting side lives in the library's hidden platform layer.
-#include "platform/orxplat.cpp"
-#include "platform/os_posix/cmdline.cpp"
+// The quoting side lives in the library's hidden platform layer, linked in
+// from its static library.
+#include "platform/orxplat.h"
 
 namespace {
 
