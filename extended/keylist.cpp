@@ -575,6 +575,10 @@ KeylIntRep *ParsePlainText(const char *text, int len, bool isGeneric)
         if (found == 0) {
             break;
         }
+        if (found < 0 || !literal) { // entry is not set then
+            FreeRep(rep);
+            return nullptr;
+        }
         const char *inner = entry;
         const char *innerLimit = entry + entrySize;
         const char *key;
@@ -586,8 +590,7 @@ KeylIntRep *ParsePlainText(const char *text, int len, bool isGeneric)
         const char *rest;
         int restSize;
         bool restLiteral;
-        if (found < 0 || !literal ||
-            orx::NextListElement(&inner, innerLimit, &key, &keyLen, &keyLiteral) != 1 ||
+        if (orx::NextListElement(&inner, innerLimit, &key, &keyLen, &keyLiteral) != 1 ||
             orx::NextListElement(&inner, innerLimit, &value, &valueLen, &valueLiteral) != 1 ||
             orx::NextListElement(&inner, innerLimit, &rest, &restSize, &restLiteral) != 0 ||
             !keyLiteral || !valueLiteral || keyLen == 0 ||
