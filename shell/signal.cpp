@@ -291,19 +291,6 @@ int AsyncProc(ClientData, Tcl_Interp *interp, int code)
         // Called from ErrorLogged: leave the signals to the relay's next mark.
         return code;
     }
-    if (code == TCL_ERROR && interp != nullptr && orx::GetErrorState(interp).inProgress) {
-        // Bytecode passes the code of an error its catch has just taken
-        // until the catch ends: a trap run now would raise that error again.
-        // A logged error that is real is on its way out anyway.  (A fresh
-        // error, not logged yet, such as an interrupted read, is still
-        // replaced by the trap's.)  The next check with a true code runs the traps: the
-        // relay marks again (a mark made here would only bring Tcl straight
-        // back).
-        if (AnyPending()) {
-            OrxPlat_SigCatchWake();
-        }
-        return code;
-    }
     int background = 0;
     if (interp == nullptr) {
         if (g_processInterps == nullptr || g_processInterps->empty()) {
