@@ -86,7 +86,7 @@ bool OrxPlat_TempFileCandidate(const std::string &base, const char *suffix, int 
     return true;
 }
 
-int OrxPlat_RewriteFile(const std::string &path, const std::string &text)
+int OrxPlat_RewriteFile(const std::string &path, const std::string &text, bool durable)
 {
     std::string temp;
     std::FILE *stream = nullptr;
@@ -95,7 +95,8 @@ int OrxPlat_RewriteFile(const std::string &path, const std::string &text)
     }
     errno = 0;
     bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    int error = OrxPlat_CloseDurably(stream, nullptr);
+    int error = durable ? OrxPlat_CloseDurably(stream, nullptr)
+                        : (std::fclose(stream) == 0 ? 0 : (errno != 0 ? errno : EIO));
     if (error == 0 && !written) {
         error = EIO;
     }

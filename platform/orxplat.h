@@ -185,8 +185,10 @@ private:
 // followed), put on disk and renamed over path in one step, so a reader sees
 // the old or the new file.  The new file is owner-only.  0, or an errno
 // value with the old file left as it was.  The same on every system, built
-// on the steps above.  May throw std::bad_alloc.
-int OrxPlat_RewriteFile(const std::string &path, const std::string &text);
+// on the steps above.  May throw std::bad_alloc.  Without durable the new
+// file is not synced first: for files whose contents a crash makes stale
+// anyway, where the sync would cost milliseconds.
+int OrxPlat_RewriteFile(const std::string &path, const std::string &text, bool durable = true);
 
 // Append text to the regular file path in one go, creating it owner-only
 // when missing; a FIFO, pipe or device at the name is refused without

@@ -1,9 +1,19 @@
-// Reading the pid file, the same on every system: kill finds the signal
+// The pid file's name and reading it, the same on every system: kill finds the signal
 // thread of another shell there.  Compiled with the OS folder of the build.
 #include "platform/orxplat.h"
 
 #include <cstdio>
 #include <cstring>
+
+std::string OrxPlat_PidFileName()
+{
+    try {
+        std::string dir = OrxPlat_UserDirName();
+        return dir.empty() ? dir : dir + "/pid_tq";
+    } catch (...) {
+        return std::string();
+    }
+}
 
 bool OrxPlat_PidFileThread(int pid, unsigned long *threadId)
 {

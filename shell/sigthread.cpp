@@ -6,7 +6,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -84,23 +83,6 @@ long LinePid(std::string_view line)
     return digits > 0 && digits < line.size() && line[digits] == ' ' ? pid : -1;
 }
 
-// Replace the pid file with text as OrxPlat_RewriteFile does, but without
-// putting it on disk: it lists running shells, so after a crash its lines
-// are stale whatever it holds, and the sync cost every start-up milliseconds.
-void WritePidFile(const std::string &pidFile, const std::string &text)
-{
-    std::string temp;
-    std::FILE *stream = nullptr;
-    if (OrxPlat_CreateTempFile(pidFile, ".tmp", true, &temp, &stream) != 0) {
-        return;
-    }
-    bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    bool closed = std::fclose(stream) == 0;
-    if (!written || !closed || OrxPlat_ReplaceFile(temp.c_str(), pidFile.c_str()) != 0) {
-        OrxPlat_RemoveFile(temp.c_str());
-    }
-}
-
 // Add this process's line to the pid file, dropping the lines of processes
 // that no longer exist (and earlier ones of this process id), so that the
 // file stays as long as the shells running and kill reads it quickly.
@@ -121,7 +103,9 @@ void AddPidLine(const std::string &pidFile, const std::string &line)
         });
     }
     kept += line;
-    WritePidFile(pidFile, kept);
+    // Not synced: the file lists running shells, so a crash leaves its lines
+    // stale whatever it holds, and the sync cost every start-up milliseconds.
+    (void)OrxPlat_RewriteFile(pidFile, kept, false);
 }
 
 // Thread body: names itself in the pid file, then raises each signal it is sent.

@@ -137,13 +137,3 @@ void OrxPlat_PrivateDirAttribute(const char **option, const char **value)
     *option = "-hidden";
     *value = "1";
 }
-
-std::string OrxPlat_PidFileName()
-{
-    try {
-        std::string dir = OrxPlat_UserDirName();
-        return dir.empty() ? dir : dir + "/pid_tq";
-    } catch (...) {
-        return std::string();
-    }
-}
