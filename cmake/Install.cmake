@@ -56,10 +56,23 @@ if(NOT ORX_HOME_IN_BUILD)
     ORX_DEFAULT_MORVA_HOME="${CMAKE_INSTALL_FULL_DATADIR}/orx")
 endif()
 
+# The binaries carry their installed RUNPATH from the link on: rewritten at
+# installation, CMake would leave the build's copies padded with empty entries,
+# which the loader reads as the current directory (a libc.so.6 planted wherever
+# the shell is started would be loaded).
+if(NOT WIN32)
+  set_target_properties(tq_orxtcl ${ORX_STANDINS} tq_zub lumbrine PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+  if(TARGET orxsh)
+    set_target_properties(orxsh PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+  endif()
+endif()
+
 install(TARGETS tq_orxtcl ${ORX_STANDINS} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS tq_zub lumbrine LIBRARY DESTINATION ${ORX_PACKAGE_DIR})
 if(TARGET orxsh)
-  set_target_properties(orxsh PROPERTIES INSTALL_RPATH "$ORIGIN/${_bin_to_lib}")
+  # Installed, the libraries are in the library directory; in the build tree
+  # one level up (host/orxsh) or two (the installation tree's bin/orxsh).
+  set_target_properties(orxsh PROPERTIES INSTALL_RPATH "$ORIGIN/${_bin_to_lib};$ORIGIN/..;$ORIGIN/../..")
   install(TARGETS orxsh RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
