@@ -31,8 +31,8 @@ for lib in tq_orxtcl tq_tessary tq_tclbuild tq_cc; do
 done >"$root/DEBIAN/shlibs"
 echo "activate-noawait ldconfig" >"$root/DEBIAN/triggers"
 
-# Depends: what the binaries link (dpkg-shlibdeps), and tclsh8.6, which
-# package require Orx is for.
+# Depends: what the binaries link (dpkg-shlibdeps), libedit2, which the shell
+# opens on a terminal, and tclsh8.6, which package require Orx is for.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/debian"
@@ -40,7 +40,7 @@ printf 'Source: orx\n\nPackage: orx\nArchitecture: any\n' >"$work/debian/control
 mapfile -t elves < <(find "$root/usr" -type f \( -name '*.so*' -o -path '*/bin/*' \) )
 shlibs=$(cd "$work" && dpkg-shlibdeps -O -xorx -l"$root/usr/$libdir" "${elves[@]}" 2>/dev/null |
          sed -n 's/^shlibs:Depends=//p')
-depends="tcl8.6, $shlibs"
+depends="tcl8.6, libedit2, $shlibs"
 
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" \

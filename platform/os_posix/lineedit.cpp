@@ -5,6 +5,7 @@
 
 #include "platform/orxplat.h"
 
+#include <dlfcn.h>
 #include <histedit.h>
 #include <locale.h>
 #include <poll.h>
@@ -22,8 +23,48 @@
 #include <cwchar>
 #include <deque>
 #include <string>
+#include <type_traits>
 
 namespace {
+
+// libedit is opened when a terminal first asks for the editor, not linked:
+// scripts, pipes and -c never pay for loading it (and the four libraries it
+// brings). The pointers keep libedit's own names and types.
+struct EditFunctions {
+#define ORX_EDIT_FN(name) decltype(&::name) name = nullptr;
+    ORX_EDIT_FN(el_init) ORX_EDIT_FN(el_end) ORX_EDIT_FN(el_set) ORX_EDIT_FN(el_get)
+    ORX_EDIT_FN(el_source) ORX_EDIT_FN(el_resize) ORX_EDIT_FN(el_wline) ORX_EDIT_FN(el_gets)
+    ORX_EDIT_FN(el_line) ORX_EDIT_FN(el_insertstr) ORX_EDIT_FN(el_deletestr)
+    ORX_EDIT_FN(history_init) ORX_EDIT_FN(history_end) ORX_EDIT_FN(history)
+#undef ORX_EDIT_FN
+};
+EditFunctions g_edit;
+
+// True once every function is found; a missing or incomplete libedit leaves
+// the shell to read plain lines.
+bool LoadLibEdit()
+{
+    static const bool loaded = [] {
+        void *lib = dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (lib == nullptr) {
+            return false;
+        }
+        bool all = true;
+        auto find = [&](auto &slot, const char *name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(lib, name));
+            all = all && slot != nullptr;
+        };
+#define ORX_EDIT_FIND(name) find(g_edit.name, #name);
+        ORX_EDIT_FIND(el_init) ORX_EDIT_FIND(el_end) ORX_EDIT_FIND(el_set) ORX_EDIT_FIND(el_get)
+        ORX_EDIT_FIND(el_source) ORX_EDIT_FIND(el_resize) ORX_EDIT_FIND(el_wline)
+        ORX_EDIT_FIND(el_gets) ORX_EDIT_FIND(el_line) ORX_EDIT_FIND(el_insertstr)
+        ORX_EDIT_FIND(el_deletestr) ORX_EDIT_FIND(history_init) ORX_EDIT_FIND(history_end)
+        ORX_EDIT_FIND(history)
+#undef ORX_EDIT_FIND
+        return all; // the library stays loaded: its pointers are in use
+    }();
+    return loaded;
+}
 
 // In the C locale the C library knows no character above 127, and libedit
 // would drop whatever the user types beyond ASCII.  There the editor works
@@ -170,12 +211,12 @@ LibEditor::~LibEditor()
     LocaleScope locale;
     if (el_ != nullptr) {
         if (charMode_) {
-            el_set(el_, EL_UNBUFFERED, 0);
+            g_edit.el_set(el_, EL_UNBUFFERED, 0);
         }
-        el_end(el_);
+        g_edit.el_end(el_);
     }
     if (history_ != nullptr) {
-        history_end(history_);
+        g_edit.history_end(history_);
     }
 }
 
@@ -184,21 +225,21 @@ bool LibEditor::Init(const char *program)
 {
     LocaleScope locale;
     WindowSize(&columns_, &rows_);
-    el_ = el_init(program, stdin, stdout, stderr);
-    history_ = history_init();
+    el_ = g_edit.el_init(program, stdin, stdout, stderr);
+    history_ = g_edit.history_init();
     if (el_ == nullptr || history_ == nullptr) {
         return false;
     }
     HistEvent event;
-    history(history_, &event, H_SETSIZE, 1000);
-    history(history_, &event, H_SETUNIQUE, 1);
-    el_set(el_, EL_CLIENTDATA, this);
-    el_set(el_, EL_EDITOR, "emacs");
-    el_set(el_, EL_SIGNAL, 0); // the shell owns the signals
-    el_set(el_, EL_PROMPT, PromptOf);
-    el_set(el_, EL_HIST, history, history_);
-    el_set(el_, EL_GETCFN, GetChar);
-    el_set(el_, EL_ADDFN, "orx-complete", "complete the word before the cursor", CompleteKey);
+    g_edit.history(history_, &event, H_SETSIZE, 1000);
+    g_edit.history(history_, &event, H_SETUNIQUE, 1);
+    g_edit.el_set(el_, EL_CLIENTDATA, this);
+    g_edit.el_set(el_, EL_EDITOR, "emacs");
+    g_edit.el_set(el_, EL_SIGNAL, 0); // the shell owns the signals
+    g_edit.el_set(el_, EL_PROMPT, PromptOf);
+    g_edit.el_set(el_, EL_HIST, g_edit.history, history_);
+    g_edit.el_set(el_, EL_GETCFN, GetChar);
+    g_edit.el_set(el_, EL_ADDFN, "orx-complete", "complete the word before the cursor", CompleteKey);
     // What users of other shells expect; ~/.editrc, read last, has the final word.
     const char *bindings[][2] = {
         {"^I", "orx-complete"},         {"^R", "em-inc-search-prev"},
@@ -211,14 +252,14 @@ bool LibEditor::Init(const char *program)
         {"\\e[1;5D", "ed-prev-word"},
     };
     for (const auto &binding : bindings) {
-        el_set(el_, EL_BIND, binding[0], binding[1], nullptr);
+        g_edit.el_set(el_, EL_BIND, binding[0], binding[1], nullptr);
     }
     // libedit's insert and delete in place count a wide character as one
     // column: without them it writes the rest of the line, and gets it right.
     for (const char *capability : {"im", "ic", "IC", "ei", "dc", "DC"}) {
-        el_set(el_, EL_SETTC, capability, "", nullptr);
+        g_edit.el_set(el_, EL_SETTC, capability, "", nullptr);
     }
-    el_source(el_, nullptr);
+    g_edit.el_source(el_, nullptr);
     return true;
 }
 
@@ -226,14 +267,14 @@ bool LibEditor::Init(const char *program)
 char *LibEditor::PromptOf(EditLine *el)
 {
     void *data = nullptr;
-    el_get(el, EL_CLIENTDATA, &data);
+    g_edit.el_get(el, EL_CLIENTDATA, &data);
     return const_cast<char *>(static_cast<LibEditor *>(data)->prompt_.c_str());
 }
 
 int LibEditor::GetChar(EditLine *el, wchar_t *c)
 {
     void *data = nullptr;
-    el_get(el, EL_CLIENTDATA, &data);
+    g_edit.el_get(el, EL_CLIENTDATA, &data);
     try {
         return static_cast<LibEditor *>(data)->ReadChar(c);
     } catch (...) {
@@ -463,7 +504,7 @@ bool LibEditor::FollowWindow()
     columns_ = columns;
     rows_ = rows;
     LocaleScope locale;
-    el_resize(el_);
+    g_edit.el_resize(el_);
     return true;
 }
 
@@ -480,7 +521,7 @@ void LibEditor::CheckWindow()
 // found in the width the line was drawn in (0: the cursor is on it).
 void LibEditor::RedrawLine(size_t oldColumns)
 {
-    const LineInfoW *info = el_wline(el_);
+    const LineInfoW *info = g_edit.el_wline(el_);
     size_t width = 0;
     for (const char *p = prompt_.c_str(); *p != '\0'; p++) {
         width += (static_cast<unsigned char>(*p) & 0xc0) != 0x80 ? 1 : 0;
@@ -495,7 +536,7 @@ void LibEditor::RedrawLine(size_t oldColumns)
         move += "\033[" + std::to_string(up) + "A";
     }
     WriteOut(move + "\033[J");
-    el_set(el_, EL_REFRESH);
+    g_edit.el_set(el_, EL_REFRESH);
 }
 
 // The line without its newline; a null text is end of input or an error.
@@ -535,7 +576,7 @@ OrxPlat_EditStatus LibEditor::ReadLine(const std::string &prompt, std::string *l
     {
         LocaleScope locale;
         inGets_ = true;
-        text = el_gets(el_, &count);
+        text = g_edit.el_gets(el_, &count);
         inGets_ = false;
     }
     if (restore) {
@@ -558,7 +599,7 @@ void LibEditor::Begin(const std::string &prompt)
         lastKey_ = std::chrono::steady_clock::now();
         FollowWindow();
         LocaleScope locale;
-        el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
+        g_edit.el_set(el_, EL_UNBUFFERED, 1); // shows the prompt on a clean line
     }
 }
 
@@ -574,7 +615,7 @@ OrxPlat_EditStatus LibEditor::Feed(std::string *line)
         {
             LocaleScope locale;
             inGets_ = true;
-            text = el_gets(el_, &count);
+            text = g_edit.el_gets(el_, &count);
             inGets_ = false;
         }
         if (abandoned_) {
@@ -611,7 +652,7 @@ void LibEditor::End()
     if (charMode_) {
         charMode_ = false;
         LocaleScope locale;
-        el_set(el_, EL_UNBUFFERED, 0);
+        g_edit.el_set(el_, EL_UNBUFFERED, 0);
     }
     SetPasteMode(false);
 }
@@ -635,7 +676,7 @@ bool LibEditor::AddHistory(const std::string &entry)
         return false;
     }
     HistEvent event;
-    if (history(history_, &event, H_ENTER, entry.c_str()) < 0) {
+    if (g_edit.history(history_, &event, H_ENTER, entry.c_str()) < 0) {
         return false;
     }
     lastEntry_ = entry;
@@ -646,7 +687,7 @@ bool LibEditor::AddHistory(const std::string &entry)
 unsigned char LibEditor::CompleteKey(EditLine *el, int)
 {
     void *data = nullptr;
-    el_get(el, EL_CLIENTDATA, &data);
+    g_edit.el_get(el, EL_CLIENTDATA, &data);
     try {
         return static_cast<LibEditor *>(data)->Complete();
     } catch (...) {
@@ -656,7 +697,7 @@ unsigned char LibEditor::CompleteKey(EditLine *el, int)
 
 unsigned char LibEditor::Complete()
 {
-    const LineInfo *info = el_line(el_);
+    const LineInfo *info = g_edit.el_line(el_);
     std::string before(info->buffer, static_cast<size_t>(info->cursor - info->buffer));
     size_t stem = 0;
     std::vector<std::string> candidates;
@@ -679,14 +720,14 @@ unsigned char LibEditor::Complete()
     }
     std::string typed = before.substr(before.size() - stem);
     if (common.size() > typed.size() && common.compare(0, typed.size(), typed) == 0) {
-        el_insertstr(el_, common.c_str() + typed.size());
+        g_edit.el_insertstr(el_, common.c_str() + typed.size());
         return CC_REFRESH;
     }
     if (candidates.size() == 1 || (common.size() > typed.size() && !common.empty())) {
         // Typed in another form (quoted, escaped): the word is written anew.
         if (common != typed && !common.empty()) {
-            el_deletestr(el_, static_cast<int>(stem));
-            el_insertstr(el_, common.c_str());
+            g_edit.el_deletestr(el_, static_cast<int>(stem));
+            g_edit.el_insertstr(el_, common.c_str());
             return CC_REFRESH;
         }
         if (candidates.size() == 1) {
@@ -795,6 +836,9 @@ bool OrxPlat_EditingWanted()
 std::unique_ptr<OrxPlat_LineEditor> OrxPlat_LineEditor::Open(const char *program,
                                                              OrxPlat_EditHooks hooks)
 {
+    if (!LoadLibEdit()) {
+        return nullptr;
+    }
     auto editor = std::make_unique<LibEditor>(std::move(hooks));
     if (!editor->Init(program)) {
         return nullptr;
