@@ -1,21 +1,13 @@
-// Option scanner and command-line splitter.  The scanner's state is
-// process-wide and its index is never set back, so every scan below pads its
-// vector with the arguments "already scanned" up to the current index and
-// asks for a reset: the scan then starts exactly at the first real argument.
-
+// Option scanner and command-line splitter.  The scanner's state is process-wide and its
+// index never set back, so every scan pads its vector up to the current index and asks
+// for a reset: the scan then starts exactly at the first real argument.
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <vector>
-
 #include <tcl.h>
 
+#include <fstream>
+
 #include "orx_getopt.h"
+#include "tests/support/child_run.h"
 
 namespace {
 
@@ -105,15 +97,13 @@ TEST(Getopt, MissingArgumentLoneDashAndReset)
     EXPECT_EQ(missing.All(":f:"), "f[x] : end");
     EXPECT_EQ(orxgetopt_get_optopt(), 'f');
     EXPECT_EQ(orxgetopt_get_optarg(), nullptr);  // no pointer into a finished vector
-
     // A lone "-" stops every further call where it stands.
     Scan dash({"-", "-q"});
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Index(), 0);
-
-    // Without a reset the scanner would go on with the "n" of "-qn"; with
-    // it, the argument at the index (still "-qn") is read afresh.
+    // Without a reset the scanner would go on with the "n" of "-qn"; with it, the
+    // argument at the index (still "-qn") is read afresh.
     Scan first({"-qn", "-s"});
     EXPECT_EQ(first.Next(), 'q');
     orxgetopt_set_optreset(1);
@@ -157,9 +147,8 @@ TEST(SplitCmdLine, QuotingRules)
 
 constexpr int kChildRan = 42;
 
-// Child side of the round trip below (disabled, so only the re-executed child
-// runs it): split this process's own command line and compare with the vector
-// the kernel holds.
+// Child side of the round trip below (disabled, so only the re-executed child runs it):
+// split this process's own command line and compare with the kernel's vector.
 TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
 {
     Args expected;
@@ -179,24 +168,14 @@ TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
 
 TEST(SplitCmdLine, ProcessLineRoundTrip)
 {
-    const char *tricky[] = {"a b",       "",           "q\"uote",   "trail\\",  "mid\\dle",
-                            "sp ace\\",  "\\\\\"",     "tab\there", "new\nline", "\"\"",
-                            "\\\" x \\", "plain"};
-    std::vector<const char *> argv = {"/proc/self/exe",
-                                      "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
-                                      "--gtest_also_run_disabled_tests", "--gtest_brief=1"};
-    argv.insert(argv.end(), std::begin(tricky), std::end(tricky));
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    std::vector<const char *> argv = {
+        "/proc/self/exe", "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
+        "--gtest_also_run_disabled_tests", "--gtest_brief=1", "a b", "", "q\"uote", "trail\\", "mid\\dle",
+        "sp ace\\", "\\\\\"", "tab\there", "new\nline", "\"\"", "\\\" x \\", "plain", nullptr};
+    orxtest::ChildRun run = orxtest::RunChild([&argv](Tcl_Interp *) {
         execv(argv[0], const_cast<char **>(argv.data()));
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kChildRan);
+    });
+    EXPECT_EQ(run.status, kChildRan) << run.out;
 }
 
 }  // namespace

@@ -1,23 +1,14 @@
-// Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the
-// current directory pointed at a temporary tree; and the small exported
-// helpers of the initialisation.
+// Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the current
+// directory pointed at a temporary tree; and the small exported helpers of the initialisation.
 #include <gtest/gtest.h>
 #include <tcl.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <future>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "orx_init.h"
 #include "orx_shell.h"
@@ -27,9 +18,8 @@
 
 namespace fs = std::filesystem;
 
-// The user database as the library sees it: while set, the effective user's
-// entry names this directory as home, so that start-up without HOME (which
-// falls back to the user database) never touches the real home directory.
+// While set, the effective user's database entry names this directory as home, so
+// that start-up without HOME (which falls back to it) never touches the real one.
 static const char *fakeUserHome = nullptr;
 
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size,
@@ -66,22 +56,19 @@ protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
-        fs::create_directories(home_);
         fs::create_directories(root_ / "cwd");
-        oldCwd_ = fs::current_path();
+        fs::create_directories(home_);
         fs::current_path(root_ / "cwd");
         setenv("HOME", home_.c_str(), 1);
         setenv("PATH", (std::string(ORX_BUILD_DIR) + "/packages:" + path_.old).c_str(), 1);
         unsetenv("ORX_PATH");
         unsetenv("MORVA_HOME");
     }
-
     void TearDown() override
     {
         Drop();
         fs::current_path(oldCwd_);
     }
-
     void Drop()
     {
         if (interp_ != nullptr) {
@@ -92,9 +79,8 @@ protected:
         }
     }
 
-    // An installation directory with lib/orx holding the build's script
-    // library (the start-up defines the math constants from it) and, unless
-    // empty, a type map.
+    // An installation with the build's script library in lib/orx (the start-up defines
+    // the math constants from it) and, unless empty, a type map.
     std::string Install(const std::string &name, const std::string &typeMap)
     {
         fs::path dir = root_ / name;
@@ -116,9 +102,7 @@ protected:
         interp_ = Tcl_CreateInterp();
         return Orx_TclInit(interp_);
     }
-
     std::string Result() { return Tcl_GetStringResult(interp_); }
-
     std::string Eval(const char *script)
     {
         EXPECT_EQ(Tcl_Eval(interp_, script), TCL_OK) << Result();
@@ -127,7 +111,7 @@ protected:
 
     orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"}, g5_{"ORX_HOME"};
     orxtest::TempDir tmp_;
-    fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_;
+    fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_{fs::current_path()};
     Tcl_Interp *interp_ = nullptr;
 };
 
@@ -144,8 +128,7 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
     EXPECT_EQ(Eval("lrange $auto_path end-4 end"), "/x/scripts {/y/more scripts} " + a +
                                                        "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
     EXPECT_EQ(Eval("list $env(ORX_HOME) [orx:load]"), a + ":" + b + ":" + c + " {lumbrine zub}");
-    // Maps load last to first, so A's label stays; the user's and the
-    // design's maps come after the installations.
+    // Maps load last to first, so A's label stays; the user's and the design's come last.
     EXPECT_EQ(Eval("lmap {t l} {OrderT lit OrderT onlyB LayerT lit} {etp:attr $t $l label}"),
               "fromA b design");
     EXPECT_EQ(Eval("list $tcl_precision $orx_fpformat [info exists orx_version]"), "14 engmult 1");
@@ -156,8 +139,7 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 
 TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
 {
-    // The fault: start-up opened a FIFO named like a type map and waited for
-    // a writer for ever.  Now it notes the map and goes on.
+    // The fault: start-up opened a FIFO named like a type map and waited for ever.
     std::string a = Install("A", "type FifoT\nlit label=fromA\n");
     std::string f = Install("F", "");
     fs::create_directories(fs::path(f) / "config");
@@ -192,9 +174,8 @@ TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
     }
 }
 
-// The fault: the index of the first installation, when it could not be
-// read, stopped start-up (a FIFO: waited for a writer for ever).  It is
-// passed over; the math constants come from the second installation.
+// The fault: an unreadable index of the first installation (a FIFO: waited for ever)
+// stopped start-up.  The math constants now come from the second one.
 TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
 {
     std::string a = Install("A", "");
@@ -226,13 +207,11 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
 {
     std::string a = Install("A", "type T4\n");
     fs::path dir = home_ / "ruvadiredavoz";
-    // A file in the way cannot be made a directory.
-    WriteFile(dir, "in the way");
+    WriteFile(dir, "in the way"); // cannot be made a directory
     EXPECT_EQ(Init(a), TCL_ERROR);
     EXPECT_EQ(Result(), "Could not make the ~/ruvadiredavoz directory.");
     fs::remove(dir);
-    // Made private; the signal thread's line "pid thread-id" is there
-    // before the initialisation returns.
+    // Made private; the signal thread's line is there before the initialisation returns.
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_TRUE(fs::is_directory(dir) && fs::status(dir).permissions() == fs::perms::owner_all);
     EXPECT_TRUE(PidLine(dir)) << "no line for this process";
@@ -264,8 +243,7 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
 
     const char *words[] = {"a", "", "b", nullptr, "{y"};
     char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
-    EXPECT_STREQ(joined, "a  b  {y");
-    EXPECT_STREQ(empty, "");
+    EXPECT_EQ(std::string(joined) + "|" + empty, "a  b  {y|");
     Tcl_Free(joined);
     Tcl_Free(empty);
     EXPECT_EQ(Orx_Ckstrdup(nullptr), nullptr);
@@ -323,13 +301,11 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
 
 TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
 {
-    // A missing type map and a family that fails without stopping the
-    // initialisation: both messages reach the user (they were dropped).
+    // A missing type map and a failing family: both notes reach the user (they were dropped).
     std::string c = Install("C", "");
     setenv("MORVA_HOME", c.c_str(), 1);
     orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
-        // Signal support belongs to the thread of the first interpreter that
-        // asks for it; here another thread's, so the shell's family fails.
+        // Signal support belongs to another thread here, so the shell's family fails.
         std::promise<void> owned;
         std::thread([&owned] {
             OrxXSignalInit(Tcl_CreateInterp());
@@ -339,8 +315,7 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
             }
         }).detach();
         owned.get_future().wait();
-        // Commands from standard input: the option scanner's state is the
-        // process's, and other tests may have used it.
+        // From standard input: the option scanner's state is process-wide.
         FILE *input = tmpfile();
         fputs("puts ran\n", input);
         rewind(input);
@@ -355,22 +330,16 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
                        "signal support is only available in the thread of the first interpreter\n");
 }
 
-int statesFreed = 0;
-
 // State owned by a command and its alias.
-struct OwnedState {
-    std::string text;
-};
-
+int statesFreed = 0;
 void FreeState(ClientData clientData)
 {
-    delete static_cast<OwnedState *>(clientData);
+    delete static_cast<std::string *>(clientData);
     ++statesFreed;
 }
-
 int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<OwnedState *>(clientData)->text.c_str(), -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<std::string *>(clientData)->c_str(), -1));
     return TCL_OK;
 }
 
@@ -379,7 +348,7 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     interp_ = Tcl_CreateInterp();
     auto create = [&](const char *name, const char *text, int flags) {
         statesFreed = 0;
-        OrxX_CreateObjCommand(interp_, name, ReadState, new OwnedState{text}, FreeState, flags);
+        OrxX_CreateObjCommand(interp_, name, ReadState, new std::string(text), FreeState, flags);
     };
     // Either name first, by deletion or by rename: the other still reads it.
     for (const char *script : {"rename owned {}; orxx_owned", "rename orxx_owned {}; owned",
@@ -403,8 +372,7 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     create("dup", "second", ORXX_CMD_REPLACE);
     EXPECT_EQ(statesFreed, 1);
     EXPECT_EQ(Eval("list [dup] [orxx_dup]"), "second second");
-    // With the interpreter.
-    statesFreed = 0;
+    statesFreed = 0; // with the interpreter
     Tcl_DeleteInterp(interp_);
     interp_ = nullptr;
     EXPECT_EQ(statesFreed, 1);

@@ -4,12 +4,9 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
-#include <cstdlib>
-#include <string>
+#include "tests/support/child_run.h"
+#endif
 
 #include "orx_strpath.h"
 
@@ -57,9 +54,8 @@ TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
     EXPECT_EQ(Split(nullptr, '/', 0), "");
 }
 
-// The fault: with TMPDIR a directory this process may not search, every
-// name was refused and tmpname returned "".  Root may search anything: the
-// call runs in a child that is nobody.
+// The fault: with TMPDIR a directory this process may not search, every name was
+// refused and tmpname returned "".
 TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
 {
 #ifdef _WIN32
@@ -69,24 +65,14 @@ TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
     char dir[] = "/tmp/orx_strpath_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     ASSERT_EQ(chmod(dir, 0700), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    orxtest::ChildRun run = orxtest::RunChild([&dir](Tcl_Interp *interp) {
         setenv("TMPDIR", dir, 1);
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(2);
-        }
-        Tcl_Interp *interp = Tcl_CreateInterp();
         const char *argv[] = {"tmpname", nullptr};
-        int code = Orx_TmpnamCmd(nullptr, interp, 1, argv);
-        std::string name = Tcl_GetStringResult(interp);
-        _exit(code == TCL_OK && name.compare(0, 7, "/tmp/tq") == 0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+        bool ok = orxtest::BecomeNobody() && Orx_TmpnamCmd(nullptr, interp, 1, argv) == TCL_OK;
+        _exit(ok && std::string(Tcl_GetStringResult(interp)).compare(0, 7, "/tmp/tq") == 0 ? 0 : 1);
+    });
     rmdir(dir);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(run.status, 0);
 #endif
 }
 

@@ -39,6 +39,9 @@ inline void ExitNow(ClientData clientData)
     _exit(static_cast<int>(reinterpret_cast<intptr_t>(clientData)));
 }
 
+// In a forked child: gives up root, which may read, write and search anything.
+inline bool BecomeNobody() { return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0); }
+
 // Runs body in a forked child, with a fresh interpreter; a body that returns
 // ends the child with status 100.
 inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)

@@ -43,6 +43,13 @@ protected:
         return obj;
     }
     Tcl_Obj *Text(const char *text) { return Hold(Tcl_NewStringObj(text, -1)); }
+    // The -errorcode of the last failure, as a script catching it sees it.
+    std::string ErrorCode()
+    {
+        Tcl_Obj *code = nullptr;
+        Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"), &code);
+        return code != nullptr ? Tcl_GetString(code) : "";
+    }
 
     Tcl_Interp *interp_ = nullptr;
     std::vector<Tcl_Obj *> held_;
