@@ -1,14 +1,10 @@
 // Test-only commands for the signal tests, loaded with "load $lib Sigtest":
-//   sigtest start pidPath      start a signal thread (the test host has none)
-//   sigtest raise signal ?n? ?wait?
-//                              raise a signal n times inside one command, so
-//                              that the deliveries wait together; with wait
-//                              true, return only once the interpreter has been
-//                              told (at most 5 s), so that the signal is
-//                              processed as this command returns
-//   sigtest console            whether the process has a console (Windows)
-//   sigtest ctrlc              press Ctrl-C on that console: the console's
-//                              CTRL_C_EVENT to every process attached to it
+//   sigtest start pidPath  start a signal thread (the test host has none)
+//   sigtest raise signal ?n? ?wait?  raise a signal n times inside one command, so that the
+//                          deliveries wait together; with wait, return only once the
+//                          interpreter has been told (at most 5 s)
+//   sigtest console        whether the process has a console (Windows)
+//   sigtest ctrlc          CTRL_C_EVENT to every process attached to that console
 #include <signal.h>
 #include <string.h>
 
