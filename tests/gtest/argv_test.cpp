@@ -3,25 +3,20 @@
 // values of every type, left-over words, messages and the help summary.
 #include <cstdint>
 #include <cstring>
-
 #include "orx_argv.h"
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 struct Options {
     int width = 10, weight = 0;
     const char *name = nullptr;
     double scale = 1.5;
     int verbose = 0, rest = -1;
 };
-
 const Orx_ArgvInfo kEnd = {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr};
 void *Const(intptr_t value) { return reinterpret_cast<void *>(value); }
-
 // Calls of the word procedures, for the checks.
 std::vector<std::string> calls;
-
 int TakeIfNumber(void *dst, const char *key, const char *next)
 {
     calls.push_back(std::string(key) + "|" + (next != nullptr ? next : "(null)"));
@@ -31,7 +26,6 @@ int TakeIfNumber(void *dst, const char *key, const char *next)
     }
     return 0;
 }
-
 // Takes a pair of words, from strings or objects: moves the rest down over them.
 std::string Text(const char *word) { return word; }
 std::string Text(Tcl_Obj *word) { return Tcl_GetString(word); }
@@ -46,9 +40,7 @@ int TakePair(void *dst, Tcl_Interp *interp, const char *key, int count, Word *wo
     std::memmove(words, words + 2, sizeof(*words) * (count - 2));
     return count - 2;
 }
-
 int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **) { return argc + 1; }
-
 class ArgvTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -56,7 +48,6 @@ protected:
         InterpTest::SetUp();
         calls.clear();
     }
-
     // The table of a drawing command.
     std::vector<Orx_ArgvInfo> Table()
     {
@@ -68,7 +59,6 @@ protected:
                 {nullptr, ORX_ARGV_HELP, nullptr, nullptr, "Layout:"},
                 {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"}, kEnd};
     }
-
     // Parses words (the command name first) from strings; *left gets the
     // words left over.
     int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
@@ -86,7 +76,6 @@ protected:
         }
         return status;
     }
-
     // The same from an array of exactly as many objects as words.
     int ParseObjs(const std::vector<const char *> &words, const Orx_ArgvInfo *table, int flags,
                   std::vector<std::string> *left = nullptr)
@@ -110,12 +99,9 @@ protected:
         }
         return status;
     }
-
     Options opt;
 };
-
 using Words = std::vector<std::string>;
-
 TEST_F(ArgvTest, HelpSummaryLayout)
 {
     auto table = Table();
@@ -155,7 +141,6 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     EXPECT_EQ(Result(), "Command-specific options:\nGeneric options for all commands:"
                         "\n -help: Print summary of command-line options and abort");
 }
-
 TEST_F(ArgvTest, MatchingAndAbbreviations)
 {
     auto table = Table();
@@ -192,7 +177,6 @@ TEST_F(ArgvTest, MatchingAndAbbreviations)
     EXPECT_EQ(Parse({"cmd", "-bogus"}, t, ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
     EXPECT_EQ(ErrorCode(), "ORX VALUE OPTION -bogus");
 }
-
 TEST_F(ArgvTest, LeftOverWords)
 {
     auto table = Table();
@@ -220,7 +204,6 @@ TEST_F(ArgvTest, LeftOverWords)
     EXPECT_EQ(ParseObjs({"cmd", "a", "b"}, t, 0, &left), TCL_OK);
     EXPECT_EQ(left, Words({"cmd", "a", "b"}));
 }
-
 TEST_F(ArgvTest, ValuesOfEveryType)
 {
     auto table = Table();
@@ -234,7 +217,6 @@ TEST_F(ArgvTest, ValuesOfEveryType)
     EXPECT_EQ(std::make_pair(opt.width, opt.weight), std::make_pair(-12, 15));
     EXPECT_STREQ(opt.name, "ü€");
 }
-
 TEST_F(ArgvTest, BadValuesAndMissingWords)
 {
     auto table = Table();
@@ -279,7 +261,6 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
     EXPECT_EQ(ParseObjs({"cmd", "-weight", "5", "-width", "x"}, t, 0), TCL_ERROR);
     EXPECT_EQ(std::make_pair(opt.weight, opt.width), std::make_pair(5, 10));
 }
-
 TEST_F(ArgvTest, WordProcedures)
 {
     int number = 0;
@@ -306,7 +287,6 @@ TEST_F(ArgvTest, WordProcedures)
     EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
     EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");
 }
-
 TEST_F(ArgvTest, BadArgumentType)
 {
     int value = 0;
@@ -317,5 +297,4 @@ TEST_F(ArgvTest, BadArgumentType)
         EXPECT_EQ(Result(), "bad argument type " + std::to_string(type) + " in Orx_ArgvInfo");
     }
 }
-
 } // namespace

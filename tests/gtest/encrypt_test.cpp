@@ -2,15 +2,12 @@
 // alone on failure, and interpreters without a base key.
 #include <cstdint>
 #include <cstdlib>
-
 #include "orx_init.h"
 #include "orx_library.h"
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
-
 class Encrypt : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -31,7 +28,6 @@ protected:
         return code;
     }
 };
-
 // The library draws its tokens from rand(): the value the next one takes.
 int NextLibraryToken(unsigned seed)
 {
@@ -40,7 +36,6 @@ int NextLibraryToken(unsigned seed)
     std::srand(seed);
     return token;
 }
-
 TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
 {
     std::string text = Eval("encrypt 4 {a package}");
@@ -52,7 +47,6 @@ TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
         EXPECT_EQ(after, text);
     }
 }
-
 // Spent by one decrypt, whether it succeeds or not; the text stays as it was.
 TEST_F(Encrypt, TokenServesOneCall)
 {
@@ -71,7 +65,6 @@ TEST_F(Encrypt, TokenServesOneCall)
         EXPECT_EQ(after, c.text);
     }
 }
-
 TEST_F(Encrypt, NoBaseKey)
 {
     std::string text = Eval("encrypt 4 abc");
@@ -84,5 +77,4 @@ TEST_F(Encrypt, NoBaseKey)
     EXPECT_EQ(Decrypt(text, 0, &after), TCL_ERROR);
     EXPECT_EQ(after, text);
 }
-
 } // namespace

@@ -1,18 +1,12 @@
 // The enumerated-type registry: type-map parsing with its messages, merging
 // of later maps, and the five calls that set display attributes.
 #include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
-
 #include "orx_etp.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 // Loads text quietly into the registry; returns the messages.
 std::string Load(const std::string &text, int flags = 0, const char *name = "t.map")
 {
@@ -23,7 +17,6 @@ std::string Load(const std::string &text, int flags = 0, const char *name = "t.m
     Tcl_Free(errors);
     return out;
 }
-
 EtpAttr *Attr(const char *type, const char *literal, int index)
 {
     EtpType *t = nullptr;
@@ -35,7 +28,6 @@ EtpAttr *Attr(const char *type, const char *literal, int index)
     }
     return a;
 }
-
 // All attributes of a literal: "value|label|width|style|red|green|blue".
 std::string All(const char *type, const char *literal)
 {
@@ -47,7 +39,6 @@ std::string All(const char *type, const char *literal)
     }
     return out;
 }
-
 TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
 {
     // Each line with its message; good lines have none.
@@ -82,14 +73,12 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
     ASSERT_TRUE(etpFindType("T2", &t));
     EXPECT_TRUE(etpFindTypeLiteralByName(t, "OK", nullptr));
     EXPECT_FALSE(etpFindTypeLiteralByName(t, "A", nullptr));
-
     // Atomic and check-only loads merge nothing.
     EXPECT_NE(Load("type T3\n  A\n  B bogus\n", ETP_LOAD_ATOMIC), "");
     EXPECT_FALSE(etpFindType("T3", nullptr));
     EXPECT_EQ(Load("type T3c\n  A\n", ETP_LOAD_CHECK), "");
     EXPECT_FALSE(etpFindType("T3c", nullptr));
 }
-
 TEST(EtpTypeMap, LoadingFiles)
 {
     orxtest::TempDir dir;
@@ -98,7 +87,6 @@ TEST(EtpTypeMap, LoadingFiles)
     EXPECT_TRUE(etpFindType("T5", nullptr));
     EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
-
     // A FIFO is refused at once instead of waiting for a writer.
     const std::string fifo = dir.path + "/t6.fifo";
     orxtest::FifoWatch watch({fifo});
@@ -106,7 +94,6 @@ TEST(EtpTypeMap, LoadingFiles)
     EXPECT_EQ(etpLoadTypeMap(fifo.c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_TRUE(watch.Finish()) << "etpLoadTypeMap waited on a FIFO";
 }
-
 TEST(EtpAttrs, SettingValues)
 {
     Load("type T6\n  A\n");
@@ -121,18 +108,15 @@ TEST(EtpAttrs, SettingValues)
     EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
     EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));
     EXPECT_EQ(All("T6", "A"), "0|A|1|- -|200|-1|-1");
-
     // Out-of-range indices, names in another case and null arguments are refused.
     EXPECT_EQ(Attr("T6", "A", -1), nullptr);
     EXPECT_EQ(Attr("T6", "A", ETP_ATTR_COUNT), nullptr);
     EXPECT_EQ(Attr("T6", "a", ETP_ATTR_RED), nullptr);
     EXPECT_EQ(Attr("t6", "A", ETP_ATTR_RED), nullptr);
     EXPECT_FALSE(etpSetAttrValFromInt(nullptr, 1) || etpSetAttrValFromString(red, nullptr));
-
     char small[3];
     etpSetAttrValFromString(style, "a long style text");
     EXPECT_TRUE(etpGetAttrString(style, small, sizeof small));
     EXPECT_STREQ(small, "a ");
 }
-
 } // namespace

@@ -2,20 +2,14 @@
 // index never set back, so every scan pads its vector up to the current index and asks
 // for a reset: the scan then starts exactly at the first real argument.
 #include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <fstream>
-
 #include "orx_getopt.h"
 #include "tests/support/child_run.h"
 
 namespace {
-
 // The shell's options: -q -n -s -u flags, -c command and -f file with arguments.
 const char *kShellOptions = "qnsuc:f:";
-
 using Args = std::vector<std::string>;
-
 class Scan {
 public:
     explicit Scan(const Args &args)
@@ -47,13 +41,11 @@ public:
         }
         return out + "end";
     }
-
 private:
     std::vector<std::string> storage_;
     std::vector<char *> argv_;
     int base_;
 };
-
 TEST(Getopt, ScansTheShellOptions)
 {
     // Arguments; results, stderr, index of the first operand; option string, opterr.
@@ -90,7 +82,6 @@ TEST(Getopt, ScansTheShellOptions)
     }
     orxgetopt_set_opterr(1);
 }
-
 TEST(Getopt, MissingArgumentLoneDashAndReset)
 {
     Scan missing({"-fx", "-f"});
@@ -109,7 +100,6 @@ TEST(Getopt, MissingArgumentLoneDashAndReset)
     orxgetopt_set_optreset(1);
     EXPECT_EQ(first.All(), "q n s end");
 }
-
 Args Split(const char *line)
 {
     int argc = -1;
@@ -120,7 +110,6 @@ Args Split(const char *line)
     Tcl_Free(reinterpret_cast<char *>(argv));
     return out;
 }
-
 TEST(SplitCmdLine, QuotingRules)
 {
     const struct { const char *line; Args args; } cases[] = {
@@ -144,9 +133,7 @@ TEST(SplitCmdLine, QuotingRules)
     }
     EXPECT_EQ(Split(many.c_str()), Args(200, ""));
 }
-
 constexpr int kChildRan = 42;
-
 // Child side of the round trip below (disabled, so only the re-executed child runs it):
 // split this process's own command line and compare with the kernel's vector.
 TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
@@ -165,7 +152,6 @@ TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
     // A distinct status tells the parent that this test really ran.
     std::exit(::testing::Test::HasFailure() ? 1 : kChildRan);
 }
-
 TEST(SplitCmdLine, ProcessLineRoundTrip)
 {
     std::vector<const char *> argv = {
@@ -177,5 +163,4 @@ TEST(SplitCmdLine, ProcessLineRoundTrip)
     });
     EXPECT_EQ(run.status, kChildRan) << run.out;
 }
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 class Handles : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -21,7 +20,6 @@ protected:
     }
     void *table_;
 };
-
 TEST(HandleTable, RefusesBadParameters)
 {
     std::string tooLong(ORXX_HANDLE_BASE_MAX + 1, 'b');
@@ -32,7 +30,6 @@ TEST(HandleTable, RefusesBadParameters)
     }
     OrxX_HandleTblRelease(nullptr);
 }
-
 TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
 {
     std::vector<void *> entries;
@@ -64,7 +61,6 @@ TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
     EXPECT_STREQ(name, "context39");
     EXPECT_EQ(OrxX_HandleName(table_, &dummy, name), 0);
 }
-
 TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
 {
     void *entry = OrxX_HandleAlloc(table_, nullptr);
@@ -80,7 +76,6 @@ TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
     EXPECT_EQ(Result(), "invalid context handle \"context0\"");
     EXPECT_EQ(OrxX_HandleXlate(nullptr, table_, "context0"), nullptr);
 }
-
 TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
 {
     std::vector<void *> entries;
@@ -100,5 +95,4 @@ TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
     // Release frees what is still allocated (the sanitizer build checks).
     OrxX_HandleAlloc(table_, nullptr);
 }
-
 } // namespace

@@ -1,15 +1,12 @@
 // Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the current
 // directory pointed at a temporary tree; and the small exported helpers of the initialisation.
 #include <gtest/gtest.h>
-#include <tcl.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
-
 #include <future>
 #include <filesystem>
 #include <regex>
-
 #include "orx_init.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
@@ -17,11 +14,9 @@
 #include "tests/support/tessary_fixture.h"
 
 namespace fs = std::filesystem;
-
 // While set, the effective user's database entry names this directory as home, so
 // that start-up without HOME (which falls back to it) never touches the real one.
 static const char *fakeUserHome = nullptr;
-
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size,
                           struct passwd **found)
 {
@@ -33,9 +28,7 @@ extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t 
     }
     return rc;
 }
-
 namespace {
-
 // Whether the pid file in dir starts with this process's line.
 bool PidLine(const fs::path &dir)
 {
@@ -44,13 +37,11 @@ bool PidLine(const fs::path &dir)
     std::getline(in, line);
     return std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"));
 }
-
 void WriteFile(const fs::path &path, const std::string &text)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << text;
 }
-
 class InitTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -78,7 +69,6 @@ protected:
             interp_ = nullptr;
         }
     }
-
     // An installation with the build's script library in lib/orx (the start-up defines
     // the math constants from it) and, unless empty, a type map.
     std::string Install(const std::string &name, const std::string &typeMap)
@@ -94,7 +84,6 @@ protected:
         }
         return dir.string();
     }
-
     int Init(const std::string &morvaHome)
     {
         Drop();
@@ -108,13 +97,11 @@ protected:
         EXPECT_EQ(Tcl_Eval(interp_, script), TCL_OK) << Result();
         return Result();
     }
-
     orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"}, g5_{"ORX_HOME"};
     orxtest::TempDir tmp_;
     fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_{fs::current_path()};
     Tcl_Interp *interp_ = nullptr;
 };
-
 TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 {
     std::string a = Install("A", "type OrderT\nlit label=fromA\ntype LayerT\nlit label=install\n");
@@ -136,7 +123,6 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
               "{puts -nonewline stdout {orx: }} {puts -nonewline stdout {> }}");
     EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
-
 TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
 {
     // The fault: start-up opened a FIFO named like a type map and waited for ever.
@@ -153,7 +139,6 @@ TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
                             (home_ / ".typemap_user").string() + "Could not open filetypemap.design");
     EXPECT_EQ(Eval("etp:attr FifoT lit label"), "fromA");
 }
-
 TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
 {
     interp_ = Tcl_CreateInterp();
@@ -173,7 +158,6 @@ TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
         EXPECT_EQ(Result(), message);
     }
 }
-
 // The fault: an unreadable index of the first installation (a FIFO: waited for ever)
 // stopped start-up.  The math constants now come from the second one.
 TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
@@ -188,7 +172,6 @@ TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
     ASSERT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
     EXPECT_EQ(Eval("lindex $auto_pkg_index(Orx:math) 0"), b + "/lib/orx/orx.tlib");
 }
-
 // The fault: start-up ended with only 'invalid command name "Orx:MathInit"'.
 TEST_F(InitTest, MissingInstallationIsNamed)
 {
@@ -202,7 +185,6 @@ TEST_F(InitTest, MissingInstallationIsNamed)
     }
     EXPECT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
 }
-
 TEST_F(InitTest, UserDirectoryAndPidLine)
 {
     std::string a = Install("A", "type T4\n");
@@ -220,7 +202,6 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
-
 TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
 {
     Tcl_Interp *interp = interp_ = Tcl_CreateInterp();
@@ -240,7 +221,6 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
     // A name beginning with "tclx" gets no alias.
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", nameCmd, mine, nullptr, 0), 0);
     EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"), "tclxthing {}");
-
     const char *words[] = {"a", "", "b", nullptr, "{y"};
     char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
     EXPECT_EQ(std::string(joined) + "|" + empty, "a  b  {y|");
@@ -252,7 +232,6 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
     Orx_PutErrCode(interp, "ORX", "file missing");
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX file missing}");
 }
-
 // Without HOME every "~" of start-up expands to the user database's home.
 class InitWithoutHome : public InitTest {
 protected:
@@ -269,7 +248,6 @@ protected:
     }
     std::string homeText_ = home_.string();
 };
-
 TEST_F(InitWithoutHome, TildeNamesUseTheUserDatabase)
 {
     // Failed with "couldn't find HOME environment variable to expand path".
@@ -281,7 +259,6 @@ TEST_F(InitWithoutHome, TildeNamesUseTheUserDatabase)
     EXPECT_EQ(Eval("etp:attr HomeT lit label"), "user");
     EXPECT_TRUE(PidLine(home_ / "ruvadiredavoz")) << "no line for this process";
 }
-
 TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
 {
     WriteFile(home_ / ".orxshrc", "puts rc-sourced\n");
@@ -298,7 +275,6 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "rc-sourced\n");
 }
-
 TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
 {
     // A missing type map and a failing family: both notes reach the user (they were dropped).
@@ -329,7 +305,6 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
     EXPECT_EQ(run.err, "Could not open file" + c + "/config/typemap.tq\n"
                        "signal support is only available in the thread of the first interpreter\n");
 }
-
 // State owned by a command and its alias.
 int statesFreed = 0;
 void FreeState(ClientData clientData)
@@ -342,7 +317,6 @@ int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
     Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<std::string *>(clientData)->c_str(), -1));
     return TCL_OK;
 }
-
 TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
 {
     interp_ = Tcl_CreateInterp();
@@ -377,5 +351,4 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     interp_ = nullptr;
     EXPECT_EQ(statesFreed, 1);
 }
-
 } // namespace

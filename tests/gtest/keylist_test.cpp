@@ -1,12 +1,10 @@
 // C-level tests of the keyed-list interface: statuses, who owns which reference, refusal
 // of shared objects, and failed conversions.  The commands' tests cover the semantics.
 #include <pthread.h>
-
 #include "orx_keylist.h"
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 // Objects here are held and released by hand: the counts are what is tested.
 class KeylistTest : public orxtest::InterpTest {
 protected:
@@ -22,7 +20,6 @@ protected:
     }
     static Tcl_Obj *Text(const char *text) { return Held(Tcl_NewStringObj(text, -1)); }
 };
-
 TEST_F(KeylistTest, GetKeysAndDeleteStatusesAndReferences)
 {
     Tcl_Obj *keyl = Text("{a {{b 1}}} {c 2}");
@@ -49,7 +46,6 @@ TEST_F(KeylistTest, GetKeysAndDeleteStatusesAndReferences)
     EXPECT_STREQ(Tcl_GetString(keyl), "{c 2}");  // the emptied level goes too
     Tcl_DecrRefCount(keyl);
 }
-
 TEST_F(KeylistTest, SetTakesOneReferenceAndReplaceReleasesIt)
 {
     Tcl_Obj *keyl = OrxX_NewKeyedListObj();
@@ -68,7 +64,6 @@ TEST_F(KeylistTest, SetTakesOneReferenceAndReplaceReleasesIt)
     Tcl_DecrRefCount(first);
     Tcl_DecrRefCount(second);
 }
-
 TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
 {
     Tcl_Obj *keyl = Held(Text("{a 1}")), *value = Text("2");
@@ -85,7 +80,6 @@ TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
     Tcl_DecrRefCount(keyl);
     Tcl_DecrRefCount(value);
 }
-
 TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
 {
     Tcl_Obj *keyl = Held(OrxX_NewKeyedListObj()), *value = Text("v");
@@ -114,7 +108,6 @@ TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
     Tcl_DecrRefCount(keyl);
     Tcl_DecrRefCount(value);
 }
-
 TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
 {
     // A real zero byte in a key, which no script can write.
@@ -131,7 +124,6 @@ TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
     EXPECT_STREQ(number->typePtr->name, "int");
     Tcl_DecrRefCount(number);
 }
-
 // Each call on each kind of key: found, missing, through a value, in malformed text.
 // Statuses of get, keys, set and delete, in that order.
 TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
@@ -166,7 +158,6 @@ TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
         EXPECT_EQ(got, r.want) << r.text << " / " << r.key;
     }
 }
-
 // Runs fn(interp) on a thread with a 1 MiB stack, far less than a walk or a text build
 // recursing once per level would need at these depths.
 template <class Fn>
@@ -188,7 +179,6 @@ void OnSmallStack(Fn fn)
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
 }
-
 // "a.a. ... .a", n components.
 std::string DeepKey(int n)
 {
@@ -198,7 +188,6 @@ std::string DeepKey(int n)
     }
     return key + "a";
 }
-
 TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
 {
     OnSmallStack([](Tcl_Interp *interp) {
@@ -215,5 +204,4 @@ TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
         Tcl_DecrRefCount(keyl);
     });
 }
-
 }  // namespace

@@ -2,7 +2,6 @@
 // unreadable index in a walk, the secure marker's association around an encrypted
 // package, and cmdtrace's state with the coverage count across interpreter deletion.
 #include <filesystem>
-
 #include "orx_init.h"
 #include "orx_library.h"
 #include "orx_tclbuild.h"
@@ -11,11 +10,8 @@
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 namespace fs = std::filesystem;
-
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
-
 class Library : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -39,7 +35,6 @@ protected:
     orxtest::EnvGuard home_{"MORVA_HOME"};
     orxtest::TempDir tmp_;
 };
-
 TEST_F(Library, InitWithoutItsScriptRegistersNothing)
 {
     setenv("MORVA_HOME", (tmp_.path + "/none").c_str(), 1);
@@ -48,7 +43,6 @@ TEST_F(Library, InitWithoutItsScriptRegistersNothing)
     EXPECT_EQ(Tcl_FindCommand(interp_, "loadlibindex", nullptr, TCL_GLOBAL_ONLY), nullptr);
     EXPECT_EQ(Tcl_FindCommand(interp_, "OrxPackage:Puts", nullptr, TCL_GLOBAL_ONLY), nullptr);
 }
-
 // The fault: an index that could not be read (mode 000) failed the walk, so every unknown
 // command failed.  Now it is passed over, as Tcl passes over such a tclIndex, and noted
 // under ORX_DEBUG.
@@ -70,13 +64,11 @@ TEST_F(Library, UnreadableIndexIsSkippedByTheWalk)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "orx: library index \"" + tmp_.path + "/locked.tndx\" skipped: not readable\n");
 }
-
 int deletions = 0;
 void CountDeletion(ClientData, Tcl_Interp *)
 {
     ++deletions;
 }
-
 TEST_F(Library, SecureMarkerKeepsItsDeleteProcedure)
 {
     EncryptedPackage("set ::seen [expr {0}]");
@@ -90,7 +82,6 @@ TEST_F(Library, SecureMarkerKeepsItsDeleteProcedure)
     DeleteInterp();
     EXPECT_EQ(deletions, 1);
 }
-
 TEST_F(Library, SecureMarkerMadeByThePackageLoadIsLeftAtZero)
 {
     EncryptedPackage("set x 1");
@@ -99,7 +90,6 @@ TEST_F(Library, SecureMarkerMadeByThePackageLoadIsLeftAtZero)
     EXPECT_EQ(Tcl_GetAssocData(interp_, "secure", &proc), nullptr);
     EXPECT_EQ(proc, nullptr);
 }
-
 TEST_F(Library, CmdtraceStateAndCoverageCount)
 {
     int before = OrxCoverage_CmdTraceCB(1);
@@ -115,5 +105,4 @@ TEST_F(Library, CmdtraceStateAndCoverageCount)
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before);
     OrxCoverage_CmdTraceCB(0);
 }
-
 } // namespace

@@ -8,21 +8,17 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <set>
-
 #include "orx_os.h"
 #include "orx_signal.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 namespace fs = std::filesystem;
-
 // Polls pred every 10 ms for at most ms milliseconds; true once it holds.
 template <typename Pred>
 bool Poll(int ms, Pred pred)
@@ -35,7 +31,6 @@ bool Poll(int ms, Pred pred)
     }
     return true;
 }
-
 // A temporary directory that is also HOME, holding ~/ruvadiredavoz.
 class OsTest : public orxtest::InterpTest {
 protected:
@@ -54,7 +49,6 @@ protected:
         }
         InterpTest::TearDown();
     }
-
     // A child that only waits to be signalled, with a signal thread when asked.
     pid_t Child(bool withSignalThread)
     {
@@ -73,7 +67,6 @@ protected:
         }
         return child;
     }
-
     // Waits for the child's line in the pid file; returns the thread id text.
     std::string WaitForLine(pid_t child)
     {
@@ -89,7 +82,6 @@ protected:
         });
         return found;
     }
-
     // The signal that ended the child, 0 when it still runs after ms.
     int EndedBy(pid_t child, int ms)
     {
@@ -100,15 +92,12 @@ protected:
         children_.erase(std::find(children_.begin(), children_.end(), child));
         return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
     }
-
     void WritePidFile(const std::string &text) { std::ofstream(pidFile_) << text; }
-
     orxtest::EnvGuard home_{"HOME"};
     orxtest::TempDir tmp_;
     std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz", pidFile_ = userDir_ + "/pid_tq";
     std::vector<pid_t> children_;
 };
-
 TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
 {
     long real1 = -1, cpu1 = -1, real2 = -1, cpu2 = -1;
@@ -123,7 +112,6 @@ TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
         return cpu2 - cpu1 >= 20;
     }));
 }
-
 // What a walk saw; the callback answers status once it has seen stopAfter
 // names (never when stopAfter is 0).
 struct Walk {
@@ -132,7 +120,6 @@ struct Walk {
     size_t stopAfter = 0;
     int status = TCL_OK;
 };
-
 int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientData clientData)
 {
     Walk *walk = static_cast<Walk *>(clientData);
@@ -140,7 +127,6 @@ int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientDat
     walk->paths.insert(path);
     return walk->stopAfter == 0 || walk->names.size() >= walk->stopAfter ? walk->status : TCL_OK;
 }
-
 TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
 {
     for (const char *name : {"b", "A", ".hidden", "a b"}) {
@@ -151,7 +137,6 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
     ASSERT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &plain), TCL_OK);
     EXPECT_EQ(plain.names, (std::multiset<std::string>{"A", "a b", "b", "ruvadiredavoz"}));
     EXPECT_EQ(plain.paths, std::set<std::string>{dir_});
-
     // TCL_CONTINUE goes on and is what the walk returns; any other status stops it.
     Walk all{{}, {}, 0, TCL_CONTINUE};
     ASSERT_EQ(OrxXOSWalkDir(interp_, (dir_ + "/").c_str(), 1, Collect, &all), TCL_CONTINUE);
@@ -177,7 +162,6 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
         EXPECT_TRUE(walk.names.empty() && Result().empty()) << path;
     }
 }
-
 TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
 {
     const int64_t size = (int64_t{5} << 30) + 123;
@@ -218,7 +202,6 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
     }
     Tcl_Close(nullptr, directory);
 }
-
 TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
 {
     int fd = open((dir_ + "/lock").c_str(), O_CREAT | O_RDWR, 0600);
@@ -226,7 +209,6 @@ TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
     EXPECT_EQ(OrxXOSHaveFlock(), flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
     close(fd);
 }
-
 TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 {
     pid_t child = Child(false);
@@ -246,7 +228,6 @@ TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
     EXPECT_EQ(OrxXOSkill(interp_, child, 2, "kill"), TCL_OK);
     EXPECT_EQ(Result(), "");
 }
-
 // A starting signal thread removes socket files nobody listens on; kill reaches it through
 // the last well-formed line for its pid, and a malformed line ends the search.
 TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
@@ -279,7 +260,6 @@ TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
     EXPECT_EQ(Result(), "");
     EXPECT_EQ(EndedBy(target, 5000), SIGTERM);
 }
-
 // The fault: a line was added at every start and none ever removed.  Lines of ended
 // processes (and bad lines) go when a line is added; those of running ones stay.
 TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
@@ -304,7 +284,6 @@ TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
     EXPECT_EQ(now, "1 77\n" + std::to_string(child) + " " + thread + "\n");
     EXPECT_EQ(fs::status(pidFile_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
-
 // The fault: kill opened a FIFO planted at the pid file and waited for ever.
 TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
 {
@@ -313,7 +292,6 @@ TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
     EXPECT_EQ(OrxXOSkill(interp_, getpid(), 0, "kill"), TCL_OK) << Result();
     EXPECT_TRUE(watch.Finish()) << "kill waited on a FIFO";
 }
-
 TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
 {
     // Malformed pid paths: nothing is written anywhere.
@@ -328,5 +306,4 @@ TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
     EXPECT_FALSE(fs::exists(pidFile_));
     EXPECT_FALSE(fs::exists(longHome + "/ruvadiredavoz"));
 }
-
 } // namespace

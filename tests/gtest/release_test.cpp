@@ -2,19 +2,12 @@
 // release string and its cut, the notices through memory files and output
 // units, and the upper-case entry points with their trimmed copies.
 #include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
-#include <vector>
-
 #include "orx_release.h"
-#include "tq_tessary.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 using Strings = std::vector<std::string>;
-
 class ReleaseTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -31,12 +24,10 @@ protected:
         c_mfdel(&memFile);
         return lines;
     }
-
     orxtest::EnvGuard env_{"TESSARY_CONFIG"};
     orxtest::TempDir dir_;
     const std::string release_ = "R7-beta-V2 Build 123 on May 5" + std::string(Tq_GetRelstring());
 };
-
 TEST_F(ReleaseTest, ReleaseStringAndItsCut)
 {
     char out[256];
@@ -44,9 +35,7 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     c_reln("P", out, &length, sizeof out);
     EXPECT_EQ(out, release_);
     EXPECT_EQ(length, static_cast<int>(release_.size()));
-
     EXPECT_STREQ(Tq_GetRelver(nullptr), " ");
-
     // The cut leaves room for the terminator and writes nothing beyond; a
     // maximum length of 0 must not give length -1 and a write before the buffer.
     for (int max : {10, 1, 0}) {
@@ -58,12 +47,10 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
         EXPECT_EQ(out[want], max > 0 ? '\0' : 'X');
         EXPECT_EQ(out[want + 1], 'X');
     }
-
     // Trimmed product, maximum length read through its address.
     int max = 256;
     RELN("P   xyz", out, &length, &max, 4);
     EXPECT_EQ(out, release_);
-
     Write("[VERSIONS]\nP = V2\n[P]\nVERSION = own\n");
     EXPECT_STREQ(Tq_GetRelver("P"), "own");  // the application's own string wins
     EXPECT_STREQ(Tq_GetRelInf("RELEASE"), "");
@@ -86,7 +73,6 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     EXPECT_EQ(length, 4);
     EXPECT_EQ(out, "-" + wide.substr(0, 3));
 }
-
 TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
 {
     int mf = 0;
@@ -96,14 +82,12 @@ TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
     const Strings twice = Lines(mf);
     ASSERT_EQ(twice.size(), 80u);
     EXPECT_EQ(Strings(twice.begin(), twice.begin() + 40), Strings(twice.begin() + 40, twice.end()));
-
     // A handle that names no memory file is reported and reset.
     int stale = mf + 9999;
     c_mf_copyr(&stale);
     EXPECT_EQ(stale, 0);
     EXPECT_EQ(c_erlast(nullptr), 2003);
 }
-
 TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
 {
     // No information, or an all-blank trimmed one: the notice and the release line.
@@ -115,7 +99,6 @@ TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
         EXPECT_EQ(Strings(lines.begin() + 40, lines.end()), tail);
     }
 }
-
 TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
 {
     int target = 0;
@@ -137,5 +120,4 @@ TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
     EXPECT_EQ(Strings(lines.begin() + 6, lines.begin() + 46), Lines(notice));
     EXPECT_EQ(lines[46 + 41], "L " + release_);
 }
-
 } // namespace

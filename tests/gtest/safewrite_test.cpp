@@ -3,17 +3,14 @@
 // and a full file system; Orx_Fopen's name rules and messages.
 #include <signal.h>
 #include <sys/resource.h>
-
 #include <random>
 #include <sstream>
-
 #include "orx_safewrite.h"
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 std::string Read(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -21,13 +18,11 @@ std::string Read(const std::string &path)
     text << in.rdbuf();
     return text.str();
 }
-
 bool Exists(const std::string &path)
 {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
-
 class SafeWriteTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -36,7 +31,6 @@ protected:
         InterpTest::SetUp();
         target_ = dir_.Write("out.txt", "old content\n");
     }
-
     // Writes text through a handle in chunks, flushing each, and closes it.
     static int WriteAll(Tcl_Interp *interp, const std::string &target, const std::string &text)
     {
@@ -51,11 +45,9 @@ protected:
         }
         return Orx_RobustFcloseForWrite(interp, handle);
     }
-
     orxtest::TempDir dir_;
     std::string target_;
 };
-
 TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
 {
     ::chmod(target_.c_str(), 0640);
@@ -71,7 +63,6 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     struct stat st;
     ASSERT_EQ(::stat(target_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u); // the old file's permissions
-
     handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
     ASSERT_NE(handle, nullptr);
     std::fputs("discarded", Orx_GetFilePtr(handle));
@@ -86,7 +77,6 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     EXPECT_EQ(Orx_RobustFcloseForWrite(interp_, nullptr), TCL_OK);
     Orx_RobustFabortForWrite(nullptr);
 }
-
 // The fault: opening the second handle removed the first one's live temporary file, so
 // the first close put the second's (empty) data in place and the second close failed.
 TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
@@ -103,7 +93,6 @@ TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
     EXPECT_EQ(Read(target_), "second");
     EXPECT_EQ(Result(), "");
 }
-
 TEST_F(SafeWriteTest, RefusedTargets)
 {
     // The fault: the message was appended to whatever result the caller had before.
@@ -123,7 +112,6 @@ TEST_F(SafeWriteTest, RefusedTargets)
     EXPECT_EQ(Read(victim), "keep");
     EXPECT_EQ(Read(target_), "new");
 }
-
 TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
 {
     std::string ro = dir_.path + "/ro", locked = dir_.Write("locked", "x");
@@ -136,7 +124,6 @@ TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
     });
     EXPECT_EQ(run.status, 0);
 }
-
 TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
 {
     // A lower soft limit on file size for a moment; without an interpreter no message.
@@ -157,7 +144,6 @@ TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
     EXPECT_EQ(Result(), "error writing \"" + target_ + ".tq_tmp\": file too large; the file \"" +
                             target_ + "\" is unchanged.");
 }
-
 TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
 {
     Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
@@ -174,7 +160,6 @@ TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
                             "\" and the file \"" + target_ + "\" may demolished.");
     EXPECT_EQ(Read(temp), "saved");
 }
-
 TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
 {
     // On tmpfs when there is one: the syncs cost nothing there; what a kill leaves is the same.
@@ -226,7 +211,6 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
     RecordProperty("killed_old", sawOld);
     RecordProperty("killed_new", sawNew);
 }
-
 TEST_F(SafeWriteTest, FopenNamesAndMessages)
 {
     const char *opened = nullptr;
@@ -239,7 +223,6 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
         EXPECT_EQ(std::string(opened), name == base ? base + ".txt" : name);
         std::fclose(f);
     }
-
     std::string missing = dir_.path + "/nope.txt";
     EXPECT_EQ(Orx_Fopen(interp_, missing.c_str(), nullptr, "r", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + missing +
@@ -249,7 +232,6 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
     EXPECT_EQ(Orx_Fopen(interp_, longName.c_str(), nullptr, "w", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + longName +
                             "\" with access mode \"w\":file name too long");
-
     // Searched along a path variable: the directory is found.
     orxtest::EnvGuard env("ORX_SW_TEST_PATH");
     setenv("ORX_SW_TEST_PATH", dir_.path.c_str(), 1);
@@ -258,5 +240,4 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
     EXPECT_EQ(Read(opened), "d");
     std::fclose(f);
 }
-
 } // namespace

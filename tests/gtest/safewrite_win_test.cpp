@@ -3,22 +3,17 @@
 // holds open.  Built for Windows only; safewrite_test.cpp covers POSIX with
 // file modes, a full file system and killed writers.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
 #include "orx_safewrite.h"
 
 namespace {
-
 namespace fs = std::filesystem;
-
 // The file's access list in SDDL form ("" when it cannot be read).
 std::string AccessList(const std::string &path)
 {
@@ -37,7 +32,6 @@ std::string AccessList(const std::string &path)
     LocalFree(descriptor);
     return sddl;
 }
-
 // Give path the protected access list sddl.  False where the file system keeps no lists.
 bool SetAccessList(const std::string &path, const char *sddl)
 {
@@ -56,7 +50,6 @@ bool SetAccessList(const std::string &path, const char *sddl)
     LocalFree(descriptor);
     return error == ERROR_SUCCESS;
 }
-
 std::string Read(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -64,12 +57,10 @@ std::string Read(const fs::path &path)
     text << in.rdbuf();
     return text.str();
 }
-
 void Write(const fs::path &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
 }
-
 class SafeWriteWin : public ::testing::Test {
 protected:
     void SetUp() override
@@ -100,12 +91,10 @@ protected:
         std::fputs(text, Orx_GetFilePtr(handle));
         return Orx_RobustFcloseForWrite(interp_, handle);
     }
-
     Tcl_Interp *interp_ = nullptr;
     fs::path dir_;
     std::string target_;
 };
-
 TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -132,7 +121,6 @@ TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
     EXPECT_EQ(WriteThrough(fresh, "fresh"), TCL_OK) << Result();
     EXPECT_EQ(Read(fresh), "fresh");
 }
-
 // The temporary file is private to its user until the close; the file that takes the
 // target's name has the target's list (everyone, built-in users).
 TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
@@ -146,7 +134,6 @@ TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
     EXPECT_EQ(Read(target_), "new\n");
     EXPECT_EQ(AccessList(target_), before);
 }
-
 TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -157,7 +144,6 @@ TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
     }
     EXPECT_EQ(Read(target_), "old content\n");
 }
-
 TEST_F(SafeWriteWin, ReplaceRefusedWhileTheTargetIsHeldKeepsTheTemporaryFile)
 {
     Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
@@ -176,5 +162,4 @@ TEST_F(SafeWriteWin, ReplaceRefusedWhileTheTargetIsHeldKeepsTheTemporaryFile)
     EXPECT_EQ(Read(temp), "saved");
     EXPECT_EQ(Read(target_), "old content\n");
 }
-
 } // namespace

@@ -1,26 +1,15 @@
 // C-level tests of the shell's printer and exits, each run in a forked child.
-
 #include <gtest/gtest.h>
-
-#include <tcl.h>
-
-#include <unistd.h>
-
-#include <string>
-
 #include "orx_shell.h"
 #include "tests/support/child_run.h"
 
 namespace {
-
 using orxtest::ChildRun;
 using orxtest::RunChild;
-
 void SetResult(Tcl_Interp *interp, const char *text)
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1));
 }
-
 TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
 {
     ChildRun run = RunChild([](Tcl_Interp *interp) {
@@ -49,7 +38,6 @@ TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
     EXPECT_EQ(run.out, "r4\nr5\nr6\nr7\nr8\nr9\n");
     EXPECT_EQ(run.err, "failed\nBad return code (42): odd\nBad return code (2): text \xc3\xa9\n");
 }
-
 TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
 {
     // A value that is not a boolean counts as false.
@@ -66,7 +54,6 @@ TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
         EXPECT_EQ(run.out, flag != nullptr && std::string(flag) == "yes" ? "deleted" : "") << (flag ? flag : "unset");
     }
 }
-
 TEST(ErrorExit, MessageTraceAndNoDump)
 {
     // The shell's own failures cover the trace and -n; here stdout is
@@ -92,5 +79,4 @@ TEST(ErrorExit, MessageTraceAndNoDump)
         EXPECT_EQ(run.err, "m" + std::string(length, 'x') + "\n");
     }
 }
-
 } // namespace

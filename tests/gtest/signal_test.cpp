@@ -1,30 +1,23 @@
 // The C side of signal handling: the signal callback and the application signal-error
 // handler, interpreter registration and its removal, and real signals from another thread.
 #include <gtest/gtest.h>
-#include <tcl.h>
-
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
-
 #include "orx_signal.h"
 
 namespace {
-
 std::atomic<int> g_delivered{0};
 void CountDelivery(int) { g_delivered.fetch_add(1); }
-
 // What the application signal-error handler was last called with.
 struct AppCall {
     int calls = 0, background = -1, signalNum = -1, answer = TCL_ERROR;
     Tcl_Interp *interp = nullptr;
 };
-
 int AppHandler(Tcl_Interp *interp, ClientData clientData, int background, int signalNum)
 {
     AppCall *call = static_cast<AppCall *>(clientData);
@@ -34,7 +27,6 @@ int AppHandler(Tcl_Interp *interp, ClientData clientData, int background, int si
     call->signalNum = signalNum;
     return call->answer;
 }
-
 class SignalTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
@@ -68,7 +60,6 @@ protected:
         }
     }
 };
-
 TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
 {
     Tcl_Interp *interp = NewInterp();
@@ -107,7 +98,6 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
     EXPECT_EQ(call.calls, 3);
     Tcl_DeleteInterp(interp);
 }
-
 TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
 {
     Tcl_Interp *first = NewInterp();
@@ -133,7 +123,6 @@ TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
     EXPECT_EQ(g_delivered.load(), 0);
     Tcl_DeleteInterp(third);
 }
-
 TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
 {
     Tcl_Interp *interp = NewInterp();
@@ -147,9 +136,7 @@ TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
     EXPECT_EQ(Eval(interp, "set x 1; set y 2", TCL_ERROR), "SIGINT signal received");
     Tcl_DeleteInterp(interp);
 }
-
 void ForeignHandler(int, siginfo_t *, void *) {}
-
 TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
 {
     Tcl_Interp *interp = NewInterp();
@@ -170,14 +157,12 @@ TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
     EXPECT_EQ(Eval(interp, "set x 1; set ::n"), "1");
     Tcl_DeleteInterp(interp);
 }
-
 std::atomic<int> g_senderDone{0};
 int SenderDoneCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewIntObj(g_senderDone.load()));
     return TCL_OK;
 }
-
 // 10,000 signals from another thread, half directed at the interpreter's thread, while
 // commands run; each sent after the previous one reached the handler, so none merge.
 TEST_F(SignalTest, StressTenThousandSignals)
@@ -219,5 +204,4 @@ TEST_F(SignalTest, StressTenThousandSignals)
     EXPECT_EQ(Eval(interp, "set ::n"), std::to_string(kSignals));
     Tcl_DeleteInterp(interp);
 }
-
 } // namespace

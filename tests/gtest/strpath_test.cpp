@@ -1,17 +1,13 @@
 // Orx_Pathsplit and Orx_UnQuoteName as other product libraries call them,
 // and tmpname where a script cannot show it (a TMPDIR root may search).
 #include <gtest/gtest.h>
-
 #ifndef _WIN32
 #include <sys/stat.h>
-
 #include "tests/support/child_run.h"
 #endif
-
 #include "orx_strpath.h"
 
 namespace {
-
 std::string Split(const char *path, char sep, int unquote)
 {
     Tcl_DString out;
@@ -21,12 +17,10 @@ std::string Split(const char *path, char sep, int unquote)
     Tcl_DStringFree(&out);
     return text;
 }
-
 std::string Unquote(std::string name)
 {
     return Orx_UnQuoteName(&name[0]);
 }
-
 TEST(StrpathTest, UnQuoteName)
 {
     EXPECT_EQ(Unquote("x@\"a/b\"y"), "xa/by");
@@ -42,7 +36,6 @@ TEST(StrpathTest, UnQuoteName)
     char text[] = "k@\"v\"";
     EXPECT_EQ(Orx_UnQuoteName(text), text);
 }
-
 TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
 {
     EXPECT_EQ(Split("/top/@\"a/b\"/c", '/', 0), "top @\\\"a/b\\\" c");
@@ -53,7 +46,6 @@ TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
     EXPECT_STREQ(path, "/@\"x\"/y");
     EXPECT_EQ(Split(nullptr, '/', 0), "");
 }
-
 // The fault: with TMPDIR a directory this process may not search, every name was
 // refused and tmpname returned "".
 TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
@@ -75,5 +67,4 @@ TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
     EXPECT_EQ(run.status, 0);
 #endif
 }
-
 } // namespace

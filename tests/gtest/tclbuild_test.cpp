@@ -1,17 +1,11 @@
 // C-level tests of the Tcl-build services: path search, path lists, the main
 // interpreter record, and the command-logging state.
 #include <gtest/gtest.h>
-#include <tcl.h>
 #include <unistd.h>
-
-#include <string>
-#include <vector>
-
 #include "orx_tclbuild.h"
 #include "orx_log.h"
 
 namespace {
-
 class TclBuildTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -36,11 +30,9 @@ protected:
         unsetenv("ORX_TEST_SEARCH");
         (void)!system(("rm -rf '" + top + "'").c_str());
     }
-
     Tcl_Interp *interp = nullptr;
     std::string top, oldCwd;
 };
-
 TEST_F(TclBuildTest, SpathRules)
 {
     const char *search = "ORX_TEST_SEARCH";
@@ -87,7 +79,6 @@ TEST_F(TclBuildTest, SpathRules)
     }
     EXPECT_EQ(Orx_Spath(nullptr, "both.tcl", nullptr, "r", 0), nullptr);
 }
-
 // The fault: a FIFO along the path was found like a file, and the caller (orx:load, the
 // start-up package, source) then waited on it for ever.
 TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
@@ -104,7 +95,6 @@ TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
         EXPECT_EQ(found != nullptr ? std::string(found) : "!", c.want) << c.name;
     }
 }
-
 TEST_F(TclBuildTest, SpathCommand)
 {
     Tcl_SetVar2(interp, "env", "ORX_TEST_SEARCH", (top + "/a:" + top + "/b").c_str(),
@@ -121,7 +111,6 @@ TEST_F(TclBuildTest, SpathCommand)
     ASSERT_EQ(Tcl_Eval(interp, "catch {spath both.tcl ORX_TEST_SEARCH q}; set ::errorCode"), TCL_OK);
     EXPECT_STREQ(Tcl_GetStringResult(interp), "ORX VALUE OPTION q");
 }
-
 TEST(SplitPathVar, ElementsAndOwnership)
 {
     int count = -1;
@@ -138,7 +127,6 @@ TEST(SplitPathVar, ElementsAndOwnership)
     EXPECT_STREQ(Tcl_GetStringResult(interp), "no path list to split");
     Tcl_DeleteInterp(interp);
 }
-
 TEST(MainInterp, RecordedAndForgottenOnDelete)
 {
     Tcl_Interp *saved = Orx_GetMainInterp();
@@ -151,7 +139,6 @@ TEST(MainInterp, RecordedAndForgottenOnDelete)
     EXPECT_EQ(Orx_GetMainInterp(), nullptr);
     Orx_SetMainInterp(saved);
 }
-
 TEST(OrxLog, StateReadDisableRestore)
 {
     Tcl_Interp *interp = Tcl_CreateInterp();
@@ -178,5 +165,4 @@ TEST(OrxLog, StateReadDisableRestore)
     Tcl_Eval(interp, "close $f; file delete $path");
     Tcl_DeleteInterp(interp);
 }
-
 } // namespace

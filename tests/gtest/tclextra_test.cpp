@@ -1,25 +1,20 @@
 // Tcl-build extras: integer text, procedure and level queries, and the
 // protected mark as C code sees it (deletion from C must still work).
 #include <climits>
-
 #include "orx_tclextra.h"
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 using TclExtra = orxtest::InterpTest;
-
 int EchoLevel(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewIntObj(Orx_InterpLevel(interp)));
     return TCL_OK;
 }
-
 int Nothing(ClientData, Tcl_Interp *, int, Tcl_Obj *const[])
 {
     return TCL_OK;
 }
-
 TEST(TclExtraPlain, PrintInteger)
 {
     char buffer[TCL_INTEGER_SPACE];
@@ -27,7 +22,6 @@ TEST(TclExtraPlain, PrintInteger)
         EXPECT_EQ(Orx_PrintInteger(v, buffer), std::to_string(v));
     }
 }
-
 TEST_F(TclExtra, ProcsAndLevels)
 {
     Tcl_CreateObjCommand(interp_, "level", EchoLevel, nullptr, nullptr);
@@ -41,7 +35,6 @@ TEST_F(TclExtra, ProcsAndLevels)
     EXPECT_EQ(Eval("q"), "2");
     EXPECT_EQ(Eval("proc u {} {uplevel 1 level}; proc v {} {u}; v"), "1");
 }
-
 TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
 {
     Tcl_Command cmd = Tcl_CreateObjCommand(interp_, "guarded", Nothing, nullptr, nullptr);
@@ -50,15 +43,12 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
     ASSERT_EQ(Orx_SetCommandProtected(interp_, cmd, 1), TCL_OK);  // twice is once
     EXPECT_TRUE(Orx_IsCommandProtected(interp_, cmd));
     EXPECT_EQ(Eval("rename guarded x"), "ERROR: can't rename \"guarded\": command is protected");
-
     // C code may still delete it; a new command of that name is not marked.
     EXPECT_EQ(Tcl_DeleteCommand(interp_, "guarded"), 0);
     Tcl_Command again = Tcl_CreateObjCommand(interp_, "guarded", Nothing, nullptr, nullptr);
     EXPECT_FALSE(Orx_IsCommandProtected(interp_, again));
     EXPECT_EQ(Eval("rename guarded renamed"), "");
-
     EXPECT_EQ(Orx_SetCommandProtected(interp_, nullptr, 1), TCL_ERROR);
-
     // Marks left at interpreter deletion: the teardown order of commands and
     // association data must not matter.
     for (const char *name : {"a1", "a2", "a3"}) {
@@ -74,5 +64,4 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
               "ERROR: can't replace \"c1\": command is protected");
     EXPECT_EQ(Eval("interp alias child c2 {} list"), "c2");
 }
-
 } // namespace

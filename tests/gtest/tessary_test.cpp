@@ -2,19 +2,15 @@
 // files with output units as the release code drives them, access checks and
 // string copies.
 #include <gtest/gtest.h>
-
 #include <cstring>
-
 #include "tq_cc.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
-
 using orxtest::EnvGuard;
 using orxtest::TempDir;
 using orxtest::ReadMemFile;
 using Strings = std::vector<std::string>;
-
 struct Config {
     explicit Config(const std::string &text, const char *name = "test.cfg")
     {
@@ -41,7 +37,6 @@ struct Config {
     }
     TessaryConfig *config;
 };
-
 // Writes finished lines into *memFile through a unit of its own.
 void WriteLines(int *memFile, const Strings &lines)
 {
@@ -54,7 +49,6 @@ void WriteLines(int *memFile, const Strings &lines)
     c_oopop();
     c_ooclos(unit);
 }
-
 TEST(TessaryConfig, SectionsKeysAndValues)
 {
     Config c("\xEF\xBB\xBF# comment\n; another comment\n\n[VERSIONS]\nORX = 7.2\n  SIMX=4.1   \n"
@@ -73,7 +67,6 @@ TEST(TessaryConfig, SectionsKeysAndValues)
                 !Tessary_ConfigString(c.config, "PATHS", "LIB", 4));
     EXPECT_EQ(Tessary_ConfigCount(Config("").config, nullptr, nullptr), 0);
 }
-
 // The fault: each section name was found by a walk from the first, so listing them all
 // (tessarycfg with no arguments, or a key alone) took 14 s for 300,000.
 TEST(TessaryConfig, ListingManySectionsIsLinear)
@@ -92,7 +85,6 @@ TEST(TessaryConfig, ListingManySectionsIsLinear)
         ASSERT_TRUE(i % 2 == 0 || holders[i / 2] == all[i]) << i;
     }
 }
-
 TEST(TessaryConfig, SectionsOfAKeyInFileOrder)
 {
     // K is met in B first, then in the reopened A: A still comes first.
@@ -102,7 +94,6 @@ TEST(TessaryConfig, SectionsOfAKeyInFileOrder)
     EXPECT_EQ(c.Values(nullptr, "Y"), Strings{});
     EXPECT_EQ(Tessary_ConfigString(c.config, nullptr, "K", 4), nullptr);
 }
-
 TEST(TessaryConfig, MalformedLinesAreReportedAndSkipped)
 {
     // Ends in an open quote and a backslash, without a newline.
@@ -125,7 +116,6 @@ TEST(TessaryConfig, MalformedLinesAreReportedAndSkipped)
     // GOOD follows the malformed headers: it used to land in the [S] before them.
     EXPECT_EQ(c.Values("S", nullptr), Strings{});
 }
-
 TEST(TessaryStore, FollowsTheConfiguredFile)
 {
     EnvGuard g1("TESSARY_CONFIG"), g2("MORVA_HOME");
@@ -157,7 +147,6 @@ TEST(TessaryStore, FollowsTheConfiguredFile)
     EXPECT_STREQ(mcf_getString("VERSIONS", "ORX", 1), b.path.c_str());
     EXPECT_EQ(Tessary_ConfigFileName(Tessary_CurrentConfig()), b.path + "/config/tessary.cfg");
 }
-
 // The store kept every reading for the life of the process: switching between two
 // files, or touching one, grew the shell without bound.
 TEST(TessaryStore, OldReadingsAreFreedAndUnchangedOnesKept)
@@ -187,7 +176,6 @@ TEST(TessaryStore, OldReadingsAreFreedAndUnchangedOnesKept)
     }
     EXPECT_EQ(mcf_getString("S", "K", 1), value);
 }
-
 TEST(TessaryStore, ReturnedTextOutlivesOneChangeAndOtherThreads)
 {
     EnvGuard guard("TESSARY_CONFIG");
@@ -210,7 +198,6 @@ TEST(TessaryStore, ReturnedTextOutlivesOneChangeAndOtherThreads)
     EXPECT_STREQ(mcf_getString("S", "K", 1), "second");
     EXPECT_STREQ(first, "first");
 }
-
 TEST(TessaryStore, AFifoIsReportedNotWaitedFor)
 {
     EnvGuard guard("TESSARY_CONFIG");
@@ -225,7 +212,6 @@ TEST(TessaryStore, AFifoIsReportedNotWaitedFor)
     ASSERT_EQ(Tessary_ConfigErrorCount(config), 1);
     EXPECT_EQ(std::string(Tessary_ConfigError(config, 0)), fifo + ": not a regular file, not read");
 }
-
 TEST(TessaryMemFile, UnitsWriteLinesIntoMemoryFiles)
 {
     int mf = 0, unit = c_oomfil(&mf, 0);
@@ -265,7 +251,6 @@ TEST(TessaryMemFile, UnitsWriteLinesIntoMemoryFiles)
     EXPECT_EQ(c_oopop(), -1);
     EXPECT_EQ(mf, 0);
 }
-
 TEST(TessaryMemFile, LongLinesAndBadHandles)
 {
     int mf = 0;
@@ -295,7 +280,6 @@ TEST(TessaryMemFile, LongLinesAndBadHandles)
     EXPECT_EQ(c_erlast(&text), 17);
     EXPECT_STREQ(text, "");
 }
-
 TEST(TessaryAccess, ModesAndNullSafeCopies)
 {
     TempDir dir;
@@ -318,5 +302,4 @@ TEST(TessaryAccess, ModesAndNullSafeCopies)
     free(copy);
     EXPECT_TRUE(tq_strdup(nullptr) == nullptr && tq_strndup(nullptr, 4) == nullptr);
 }
-
 } // namespace

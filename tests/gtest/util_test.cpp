@@ -1,13 +1,11 @@
 // C-level tests of the shared utility interface: parsers, index expressions,
 // channel helpers, result building and the result save object.
 #include <climits>
-
 #include "orx_util.h"
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 
 namespace {
-
 class UtilTest : public orxtest::InterpTest {
 protected:
     int Relative(const char *text, int length, long *value)
@@ -30,7 +28,6 @@ protected:
         return value;
     }
 };
-
 TEST_F(UtilTest, NumberParsers)
 {
     // Values wrap around in 32 bits like a Tcl int; offsets negate in 64 bits.
@@ -60,7 +57,6 @@ TEST_F(UtilTest, NumberParsers)
     unsigned value = 0;
     EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value));  // strtoul wraps
     EXPECT_EQ(value, 4294967295u);
-
     Tcl_Obj *minus3 = Text("-3"), *word = Text("abc");
     EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, minus3, &value), TCL_ERROR);
     EXPECT_EQ(Result(), "expected unsigned integer, got \"-3\"");
@@ -80,7 +76,6 @@ TEST_F(UtilTest, NumberParsers)
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("-9223372036854775809"), &offset), TCL_ERROR);
     EXPECT_EQ(Result(), "integer value too large to represent");
 }
-
 TEST_F(UtilTest, RelativeExpressions)
 {
     // Texts of 33 bytes and more once rewritten need more than the fixed buffer.
@@ -112,7 +107,6 @@ TEST_F(UtilTest, RelativeExpressions)
     EXPECT_EQ(OrxX_RelativeExpr(interp_, Hold(Tcl_NewWideIntObj(INT64_C(4294967295))), 3, &value), TCL_OK);
     EXPECT_EQ(value, 4294967295L);
 }
-
 // The common forms are read without the evaluator; they and their near misses must
 // come out as the evaluator gives them.
 TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
@@ -150,7 +144,6 @@ TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
         }
     }
 }
-
 TEST_F(UtilTest, CaseShiftingAndNullObjects)
 {
     // Into a new buffer or in place; bytes beyond ASCII stay as they are.
@@ -159,7 +152,6 @@ TEST_F(UtilTest, CaseShiftingAndNullObjects)
     Tcl_Free(lower);
     EXPECT_EQ(OrxX_UpShift(buffer, buffer), buffer);
     EXPECT_STREQ(buffer, "ABC-XYZ");
-
     Tcl_Obj *blanks = Text("  "), *pair = Text("a b"), *empty = Hold(Tcl_NewObj());
     EXPECT_EQ(OrxX_IsNullObj(empty) * 10 + OrxX_IsNullObj(blanks), 10);
     int length; // read as a list, blanks have no elements: the list view decides
@@ -167,7 +159,6 @@ TEST_F(UtilTest, CaseShiftingAndNullObjects)
     Tcl_ListObjLength(nullptr, pair, &length);
     EXPECT_EQ(OrxX_IsNullObj(blanks) * 10 + OrxX_IsNullObj(pair), 10);
 }
-
 TEST_F(UtilTest, ChannelDirectionAndOptions)
 {
     std::string out = OpenChannel("w", ""), in = OpenChannel("r", "");
@@ -180,7 +171,6 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
     EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, handle, TCL_READABLE | TCL_WRITABLE), nullptr);
     EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
     EXPECT_EQ(OrxX_GetOpenChannel(interp_, "nosuchchannel", 0), nullptr);
-
     const struct { const char *access, *options; int option, code; } cases[] = {
         {"w+", "-translation {auto crlf}", ORXX_COPT_TRANSLATION, (1 << 8) | 4},
         {"w+", "-translation lf", ORXX_COPT_TRANSLATION, (2 << 8) | 2},
@@ -201,7 +191,6 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
         EXPECT_EQ(CodedOption(Result(), ORXX_COPT_TRANSLATION), (1 << 8) | 1);
     }
 }
-
 TEST_F(UtilTest, ResultBuildersAppend)
 {
     Tcl_Obj *name = Text("keylget");
@@ -222,7 +211,6 @@ TEST_F(UtilTest, ResultBuildersAppend)
     EXPECT_STREQ(Tcl_GetString(held), "value");
     EXPECT_EQ(Result(), "value and more");
 }
-
 TEST_F(UtilTest, SaveAndRestoreTheErrorState)
 {
     // Saving where the variables were never set must not mark an error code as set.
@@ -260,7 +248,6 @@ TEST_F(UtilTest, SaveAndRestoreTheErrorState)
     EXPECT_EQ(Tcl_Eval(interp_, "list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
     EXPECT_EQ(Result(), "ok {old info} OLD");
 }
-
 // Restoring a malformed save object panics.  (Not a death test: gtest's regex would
 // be compiled against Tcl's private regex.h, which shadows the system one.)
 TEST_F(UtilTest, MalformedSaveObjectPanics)
@@ -273,5 +260,4 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
     EXPECT_EQ(run.status, -1); // ended by a signal
     EXPECT_NE(run.err.find("invalid OrxX result save object"), std::string::npos) << run.err;
 }
-
 }  // namespace

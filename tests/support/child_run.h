@@ -3,24 +3,19 @@
 // OrxSh_Main) or must not leave state behind.
 #ifndef ORX_CHILD_RUN_H
 #define ORX_CHILD_RUN_H
-
 #include <tcl.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
 
 namespace orxtest {
-
 struct ChildRun {
     int status; // exit status, or -1 when the child did not exit
     std::string out, err;
 };
-
 inline std::string ReadAll(FILE *file)
 {
     std::string text;
@@ -31,17 +26,14 @@ inline std::string ReadAll(FILE *file)
     fclose(file);
     return text;
 }
-
 // Tcl_Exit in the child must not finalise a Tcl whose threads stayed behind
 // in the parent.
 inline void ExitNow(ClientData clientData)
 {
     _exit(static_cast<int>(reinterpret_cast<intptr_t>(clientData)));
 }
-
 // In a forked child: gives up root, which may read, write and search anything.
 inline bool BecomeNobody() { return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0); }
-
 // Runs body in a forked child, with a fresh interpreter; a body that returns
 // ends the child with status 100.
 inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
@@ -62,7 +54,5 @@ inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
 }
-
 } // namespace orxtest
-
 #endif

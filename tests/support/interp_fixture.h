@@ -2,15 +2,12 @@
 // C-level tests share, and objects held until the test ends.
 #ifndef ORX_INTERP_FIXTURE_H
 #define ORX_INTERP_FIXTURE_H
-
 #include <gtest/gtest.h>
 #include <tcl.h>
-
 #include <string>
 #include <vector>
 
 namespace orxtest {
-
 class InterpTest : public ::testing::Test {
 protected:
     void SetUp() override { interp_ = Tcl_CreateInterp(); }
@@ -50,11 +47,8 @@ protected:
         Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"), &code);
         return code != nullptr ? Tcl_GetString(code) : "";
     }
-
     Tcl_Interp *interp_ = nullptr;
     std::vector<Tcl_Obj *> held_;
 };
-
 } // namespace orxtest
-
 #endif

@@ -2,19 +2,15 @@
 // code sees them (reference count, type, sharing), to catch leaks and values
 // changed in place while shared.  Loaded with [load $env(ORX_TESTLIB) Orxtest].
 #include <tcl.h>
-
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dlfcn.h>
 #endif
-
 #include <cstring>
 
 namespace {
-
 const char *TypeName(Tcl_Obj *obj) { return obj->typePtr ? obj->typePtr->name : ""; }
-
 // testobj var name         -- describes the object held by a variable
 // testobj same name1 name2 -- 1 when both variables hold the very same object
 // testobj type value       -- the type name of a value's object
@@ -47,9 +43,7 @@ int TestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
                                  : Tcl_NewBooleanObj(held[0] == held[1]));
     return TCL_OK;
 }
-
 } // namespace
-
 // A function of the host's libraries, found while it runs.
 static void *HostSymbol(const char *name)
 {
@@ -60,7 +54,6 @@ static void *HostSymbol(const char *name)
     return dlsym(RTLD_DEFAULT, name);
 #endif
 }
-
 // testprotect name ?0|1? -- sets or clears the protected mark of a command through the
 // host's library (looked up at run time: this helper does not link it); returns the mark.
 static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
@@ -89,7 +82,6 @@ static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     Tcl_SetObjResult(interp, Tcl_NewIntObj(is(interp, cmd)));
     return TCL_OK;
 }
-
 extern "C" DLLEXPORT int Orxtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "testobj", TestObjCmd, nullptr, nullptr);

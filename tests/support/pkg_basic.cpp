@@ -2,9 +2,7 @@
 // (PKG_NAME): its entry points count their calls in global variables so the
 // tests can see which routine ran, and it registers <name>:hello.
 #include <tcl.h>
-
 #include <fenv.h>
-
 #define PKG_STR2(x) #x
 #define PKG_STR(x) PKG_STR2(x)
 #define PKG_CAT2(a, b) a##b
@@ -12,13 +10,11 @@
 #define PKG_EXPORT extern "C" DLLEXPORT
 
 namespace {
-
 int HelloObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj("hello from " PKG_STR(PKG_NAME), -1));
     return TCL_OK;
 }
-
 void Count(Tcl_Interp *interp, const char *what)
 {
     Tcl_Obj *counter = Tcl_GetVar2Ex(interp, "pkgcalls", what, TCL_GLOBAL_ONLY);
@@ -30,30 +26,25 @@ void Count(Tcl_Interp *interp, const char *what)
     }
     Tcl_SetVar2Ex(interp, "pkgcalls", what, value, TCL_GLOBAL_ONLY);
 }
-
 } // namespace
-
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Init)(Tcl_Interp *interp)
 {
     Count(interp, PKG_STR(PKG_NAME) "_Init");
     Tcl_CreateObjCommand(interp, PKG_STR(PKG_NAME) ":hello", HelloObjCmd, nullptr, nullptr);
     return TCL_OK;
 }
-
 // An explicit routine for "orx:load name routine".
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Other)(Tcl_Interp *interp)
 {
     Count(interp, PKG_STR(PKG_NAME) "_Other");
     return TCL_OK;
 }
-
 // Leaves the rounding mode changed, as some numeric libraries do.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _RoundUp)(Tcl_Interp *interp)
 {
     fesetround(FE_UPWARD);
     return PKG_CAT(PKG_NAME, _Init)(interp);
 }
-
 #ifndef PKG_NO_TERM
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
 {
@@ -70,7 +61,6 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _SelfUnload)(Tcl_Interp *interp)
     Count(interp, PKG_STR(PKG_NAME) "_SelfUnload");
     return Tcl_Eval(interp, "orx:unload " PKG_STR(PKG_NAME));
 }
-
 // Fails, with a message, for the error paths of both commands.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Fail)(Tcl_Interp *interp)
 {

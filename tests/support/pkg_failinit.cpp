@@ -3,15 +3,12 @@
 #include <tcl.h>
 
 namespace {
-
 int StillHereObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj("still mapped", -1));
     return TCL_OK;
 }
-
 } // namespace
-
 extern "C" DLLEXPORT int pkgfail_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "pkgfail:stillhere", StillHereObjCmd, nullptr, nullptr);

@@ -5,7 +5,6 @@
 #include <tcl.h>
 
 extern "C" int orxtest_defined_nowhere(Tcl_Interp *interp);
-
 extern "C" DLLEXPORT int pkgmissing_Init(Tcl_Interp *interp)
 {
     return orxtest_defined_nowhere(interp);

@@ -7,16 +7,13 @@
 //   sigtest ctrlc          CTRL_C_EVENT to every process attached to that console
 #include <signal.h>
 #include <string.h>
-
 #include <tcl.h>
 #ifdef _WIN32
 #include <windows.h>
 #endif
-
 #include "orx_signal.h"
 
 namespace {
-
 int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
 #ifdef _WIN32
@@ -64,9 +61,7 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
     Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
     return TCL_ERROR;
 }
-
 } // namespace
-
 extern "C" DLLEXPORT int Sigtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "sigtest", SigtestObjCmd, nullptr, nullptr);

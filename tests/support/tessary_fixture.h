@@ -3,11 +3,9 @@
 // file read back line by line, and a call that must not hang on a FIFO.
 #ifndef ORX_TESSARY_FIXTURE_H
 #define ORX_TESSARY_FIXTURE_H
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <condition_variable>
@@ -16,11 +14,9 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
 #include "tq_tessary.h"
 
 namespace orxtest {
-
 struct TempDir {
     TempDir()
     {
@@ -35,7 +31,6 @@ struct TempDir {
     }
     std::string path;
 };
-
 struct EnvGuard {
     explicit EnvGuard(const char *n) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {}
     ~EnvGuard() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }
@@ -43,7 +38,6 @@ struct EnvGuard {
     bool had;
     std::string old;
 };
-
 // The lines of a memory file from the start, read as callers read them.
 inline std::vector<std::string> ReadMemFile(int memFile)
 {
@@ -55,7 +49,6 @@ inline std::vector<std::string> ReadMemFile(int memFile)
     }
     return lines;
 }
-
 // Makes FIFOs for a call, made on this thread, that must not wait on them.
 // A call still running after the time allowed is set free by a writer that
 // opens and closes each FIFO, so a failing test ends instead of hanging.
@@ -84,7 +77,6 @@ public:
     }
     ~FifoWatch() { Finish(); }
     bool Made() const { return made_; }
-
     // Stop watching; true when the call came back in time by itself.
     bool Finish()
     {
@@ -98,7 +90,6 @@ public:
         }
         return !freed_;
     }
-
 private:
     std::vector<std::string> fifos_;
     bool made_ = true, stop_ = false, freed_ = false;
@@ -106,7 +97,5 @@ private:
     std::condition_variable done_;
     std::thread watcher_;
 };
-
 } // namespace orxtest
-
 #endif

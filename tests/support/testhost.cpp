@@ -4,15 +4,12 @@
 // as argument.  No start-up packages, no signal thread; MORVA_HOME defaults
 // to the build's installation, whose script library the start-up needs.
 #include <tcl.h>
-
 #include <cstdlib>
-
 #include "orx_etp.h"
 #include "orx_init.h"
 #include "orx_tclbuild.h"
 
 namespace {
-
 int AppInit(Tcl_Interp *interp)
 {
     if (Tcl_Init(interp) != TCL_OK || Orx_TclBuildInit(interp) != TCL_OK ||
@@ -21,9 +18,7 @@ int AppInit(Tcl_Interp *interp)
     }
     return OrxX_InitFamilies(interp);
 }
-
 } // namespace
-
 int main(int argc, char **argv)
 {
     if (getenv("MORVA_HOME") == nullptr) {
