@@ -43,11 +43,7 @@ int TakePair(void *dst, Tcl_Interp *interp, const char *key, int count, Word *wo
 int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **) { return argc + 1; }
 class ArgvTest : public orxtest::InterpTest {
 protected:
-    void SetUp() override
-    {
-        InterpTest::SetUp();
-        calls.clear();
-    }
+    void SetUp() override { InterpTest::SetUp(); calls.clear(); }
     // The table of a drawing command.
     std::vector<Orx_ArgvInfo> Table()
     {
@@ -59,8 +55,7 @@ protected:
                 {nullptr, ORX_ARGV_HELP, nullptr, nullptr, "Layout:"},
                 {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"}, kEnd};
     }
-    // Parses words (the command name first) from strings; *left gets the
-    // words left over.
+    // Parses words (the command name first) from strings; *left gets the words left over.
     int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
               std::vector<std::string> *left = nullptr)
     {
@@ -108,8 +103,8 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     opt.name = "box";
     Tcl_SetResult(interp_, const_cast<char *>("before|"), TCL_STATIC);
     EXPECT_EQ(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0), TCL_ERROR);
-    // Widest key 7 ("-weight"): each help text starts in column 10.  The
-    // summary is appended, and -width already holds the 3 it was given.
+    // Widest key 7 ("-weight"): each help text starts in column 10.  The summary is
+    // appended, and -width already holds the 3 it was given.
     EXPECT_EQ(Result(), "before|Command-specific options:"
                         "\n -width:  Width in pixels\n\t\tDefault value: 3"
                         "\n -weight: Line weight\n\t\tDefault value: 0"
@@ -150,8 +145,7 @@ TEST_F(ArgvTest, MatchingAndAbbreviations)
     Tcl_ResetResult(interp_);
     EXPECT_EQ(ParseObjs({"cmd", "-wi", "4", "-weight", "5"}, t, 0), TCL_OK);
     EXPECT_EQ(std::make_pair(opt.width, opt.weight), std::make_pair(4, 5));
-    // An exact key wins even when two other keys, listed first, have it as
-    // their prefix (it used to be reported as ambiguous).
+    // An exact key wins even when two keys listed first have it as their prefix (was ambiguous).
     int a = 0, b = 0, c = 0;
     std::vector<Orx_ArgvInfo> prefixes = {{"-widthx", ORX_ARGV_CONSTANT, Const(1), &a, ""},
                                           {"-widthy", ORX_ARGV_CONSTANT, Const(1), &b, ""},
@@ -208,8 +202,8 @@ TEST_F(ArgvTest, ValuesOfEveryType)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    std::vector<const char *> words = {"cmd",     "-name", "pad",    "-width", "0x1F",
-                                       "-weight", "017",   "-scale", "2.5e1"};
+    std::vector<const char *> words = {"cmd", "-name", "pad", "-width", "0x1F", "-weight", "017",
+                                       "-scale", "2.5e1"};
     EXPECT_EQ(Parse(words, t, 0), TCL_OK);
     EXPECT_EQ(std::make_tuple(opt.width, opt.weight, opt.scale), std::make_tuple(31, 15, 25.0));
     EXPECT_EQ(opt.name, words[2]); // the word itself, not a copy
@@ -221,36 +215,32 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    // From strings the message is appended; from objects it is the whole
-    // result, and Tcl's rules decide what a number is.
-    const struct {
-        bool objs;
-        std::vector<const char *> words;
-        const char *message;
-    } cases[] = {
-        {0, {"cmd", "-width", "12abc"}, "expected integer argument for \"-width\" but got \"12abc\""},
-        {0, {"cmd", "-width", ""}, "expected integer argument for \"-width\" but got \"\""},
-        {0, {"cmd", "-wid", "99999999999"},
-         "expected integer argument for \"-width\" but got \"99999999999\""},
-        {0, {"cmd", "-width", "12 "}, "expected integer argument for \"-width\" but got \"12 \""},
-        {0, {"cmd", "-scale", "1.5x"}, "expected floating-point argument for \"-scale\" but got \"1.5x\""},
-        {0, {"cmd", "-scale", ""}, "expected floating-point argument for \"-scale\" but got \"\""},
+    // From strings the message is appended; from objects it is the whole result, and Tcl's
+    // rules decide what a number is.
+    auto expected = [](const char *kind, const char *key, const char *got) {
+        return "expected " + std::string(kind) + " argument for \"" + key + "\" but got \"" + got + "\"";
+    };
+    const char *i = "integer", *f = "floating-point";
+    const struct { bool objs; std::vector<const char *> words; std::string message; } cases[] = {
+        {0, {"cmd", "-width", "12abc"}, expected(i, "-width", "12abc")},
+        {0, {"cmd", "-width", ""}, expected(i, "-width", "")},
+        {0, {"cmd", "-wid", "99999999999"}, expected(i, "-width", "99999999999")},
+        {0, {"cmd", "-width", "12 "}, expected(i, "-width", "12 ")},
+        {0, {"cmd", "-scale", "1.5x"}, expected(f, "-scale", "1.5x")},
+        {0, {"cmd", "-scale", ""}, expected(f, "-scale", "")},
         {0, {"cmd", "-width", "1", "-wid"}, "\"-wid\" option requires an additional argument"},
         {0, {"cmd", "-name"}, "\"-name\" option requires an additional argument"},
         {0, {"cmd", "-s"}, "\"-s\" option requires an additional argument"},
-        {1, {"cmd", "-width", "1e3"}, "expected integer argument for \"-width\" but got \"1e3\""},
-        {1, {"cmd", "-width", "0x1FFFFFFFF"},
-         "expected integer argument for \"-width\" but got \"0x1FFFFFFFF\""},
-        {1, {"cmd", "-scale", "abc"}, "expected floating-point argument for \"-scale\" but got \"abc\""},
-        // Tcl_GetIntFromObj took 4294967295 as -1.
-        {1, {"cmd", "-width", "4294967295"},
-         "expected integer argument for \"-width\" but got \"4294967295\""},
+        {1, {"cmd", "-width", "1e3"}, expected(i, "-width", "1e3")},
+        {1, {"cmd", "-width", "0x1FFFFFFFF"}, expected(i, "-width", "0x1FFFFFFFF")},
+        {1, {"cmd", "-scale", "abc"}, expected(f, "-scale", "abc")},
+        {1, {"cmd", "-width", "4294967295"}, expected(i, "-width", "4294967295")}, // was taken as -1
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
         Tcl_SetResult(interp_, const_cast<char *>("old "), TCL_STATIC);
         EXPECT_EQ(c.objs ? ParseObjs(c.words, t, 0) : Parse(c.words, t, 0), TCL_ERROR);
-        EXPECT_EQ(Result(), (c.objs ? "" : "old ") + std::string(c.message));
+        EXPECT_EQ(Result(), (c.objs ? "" : "old ") + c.message);
     }
     EXPECT_EQ(ErrorCode(), "ORX VALUE NUMBER 4294967295");
     Tcl_ResetResult(interp_);
@@ -281,8 +271,7 @@ TEST_F(ArgvTest, WordProcedures)
     EXPECT_EQ(ParseObjs({"cmd", "-p", "1", "2", "-n", "7"}, table.data(), 0, &left), TCL_OK);
     EXPECT_EQ(std::make_pair(number, pair), std::make_pair(7, std::string("1,2")));
     EXPECT_EQ(left, Words({"cmd"}));
-    // A procedure claiming more words than it was given fails the parse
-    // instead of reading past the array.
+    // A procedure claiming more words than it was given fails the parse, not reading past the array.
     table[1].src = reinterpret_cast<void *>(&ClaimsTooMuch);
     EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
     EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");

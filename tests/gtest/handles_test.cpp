@@ -13,11 +13,7 @@ protected:
         table_ = OrxX_HandleTblInit("context", sizeof(void *), 2);
         ASSERT_NE(table_, nullptr);
     }
-    void TearDown() override
-    {
-        OrxX_HandleTblRelease(table_);
-        InterpTest::TearDown();
-    }
+    void TearDown() override { OrxX_HandleTblRelease(table_); InterpTest::TearDown(); }
     void *table_;
 };
 TEST(HandleTable, RefusesBadParameters)

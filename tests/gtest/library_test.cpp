@@ -65,10 +65,7 @@ TEST_F(Library, UnreadableIndexIsSkippedByTheWalk)
     EXPECT_EQ(run.err, "orx: library index \"" + tmp_.path + "/locked.tndx\" skipped: not readable\n");
 }
 int deletions = 0;
-void CountDeletion(ClientData, Tcl_Interp *)
-{
-    ++deletions;
-}
+void CountDeletion(ClientData, Tcl_Interp *) { ++deletions; }
 TEST_F(Library, SecureMarkerKeepsItsDeleteProcedure)
 {
     EncryptedPackage("set ::seen [expr {0}]");

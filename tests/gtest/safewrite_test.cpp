@@ -13,16 +13,11 @@
 namespace {
 std::string Read(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
-bool Exists(const std::string &path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string &path) { struct stat st; return ::lstat(path.c_str(), &st) == 0; }
 class SafeWriteTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -170,13 +165,8 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
     }
     struct Cleanup {
         std::string dir;
-        ~Cleanup()
-        {
-            if (!dir.empty()) {
-                std::system(("rm -rf '" + dir + "'").c_str());
-            }
-        }
-    } cleanup{shm};
+        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
+    } cleanup{shm}; // rm -rf '' does nothing
     const std::string oldText(60000, 'o'), newText(90000, 'n');
     std::mt19937 random(4711);
     auto run = [&](long delayUs) {
@@ -192,9 +182,8 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-                   std::chrono::steady_clock::now() - start)
-            .count();
+        auto took = std::chrono::steady_clock::now() - start;
+        return std::chrono::duration_cast<std::chrono::microseconds>(took).count();
     };
     long full = run(-1); // one whole write sets the range of kill moments
     ASSERT_EQ(Read(target_), newText);
@@ -222,8 +211,7 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
         ASSERT_NE(f, nullptr) << Result();
         EXPECT_EQ(std::string(opened), name == base ? base + ".txt" : name);
         std::fclose(f);
-    }
-    std::string missing = dir_.path + "/nope.txt";
+    }    std::string missing = dir_.path + "/nope.txt";
     EXPECT_EQ(Orx_Fopen(interp_, missing.c_str(), nullptr, "r", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + missing +
                             "\" with access mode \"r\":no such file or directory");

@@ -57,10 +57,7 @@ std::string Read(const fs::path &path)
     text << in.rdbuf();
     return text.str();
 }
-void Write(const fs::path &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+void Write(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 class SafeWriteWin : public ::testing::Test {
 protected:
     void SetUp() override

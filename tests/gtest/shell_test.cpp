@@ -6,10 +6,7 @@
 namespace {
 using orxtest::ChildRun;
 using orxtest::RunChild;
-void SetResult(Tcl_Interp *interp, const char *text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1));
-}
+void SetResult(Tcl_Interp *interp, const char *text) { Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1)); }
 TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
 {
     ChildRun run = RunChild([](Tcl_Interp *interp) {

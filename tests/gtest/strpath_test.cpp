@@ -17,10 +17,7 @@ std::string Split(const char *path, char sep, int unquote)
     Tcl_DStringFree(&out);
     return text;
 }
-std::string Unquote(std::string name)
-{
-    return Orx_UnQuoteName(&name[0]);
-}
+std::string Unquote(std::string name) { return Orx_UnQuoteName(&name[0]); }
 TEST(StrpathTest, UnQuoteName)
 {
     EXPECT_EQ(Unquote("x@\"a/b\"y"), "xa/by");

@@ -11,10 +11,7 @@ int EchoLevel(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
     Tcl_SetObjResult(interp, Tcl_NewIntObj(Orx_InterpLevel(interp)));
     return TCL_OK;
 }
-int Nothing(ClientData, Tcl_Interp *, int, Tcl_Obj *const[])
-{
-    return TCL_OK;
-}
+int Nothing(ClientData, Tcl_Interp *, int, Tcl_Obj *const[]) { return TCL_OK; }
 TEST(TclExtraPlain, PrintInteger)
 {
     char buffer[TCL_INTEGER_SPACE];

@@ -15,9 +15,8 @@ protected:
     // A new channel opened with access and configured with options; its name.
     std::string OpenChannel(const char *access, const char *options)
     {
-        std::string script = std::string("set f [open /dev/null ") + access + "]; fconfigure $f " +
-                             options + "; set f";
-        EXPECT_EQ(Tcl_Eval(interp_, script.c_str()), TCL_OK) << Result();
+        std::string script = std::string("set f [open /dev/null ") + access + "]; fconfigure $f " + options;
+        EXPECT_EQ(Tcl_Eval(interp_, (script + "; set f").c_str()), TCL_OK) << Result();
         return Result();
     }
     int CodedOption(const std::string &handle, int option)
@@ -93,8 +92,8 @@ TEST_F(UtilTest, RelativeExpressions)
         EXPECT_EQ(Relative(c.text, c.length, &value), TCL_OK) << c.text;
         EXPECT_EQ(value, c.value) << c.text;
     }
-    // Non-numeric results are refused with a message (and, as the sanitizer
-    // build checks, without leaking the value).
+    // Non-numeric results are refused with a message (and, as the sanitizer build checks,
+    // without leaking the value).
     for (const char *text : {"ending", "en", "1e300", "{not a number}"}) {
         long value = 0;
         EXPECT_EQ(Relative(text, 5, &value), TCL_ERROR) << text;
@@ -125,9 +124,8 @@ TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
                 rewritten = std::to_string(long(length)) + rewritten.substr(3);
             }
             long expected = 0;
-            Tcl_Obj *expr = Text(rewritten.c_str());
             Tcl_Obj *valueObj = nullptr;
-            int expectedCode = Tcl_ExprObj(interp_, expr, &valueObj);
+            int expectedCode = Tcl_ExprObj(interp_, Text(rewritten.c_str()), &valueObj);
             if (expectedCode == TCL_OK) {
                 double real;
                 if (Tcl_GetLongFromObj(nullptr, valueObj, &expected) != TCL_OK) {
@@ -167,8 +165,7 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
     EXPECT_EQ(Result(), "before: channel \"" + out + "\" wasn't opened for reading");
     EXPECT_NE(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_WRITABLE), nullptr);
     Tcl_ResetResult(interp_);
-    Tcl_Obj *handle = Text(in.c_str());
-    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, handle, TCL_READABLE | TCL_WRITABLE), nullptr);
+    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, Text(in.c_str()), TCL_READABLE | TCL_WRITABLE), nullptr);
     EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
     EXPECT_EQ(OrxX_GetOpenChannel(interp_, "nosuchchannel", 0), nullptr);
     const struct { const char *access, *options; int option, code; } cases[] = {

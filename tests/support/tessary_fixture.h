@@ -18,11 +18,7 @@
 
 namespace orxtest {
 struct TempDir {
-    TempDir()
-    {
-        char tmpl[] = "/tmp/orx_test.XXXXXX";
-        path = mkdtemp(tmpl);
-    }
+    TempDir() { char tmpl[] = "/tmp/orx_test.XXXXXX"; path = mkdtemp(tmpl); }
     ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
     std::string Write(const std::string &name, const std::string &text) const
     {

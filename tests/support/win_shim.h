@@ -13,9 +13,6 @@ inline int setenv(const char *name, const char *value, int overwrite)
     }
     return _putenv_s(name, value);
 }
-inline int unsetenv(const char *name)
-{
-    return _putenv_s(name, "");
-}
+inline int unsetenv(const char *name) { return _putenv_s(name, ""); }
 #endif
 #endif
