@@ -49,13 +49,8 @@ private:
 TEST(Getopt, ScansTheShellOptions)
 {
     // Arguments; results, stderr, index of the first operand; option string, opterr.
-    const struct {
-        Args args;
-        const char *results, *err;
-        int index;
-        const char *options = kShellOptions;
-        int opterr = 1;
-    } cases[] = {
+    const struct { Args args; const char *results, *err; int index;
+                   const char *options = kShellOptions; int opterr = 1; } cases[] = {
         {{"-qn", "-s", "script.tcl", "-q"}, "q n s end", "", 2},
         {{"-qcputs hi", "rest"}, "q c[puts hi] end", "", 1},
         // The argument of -c is not left behind for the flag after it.

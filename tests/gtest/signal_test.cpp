@@ -21,10 +21,7 @@ struct AppCall {
 int AppHandler(Tcl_Interp *interp, ClientData clientData, int background, int signalNum)
 {
     AppCall *call = static_cast<AppCall *>(clientData);
-    call->calls++;
-    call->interp = interp;
-    call->background = background;
-    call->signalNum = signalNum;
+    *call = {call->calls + 1, background, signalNum, call->answer, interp};
     return call->answer;
 }
 class SignalTest : public ::testing::Test {
@@ -69,9 +66,7 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
     g_delivered = 0;
     Eval(interp, "signal error USR1");
     // What the handler saw: calls, interpreter, background, signal.
-    auto seen = [&] {
-        return std::make_tuple(call.calls, call.interp, call.background, call.signalNum);
-    };
+    auto seen = [&] { return std::make_tuple(call.calls, call.interp, call.background, call.signalNum); };
     // The handler keeps the error.
     RaiseAndWait(SIGUSR1);
     EXPECT_EQ(Eval(interp, "set x 1; set y 2", TCL_ERROR), "SIGUSR1 signal received");
@@ -100,8 +95,7 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
 }
 TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
 {
-    Tcl_Interp *first = NewInterp();
-    Tcl_Interp *second = NewInterp();
+    Tcl_Interp *first = NewInterp(), *second = NewInterp();
     Eval(second, "signal trap USR1 {set ::hit %S}");
     // The second interpreter takes over background processing.
     Tcl_DeleteInterp(first);
@@ -172,8 +166,7 @@ TEST_F(SignalTest, StressTenThousandSignals)
     Tcl_CreateObjCommand(interp, "senderDone", SenderDoneCmd, nullptr, nullptr);
     Eval(interp, "signal trap USR1 {incr ::n}; set ::n 0; set ::i 0");
     OrxX_SetSignalCB(SIGUSR1, CountDelivery);
-    g_delivered = 0;
-    g_senderDone = 0;
+    g_delivered = g_senderDone = 0;
     std::atomic<bool> lost{false};
     pthread_t target = pthread_self();
     std::thread sender([&] {

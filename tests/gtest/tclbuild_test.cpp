@@ -1,48 +1,38 @@
 // C-level tests of the Tcl-build services: path search, path lists, the main
 // interpreter record, and the command-logging state.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include <filesystem>
 #include "orx_tclbuild.h"
 #include "orx_log.h"
+#include "tests/support/interp_fixture.h"
+#include "tests/support/tessary_fixture.h"
 
 namespace {
-class TclBuildTest : public ::testing::Test {
+class TclBuildTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
     {
-        interp = Tcl_CreateInterp();
-        char tmpl[] = "/tmp/orx_tclbuild_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        top = tmpl;
+        InterpTest::SetUp();
         ASSERT_EQ(system(("cd " + top + " && mkdir -p a b/sub dir.tcl cwd && touch a/only-a.tcl "
                           "a/both.tcl b/both.tcl b/sub/deep.tcl b/unreadable.tcl b/tool cwd/both.tcl "
                           "&& chmod 0 b/unreadable.tcl && chmod 755 b/tool").c_str()), 0);
-        char *cwd = getcwd(nullptr, 0);
-        oldCwd = cwd;
-        free(cwd);
         ASSERT_EQ(chdir((top + "/cwd").c_str()), 0);
         setenv("ORX_TEST_SEARCH", (top + "/a::" + top + "/dir.tcl:" + top + "/b/").c_str(), 1);
     }
     void TearDown() override
     {
-        Tcl_DeleteInterp(interp);
+        InterpTest::TearDown();
         (void)!chdir(oldCwd.c_str());
         unsetenv("ORX_TEST_SEARCH");
-        (void)!system(("rm -rf '" + top + "'").c_str());
     }
-    Tcl_Interp *interp = nullptr;
-    std::string top, oldCwd;
+    orxtest::TempDir tmp_;
+    std::string top = tmp_.path, oldCwd = std::filesystem::current_path();
 };
 TEST_F(TclBuildTest, SpathRules)
 {
     const char *search = "ORX_TEST_SEARCH";
     const std::string notFound = "couldn't find file \"dir.tcl\" with access mode \"r\"";
-    struct Case {
-        const char *name, *mode;
-        int flags;
-        const char *var;
-        std::string want; // "@" stands for the tree; "!" for any failure
-    } cases[] = {
+    // "@" stands for the tree; a want of "!" for any failure.
+    struct Case { const char *name, *mode; int flags; const char *var; std::string want; } cases[] = {
         // The name as given (current directory) first, unless the path comes first.
         {"both.tcl", "r", 0, search, "both.tcl"},
         {"both.tcl", "r", ORX_SPATH_PATH_FIRST, search, "@/a/both.tcl"},
@@ -72,9 +62,9 @@ TEST_F(TclBuildTest, SpathRules)
     for (const Case &c : cases) {
         std::string name = c.name[0] == '@' ? top + (c.name + 1) : c.name;
         std::string want = c.want[0] == '@' ? top + c.want.substr(1) : c.want;
-        Tcl_ResetResult(interp);
-        const char *found = Orx_Spath(interp, name.c_str(), c.var, c.mode, c.flags);
-        std::string got = found != nullptr ? found : "!" + std::string(Tcl_GetStringResult(interp));
+        Tcl_ResetResult(interp_);
+        const char *found = Orx_Spath(interp_, name.c_str(), c.var, c.mode, c.flags);
+        std::string got = found != nullptr ? found : "!" + Result();
         EXPECT_EQ(want == "!" ? got.substr(0, 1) : got, want) << c.name << " " << c.mode;
     }
     EXPECT_EQ(Orx_Spath(nullptr, "both.tcl", nullptr, "r", 0), nullptr);
@@ -91,25 +81,22 @@ TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
         {"./pipe.tcl", 0, "./pipe.tcl"}, // named by the caller: any kind but a directory
     };
     for (const auto &c : cases) {
-        const char *found = Orx_Spath(interp, c.name, "ORX_TEST_SEARCH", "r", c.flags);
+        const char *found = Orx_Spath(interp_, c.name, "ORX_TEST_SEARCH", "r", c.flags);
         EXPECT_EQ(found != nullptr ? std::string(found) : "!", c.want) << c.name;
     }
 }
 TEST_F(TclBuildTest, SpathCommand)
 {
-    Tcl_SetVar2(interp, "env", "ORX_TEST_SEARCH", (top + "/a:" + top + "/b").c_str(),
-                TCL_GLOBAL_ONLY);
-    ASSERT_EQ(Orx_TclBuildInit(interp), TCL_OK);
+    Tcl_SetVar2(interp_, "env", "ORX_TEST_SEARCH", (top + "/a:" + top + "/b").c_str(), TCL_GLOBAL_ONLY);
+    ASSERT_EQ(Orx_TclBuildInit(interp_), TCL_OK);
     // The command searches the path before the current directory.
-    ASSERT_EQ(Tcl_Eval(interp, "list [spath both.tcl ORX_TEST_SEARCH] [spath tool ORX_TEST_SEARCH x]"),
-              TCL_OK);
-    EXPECT_EQ(std::string(Tcl_GetStringResult(interp)), top + "/a/both.tcl " + top + "/b/tool");
-    EXPECT_EQ(Tcl_Eval(interp, "spath x"), TCL_ERROR);
-    EXPECT_STREQ(Tcl_GetStringResult(interp), "wrong # args: should be \"spath fileName envVar ?mode?\"");
-    ASSERT_EQ(Tcl_Eval(interp, "catch {spath nowhere.tcl ORX_TEST_SEARCH}; set ::errorCode"), TCL_OK);
-    EXPECT_STREQ(Tcl_GetStringResult(interp), "ORX LOOKUP FILE nowhere.tcl");
-    ASSERT_EQ(Tcl_Eval(interp, "catch {spath both.tcl ORX_TEST_SEARCH q}; set ::errorCode"), TCL_OK);
-    EXPECT_STREQ(Tcl_GetStringResult(interp), "ORX VALUE OPTION q");
+    EXPECT_EQ(Eval("list [spath both.tcl ORX_TEST_SEARCH] [spath tool ORX_TEST_SEARCH x]"),
+              top + "/a/both.tcl " + top + "/b/tool");
+    EXPECT_EQ(Eval("spath x"), "ERROR: wrong # args: should be \"spath fileName envVar ?mode?\"");
+    ASSERT_EQ(Tcl_Eval(interp_, "spath nowhere.tcl ORX_TEST_SEARCH"), TCL_ERROR);
+    EXPECT_EQ(ErrorCode(), "ORX LOOKUP FILE nowhere.tcl");
+    ASSERT_EQ(Tcl_Eval(interp_, "spath both.tcl ORX_TEST_SEARCH q"), TCL_ERROR);
+    EXPECT_EQ(ErrorCode(), "ORX VALUE OPTION q");
 }
 TEST(SplitPathVar, ElementsAndOwnership)
 {
