@@ -103,8 +103,7 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     opt.name = "box";
     Tcl_SetResult(interp_, const_cast<char *>("before|"), TCL_STATIC);
     EXPECT_EQ(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0), TCL_ERROR);
-    // Widest key 7 ("-weight"): each help text starts in column 10.  The summary is
-    // appended, and -width already holds the 3 it was given.
+    // Widest key 7 ("-weight"): texts start in column 10; the summary is appended; -width has its 3.
     EXPECT_EQ(Result(), "before|Command-specific options:"
                         "\n -width:  Width in pixels\n\t\tDefault value: 3"
                         "\n -weight: Line weight\n\t\tDefault value: 0"
@@ -215,8 +214,7 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    // From strings the message is appended; from objects it is the whole result, and Tcl's
-    // rules decide what a number is.
+    // From strings the message is appended; from objects it is the result, Tcl's rules deciding numbers.
     auto expected = [](const char *kind, const char *key, const char *got) {
         return "expected " + std::string(kind) + " argument for \"" + key + "\" but got \"" + got + "\"";
     };

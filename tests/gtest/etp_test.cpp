@@ -43,23 +43,18 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
 {
     // Each line with its message; good lines have none.
     const std::pair<std::string, std::string> lines[] = {
-        {"LOOSE value=1", "literal \"LOOSE\" before any \"type\" line"},
-        {"type", "expected \"type NAME\""},
-        {"type T2 extra", "expected \"type NAME\""},
-        {"type T2", ""},
+        {"LOOSE value=1", "literal \"LOOSE\" before any \"type\" line"}, {"type", "expected \"type NAME\""},
+        {"type T2 extra", "expected \"type NAME\""}, {"type T2", ""},
         {"  A value=x", "bad value \"x\": expected an integer"},
         {"  B color=#12345", "bad color \"#12345\": expected #rrggbb or none"},
         {"  C color=#gg0000", "bad color \"#gg0000\": expected #rrggbb or none"},
         {"  D style=wavy", "bad style \"wavy\": must be solid, dash or dot"},
-        {"  E shape=round", "unknown attribute \"shape\""},
-        {"  F label=\"open", "unterminated quoted text"},
+        {"  E shape=round", "unknown attribute \"shape\""}, {"  F label=\"open", "unterminated quoted text"},
         {"  G label=\"a\"b", "text after quoted text"},
         {"  H novalue", "expected \"attribute=value\", got \"novalue\""},
         {"  I value=99999999999", "bad value \"99999999999\": expected an integer"},
-        {"  \"J", "unterminated quoted text"},
-        {"  OK value=1", ""},
-        {std::string("  A\0B", 5), "zero byte in line"},
-    };
+        {"  \"J", "unterminated quoted text"}, {"  OK value=1", ""},
+        {std::string("  A\0B", 5), "zero byte in line"}};
     std::string text, want;
     for (size_t i = 0; i < std::size(lines); ++i) {
         text += lines[i].first + "\n";

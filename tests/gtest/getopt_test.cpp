@@ -88,8 +88,7 @@ TEST(Getopt, MissingArgumentLoneDashAndReset)
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Index(), 0);
-    // Without a reset the scanner would go on with the "n" of "-qn"; with it, the
-    // argument at the index (still "-qn") is read afresh.
+    // With the reset the argument at the index (still "-qn") is read afresh, not its "n" alone.
     Scan first({"-qn", "-s"});
     EXPECT_EQ(first.Next(), 'q');
     orxgetopt_set_optreset(1);

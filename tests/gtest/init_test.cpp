@@ -64,8 +64,7 @@ protected:
             interp_ = nullptr;
         }
     }
-    // An installation with the build's script library in lib/orx (the start-up defines
-    // the math constants from it) and, unless empty, a type map.
+    // An installation with the build's script library (the start-up needs it) and, unless empty, a type map.
     std::string Install(const std::string &name, const std::string &typeMap)
     {
         fs::path dir = root_ / name;

@@ -61,8 +61,7 @@ TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
     // A refused value nobody holds is freed (the sanitizer build checks).
     EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "a", Tcl_NewStringObj("3", -1)), TCL_ERROR);
     EXPECT_EQ(OrxX_GenericKeyedListDelete(interp_, keyl, "a"), TCL_ERROR);
-    EXPECT_EQ(Result(), "cannot modify a shared keyed list"
-                        "cannot modify a shared keyed list"
+    EXPECT_EQ(Result(), "cannot modify a shared keyed listcannot modify a shared keyed list"
                         "cannot modify a shared keyed list");
     EXPECT_STREQ(Tcl_GetString(keyl), "{a 1}");
     Tcl_DecrRefCount(keyl);
@@ -146,8 +145,7 @@ TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
         EXPECT_EQ(got, r.want) << r.text << " / " << r.key;
     }
 }
-// Runs fn(interp) on a thread with a 1 MiB stack, far less than a walk or a text build
-// recursing once per level would need at these depths.
+// Runs fn(interp) on a thread with a 1 MiB stack, far less than recursing per level would need.
 template <class Fn>
 void OnSmallStack(Fn fn)
 {

@@ -22,8 +22,7 @@ protected:
         Orx_TclCmdInit(interp_);
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
     }
-    // Initialises the library from the build's installation and indexes script,
-    // encrypted, as package p.
+    // Initialises the library from the build's installation; indexes script, encrypted, as package p.
     void EncryptedPackage(const std::string &script)
     {
         setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
@@ -94,10 +93,8 @@ TEST_F(Library, CmdtraceStateAndCoverageCount)
     ASSERT_EQ(OrxXDebugInit(interp_), TCL_OK);
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before + 1);
     OrxCoverage_CmdTraceCB(0);
-    // Deleting the interpreter while tracing with a callback frees everything (the sanitizer
-    // build checks).
-    EXPECT_EQ(Eval("proc cb args {}; cmdtrace on command cb; set a 1; cmdtrace depth"),
-              "2147483647");
+    // Deleting the interpreter while tracing with a callback frees all (the sanitizer build checks).
+    EXPECT_EQ(Eval("proc cb args {}; cmdtrace on command cb; set a 1; cmdtrace depth"), "2147483647");
     DeleteInterp();
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before);
     OrxCoverage_CmdTraceCB(0);

@@ -112,8 +112,7 @@ TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
         return cpu2 - cpu1 >= 20;
     }));
 }
-// What a walk saw; the callback answers status once it has seen stopAfter
-// names (never when stopAfter is 0).
+// What a walk saw; the callback answers status from the stopAfter-th name on (never when 0).
 struct Walk {
     std::multiset<std::string> names;
     std::set<std::string> paths;

@@ -36,8 +36,8 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     EXPECT_EQ(out, release_);
     EXPECT_EQ(length, static_cast<int>(release_.size()));
     EXPECT_STREQ(Tq_GetRelver(nullptr), " ");
-    // The cut leaves room for the terminator and writes nothing beyond; a
-    // maximum length of 0 must not give length -1 and a write before the buffer.
+    // The cut leaves room for the terminator and writes nothing beyond; a maximum length
+    // of 0 must not give length -1 and a write before the buffer.
     for (int max : {10, 1, 0}) {
         std::memset(out, 'X', sizeof out);
         c_reln("P", out, &length, max);
@@ -59,8 +59,8 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     c_reln("P", out, &length, sizeof out);
     EXPECT_EQ(length, 127);
     EXPECT_EQ(out, "-" + std::string(126, 'v'));
-    // A cut never tears a UTF-8 character: "-x" and two-byte characters
-    // put both cuts (127 and 5 bytes) inside one.
+    // A cut never tears a UTF-8 character: "-x" and two-byte characters put both cuts
+    // (127 and 5 bytes) inside one.
     std::string wide = "x";
     for (int i = 0; i < 100; ++i) {
         wide += "\xc3\xa9";
@@ -101,8 +101,7 @@ TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
 }
 TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
 {
-    int target = 0;
-    int unit = c_oomfil(&target, 0);
+    int target = 0, unit = c_oomfil(&target, 0);
     ASSERT_EQ(c_oopush(unit), unit);
     c_op_mcopyr("P", "L", "info text");
     COPYR();

@@ -10,8 +10,7 @@ void SetResult(Tcl_Interp *interp, const char *text) { Tcl_SetObjResult(interp, 
 TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
 {
     ChildRun run = RunChild([](Tcl_Interp *interp) {
-        // Two words (a read), no blank after "set", an unparsable command, a
-        // lone "set" and other commands are printed.
+        // Two words (a read), no blank after "set", an unparsable command, a lone "set", others: printed.
         const char *checks[] = {"set a 1\n", "set\ta {x y}\n", "set a [list 1 2]\n",
                                 "set a 1; puts x\n", "set a\n", "setx a 1\n", "set a {open\n",
                                 "set\n", "expr 1\n", nullptr};
@@ -48,13 +47,13 @@ TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
             OrxX_ShellExit(interp, 0);
         });
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, flag != nullptr && std::string(flag) == "yes" ? "deleted" : "") << (flag ? flag : "unset");
+        EXPECT_EQ(run.out, flag != nullptr && std::string(flag) == "yes" ? "deleted" : "")
+            << (flag ? flag : "unset");
     }
 }
 TEST(ErrorExit, MessageTraceAndNoDump)
 {
-    // The shell's own failures cover the trace and -n; here stdout is
-    // flushed first, "yes" counts as set, no format, and a long message.
+    // The shell's failures cover the trace and -n; here: stdout flushed, "yes" set, no format, long text.
     ChildRun run = RunChild([](Tcl_Interp *interp) {
         Tcl_SetVar2(interp, "ORXXENV", "noDump", "yes", TCL_GLOBAL_ONLY);
         Tcl_Eval(interp, "error boom");

@@ -141,8 +141,7 @@ TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
     ASSERT_EQ(sigaction(SIGUSR2, &act, nullptr), 0);
     EXPECT_EQ(Eval(interp, "signal get USR2"), "{SIGUSR2 {unknown 0 {} 0}}");
     signal(SIGUSR2, SIG_DFL);
-    // An error nobody resets stays in progress; the relay holds marks back only for a
-    // bounded while, then the trap runs.
+    // An error nobody resets stays in progress; marks are held back only a bounded while.
     Eval(interp, "signal trap USR1 {incr ::n}; set ::n 0");
     Eval(interp, "error left", TCL_ERROR);
     auto start = std::chrono::steady_clock::now();

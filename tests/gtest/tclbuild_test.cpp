@@ -42,23 +42,19 @@ TEST_F(TclBuildTest, SpathRules)
         // Directories never match; access is checked.
         {"dir.tcl", "r", 0, search, "!" + notFound + " along \"ORX_TEST_SEARCH\""},
         {"unreadable.tcl", "r", 0, search, geteuid() != 0 ? "!" : "@/b/unreadable.tcl"},
-        {"tool", "x", 0, search, "@/b/tool"},
-        {"only-a.tcl", "x", 0, search, "!"},
+        {"tool", "x", 0, search, "@/b/tool"}, {"only-a.tcl", "x", 0, search, "!"},
         // Anchored names are not searched along the path.
         {"@/b/both.tcl", "r", 0, search, "@/b/both.tcl"},
-        {"./both.tcl", "r", 0, search, "./both.tcl"},
-        {"./only-a.tcl", "r", 0, search, "!"},
+        {"./both.tcl", "r", 0, search, "./both.tcl"}, {"./only-a.tcl", "r", 0, search, "!"},
         {"../a/only-a.tcl", "r", 0, search, "../a/only-a.tcl"},
         // No variable, or an unset one: only the name as given.
         {"only-a.tcl", "r", 0, nullptr, "!couldn't find file \"only-a.tcl\" with access mode \"r\""},
         {"both.tcl", "r", 0, "ORX_TEST_UNSET_VARIABLE", "both.tcl"},
         {"", "r", 0, search, "!couldn't find file \"\" with access mode \"r\" along \"ORX_TEST_SEARCH\""},
         // Writing needs only a writable directory.
-        {"new.out", "w", 0, search, "new.out"},
-        {"both.tcl", "a+", 0, search, "both.tcl"},
+        {"new.out", "w", 0, search, "new.out"}, {"both.tcl", "a+", 0, search, "both.tcl"},
         {"/nonexistent-dir/new.out", "wb", 0, search, "!"},
-        {"both.tcl", "rq", 0, search, "!bad access mode \"rq\": must be made of r, w, a, x, +, b and t"},
-    };
+        {"both.tcl", "rq", 0, search, "!bad access mode \"rq\": must be made of r, w, a, x, +, b and t"}};
     for (const Case &c : cases) {
         std::string name = c.name[0] == '@' ? top + (c.name + 1) : c.name;
         std::string want = c.want[0] == '@' ? top + c.want.substr(1) : c.want;
@@ -75,11 +71,8 @@ TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
 {
     ASSERT_EQ(system(("cd " + top + " && touch b/fifo.tcl && mkfifo a/fifo.tcl cwd/pipe.tcl").c_str()), 0);
     const struct { const char *name; int flags; std::string want; } cases[] = {
-        {"fifo.tcl", 0, top + "/b/fifo.tcl"},
-        {"fifo.tcl", ORX_SPATH_PATH_FIRST, top + "/b/fifo.tcl"},
-        {"pipe.tcl", 0, "!"},
-        {"./pipe.tcl", 0, "./pipe.tcl"}, // named by the caller: any kind but a directory
-    };
+        {"fifo.tcl", 0, top + "/b/fifo.tcl"}, {"fifo.tcl", ORX_SPATH_PATH_FIRST, top + "/b/fifo.tcl"},
+        {"pipe.tcl", 0, "!"}, {"./pipe.tcl", 0, "./pipe.tcl"}}; // named by the caller: any kind but a directory
     for (const auto &c : cases) {
         const char *found = Orx_Spath(interp_, c.name, "ORX_TEST_SEARCH", "r", c.flags);
         EXPECT_EQ(found != nullptr ? std::string(found) : "!", c.want) << c.name;

@@ -46,8 +46,7 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
     EXPECT_FALSE(Orx_IsCommandProtected(interp_, again));
     EXPECT_EQ(Eval("rename guarded renamed"), "");
     EXPECT_EQ(Orx_SetCommandProtected(interp_, nullptr, 1), TCL_ERROR);
-    // Marks left at interpreter deletion: the teardown order of commands and
-    // association data must not matter.
+    // Marks left at interpreter deletion: the teardown order of commands and data must not matter.
     for (const char *name : {"a1", "a2", "a3"}) {
         Tcl_Command left = Tcl_CreateObjCommand(interp_, name, Nothing, nullptr, nullptr);
         Orx_SetCommandProtected(interp_, left, 1);
@@ -57,8 +56,7 @@ TEST_F(TclExtra, ProtectedMarkFollowsTheCommand)
     Tcl_Command inChild = Tcl_CreateObjCommand(child, "c1", Nothing, nullptr, nullptr);
     Orx_SetCommandProtected(child, inChild, 1);
     // The parent cannot put an alias over the child's protected command.
-    EXPECT_EQ(Eval("interp alias child c1 {} list"),
-              "ERROR: can't replace \"c1\": command is protected");
+    EXPECT_EQ(Eval("interp alias child c1 {} list"), "ERROR: can't replace \"c1\": command is protected");
     EXPECT_EQ(Eval("interp alias child c2 {} list"), "c2");
 }
 } // namespace

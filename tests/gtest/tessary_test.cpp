@@ -183,8 +183,7 @@ TEST(TessaryStore, ReturnedTextOutlivesOneChangeAndOtherThreads)
     setenv("TESSARY_CONFIG", dir.Write("c.cfg", "[S]\nK = first\n").c_str(), 1);
     const char *first = mcf_getString("S", "K", 1);
     ASSERT_STREQ(first, "first");
-    // Another thread's queries through many changes never end it (the sanitizer build
-    // turns a freed reading into a failure here).
+    // Another thread's queries through many changes never end it (the sanitizer build would see it).
     std::thread other([&dir] {
         for (int i = 0; i < 20; ++i) {
             dir.Write("c.cfg", "[S]\nK = other " + std::to_string(i) + "\n");

@@ -92,8 +92,7 @@ TEST_F(UtilTest, RelativeExpressions)
         EXPECT_EQ(Relative(c.text, c.length, &value), TCL_OK) << c.text;
         EXPECT_EQ(value, c.value) << c.text;
     }
-    // Non-numeric results are refused with a message (and, as the sanitizer build checks,
-    // without leaking the value).
+    // Non-numeric results are refused with a message (and no leak: the sanitizer build checks).
     for (const char *text : {"ending", "en", "1e300", "{not a number}"}) {
         long value = 0;
         EXPECT_EQ(Relative(text, 5, &value), TCL_ERROR) << text;
@@ -178,8 +177,7 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
         {"w", "-blocking 0", ORXX_COPT_BLOCKING, 1}, {"w", "-blocking 1", ORXX_COPT_BLOCKING, 0},
         {"w", "-buffering full", ORXX_COPT_BUFFERING, ORXX_BUFFERING_FULL},
         {"w", "-buffering line", ORXX_COPT_BUFFERING, ORXX_BUFFERING_LINE},
-        {"w", "-buffering none", ORXX_COPT_BUFFERING, ORXX_BUFFERING_NONE},
-    };
+        {"w", "-buffering none", ORXX_COPT_BUFFERING, ORXX_BUFFERING_NONE}};
     for (const auto &c : cases) {
         EXPECT_EQ(CodedOption(OpenChannel(c.access, c.options), c.option), c.code) << c.options;
     }
@@ -245,8 +243,7 @@ TEST_F(UtilTest, SaveAndRestoreTheErrorState)
     EXPECT_EQ(Tcl_Eval(interp_, "list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
     EXPECT_EQ(Result(), "ok {old info} OLD");
 }
-// Restoring a malformed save object panics.  (Not a death test: gtest's regex would
-// be compiled against Tcl's private regex.h, which shadows the system one.)
+// Not a death test: gtest's regex would be compiled against Tcl's private regex.h.
 TEST_F(UtilTest, MalformedSaveObjectPanics)
 {
     orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *interp) {

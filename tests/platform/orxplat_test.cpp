@@ -36,8 +36,7 @@ TEST_F(OrxPlat, ReadWholeFileRefusesFifosMissingAndTooLarge)
     EXPECT_EQ(OrxPlat_ReadWholeFile(five, 5, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "12345");
 }
-// Replacing an existing file: nobody else may read the new data before the close gives
-// the file the old one's permissions.
+// Replacing a file: nobody else may read the new data before the close gives the old permissions.
 TEST_F(OrxPlat, CreateTempFileOwnerOnlyWhileWritten)
 {
     std::string base = dir.path + "/out";

@@ -26,16 +26,14 @@ inline std::string ReadAll(FILE *file)
     fclose(file);
     return text;
 }
-// Tcl_Exit in the child must not finalise a Tcl whose threads stayed behind
-// in the parent.
+// Tcl_Exit in the child must not finalise a Tcl whose threads stayed in the parent.
 inline void ExitNow(ClientData clientData)
 {
     _exit(static_cast<int>(reinterpret_cast<intptr_t>(clientData)));
 }
 // In a forked child: gives up root, which may read, write and search anything.
 inline bool BecomeNobody() { return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0); }
-// Runs body in a forked child, with a fresh interpreter; a body that returns
-// ends the child with status 100.
+// Runs body in a forked child with a fresh interpreter; a body that returns exits with 100.
 inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
 {
     FILE *out = tmpfile(), *err = tmpfile();

@@ -54,8 +54,7 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
 }
 #endif
 
-// A termination routine that unloads its own package, as a package's
-// cleanup script might, and passes on what that answers.
+// A termination routine that unloads its own package and passes on what that answers.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _SelfUnload)(Tcl_Interp *interp)
 {
     Count(interp, PKG_STR(PKG_NAME) "_SelfUnload");
