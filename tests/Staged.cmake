@@ -11,7 +11,6 @@ add_test(NAME stage.install
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${ORX_STAGE} -DPREFIX=${ORX_STAGE_PREFIX}
           -DBUILD=${CMAKE_BINARY_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/support/stage.cmake)
 set_tests_properties(stage.install PROPERTIES FIXTURES_SETUP orx_stage)
-
 set(_staged_shell ${ORX_STAGE}${ORX_STAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}/orxsh)
 # A home and a working directory (where tcltest makes its files) of their own: nothing is
 # shared with the build's tests of the same name running beside them.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include "orx_argv.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 struct Options {
     int width = 10, weight = 0;
@@ -15,8 +14,9 @@ struct Options {
 };
 const Orx_ArgvInfo kEnd = {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr};
 void *Const(intptr_t value) { return reinterpret_cast<void *>(value); }
+using Words = std::vector<std::string>;
 // Calls of the word procedures, for the checks.
-std::vector<std::string> calls;
+Words calls;
 int TakeIfNumber(void *dst, const char *key, const char *next)
 {
     calls.push_back(std::string(key) + "|" + (next != nullptr ? next : "(null)"));
@@ -56,24 +56,20 @@ protected:
                 {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"}, kEnd};
     }
     // Parses words (the command name first) from strings; *left gets the words left over.
-    int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
-              std::vector<std::string> *left = nullptr)
+    int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
     {
         int count = static_cast<int>(words.size());
         words.push_back("not-overwritten");
         words.push_back("sentinel");
         int status = Orx_ParseArgv(interp_, &count, words.data(), table, flags);
-        if (status == TCL_OK) {
-            EXPECT_EQ(words[count], nullptr);
-            if (left != nullptr) {
-                left->assign(words.begin(), words.begin() + count);
-            }
+        EXPECT_TRUE(status != TCL_OK || words[count] == nullptr);
+        if (status == TCL_OK && left != nullptr) {
+            left->assign(words.begin(), words.begin() + count);
         }
         return status;
     }
     // The same from an array of exactly as many objects as words.
-    int ParseObjs(const std::vector<const char *> &words, const Orx_ArgvInfo *table, int flags,
-                  std::vector<std::string> *left = nullptr)
+    int ParseObjs(const std::vector<const char *> &words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
     {
         std::vector<Tcl_Obj *> objv;
         for (const char *word : words) {
@@ -81,22 +77,18 @@ protected:
         }
         int count = static_cast<int>(objv.size());
         int status = Orx_ParseArgsObjv(interp_, &count, objv.data(), table, flags);
-        if (status == TCL_OK) {
-            if (count < static_cast<int>(objv.size())) {
-                EXPECT_EQ(objv[count], nullptr);
-            }
-            if (left != nullptr) {
-                left->clear();
-                for (int i = 0; i < count; ++i) {
-                    left->push_back(Tcl_GetString(objv[i]));
-                }
+        objv.push_back(nullptr); // past the end: not the parser's to write
+        EXPECT_TRUE(status != TCL_OK || objv[count] == nullptr);
+        if (status == TCL_OK && left != nullptr) {
+            left->clear();
+            for (int i = 0; i < count; ++i) {
+                left->push_back(Tcl_GetString(objv[i]));
             }
         }
         return status;
     }
     Options opt;
 };
-using Words = std::vector<std::string>;
 TEST_F(ArgvTest, HelpSummaryLayout)
 {
     auto table = Table();

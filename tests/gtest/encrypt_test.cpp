@@ -5,7 +5,6 @@
 #include "orx_init.h"
 #include "orx_library.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
 class Encrypt : public orxtest::InterpTest {

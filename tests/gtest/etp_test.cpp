@@ -5,7 +5,6 @@
 #include <utility>
 #include "orx_etp.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 // Loads text quietly into the registry; returns the messages.
 std::string Load(const std::string &text, int flags = 0, const char *name = "t.map")

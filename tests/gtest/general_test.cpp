@@ -2,7 +2,6 @@
 // infox reports it.  The information is process-wide: this is its only test.
 #include <gtest/gtest.h>
 #include "orx_general.h"
-
 namespace {
 std::string Infox(Tcl_Interp *interp, const char *option)
 {

@@ -5,7 +5,6 @@
 #include <fstream>
 #include "orx_getopt.h"
 #include "tests/support/child_run.h"
-
 namespace {
 // The shell's options: -q -n -s -u flags, -c command and -f file with arguments.
 const char *kShellOptions = "qnsuc:f:";

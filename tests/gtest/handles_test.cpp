@@ -1,9 +1,7 @@
-// Handle tables: names from the base, growth past the initial room without
-// moving entries, lowest-first reuse of freed numbers, and refusal of handle
-// texts that name nothing.
+// Handle tables: names from the base, growth past the initial room without moving entries, lowest-first reuse
+// of freed numbers, and refusal of handle texts that name nothing.
 #include "orx_handles.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 class Handles : public orxtest::InterpTest {
 protected:

@@ -2,7 +2,6 @@
 // directory pointed at a temporary tree; and the small exported helpers of the initialisation.
 #include <gtest/gtest.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <pwd.h>
 #include <future>
 #include <filesystem>
@@ -12,7 +11,6 @@
 #include "orx_signal.h"
 #include "tests/support/child_run.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace fs = std::filesystem;
 // While set, the effective user's database entry names this directory as home, so
 // that start-up without HOME (which falls back to it) never touches the real one.
@@ -40,6 +38,18 @@ void WriteFile(const fs::path &path, const std::string &text)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << text;
+}
+// In a forked child: the shell reading input from standard input (the option scanner's
+// state is process-wide: no arguments), initialised by init.
+[[noreturn]] void Shell(const char *input, Tcl_AppInitProc *init)
+{
+    FILE *file = tmpfile();
+    fputs(input, file);
+    rewind(file);
+    dup2(fileno(file), 0);
+    char program[] = "orxsh";
+    char *argv[] = {program, nullptr};
+    OrxSh_Main(1, argv, init);
 }
 class InitTest : public ::testing::Test {
 protected:
@@ -241,10 +251,7 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
     WriteFile(home_ / ".orxshrc", "puts rc-sourced\n");
     setenv("MORVA_HOME", Install("A", "type T6\n").c_str(), 1);
     orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        char program[] = "orxsh";
-        char *argv[] = {program, nullptr};
-        OrxSh_Main(1, argv, [](Tcl_Interp *interp) {
+        Shell("", [](Tcl_Interp *interp) {
             Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
             return Orx_TclInit(interp);
         });
@@ -268,14 +275,7 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
             }
         }).detach();
         owned.get_future().wait();
-        // From standard input: the option scanner's state is process-wide.
-        FILE *input = tmpfile();
-        fputs("puts ran\n", input);
-        rewind(input);
-        dup2(fileno(input), 0);
-        char program[] = "orxsh";
-        char *argv[] = {program, nullptr};
-        OrxSh_Main(1, argv, Orx_TclInit);
+        Shell("puts ran\n", Orx_TclInit);
     });
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "ran\n");

@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include "orx_keylist.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 // Objects here are held and released by hand: the counts are what is tested.
 class KeylistTest : public orxtest::InterpTest {

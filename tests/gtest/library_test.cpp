@@ -8,7 +8,6 @@
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 namespace fs = std::filesystem;
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
@@ -22,11 +21,15 @@ protected:
         Orx_TclCmdInit(interp_);
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
     }
-    // Initialises the library from the build's installation; indexes script, encrypted, as package p.
-    void EncryptedPackage(const std::string &script)
+    void InitFromTheBuild()
     {
         setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
         ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Result();
+    }
+    // Indexes script, encrypted, as package p.
+    void EncryptedPackage(const std::string &script)
+    {
+        InitFromTheBuild();
         std::string text = Eval("encrypt 5 {" + script + "}");
         std::ofstream(tmp_.path + "/p.tlib", std::ios::binary) << text;
         Eval("set auto_pkg_index(p) [list " + tmp_.path + "/p.tlib 0 " + std::to_string(text.size()) + "]");
@@ -47,8 +50,7 @@ TEST_F(Library, InitWithoutItsScriptRegistersNothing)
 // under ORX_DEBUG.
 TEST_F(Library, UnreadableIndexIsSkippedByTheWalk)
 {
-    setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
-    ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Tcl_GetStringResult(interp_);
+    InitFromTheBuild();
     fs::permissions(tmp_.path, fs::perms::all);
     std::ofstream(tmp_.path + "/good.tlib") << "proc t_good {} {return good}";
     std::ofstream(tmp_.path + "/good.tndx") << "t_g 0 28 t_good\n";

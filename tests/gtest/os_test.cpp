@@ -1,6 +1,5 @@
-// The OS layer: clocks, directory walking, channel file sizes, the flock
-// probe, and kill through the pid file and the signal thread (under a
-// temporary HOME, so the real ~/ruvadiredavoz/pid_tq is never touched).
+// The OS layer: clocks, directory walking, channel file sizes, the flock probe, and kill through the pid file
+// and the signal thread (under a temporary HOME, so the real ~/ruvadiredavoz/pid_tq is never touched).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -16,7 +15,6 @@
 #include "orx_signal.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 namespace fs = std::filesystem;
 // Polls pred every 10 ms for at most ms milliseconds; true once it holds.

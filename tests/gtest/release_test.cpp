@@ -1,11 +1,9 @@
-// Release-information functions as other product libraries call them: the
-// release string and its cut, the notices through memory files and output
-// units, and the upper-case entry points with their trimmed copies.
+// Release-information functions as other product libraries call them: the release string and its cut, the
+// notices through memory files and output units, and the upper-case entry points with their trimmed copies.
 #include <gtest/gtest.h>
 #include <cstring>
 #include "orx_release.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 using Strings = std::vector<std::string>;
 class ReleaseTest : public ::testing::Test {

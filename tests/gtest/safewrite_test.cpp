@@ -1,6 +1,5 @@
-// Safe file writing: the target is untouched until the close, holds exactly
-// the new bytes after it, survives an abort, a process killed at any moment
-// and a full file system; Orx_Fopen's name rules and messages.
+// Safe file writing: the target is untouched until the close, holds exactly the new bytes after it, survives
+// an abort, a process killed at any moment and a full file system; Orx_Fopen's name rules and messages.
 #include <signal.h>
 #include <sys/resource.h>
 #include <random>
@@ -9,7 +8,6 @@
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 std::string Read(const std::string &path)
 {

@@ -11,7 +11,6 @@
 #include <sstream>
 #include <string>
 #include "orx_safewrite.h"
-
 namespace {
 namespace fs = std::filesystem;
 // The file's access list in SDDL form ("" when it cannot be read).

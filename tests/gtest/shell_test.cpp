@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include "orx_shell.h"
 #include "tests/support/child_run.h"
-
 namespace {
 using orxtest::ChildRun;
 using orxtest::RunChild;

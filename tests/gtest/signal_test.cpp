@@ -9,7 +9,6 @@
 #include <chrono>
 #include <thread>
 #include "orx_signal.h"
-
 namespace {
 std::atomic<int> g_delivered{0};
 void CountDelivery(int) { g_delivered.fetch_add(1); }

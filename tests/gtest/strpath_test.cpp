@@ -6,7 +6,6 @@
 #include "tests/support/child_run.h"
 #endif
 #include "orx_strpath.h"
-
 namespace {
 std::string Split(const char *path, char sep, int unquote)
 {

@@ -5,7 +5,6 @@
 #include "orx_log.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 class TclBuildTest : public orxtest::InterpTest {
 protected:

@@ -3,7 +3,6 @@
 #include <climits>
 #include "orx_tclextra.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 using TclExtra = orxtest::InterpTest;
 int EchoLevel(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])

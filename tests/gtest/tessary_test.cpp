@@ -1,11 +1,9 @@
-// The tessary stand-in: configuration parsing and the process store, memory
-// files with output units as the release code drives them, access checks and
-// string copies.
+// The tessary stand-in: configuration parsing and the process store, memory files with output units as the
+// release code drives them, access checks and string copies.
 #include <gtest/gtest.h>
 #include <cstring>
 #include "tq_cc.h"
 #include "tests/support/tessary_fixture.h"
-
 namespace {
 using orxtest::EnvGuard;
 using orxtest::TempDir;

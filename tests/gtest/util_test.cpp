@@ -4,7 +4,6 @@
 #include "orx_util.h"
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
-
 namespace {
 class UtilTest : public orxtest::InterpTest {
 protected:

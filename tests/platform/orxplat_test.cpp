@@ -7,7 +7,6 @@
 #include "platform/orxplat.h"
 #include "tests/support/tessary_fixture.h"
 #include "tq_cc.h"
-
 namespace {
 mode_t ModeOf(const std::string &path)
 {

@@ -1,6 +1,5 @@
-// Test helper: run a piece of code in a forked child whose standard output
-// and error go to files, for code that ends the process (the shell's exits,
-// OrxSh_Main) or must not leave state behind.
+// Test helper: run a piece of code in a forked child whose standard output and error go to files, for code
+// that ends the process (the shell's exits, OrxSh_Main) or must not leave state behind.
 #ifndef ORX_CHILD_RUN_H
 #define ORX_CHILD_RUN_H
 #include <tcl.h>
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-
 namespace orxtest {
 struct ChildRun {
     int status; // exit status, or -1 when the child did not exit

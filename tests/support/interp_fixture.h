@@ -6,7 +6,6 @@
 #include <tcl.h>
 #include <string>
 #include <vector>
-
 namespace orxtest {
 class InterpTest : public ::testing::Test {
 protected:

@@ -8,7 +8,6 @@
 #include <dlfcn.h>
 #endif
 #include <cstring>
-
 namespace {
 const char *TypeName(Tcl_Obj *obj) { return obj->typePtr ? obj->typePtr->name : ""; }
 // testobj var name         -- describes the object held by a variable

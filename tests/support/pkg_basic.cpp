@@ -1,6 +1,5 @@
-// Test package for orx:load/orx:unload, built under several names
-// (PKG_NAME): its entry points count their calls in global variables so the
-// tests can see which routine ran, and it registers <name>:hello.
+// Test package for orx:load/orx:unload, built under several names (PKG_NAME): its entry points count their
+// calls in global variables so the tests can see which routine ran, and it registers <name>:hello.
 #include <tcl.h>
 #include <fenv.h>
 #define PKG_STR2(x) #x
@@ -8,7 +7,6 @@
 #define PKG_CAT2(a, b) a##b
 #define PKG_CAT(a, b) PKG_CAT2(a, b)
 #define PKG_EXPORT extern "C" DLLEXPORT
-
 namespace {
 int HelloObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
@@ -53,7 +51,6 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
     return TCL_OK;
 }
 #endif
-
 // A termination routine that unloads its own package and passes on what that answers.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _SelfUnload)(Tcl_Interp *interp)
 {

@@ -1,7 +1,6 @@
 // Test package whose initialisation fails with a message and an odd code,
 // after registering a command: the loader must keep it mapped.
 #include <tcl.h>
-
 namespace {
 int StillHereObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {

@@ -12,7 +12,6 @@
 #include <windows.h>
 #endif
 #include "orx_signal.h"
-
 namespace {
 int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {

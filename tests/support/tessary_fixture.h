@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 #include "tq_tessary.h"
-
 namespace orxtest {
 struct TempDir {
     TempDir() { char tmpl[] = "/tmp/orx_test.XXXXXX"; path = mkdtemp(tmpl); }
@@ -63,10 +62,7 @@ public:
             freed_ = true;
             while (!done_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stop_; })) {
                 for (const auto &fifo : fifos_) {
-                    int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                    if (fd >= 0) {
-                        close(fd);
-                    }
+                    close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // -1 while nobody reads
                 }
             }
         });

@@ -5,7 +5,6 @@
 #ifdef _WIN32
 #include <cstdlib>
 #include <string>
-
 inline int setenv(const char *name, const char *value, int overwrite)
 {
     if (!overwrite && std::getenv(name) != nullptr) {
