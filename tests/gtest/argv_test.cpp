@@ -69,7 +69,7 @@ protected:
         return status;
     }
     // The same from an array of exactly as many objects as words.
-    int ParseObjs(const std::vector<const char *> &words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
+    int ParseObjs(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
     {
         std::vector<Tcl_Obj *> objv;
         for (const char *word : words) {

@@ -21,11 +21,8 @@ EtpAttr *Attr(const char *type, const char *literal, int index)
     EtpType *t = nullptr;
     EtpLiteral *l = nullptr;
     EtpAttr *a = nullptr;
-    if (!etpFindType(type, &t) || !etpFindTypeLiteralByName(t, literal, &l) ||
-        !etpGetLiteralAttr(l, index, &a)) {
-        return nullptr;
-    }
-    return a;
+    bool found = etpFindType(type, &t) && etpFindTypeLiteralByName(t, literal, &l);
+    return found && etpGetLiteralAttr(l, index, &a) ? a : nullptr;
 }
 // All attributes of a literal: "value|label|width|style|red|green|blue".
 std::string All(const char *type, const char *literal)

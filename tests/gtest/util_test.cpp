@@ -115,11 +115,9 @@ TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
                            "end1",   "0x10",     "end-0x1",   "len-1.5",    "1 "};
     for (int length : {0, 5, INT_MAX}) {
         for (const char *text : texts) {
-            std::string rewritten = text;
-            if (rewritten.compare(0, 3, "end") == 0) {
-                rewritten = std::to_string(long(length) - 1) + rewritten.substr(3);
-            } else if (rewritten.compare(0, 3, "len") == 0) {
-                rewritten = std::to_string(long(length)) + rewritten.substr(3);
+            std::string rewritten = text, head = rewritten.substr(0, 3);
+            if (head == "end" || head == "len") {
+                rewritten = std::to_string(long(length) - (head == "end")) + rewritten.substr(3);
             }
             long expected = 0;
             Tcl_Obj *valueObj = nullptr;
