@@ -16,13 +16,11 @@ int HelloObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 void Count(Tcl_Interp *interp, const char *what)
 {
     Tcl_Obj *counter = Tcl_GetVar2Ex(interp, "pkgcalls", what, TCL_GLOBAL_ONLY);
-    Tcl_Obj *value = Tcl_NewIntObj(1);
+    int n = 0;
     if (counter != nullptr) {
-        int n = 0;
         Tcl_GetIntFromObj(nullptr, counter, &n);
-        Tcl_SetIntObj(value, n + 1);
     }
-    Tcl_SetVar2Ex(interp, "pkgcalls", what, value, TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(interp, "pkgcalls", what, Tcl_NewIntObj(n + 1), TCL_GLOBAL_ONLY);
 }
 } // namespace
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Init)(Tcl_Interp *interp)
