@@ -1,19 +1,28 @@
 // Argument tables as other product libraries declare them, parsed from
 // strings (Orx_ParseArgv) and from objects (Orx_ParseArgsObjv): matching,
 // values of every type, left-over words, messages and the help summary.
+
 #include <cstdint>
 #include <cstring>
+
 #include "orx_argv.h"
 #include "tests/support/interp_fixture.h"
+
 namespace {
+
 struct Options {
     int width = 10, weight = 0;
     const char *name = nullptr;
     double scale = 1.5;
     int verbose = 0, rest = -1;
 };
+
 const Orx_ArgvInfo kEnd = {nullptr, ORX_ARGV_END, nullptr, nullptr, nullptr};
-void *Const(intptr_t value) { return reinterpret_cast<void *>(value); }
+void *Const(intptr_t value)
+{
+    return reinterpret_cast<void *>(value);
+}
+
 using Words = std::vector<std::string>;
 // Calls of the word procedures, for the checks.
 Words calls;
@@ -26,9 +35,18 @@ int TakeIfNumber(void *dst, const char *key, const char *next)
     }
     return 0;
 }
+
 // Takes a pair of words, from strings or objects: moves the rest down over them.
-std::string Text(const char *word) { return word; }
-std::string Text(Tcl_Obj *word) { return Tcl_GetString(word); }
+std::string Text(const char *word)
+{
+    return word;
+}
+
+std::string Text(Tcl_Obj *word)
+{
+    return Tcl_GetString(word);
+}
+
 template <typename Word>
 int TakePair(void *dst, Tcl_Interp *interp, const char *key, int count, Word *words)
 {
@@ -40,10 +58,19 @@ int TakePair(void *dst, Tcl_Interp *interp, const char *key, int count, Word *wo
     std::memmove(words, words + 2, sizeof(*words) * (count - 2));
     return count - 2;
 }
-int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **) { return argc + 1; }
+
+int ClaimsTooMuch(void *, Tcl_Interp *, const char *, int argc, const char **)
+{
+    return argc + 1;
+}
+
 class ArgvTest : public orxtest::InterpTest {
 protected:
-    void SetUp() override { InterpTest::SetUp(); calls.clear(); }
+    void SetUp() override
+    {
+        InterpTest::SetUp();
+        calls.clear();
+    }
     // The table of a drawing command.
     std::vector<Orx_ArgvInfo> Table()
     {
@@ -53,10 +80,12 @@ protected:
                 {"-scale", ORX_ARGV_FLOAT, nullptr, &opt.scale, "Scale factor"},
                 {"-v", ORX_ARGV_CONSTANT, Const(7), &opt.verbose, "Verbose"},
                 {nullptr, ORX_ARGV_HELP, nullptr, nullptr, "Layout:"},
-                {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"}, kEnd};
+                {"--", ORX_ARGV_REST, nullptr, &opt.rest, "End of options"},
+                kEnd};
     }
     // Parses words (the command name first) from strings; *left gets the words left over.
-    int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
+    int Parse(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
+              Words *left = nullptr)
     {
         int count = static_cast<int>(words.size());
         words.push_back("not-overwritten");
@@ -69,7 +98,8 @@ protected:
         return status;
     }
     // The same from an array of exactly as many objects as words.
-    int ParseObjs(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags, Words *left = nullptr)
+    int ParseObjs(std::vector<const char *> words, const Orx_ArgvInfo *table, int flags,
+                  Words *left = nullptr)
     {
         std::vector<Tcl_Obj *> objv;
         for (const char *word : words) {
@@ -89,13 +119,15 @@ protected:
     }
     Options opt;
 };
+
 TEST_F(ArgvTest, HelpSummaryLayout)
 {
     auto table = Table();
     opt.name = "box";
     Tcl_SetResult(interp_, const_cast<char *>("before|"), TCL_STATIC);
     EXPECT_EQ(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0), TCL_ERROR);
-    // Widest key 7 ("-weight"): texts start in column 10; the summary is appended; -width has its 3.
+    // Widest key 7 ("-weight"): texts start in column 10; the summary is appended; -width has
+    // its 3.
     EXPECT_EQ(Result(), "before|Command-specific options:"
                         "\n -width:  Width in pixels\n\t\tDefault value: 3"
                         "\n -weight: Line weight\n\t\tDefault value: 0"
@@ -111,14 +143,16 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     Tcl_ResetResult(interp_);
     opt.name = nullptr;
     std::vector<Orx_ArgvInfo> small = {{"-height", ORX_ARGV_STRING, nullptr, &opt.name, "Height"},
-                                       {"-x", ORX_ARGV_FLOAT, nullptr, &opt.scale, "X"}, kEnd};
+                                       {"-x", ORX_ARGV_FLOAT, nullptr, &opt.scale, "X"},
+                                       kEnd};
     EXPECT_EQ(Parse({"cmd", "-help"}, small.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
     EXPECT_EQ(Result(), "Command-specific options:\n -height: Height\n -x:      X"
                         "\n\t\tDefault value: 1.5");
     // Widest key 6: a 2-character key is followed by ":" and five blanks.
     Tcl_ResetResult(interp_);
     std::vector<Orx_ArgvInfo> six = {{"-width", ORX_ARGV_CONSTANT, nullptr, &opt.verbose, "W"},
-                                     {"-x", ORX_ARGV_REST, nullptr, &opt.rest, "X"}, kEnd};
+                                     {"-x", ORX_ARGV_REST, nullptr, &opt.rest, "X"},
+                                     kEnd};
     EXPECT_EQ(ParseObjs({"cmd", "-help"}, six.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
     EXPECT_EQ(Result(), "Command-specific options:\n -width: W\n -x:     X");
     // No table: the generic key sets the width.
@@ -127,6 +161,7 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     EXPECT_EQ(Result(), "Command-specific options:\nGeneric options for all commands:"
                         "\n -help: Print summary of command-line options and abort");
 }
+
 TEST_F(ArgvTest, MatchingAndAbbreviations)
 {
     auto table = Table();
@@ -140,14 +175,16 @@ TEST_F(ArgvTest, MatchingAndAbbreviations)
     int a = 0, b = 0, c = 0;
     std::vector<Orx_ArgvInfo> prefixes = {{"-widthx", ORX_ARGV_CONSTANT, Const(1), &a, ""},
                                           {"-widthy", ORX_ARGV_CONSTANT, Const(1), &b, ""},
-                                          {"-width", ORX_ARGV_CONSTANT, Const(1), &c, ""}, kEnd};
+                                          {"-width", ORX_ARGV_CONSTANT, Const(1), &c, ""},
+                                          kEnd};
     EXPECT_EQ(Parse({"cmd", "-width"}, prefixes.data(), 0), TCL_OK) << Result();
     EXPECT_EQ(std::vector<int>({a, b, c}), std::vector<int>({0, 0, 1}));
     // -h is -help, unless the table has another -h... key.
     EXPECT_EQ(Parse({"cmd", "-h"}, t, 0), TCL_ERROR);
     EXPECT_EQ(Result().rfind("Command-specific options:", 0), 0u);
     Tcl_ResetResult(interp_);
-    std::vector<Orx_ArgvInfo> withHeight = {{"-height", ORX_ARGV_INT, nullptr, &opt.width, ""}, kEnd};
+    std::vector<Orx_ArgvInfo> withHeight = {{"-height", ORX_ARGV_INT, nullptr, &opt.width, ""},
+                                            kEnd};
     EXPECT_EQ(ParseObjs({"cmd", "-h"}, withHeight.data(), 0), TCL_ERROR);
     EXPECT_EQ(Result(), "ambiguous option \"-h\"");
     Tcl_ResetResult(interp_);
@@ -162,6 +199,7 @@ TEST_F(ArgvTest, MatchingAndAbbreviations)
     EXPECT_EQ(Parse({"cmd", "-bogus"}, t, ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
     EXPECT_EQ(ErrorCode(), "ORX VALUE OPTION -bogus");
 }
+
 TEST_F(ArgvTest, LeftOverWords)
 {
     auto table = Table();
@@ -189,29 +227,38 @@ TEST_F(ArgvTest, LeftOverWords)
     EXPECT_EQ(ParseObjs({"cmd", "a", "b"}, t, 0, &left), TCL_OK);
     EXPECT_EQ(left, Words({"cmd", "a", "b"}));
 }
+
 TEST_F(ArgvTest, ValuesOfEveryType)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    std::vector<const char *> words = {"cmd", "-name", "pad", "-width", "0x1F", "-weight", "017",
-                                       "-scale", "2.5e1"};
+    std::vector<const char *> words = {"cmd",     "-name", "pad",    "-width", "0x1F",
+                                       "-weight", "017",   "-scale", "2.5e1"};
     EXPECT_EQ(Parse(words, t, 0), TCL_OK);
     EXPECT_EQ(std::make_tuple(opt.width, opt.weight, opt.scale), std::make_tuple(31, 15, 25.0));
     EXPECT_EQ(opt.name, words[2]); // the word itself, not a copy
-    EXPECT_EQ(ParseObjs({"cmd", "-width", " -12 ", "-weight", "0o17", "-name", "ü€"}, t, 0), TCL_OK);
+    EXPECT_EQ(ParseObjs({"cmd", "-width", " -12 ", "-weight", "0o17", "-name", "ü€"}, t, 0),
+              TCL_OK);
     EXPECT_EQ(std::make_pair(opt.width, opt.weight), std::make_pair(-12, 15));
     EXPECT_STREQ(opt.name, "ü€");
 }
+
 TEST_F(ArgvTest, BadValuesAndMissingWords)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    // From strings the message is appended; from objects it is the result, Tcl's rules deciding numbers.
+    // From strings the message is appended; from objects it is the result, Tcl's rules deciding
+    // numbers.
     auto expected = [](const char *kind, const char *key, const char *got) {
-        return "expected " + std::string(kind) + " argument for \"" + key + "\" but got \"" + got + "\"";
+        return "expected " + std::string(kind) + " argument for \"" + key + "\" but got \"" + got +
+               "\"";
     };
     const char *i = "integer", *f = "floating-point";
-    const struct { bool objs; std::vector<const char *> words; std::string message; } cases[] = {
+    const struct {
+        bool objs;
+        std::vector<const char *> words;
+        std::string message;
+    } cases[] = {
         {0, {"cmd", "-width", "12abc"}, expected(i, "-width", "12abc")},
         {0, {"cmd", "-width", ""}, expected(i, "-width", "")},
         {0, {"cmd", "-wid", "99999999999"}, expected(i, "-width", "99999999999")},
@@ -224,7 +271,9 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
         {1, {"cmd", "-width", "1e3"}, expected(i, "-width", "1e3")},
         {1, {"cmd", "-width", "0x1FFFFFFFF"}, expected(i, "-width", "0x1FFFFFFFF")},
         {1, {"cmd", "-scale", "abc"}, expected(f, "-scale", "abc")},
-        {1, {"cmd", "-width", "4294967295"}, expected(i, "-width", "4294967295")}, // was taken as -1
+        {1,
+         {"cmd", "-width", "4294967295"},
+         expected(i, "-width", "4294967295")}, // was taken as -1
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
@@ -241,16 +290,19 @@ TEST_F(ArgvTest, BadValuesAndMissingWords)
     EXPECT_EQ(ParseObjs({"cmd", "-weight", "5", "-width", "x"}, t, 0), TCL_ERROR);
     EXPECT_EQ(std::make_pair(opt.weight, opt.width), std::make_pair(5, 10));
 }
+
 TEST_F(ArgvTest, WordProcedures)
 {
     int number = 0;
     std::string pair;
     std::vector<Orx_ArgvInfo> table = {
         {"-n", ORX_ARGV_FUNC, reinterpret_cast<void *>(&TakeIfNumber), &number, ""},
-        {"-pair", ORX_ARGV_GENFUNC, reinterpret_cast<void *>(&TakePair<const char *>), &pair, ""}, kEnd};
+        {"-pair", ORX_ARGV_GENFUNC, reinterpret_cast<void *>(&TakePair<const char *>), &pair, ""},
+        kEnd};
     Words left;
-    EXPECT_EQ(Parse({"cmd", "-n", "42", "-n", "x", "-pair", "a", "b", "c", "-n"}, table.data(), 0, &left),
-              TCL_OK);
+    EXPECT_EQ(
+        Parse({"cmd", "-n", "42", "-n", "x", "-pair", "a", "b", "c", "-n"}, table.data(), 0, &left),
+        TCL_OK);
     EXPECT_EQ(std::make_pair(number, pair), std::make_pair(42, std::string("a,b")));
     EXPECT_EQ(left, Words({"cmd", "x", "c"}));
     EXPECT_EQ(calls, Words({"-n|42", "-n|x", "-n|(null)"}));
@@ -261,11 +313,13 @@ TEST_F(ArgvTest, WordProcedures)
     EXPECT_EQ(ParseObjs({"cmd", "-p", "1", "2", "-n", "7"}, table.data(), 0, &left), TCL_OK);
     EXPECT_EQ(std::make_pair(number, pair), std::make_pair(7, std::string("1,2")));
     EXPECT_EQ(left, Words({"cmd"}));
-    // A procedure claiming more words than it was given fails the parse, not reading past the array.
+    // A procedure claiming more words than it was given fails the parse, not reading past the
+    // array.
     table[1].src = reinterpret_cast<void *>(&ClaimsTooMuch);
     EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
     EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");
 }
+
 TEST_F(ArgvTest, BadArgumentType)
 {
     int value = 0;

@@ -1,11 +1,15 @@
 // DecryptString as other libraries call it: the call token, the text left
 // alone on failure, and interpreters without a base key.
+
 #include <cstdint>
 #include <cstdlib>
+
 #include "orx_init.h"
 #include "orx_library.h"
 #include "tests/support/interp_fixture.h"
+
 namespace {
+
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
 class Encrypt : public orxtest::InterpTest {
 protected:
@@ -16,7 +20,8 @@ protected:
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
     }
     // DecryptString on text with a token it must refuse: the text is left as it was.
-    void ExpectRefused(const std::string &text, int token, const char *message = "Illegal use of encryption.")
+    void ExpectRefused(const std::string &text, int token,
+                       const char *message = "Illegal use of encryption.")
     {
         Tcl_DString ds;
         Tcl_DStringInit(&ds);
@@ -27,6 +32,7 @@ protected:
         Tcl_DStringFree(&ds);
     }
 };
+
 // The library draws its tokens from rand(): the value the next one takes.
 int NextLibraryToken(unsigned seed)
 {
@@ -35,6 +41,7 @@ int NextLibraryToken(unsigned seed)
     std::srand(seed);
     return token;
 }
+
 TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
 {
     std::string text = Eval("encrypt 4 {a package}");
@@ -43,19 +50,23 @@ TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
         ExpectRefused(text, token);
     }
 }
+
 // Spent by one decrypt, whether it succeeds or not; the text stays as it was.
 TEST_F(Encrypt, TokenServesOneCall)
 {
     std::string text = Eval("encrypt 4 {a package}");
-    const struct { std::string text, result; unsigned seed; } cases[] = {
-        {text, "a package       ", 2024},
-        {text.substr(0, text.size() - 16), "ERROR: Corrupted encrypted data.", 7}};
+    const struct {
+        std::string text, result;
+        unsigned seed;
+    } cases[] = {{text, "a package       ", 2024},
+                 {text.substr(0, text.size() - 16), "ERROR: Corrupted encrypted data.", 7}};
     for (const auto &c : cases) {
         int used = NextLibraryToken(c.seed);
         EXPECT_EQ(Eval("decrypt {" + c.text + "}"), c.result);
         ExpectRefused(c.text, used);
     }
 }
+
 TEST_F(Encrypt, NoBaseKey)
 {
     std::string text = Eval("encrypt 4 abc");

@@ -1,21 +1,26 @@
 // The enumerated-type registry: type-map parsing with its messages, merging
 // of later maps, and the five calls that set display attributes.
+
 #include <gtest/gtest.h>
 #include <iterator>
 #include <utility>
+
 #include "orx_etp.h"
 #include "tests/support/tessary_fixture.h"
+
 namespace {
+
 // Loads text quietly into the registry; returns the messages.
 std::string Load(const std::string &text, int flags = 0, const char *name = "t.map")
 {
-    std::vector<char> copy(text.begin(), text.end());  // exactly sized, unterminated
+    std::vector<char> copy(text.begin(), text.end()); // exactly sized, unterminated
     char *errors = nullptr;
     etpLoadTypeMapText(copy.data(), copy.size(), name, flags | ETP_LOAD_QUIET, &errors);
     std::string out = errors ? errors : "";
     Tcl_Free(errors);
     return out;
 }
+
 EtpAttr *Attr(const char *type, const char *literal, int index)
 {
     EtpType *t = nullptr;
@@ -24,6 +29,7 @@ EtpAttr *Attr(const char *type, const char *literal, int index)
     bool found = etpFindType(type, &t) && etpFindTypeLiteralByName(t, literal, &l);
     return found && etpGetLiteralAttr(l, index, &a) ? a : nullptr;
 }
+
 // All attributes of a literal: "value|label|width|style|red|green|blue".
 std::string All(const char *type, const char *literal)
 {
@@ -35,21 +41,26 @@ std::string All(const char *type, const char *literal)
     }
     return out;
 }
+
 TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
 {
     // Each line with its message; good lines have none.
     const std::pair<std::string, std::string> lines[] = {
-        {"LOOSE value=1", "literal \"LOOSE\" before any \"type\" line"}, {"type", "expected \"type NAME\""},
-        {"type T2 extra", "expected \"type NAME\""}, {"type T2", ""},
+        {"LOOSE value=1", "literal \"LOOSE\" before any \"type\" line"},
+        {"type", "expected \"type NAME\""},
+        {"type T2 extra", "expected \"type NAME\""},
+        {"type T2", ""},
         {"  A value=x", "bad value \"x\": expected an integer"},
         {"  B color=#12345", "bad color \"#12345\": expected #rrggbb or none"},
         {"  C color=#gg0000", "bad color \"#gg0000\": expected #rrggbb or none"},
         {"  D style=wavy", "bad style \"wavy\": must be solid, dash or dot"},
-        {"  E shape=round", "unknown attribute \"shape\""}, {"  F label=\"open", "unterminated quoted text"},
+        {"  E shape=round", "unknown attribute \"shape\""},
+        {"  F label=\"open", "unterminated quoted text"},
         {"  G label=\"a\"b", "text after quoted text"},
         {"  H novalue", "expected \"attribute=value\", got \"novalue\""},
         {"  I value=99999999999", "bad value \"99999999999\": expected an integer"},
-        {"  \"J", "unterminated quoted text"}, {"  OK value=1", ""},
+        {"  \"J", "unterminated quoted text"},
+        {"  OK value=1", ""},
         {std::string("  A\0B", 5), "zero byte in line"}};
     std::string text, want;
     for (size_t i = 0; i < std::size(lines); ++i) {
@@ -70,11 +81,12 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
     EXPECT_EQ(Load("type T3c\n  A\n", ETP_LOAD_CHECK), "");
     EXPECT_FALSE(etpFindType("T3c", nullptr));
 }
+
 TEST(EtpTypeMap, LoadingFiles)
 {
     orxtest::TempDir dir;
     const std::string path = dir.Write("t5.map", "type T5\n  X\n  Y style=bad\n");
-    EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1);  // the malformed line count
+    EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1); // the malformed line count
     EXPECT_TRUE(etpFindType("T5", nullptr));
     EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
@@ -85,6 +97,7 @@ TEST(EtpTypeMap, LoadingFiles)
     EXPECT_EQ(etpLoadTypeMap(fifo.c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_TRUE(watch.Finish()) << "etpLoadTypeMap waited on a FIFO";
 }
+
 TEST(EtpAttrs, SettingValues)
 {
     Load("type T6\n  A\n");
@@ -94,7 +107,7 @@ TEST(EtpAttrs, SettingValues)
     ASSERT_NE(style, nullptr);
     EXPECT_TRUE(etpSetAttrValFromInt(style, 3));
     EXPECT_TRUE(etpSetAttrValFromString(red, "17"));
-    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));  // leaves 17
+    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen")); // leaves 17
     EXPECT_EQ(All("T6", "A"), "0|A|1|3|17|-1|-1");
     EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
     EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));

@@ -1,19 +1,25 @@
 // The application information that a host records with OrxX_SetAppInfo, as
 // infox reports it.  The information is process-wide: this is its only test.
+
 #include <gtest/gtest.h>
+
 #include "orx_general.h"
+
 namespace {
+
 std::string Infox(Tcl_Interp *interp, const char *option)
 {
     std::string script = std::string("infox ") + option;
     EXPECT_EQ(Tcl_Eval(interp, script.c_str()), TCL_OK) << Tcl_GetStringResult(interp);
     return Tcl_GetStringResult(interp);
 }
+
 std::string AllAppInfo(Tcl_Interp *interp)
 {
     return Infox(interp, "appname") + "|" + Infox(interp, "applongname") + "|" +
            Infox(interp, "appversion") + "|" + Infox(interp, "apppatchlevel");
 }
+
 TEST(GeneralTest, SetAppInfoDefaultsAndReplacement)
 {
     Tcl_Interp *interp = Tcl_CreateInterp();

@@ -1,11 +1,15 @@
 // Option scanner and command-line splitter.  The scanner's state is process-wide and its
 // index never set back, so every scan pads its vector up to the current index and asks
 // for a reset: the scan then starts exactly at the first real argument.
+
 #include <gtest/gtest.h>
 #include <fstream>
+
 #include "orx_getopt.h"
 #include "tests/support/child_run.h"
+
 namespace {
+
 // The shell's options: -q -n -s -u flags, -c command and -f file with arguments.
 const char *kShellOptions = "qnsuc:f:";
 using Args = std::vector<std::string>;
@@ -40,26 +44,36 @@ public:
         }
         return out + "end";
     }
+
 private:
     std::vector<std::string> storage_;
     std::vector<char *> argv_;
     int base_;
 };
+
 TEST(Getopt, ScansTheShellOptions)
 {
     // Arguments; results, stderr, index of the first operand; option string, opterr.
-    const struct { Args args; const char *results, *err; int index;
-                   const char *options = kShellOptions; int opterr = 1; } cases[] = {
+    const struct {
+        Args args;
+        const char *results, *err;
+        int index;
+        const char *options = kShellOptions;
+        int opterr = 1;
+    } cases[] = {
         {{"-qn", "-s", "script.tcl", "-q"}, "q n s end", "", 2},
         {{"-qcputs hi", "rest"}, "q c[puts hi] end", "", 1},
         // The argument of -c is not left behind for the flag after it.
         {{"-c", "puts hi", "-q"}, "c[puts hi] q end", "", 3},
         {{"-uf", "file.tcl", "a"}, "u f[file.tcl] end", "", 2},
-        {{"-q", "-", "-n"}, "q end", "", 1},  // "-" is an operand
-        {{"-s", "--", "-q"}, "s end", "", 2},  {{"--verbose", "x"}, "end", "", 1},
-        {{"file", "-q"}, "end", "", 0},        {{}, "end", "", 0},
+        {{"-q", "-", "-n"}, "q end", "", 1}, // "-" is an operand
+        {{"-s", "--", "-q"}, "s end", "", 2},
+        {{"--verbose", "x"}, "end", "", 1},
+        {{"file", "-q"}, "end", "", 0},
+        {{}, "end", "", 0},
         {{"-q", "-c"}, "q ? end", "option requires an argument -- c\n", 2},
-        {{"-c"}, "? end", "", 1, kShellOptions, 0}, {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
+        {{"-c"}, "? end", "", 1, kShellOptions, 0},
+        {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
         // An unknown letter does not skip the rest of its cluster.
         {{"-qxn", "-z", "op"}, "q ? n ? end", "illegal option -- x\nillegal option -- z\n", 2},
         // ':' is never an option letter, even when listed.
@@ -76,12 +90,13 @@ TEST(Getopt, ScansTheShellOptions)
     }
     orxgetopt_set_opterr(1);
 }
+
 TEST(Getopt, MissingArgumentLoneDashAndReset)
 {
     Scan missing({"-fx", "-f"});
     EXPECT_EQ(missing.All(":f:"), "f[x] : end");
     EXPECT_EQ(orxgetopt_get_optopt(), 'f');
-    EXPECT_EQ(orxgetopt_get_optarg(), nullptr);  // no pointer into a finished vector
+    EXPECT_EQ(orxgetopt_get_optarg(), nullptr); // no pointer into a finished vector
     // A lone "-" stops every further call where it stands.
     Scan dash({"-", "-q"});
     EXPECT_EQ(dash.Next(), -1);
@@ -93,6 +108,7 @@ TEST(Getopt, MissingArgumentLoneDashAndReset)
     orxgetopt_set_optreset(1);
     EXPECT_EQ(first.All(), "q n s end");
 }
+
 Args Split(const char *line)
 {
     int argc = -1;
@@ -103,19 +119,26 @@ Args Split(const char *line)
     Tcl_Free(reinterpret_cast<char *>(argv));
     return out;
 }
+
 TEST(SplitCmdLine, QuotingRules)
 {
-    const struct { const char *line; Args args; } cases[] = {
+    const struct {
+        const char *line;
+        Args args;
+    } cases[] = {
         {"prog \"a b\" c\\\"d \"e\"\"f\"", {"prog", "a b", "c\"d", "e\"f"}},
-        {"a\\\\\"b c\"", {"a\\b c"}},       // 2 backslashes: one, quote opens
-        {"\"x\\\\\" y", {"x\\", "y"}},      // ... or closes
-        {"a\\\\\\\"b", {"a\\\"b"}},         // 3: one and a literal quote
-        {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}},  // not before a quote: as they are
-        {"a\"\"b", {"ab"}},                 // doubled quote outside quotes
-        {"\"\" x \"\"", {"", "x", ""}},      {"\"open to the end", {"open to the end"}},
-        {"a\"b c\"d e", {"ab cd", "e"}},    {"", {}},
-        {" \t  ", {}},                      {"\t a \t b  ", {"a", "b"}},
-        {"new\nline", {"new\nline"}},  // only blanks and tabs separate
+        {"a\\\\\"b c\"", {"a\\b c"}},            // 2 backslashes: one, quote opens
+        {"\"x\\\\\" y", {"x\\", "y"}},           // ... or closes
+        {"a\\\\\\\"b", {"a\\\"b"}},              // 3: one and a literal quote
+        {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}}, // not before a quote: as they are
+        {"a\"\"b", {"ab"}},                      // doubled quote outside quotes
+        {"\"\" x \"\"", {"", "x", ""}},
+        {"\"open to the end", {"open to the end"}},
+        {"a\"b c\"d e", {"ab cd", "e"}},
+        {"", {}},
+        {" \t  ", {}},
+        {"\t a \t b  ", {"a", "b"}},
+        {"new\nline", {"new\nline"}}, // only blanks and tabs separate
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Split(c.line), c.args) << c.line;
@@ -126,6 +149,7 @@ TEST(SplitCmdLine, QuotingRules)
     }
     EXPECT_EQ(Split(many.c_str()), Args(200, ""));
 }
+
 constexpr int kChildRan = 42;
 // Child side of the round trip below (disabled, so only the re-executed child runs it):
 // split this process's own command line and compare with the kernel's vector.
@@ -145,15 +169,28 @@ TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
     // A distinct status tells the parent that this test really ran.
     std::exit(::testing::Test::HasFailure() ? 1 : kChildRan);
 }
+
 TEST(SplitCmdLine, ProcessLineRoundTrip)
 {
-    std::vector<const char *> argv = {
-        "/proc/self/exe", "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
-        "--gtest_also_run_disabled_tests", "--gtest_brief=1", "a b", "", "q\"uote", "trail\\", "mid\\dle",
-        "sp ace\\", "\\\\\"", "tab\there", "new\nline", "\"\"", "\\\" x \\", "plain", nullptr};
-    orxtest::ChildRun run = orxtest::RunChild([&argv](Tcl_Interp *) {
-        execv(argv[0], const_cast<char **>(argv.data()));
-    });
+    std::vector<const char *> argv = {"/proc/self/exe",
+                                      "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
+                                      "--gtest_also_run_disabled_tests",
+                                      "--gtest_brief=1",
+                                      "a b",
+                                      "",
+                                      "q\"uote",
+                                      "trail\\",
+                                      "mid\\dle",
+                                      "sp ace\\",
+                                      "\\\\\"",
+                                      "tab\there",
+                                      "new\nline",
+                                      "\"\"",
+                                      "\\\" x \\",
+                                      "plain",
+                                      nullptr};
+    orxtest::ChildRun run = orxtest::RunChild(
+        [&argv](Tcl_Interp *) { execv(argv[0], const_cast<char **>(argv.data())); });
     EXPECT_EQ(run.status, kChildRan) << run.out;
 }
-}  // namespace
+} // namespace

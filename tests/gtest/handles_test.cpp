@@ -1,8 +1,11 @@
-// Handle tables: names from the base, growth past the initial room without moving entries, lowest-first reuse
-// of freed numbers, and refusal of handle texts that name nothing.
+// Handle tables: names from the base, growth past the initial room without moving entries,
+// lowest-first reuse of freed numbers, and refusal of handle texts that name nothing.
+
 #include "orx_handles.h"
 #include "tests/support/interp_fixture.h"
+
 namespace {
+
 class Handles : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -11,19 +14,28 @@ protected:
         table_ = OrxX_HandleTblInit("context", sizeof(void *), 2);
         ASSERT_NE(table_, nullptr);
     }
-    void TearDown() override { OrxX_HandleTblRelease(table_); InterpTest::TearDown(); }
+    void TearDown() override
+    {
+        OrxX_HandleTblRelease(table_);
+        InterpTest::TearDown();
+    }
     void *table_;
 };
+
 TEST(HandleTable, RefusesBadParameters)
 {
     std::string tooLong(ORXX_HANDLE_BASE_MAX + 1, 'b');
-    const struct { const char *base; int size, count; } bad[] = {
-        {nullptr, 8, 1}, {"", 8, 1}, {"x", 0, 1}, {"x", 8, 0}, {tooLong.c_str(), 8, 1}};
+    const struct {
+        const char *base;
+        int size, count;
+    } bad[] = {{nullptr, 8, 1}, {"", 8, 1}, {"x", 0, 1}, {"x", 8, 0}, {tooLong.c_str(), 8, 1}};
     for (const auto &b : bad) {
-        EXPECT_EQ(OrxX_HandleTblInit(b.base, b.size, b.count), nullptr) << (b.base ? b.base : "null");
+        EXPECT_EQ(OrxX_HandleTblInit(b.base, b.size, b.count), nullptr)
+            << (b.base ? b.base : "null");
     }
     OrxX_HandleTblRelease(nullptr);
 }
+
 TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
 {
     std::vector<void *> entries;
@@ -37,7 +49,8 @@ TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
         entries.push_back(entry);
     }
     for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, ("context" + std::to_string(i)).c_str()), entries[i]);
+        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, ("context" + std::to_string(i)).c_str()),
+                  entries[i]);
         EXPECT_EQ(*static_cast<void **>(entries[i]), &entries);
     }
     EXPECT_EQ(OrxX_HandleFree(table_, entries[7]), 1);
@@ -55,6 +68,7 @@ TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
     EXPECT_STREQ(name, "context39");
     EXPECT_EQ(OrxX_HandleName(table_, &dummy, name), 0);
 }
+
 TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
 {
     void *entry = OrxX_HandleAlloc(table_, nullptr);
@@ -70,6 +84,7 @@ TEST_F(Handles, UnknownAndFreedHandlesAreRefused)
     EXPECT_EQ(Result(), "invalid context handle \"context0\"");
     EXPECT_EQ(OrxX_HandleXlate(nullptr, table_, "context0"), nullptr);
 }
+
 TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
 {
     std::vector<void *> entries;
@@ -83,7 +98,8 @@ TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
         seen.push_back(entry);
         OrxX_HandleFree(table_, entry); // freeing the current entry is allowed
     }
-    EXPECT_EQ(seen, (std::vector<void *>{entries[0], entries[1], entries[3], entries[4], entries[5]}));
+    EXPECT_EQ(seen,
+              (std::vector<void *>{entries[0], entries[1], entries[3], entries[4], entries[5]}));
     key = -1;
     EXPECT_EQ(OrxX_HandleWalk(table_, &key), nullptr);
     // Release frees what is still allocated (the sanitizer build checks).

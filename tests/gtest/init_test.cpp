@@ -1,17 +1,21 @@
 // Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the current
 // directory pointed at a temporary tree; and the small exported helpers of the initialisation.
+
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 #include <pwd.h>
 #include <future>
 #include <filesystem>
 #include <regex>
+
 #include "orx_init.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
 #include "tests/support/child_run.h"
 #include "tests/support/tessary_fixture.h"
+
 namespace fs = std::filesystem;
+
 // While set, the effective user's database entry names this directory as home, so
 // that start-up without HOME (which falls back to it) never touches the real one.
 static const char *fakeUserHome = nullptr;
@@ -26,19 +30,24 @@ extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t 
     }
     return rc;
 }
+
 namespace {
+
 // Whether the pid file in dir starts with this process's line.
 bool PidLine(const fs::path &dir)
 {
     std::ifstream in(dir / "pid_tq");
     std::string line;
-    return std::getline(in, line) && std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"));
+    return std::getline(in, line) &&
+           std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"));
 }
+
 void WriteFile(const fs::path &path, const std::string &text)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << text;
 }
+
 // In a forked child: the shell reading input from standard input (the option scanner's
 // state is process-wide: no arguments), initialised by init.
 [[noreturn]] void Shell(const char *input, Tcl_AppInitProc *init)
@@ -51,6 +60,7 @@ void WriteFile(const fs::path &path, const std::string &text)
     char *argv[] = {program, nullptr};
     OrxSh_Main(1, argv, init);
 }
+
 class InitTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -64,7 +74,11 @@ protected:
         unsetenv("ORX_PATH");
         unsetenv("MORVA_HOME");
     }
-    void TearDown() override { Drop(); fs::current_path(oldCwd_); }
+    void TearDown() override
+    {
+        Drop();
+        fs::current_path(oldCwd_);
+    }
     void Drop()
     {
         if (interp_ != nullptr) {
@@ -74,7 +88,8 @@ protected:
             interp_ = nullptr;
         }
     }
-    // An installation with the build's script library (the start-up needs it) and, unless empty, a type map.
+    // An installation with the build's script library (the start-up needs it) and, unless empty, a
+    // type map.
     std::string Install(const std::string &name, const std::string &typeMap)
     {
         fs::path dir = root_ / name;
@@ -101,11 +116,13 @@ protected:
         EXPECT_EQ(Tcl_Eval(interp_, script), TCL_OK) << Result();
         return Result();
     }
-    orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"}, g5_{"ORX_HOME"};
+    orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"},
+        g5_{"ORX_HOME"};
     orxtest::TempDir tmp_;
     fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_{fs::current_path()};
     Tcl_Interp *interp_ = nullptr;
 };
+
 TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 {
     std::string a = Install("A", "type OrderT\nlit label=fromA\ntype LayerT\nlit label=install\n"),
@@ -116,8 +133,8 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
     setenv("ORX_PATH", "/x/scripts {/y/more scripts}", 1);
     ASSERT_EQ(Init(a + ":" + b + ":" + c), TCL_OK) << Result();
     EXPECT_EQ(Result(), "Could not open file" + c + "/config/typemap.tq");
-    EXPECT_EQ(Eval("lrange $auto_path end-4 end"), "/x/scripts {/y/more scripts} " + a +
-                                                       "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
+    EXPECT_EQ(Eval("lrange $auto_path end-4 end"),
+              "/x/scripts {/y/more scripts} " + a + "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
     EXPECT_EQ(Eval("list $env(ORX_HOME) [orx:load]"), a + ":" + b + ":" + c + " {lumbrine zub}");
     // Maps load last to first, so A's label stays; the user's and the design's come last.
     EXPECT_EQ(Eval("lmap {t l} {OrderT lit OrderT onlyB LayerT lit} {etp:attr $t $l label}"),
@@ -127,12 +144,14 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
               "{puts -nonewline stdout {orx: }} {puts -nonewline stdout {> }}");
     EXPECT_EQ(Eval("list [expr {1/3.}] [format %.1f 2.5]"), "0.33333333333333 2.5"); // "C" numerics
 }
+
 TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
 {
     // The fault: start-up opened a FIFO named like a type map and waited for ever.
     std::string a = Install("A", "type FifoT\nlit label=fromA\n"), f = Install("F", "");
     fs::create_directories(fs::path(f) / "config");
-    const std::string installMap = f + "/config/typemap.tq", userMap = (home_ / ".typemap_user").string();
+    const std::string installMap = f + "/config/typemap.tq",
+                      userMap = (home_ / ".typemap_user").string();
     orxtest::FifoWatch watch({installMap, (root_ / "cwd" / "typemap.design").string(), userMap});
     ASSERT_TRUE(watch.Made());
     ASSERT_EQ(Init(a + ":" + f), TCL_OK) << Result();
@@ -141,6 +160,7 @@ TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
                             "Could not open filetypemap.design");
     EXPECT_EQ(Eval("etp:attr FifoT lit label"), "fromA");
 }
+
 TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
 {
     interp_ = Tcl_CreateInterp();
@@ -151,13 +171,15 @@ TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(Eval("lindex $auto_path end-1"), (home_ / "myscripts").string());
     using Bad = std::pair<const char *, const char *>;
-    for (const auto &[path, message] : {Bad("{unclosed", "unmatched open brace in list"),
-                                        Bad("~nosuchuser_orx/lib", "user \"nosuchuser_orx\" doesn't exist")}) {
+    for (const auto &[path, message] :
+         {Bad("{unclosed", "unmatched open brace in list"),
+          Bad("~nosuchuser_orx/lib", "user \"nosuchuser_orx\" doesn't exist")}) {
         setenv("ORX_PATH", path, 1);
         EXPECT_EQ(Init(a), TCL_ERROR);
         EXPECT_EQ(Result(), message);
     }
 }
+
 // The fault: an unreadable index of the first installation (a FIFO: waited for ever)
 // stopped start-up.  The math constants now come from the second one.
 TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
@@ -171,6 +193,7 @@ TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
     ASSERT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
     EXPECT_EQ(Eval("lindex $auto_pkg_index(Orx:math) 0"), b + "/lib/orx/orx.tlib");
 }
+
 // The fault: start-up ended with only 'invalid command name "Orx:MathInit"'.
 TEST_F(InitTest, MissingInstallationIsNamed)
 {
@@ -184,6 +207,7 @@ TEST_F(InitTest, MissingInstallationIsNamed)
     }
     EXPECT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
 }
+
 TEST_F(InitTest, UserDirectoryAndPidLine)
 {
     std::string a = Install("A", "type T4\n");
@@ -201,6 +225,7 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
+
 TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
 {
     Tcl_Interp *interp = interp_ = Tcl_CreateInterp();
@@ -210,13 +235,16 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
         return TCL_OK;
     };
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "fresh", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
+                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
+              0);
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
+                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
+              0);
     EXPECT_EQ(Eval("list [set] [info commands orxx_fresh]"), "mine {}");
     // A name beginning with "tclx" gets no alias.
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", nameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"), "tclxthing {}");
+    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"),
+              "tclxthing {}");
     const char *words[] = {"a", "", "b", nullptr, "{y"};
     char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
     EXPECT_EQ(std::string(joined) + "|" + empty, "a  b  {y|");
@@ -228,13 +256,24 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
     Orx_PutErrCode(interp, "ORX", "file missing");
     EXPECT_STREQ(Tcl_GetVar(interp, "errorCode", TCL_GLOBAL_ONLY), "{ORX file missing}");
 }
+
 // Without HOME every "~" of start-up expands to the user database's home.
 class InitWithoutHome : public InitTest {
 protected:
-    void SetUp() override { InitTest::SetUp(); unsetenv("HOME"); fakeUserHome = homeText_.c_str(); }
-    void TearDown() override { InitTest::TearDown(); fakeUserHome = nullptr; }
+    void SetUp() override
+    {
+        InitTest::SetUp();
+        unsetenv("HOME");
+        fakeUserHome = homeText_.c_str();
+    }
+    void TearDown() override
+    {
+        InitTest::TearDown();
+        fakeUserHome = nullptr;
+    }
     std::string homeText_ = home_.string();
 };
+
 TEST_F(InitWithoutHome, TildeNamesUseTheUserDatabase)
 {
     // Failed with "couldn't find HOME environment variable to expand path".
@@ -246,6 +285,7 @@ TEST_F(InitWithoutHome, TildeNamesUseTheUserDatabase)
     EXPECT_EQ(Eval("etp:attr HomeT lit label"), "user");
     EXPECT_TRUE(PidLine(home_ / "ruvadiredavoz")) << "no line for this process";
 }
+
 TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
 {
     WriteFile(home_ / ".orxshrc", "puts rc-sourced\n");
@@ -259,6 +299,7 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "rc-sourced\n");
 }
+
 TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
 {
     // A missing type map and a failing family: both notes reach the user (they were dropped).
@@ -279,17 +320,26 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
     });
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "ran\n");
-    EXPECT_EQ(run.err, "Could not open file" + c + "/config/typemap.tq\n"
-                       "signal support is only available in the thread of the first interpreter\n");
+    EXPECT_EQ(run.err,
+              "Could not open file" + c +
+                  "/config/typemap.tq\n"
+                  "signal support is only available in the thread of the first interpreter\n");
 }
+
 // State owned by a command and its alias.
 int statesFreed = 0;
-void FreeState(ClientData clientData) { delete static_cast<std::string *>(clientData); ++statesFreed; }
+void FreeState(ClientData clientData)
+{
+    delete static_cast<std::string *>(clientData);
+    ++statesFreed;
+}
+
 int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<std::string *>(clientData)->c_str(), -1));
     return TCL_OK;
 }
+
 TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
 {
     interp_ = Tcl_CreateInterp();

@@ -1,16 +1,29 @@
 // C-level tests of the keyed-list interface: statuses, who owns which reference, refusal
 // of shared objects, and failed conversions.  The commands' tests cover the semantics.
+
 #include <pthread.h>
+
 #include "orx_keylist.h"
 #include "tests/support/interp_fixture.h"
+
 namespace {
+
 // Objects here are held and released by hand: the counts are what is tested.
 class KeylistTest : public orxtest::InterpTest {
 protected:
-    void SetUp() override { InterpTest::SetUp(); ASSERT_EQ(OrxXKeyedListInit(interp_), TCL_OK); }
-    static Tcl_Obj *Held(Tcl_Obj *obj) { Tcl_IncrRefCount(obj); return obj; }
+    void SetUp() override
+    {
+        InterpTest::SetUp();
+        ASSERT_EQ(OrxXKeyedListInit(interp_), TCL_OK);
+    }
+    static Tcl_Obj *Held(Tcl_Obj *obj)
+    {
+        Tcl_IncrRefCount(obj);
+        return obj;
+    }
     static Tcl_Obj *Text(const char *text) { return Held(Tcl_NewStringObj(text, -1)); }
 };
+
 TEST_F(KeylistTest, GetKeysAndDeleteStatusesAndReferences)
 {
     Tcl_Obj *keyl = Text("{a {{b 1}}} {c 2}"), *value = nullptr;
@@ -31,9 +44,10 @@ TEST_F(KeylistTest, GetKeysAndDeleteStatusesAndReferences)
     EXPECT_EQ(OrxX_KeyedListDelete(interp_, keyl, "c.d"), TCL_ERROR);
     EXPECT_STREQ(Tcl_GetString(keyl), "{a {{b 1}}} {c 2}");
     ASSERT_EQ(OrxX_KeyedListDelete(interp_, keyl, "a.b"), TCL_OK);
-    EXPECT_STREQ(Tcl_GetString(keyl), "{c 2}");  // the emptied level goes too
+    EXPECT_STREQ(Tcl_GetString(keyl), "{c 2}"); // the emptied level goes too
     Tcl_DecrRefCount(keyl);
 }
+
 TEST_F(KeylistTest, SetTakesOneReferenceAndReplaceReleasesIt)
 {
     Tcl_Obj *keyl = OrxX_NewKeyedListObj();
@@ -46,12 +60,13 @@ TEST_F(KeylistTest, SetTakesOneReferenceAndReplaceReleasesIt)
     ASSERT_EQ(OrxX_KeyedListSet(interp_, keyl, "x.y", second), TCL_OK);
     EXPECT_EQ(std::make_pair(first->refCount, second->refCount), std::make_pair(1, 2));
     EXPECT_STREQ(Tcl_GetString(keyl), "{x {{y two}}}");
-    EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "z", keyl), TCL_ERROR);  // no cycle
+    EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, "z", keyl), TCL_ERROR); // no cycle
     Tcl_DecrRefCount(keyl);
     EXPECT_EQ(second->refCount, 1) << "freeing the list releases its values";
     Tcl_DecrRefCount(first);
     Tcl_DecrRefCount(second);
 }
+
 TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
 {
     Tcl_Obj *keyl = Held(Text("{a 1}")), *value = Text("2");
@@ -67,17 +82,19 @@ TEST_F(KeylistTest, ModifyingASharedObjectIsRefused)
     Tcl_DecrRefCount(keyl);
     Tcl_DecrRefCount(value);
 }
+
 TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
 {
     Tcl_Obj *keyl = Held(OrxX_NewKeyedListObj()), *value = Text("v");
-    const char *binary = "b\xC0\x80" "c";  // Tcl's coding of a zero byte
+    const char *binary = "b\xC0\x80"
+                         "c"; // Tcl's coding of a zero byte
     for (const char *key : {"", "a..b", binary}) {
         Tcl_ResetResult(interp_);
         EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, key, value), TCL_ERROR) << key;
         EXPECT_EQ(Result(), key == binary ? "keyed list key may not be a binary string"
                                           : "keyed list key may not be an empty string");
     }
-    EXPECT_EQ(OrxX_KeyedListSet(nullptr, keyl, "", Tcl_NewObj()), TCL_ERROR);  // no interp_
+    EXPECT_EQ(OrxX_KeyedListSet(nullptr, keyl, "", Tcl_NewObj()), TCL_ERROR); // no interp_
     EXPECT_STREQ(Tcl_GetString(keyl), "");
     Tcl_DecrRefCount(keyl);
     keyl = OrxX_NewGenericKeyedListObj();
@@ -95,6 +112,7 @@ TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
     Tcl_DecrRefCount(keyl);
     Tcl_DecrRefCount(value);
 }
+
 TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
 {
     // A real zero byte in a key, which no script can write.
@@ -103,19 +121,24 @@ TEST_F(KeylistTest, FailedParseLeavesTheObjectAlone)
     EXPECT_EQ(OrxX_KeyedListGet(interp_, keyl, "a", &value), TCL_ERROR);
     EXPECT_EQ(Result(), "keyed list key may not be a binary string");
     EXPECT_EQ(std::string(Tcl_GetString(keyl), keyl->length), std::string(text, sizeof text - 1));
-    EXPECT_EQ(OrxX_KeyedListGet(nullptr, keyl, "a", &value), TCL_ERROR);  // no interp_
+    EXPECT_EQ(OrxX_KeyedListGet(nullptr, keyl, "a", &value), TCL_ERROR); // no interp_
     Tcl_DecrRefCount(keyl);
-    Tcl_Obj *number = Held(Tcl_NewIntObj(42));  // stays an integer
+    Tcl_Obj *number = Held(Tcl_NewIntObj(42)); // stays an integer
     EXPECT_EQ(Tcl_ConvertToType(nullptr, number, Tcl_GetObjType("keyedList")), TCL_ERROR);
     EXPECT_STREQ(number->typePtr->name, "int");
     Tcl_DecrRefCount(number);
 }
+
 // Each call on each kind of key: found, missing, through a value, in malformed text.
 // Statuses of get, keys, set and delete, in that order.
 TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
 {
     const char *nested = "{a {{b 1} {c {{d 2}}}}} {e 3}", *dotted = "{a.b 1} {c {{d.e 2}}}";
-    const struct { const char *text, *key; bool generic; const char *want; } rows[] = {
+    const struct {
+        const char *text, *key;
+        bool generic;
+        const char *want;
+    } rows[] = {
         {nested, "a", false, "0 0 0 0"},       {nested, "a.c.d", false, "0 1 0 0"},
         {nested, "a.c.x", false, "3 3 0 3"},   {nested, "x.y.z", false, "3 3 0 3"},
         {nested, "e.f", false, "1 1 1 1"},     {nested, "a.b.c.d", false, "1 1 1 1"},
@@ -127,8 +150,8 @@ TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
         std::string got;
         for (int op = 0; op < 4; ++op) {
             Tcl_Obj *keyl = Text(r.text), *out = nullptr;
-            int status = op == 0 ? (r.generic ? OrxX_GenericKeyedListGet : OrxX_KeyedListGet)(
-                                       interp_, keyl, r.key, &out)
+            int status = op == 0   ? (r.generic ? OrxX_GenericKeyedListGet
+                                                : OrxX_KeyedListGet)(interp_, keyl, r.key, &out)
                          : op == 1 ? (r.generic ? OrxX_GenericKeyedListGetKeys
                                                 : OrxX_KeyedListGetKeys)(interp_, keyl, r.key, &out)
                          : op == 2 ? (r.generic ? OrxX_GenericKeyedListSet : OrxX_KeyedListSet)(
@@ -144,6 +167,7 @@ TEST_F(KeylistTest, StatusesOfEveryCallForEveryKind)
         EXPECT_EQ(got, r.want) << r.text << " / " << r.key;
     }
 }
+
 // Runs fn(interp) on a thread with a 1 MiB stack, far less than recursing per level would need.
 template <class Fn>
 void OnSmallStack(Fn fn)
@@ -164,6 +188,7 @@ void OnSmallStack(Fn fn)
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
 }
+
 TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
 {
     OnSmallStack([](Tcl_Interp *interp) {
@@ -183,4 +208,4 @@ TEST(KeylistDeepTest, TextOfADeepListIsBuiltWithoutRecursion)
         Tcl_DecrRefCount(keyl);
     });
 }
-}  // namespace
+} // namespace

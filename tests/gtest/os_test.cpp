@@ -1,5 +1,7 @@
-// The OS layer: clocks, directory walking, channel file sizes, the flock probe, and kill through the pid file
-// and the signal thread (under a temporary HOME, so the real ~/ruvadiredavoz/pid_tq is never touched).
+// The OS layer: clocks, directory walking, channel file sizes, the flock probe, and kill through
+// the pid file and the signal thread (under a temporary HOME, so the real ~/ruvadiredavoz/pid_tq is
+// never touched).
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -11,12 +13,16 @@
 #include <cerrno>
 #include <filesystem>
 #include <set>
+
 #include "orx_os.h"
 #include "orx_signal.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
+
 namespace {
+
 namespace fs = std::filesystem;
+
 // Polls pred every 10 ms for at most ms milliseconds; true once it holds.
 template <typename Pred>
 bool Poll(int ms, Pred pred)
@@ -29,6 +35,7 @@ bool Poll(int ms, Pred pred)
     }
     return true;
 }
+
 // A temporary directory that is also HOME, holding ~/ruvadiredavoz.
 class OsTest : public orxtest::InterpTest {
 protected:
@@ -93,9 +100,11 @@ protected:
     void WritePidFile(const std::string &text) { std::ofstream(pidFile_) << text; }
     orxtest::EnvGuard home_{"HOME"};
     orxtest::TempDir tmp_;
-    std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz", pidFile_ = userDir_ + "/pid_tq";
+    std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz",
+                pidFile_ = userDir_ + "/pid_tq";
     std::vector<pid_t> children_;
 };
+
 TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
 {
     long real1 = -1, cpu1 = -1, real2 = -1, cpu2 = -1;
@@ -111,6 +120,7 @@ TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
         return cpu2 - cpu1 >= 20;
     }));
 }
+
 // What a walk saw; the callback answers status from the stopAfter-th name on (never when 0).
 struct Walk {
     std::multiset<std::string> names;
@@ -118,6 +128,7 @@ struct Walk {
     size_t stopAfter = 0;
     int status = TCL_OK;
 };
+
 int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientData clientData)
 {
     Walk *walk = static_cast<Walk *>(clientData);
@@ -125,6 +136,7 @@ int Collect(Tcl_Interp *, const char *path, const char *fileName, int, ClientDat
     walk->paths.insert(path);
     return walk->stopAfter == 0 || walk->names.size() >= walk->stopAfter ? walk->status : TCL_OK;
 }
+
 TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
 {
     for (const char *name : {"b", "A", ".hidden", "a b"}) {
@@ -138,7 +150,8 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
     // TCL_CONTINUE goes on and is what the walk returns; any other status stops it.
     Walk all{{}, {}, 0, TCL_CONTINUE};
     ASSERT_EQ(OrxXOSWalkDir(interp_, (dir_ + "/").c_str(), 1, Collect, &all), TCL_CONTINUE);
-    EXPECT_EQ(all.names, (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b", "ruvadiredavoz"}));
+    EXPECT_EQ(all.names,
+              (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b", "ruvadiredavoz"}));
     EXPECT_EQ(all.paths, std::set<std::string>{dir_ + "/"});
     for (int status : {TCL_BREAK, TCL_ERROR, TCL_RETURN}) {
         Walk walk{{}, {}, 2, status};
@@ -160,6 +173,7 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
         EXPECT_TRUE(walk.names.empty() && Result().empty()) << path;
     }
 }
+
 TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
 {
     const int64_t size = (int64_t{5} << 30) + 123;
@@ -167,8 +181,10 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
     std::ofstream(path).close();
     ASSERT_EQ(truncate(path.c_str(), size), 0);
     // Through the read or the write handle (the low 32 bits alone read 1 GiB); a device has 0.
-    struct { const char *path, *mode; int64_t size; } const cases[] = {
-        {path.c_str(), "r", size}, {path.c_str(), "a", size}, {"/dev/null", "r", 0}};
+    struct {
+        const char *path, *mode;
+        int64_t size;
+    } const cases[] = {{path.c_str(), "r", size}, {path.c_str(), "a", size}, {"/dev/null", "r", 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.path) + " " + c.mode);
         Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, c.path, c.mode, 0);
@@ -179,8 +195,11 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
         Tcl_Close(nullptr, channel);
     }
     // A reflected channel has no file: an error, the size untouched, no message.
-    ASSERT_EQ(Tcl_Eval(interp_, "proc h {cmd chan args} {switch $cmd initialize {return {initialize finalize "
-                                "watch read}}}; chan create read h"), TCL_OK);
+    ASSERT_EQ(
+        Tcl_Eval(interp_,
+                 "proc h {cmd chan args} {switch $cmd initialize {return {initialize finalize "
+                 "watch read}}}; chan create read h"),
+        TCL_OK);
     Tcl_Channel channel = Tcl_GetChannel(interp_, Result().c_str(), nullptr);
     ASSERT_NE(channel, nullptr);
     Tcl_ResetResult(interp_);
@@ -196,6 +215,7 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
     }
     Tcl_Close(nullptr, directory);
 }
+
 TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
 {
     int fd = open((dir_ + "/lock").c_str(), O_CREAT | O_RDWR, 0600);
@@ -203,13 +223,15 @@ TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
     EXPECT_EQ(OrxXOSHaveFlock(), flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
     close(fd);
 }
+
 TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 {
     pid_t child = Child(false);
     ASSERT_GT(child, 0);
     // A longer pid that begins with the same digits is another process; then no pid file.
     for (bool withFile : {true, false}) {
-        withFile ? WritePidFile("1 1\n" + std::to_string(child) + "0 1\n") : (void)fs::remove(pidFile_);
+        withFile ? WritePidFile("1 1\n" + std::to_string(child) + "0 1\n")
+                 : (void)fs::remove(pidFile_);
         Tcl_SetObjResult(interp_, Tcl_NewStringObj("stale", -1));
         EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
         EXPECT_EQ(Result(), "");
@@ -221,6 +243,7 @@ TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
     EXPECT_EQ(OrxXOSkill(interp_, child, 2, "kill"), TCL_OK);
     EXPECT_EQ(Result(), "");
 }
+
 // A starting signal thread removes socket files nobody listens on; kill reaches it through
 // the last well-formed line for its pid, and a malformed line ends the search.
 TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
@@ -251,6 +274,7 @@ TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
     EXPECT_EQ(Result(), "");
     EXPECT_EQ(EndedBy(target, 5000), SIGTERM);
 }
+
 // The fault: a line was added at every start and none ever removed.  Lines of ended
 // processes (and bad lines) go when a line is added; those of running ones stay.
 TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
@@ -274,6 +298,7 @@ TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
     EXPECT_EQ(now, "1 77\n" + std::to_string(child) + " " + thread + "\n");
     EXPECT_EQ(fs::status(pidFile_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
+
 // The fault: kill opened a FIFO planted at the pid file and waited for ever.
 TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
 {
@@ -282,6 +307,7 @@ TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
     EXPECT_EQ(OrxXOSkill(interp_, getpid(), 0, "kill"), TCL_OK) << Result();
     EXPECT_TRUE(watch.Finish()) << "kill waited on a FIFO";
 }
+
 TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
 {
     // Malformed pid paths: nothing is written anywhere.

@@ -1,10 +1,15 @@
-// Release-information functions as other product libraries call them: the release string and its cut, the
-// notices through memory files and output units, and the upper-case entry points with their trimmed copies.
+// Release-information functions as other product libraries call them: the release string and its
+// cut, the notices through memory files and output units, and the upper-case entry points with
+// their trimmed copies.
+
 #include <gtest/gtest.h>
 #include <cstring>
+
 #include "orx_release.h"
 #include "tests/support/tessary_fixture.h"
+
 namespace {
+
 using Strings = std::vector<std::string>;
 class ReleaseTest : public ::testing::Test {
 protected:
@@ -26,6 +31,7 @@ protected:
     orxtest::TempDir dir_;
     const std::string release_ = "R7-beta-V2 Build 123 on May 5" + std::string(Tq_GetRelstring());
 };
+
 TEST_F(ReleaseTest, ReleaseStringAndItsCut)
 {
     char out[256];
@@ -50,7 +56,7 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     RELN("P   xyz", out, &length, &max, 4);
     EXPECT_EQ(out, release_);
     Write("[VERSIONS]\nP = V2\n[P]\nVERSION = own\n");
-    EXPECT_STREQ(Tq_GetRelver("P"), "own");  // the application's own string wins
+    EXPECT_STREQ(Tq_GetRelver("P"), "own"); // the application's own string wins
     EXPECT_STREQ(Tq_GetRelInf("RELEASE"), "");
     EXPECT_STREQ(Tq_GetRelInf(nullptr), "");
     Write("[VERSIONS]\nP = " + std::string(200, 'v') + "\n");
@@ -71,12 +77,13 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     EXPECT_EQ(length, 4);
     EXPECT_EQ(out, "-" + wide.substr(0, 3));
 }
+
 TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
 {
     int mf = 0;
     c_mf_copyr(&mf);
     ASSERT_NE(mf, 0);
-    c_mf_copyr(&mf);  // an existing memory file gets the notice appended
+    c_mf_copyr(&mf); // an existing memory file gets the notice appended
     const Strings twice = Lines(mf);
     ASSERT_EQ(twice.size(), 80u);
     EXPECT_EQ(Strings(twice.begin(), twice.begin() + 40), Strings(twice.begin() + 40, twice.end()));
@@ -86,6 +93,7 @@ TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
     EXPECT_EQ(stale, 0);
     EXPECT_EQ(c_erlast(nullptr), 2003);
 }
+
 TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
 {
     // No information, or an all-blank trimmed one: the notice and the release line.
@@ -97,6 +105,7 @@ TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
         EXPECT_EQ(Strings(lines.begin() + 40, lines.end()), tail);
     }
 }
+
 TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
 {
     int target = 0, unit = c_oomfil(&target, 0);
@@ -111,7 +120,7 @@ TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
     const Strings lines = Lines(target);
     ASSERT_EQ(lines.size(), 6u + 40u + 43u);
     EXPECT_EQ(lines[0], "L " + release_);
-    EXPECT_EQ(lines[3].back(), ' ');  // information follows on the next line
+    EXPECT_EQ(lines[3].back(), ' '); // information follows on the next line
     EXPECT_EQ(lines[4], "info text");
     EXPECT_EQ(lines[5], "");
     EXPECT_EQ(Strings(lines.begin() + 6, lines.begin() + 46), Lines(notice));

@@ -1,21 +1,32 @@
-// Safe file writing: the target is untouched until the close, holds exactly the new bytes after it, survives
-// an abort, a process killed at any moment and a full file system; Orx_Fopen's name rules and messages.
+// Safe file writing: the target is untouched until the close, holds exactly the new bytes after it,
+// survives an abort, a process killed at any moment and a full file system; Orx_Fopen's name rules
+// and messages.
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <random>
 #include <sstream>
+
 #include "orx_safewrite.h"
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
+
 namespace {
+
 std::string Read(const std::string &path)
 {
     std::stringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
-bool Exists(const std::string &path) { struct stat st; return ::lstat(path.c_str(), &st) == 0; }
+
+bool Exists(const std::string &path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 class SafeWriteTest : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -41,6 +52,7 @@ protected:
     orxtest::TempDir dir_;
     std::string target_;
 };
+
 TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
 {
     ::chmod(target_.c_str(), 0640);
@@ -70,6 +82,7 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     EXPECT_EQ(Orx_RobustFcloseForWrite(interp_, nullptr), TCL_OK);
     Orx_RobustFabortForWrite(nullptr);
 }
+
 // The fault: opening the second handle removed the first one's live temporary file, so
 // the first close put the second's (empty) data in place and the second close failed.
 TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
@@ -86,6 +99,7 @@ TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
     EXPECT_EQ(Read(target_), "second");
     EXPECT_EQ(Result(), "");
 }
+
 TEST_F(SafeWriteTest, RefusedTargets)
 {
     // The fault: the message was appended to whatever result the caller had before.
@@ -105,6 +119,7 @@ TEST_F(SafeWriteTest, RefusedTargets)
     EXPECT_EQ(Read(victim), "keep");
     EXPECT_EQ(Read(target_), "new");
 }
+
 TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
 {
     std::string ro = dir_.path + "/ro", locked = dir_.Write("locked", "x");
@@ -113,10 +128,13 @@ TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
     ::chmod(dir_.path.c_str(), 0777);
     orxtest::ChildRun run = orxtest::RunChild([&](Tcl_Interp *) {
         _exit(orxtest::BecomeNobody() && !Orx_RobustFopenForWrite(nullptr, (ro + "/x").c_str()) &&
-                      !Orx_RobustFopenForWrite(nullptr, locked.c_str()) ? 0 : 1);
+                      !Orx_RobustFopenForWrite(nullptr, locked.c_str())
+                  ? 0
+                  : 1);
     });
     EXPECT_EQ(run.status, 0);
 }
+
 TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
 {
     // A lower soft limit on file size for a moment; without an interpreter no message.
@@ -137,6 +155,7 @@ TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
     EXPECT_EQ(Result(), "error writing \"" + target_ + ".tq_tmp\": file too large; the file \"" +
                             target_ + "\" is unchanged.");
 }
+
 TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
 {
     Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
@@ -153,6 +172,7 @@ TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
                             "\" and the file \"" + target_ + "\" may demolished.");
     EXPECT_EQ(Read(temp), "saved");
 }
+
 TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
 {
     // On tmpfs when there is one: the syncs cost nothing there; what a kill leaves is the same.
@@ -198,26 +218,29 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
     RecordProperty("killed_old", sawOld);
     RecordProperty("killed_new", sawNew);
 }
+
 TEST_F(SafeWriteTest, FopenNamesAndMessages)
 {
     const char *opened = nullptr;
     dir_.Write("report.txt", "t");
     dir_.Write("report.dat", "d");
     std::string base = dir_.path + "/report";
-    for (std::string name : {base, base + ".dat"}) { // the default extension only when there is none
+    for (std::string name :
+         {base, base + ".dat"}) { // the default extension only when there is none
         FILE *f = Orx_Fopen(interp_, name.c_str(), nullptr, "r", ".txt", &opened, 1);
         ASSERT_NE(f, nullptr) << Result();
         EXPECT_EQ(std::string(opened), name == base ? base + ".txt" : name);
         std::fclose(f);
-    }    std::string missing = dir_.path + "/nope.txt";
+    }
+    std::string missing = dir_.path + "/nope.txt";
     EXPECT_EQ(Orx_Fopen(interp_, missing.c_str(), nullptr, "r", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + missing +
                             "\" with access mode \"r\":no such file or directory");
     EXPECT_EQ(ErrorCode(), "POSIX ENOENT {no such file or directory}");
     std::string longName = dir_.path + "/" + std::string(1100, 'a') + ".txt";
     EXPECT_EQ(Orx_Fopen(interp_, longName.c_str(), nullptr, "w", nullptr, &opened, 1), nullptr);
-    EXPECT_EQ(Result(), "couldn't open file \"" + longName +
-                            "\" with access mode \"w\":file name too long");
+    EXPECT_EQ(Result(),
+              "couldn't open file \"" + longName + "\" with access mode \"w\":file name too long");
     // Searched along a path variable: the directory is found.
     orxtest::EnvGuard env("ORX_SW_TEST_PATH");
     setenv("ORX_SW_TEST_PATH", dir_.path.c_str(), 1);

@@ -1,18 +1,28 @@
 // C-level tests of the shell's printer and exits, each run in a forked child.
+
 #include <gtest/gtest.h>
+
 #include "orx_shell.h"
 #include "tests/support/child_run.h"
+
 namespace {
+
 using orxtest::ChildRun;
 using orxtest::RunChild;
-void SetResult(Tcl_Interp *interp, const char *text) { Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1)); }
+void SetResult(Tcl_Interp *interp, const char *text)
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1));
+}
+
 TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
 {
     ChildRun run = RunChild([](Tcl_Interp *interp) {
-        // Two words (a read), no blank after "set", an unparsable command, a lone "set", others: printed.
-        const char *checks[] = {"set a 1\n", "set\ta {x y}\n", "set a [list 1 2]\n",
-                                "set a 1; puts x\n", "set a\n", "setx a 1\n", "set a {open\n",
-                                "set\n", "expr 1\n", nullptr};
+        // Two words (a read), no blank after "set", an unparsable command, a lone "set", others:
+        // printed.
+        const char *checks[] = {
+            "set a 1\n", "set\ta {x y}\n", "set a [list 1 2]\n", "set a 1; puts x\n",
+            "set a\n",   "setx a 1\n",     "set a {open\n",      "set\n",
+            "expr 1\n",  nullptr};
         int i = 0;
         for (const char *check : checks) {
             SetResult(interp, ("r" + std::to_string(i++)).c_str());
@@ -33,6 +43,7 @@ TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
     EXPECT_EQ(run.out, "r4\nr5\nr6\nr7\nr8\nr9\n");
     EXPECT_EQ(run.err, "failed\nBad return code (42): odd\nBad return code (2): text \xc3\xa9\n");
 }
+
 TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
 {
     // A value that is not a boolean counts as false.
@@ -50,9 +61,11 @@ TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
             << (flag ? flag : "unset");
     }
 }
+
 TEST(ErrorExit, MessageTraceAndNoDump)
 {
-    // The shell's failures cover the trace and -n; here: stdout flushed, "yes" set, no format, long text.
+    // The shell's failures cover the trace and -n; here: stdout flushed, "yes" set, no format, long
+    // text.
     ChildRun run = RunChild([](Tcl_Interp *interp) {
         Tcl_SetVar2(interp, "ORXXENV", "noDump", "yes", TCL_GLOBAL_ONLY);
         Tcl_Eval(interp, "error boom");

@@ -1,5 +1,6 @@
 // The C side of signal handling: the signal callback and the application signal-error
 // handler, interpreter registration and its removal, and real signals from another thread.
+
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
@@ -8,21 +9,30 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+
 #include "orx_signal.h"
+
 namespace {
+
 std::atomic<int> g_delivered{0};
-void CountDelivery(int) { g_delivered.fetch_add(1); }
+void CountDelivery(int)
+{
+    g_delivered.fetch_add(1);
+}
+
 // What the application signal-error handler was last called with.
 struct AppCall {
     int calls = 0, background = -1, signalNum = -1, answer = TCL_ERROR;
     Tcl_Interp *interp = nullptr;
 };
+
 int AppHandler(Tcl_Interp *interp, ClientData clientData, int background, int signalNum)
 {
     AppCall *call = static_cast<AppCall *>(clientData);
     *call = {call->calls + 1, background, signalNum, call->answer, interp};
     return call->answer;
 }
+
 class SignalTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
@@ -56,6 +66,7 @@ protected:
         }
     }
 };
+
 TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
 {
     Tcl_Interp *interp = NewInterp();
@@ -65,7 +76,9 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
     g_delivered = 0;
     Eval(interp, "signal error USR1");
     // What the handler saw: calls, interpreter, background, signal.
-    auto seen = [&] { return std::make_tuple(call.calls, call.interp, call.background, call.signalNum); };
+    auto seen = [&] {
+        return std::make_tuple(call.calls, call.interp, call.background, call.signalNum);
+    };
     // The handler keeps the error.
     RaiseAndWait(SIGUSR1);
     EXPECT_EQ(Eval(interp, "set x 1; set y 2", TCL_ERROR), "SIGUSR1 signal received");
@@ -92,6 +105,7 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
     EXPECT_EQ(call.calls, 3);
     Tcl_DeleteInterp(interp);
 }
+
 TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
 {
     Tcl_Interp *first = NewInterp(), *second = NewInterp();
@@ -101,7 +115,8 @@ TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
     RaiseAndWait(SIGUSR1);
     Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
     EXPECT_EQ(Eval(second, "set ::hit"), "SIGUSR1");
-    // With the last one gone the handler stays installed but does nothing, not even call the callback.
+    // With the last one gone the handler stays installed but does nothing, not even call the
+    // callback.
     g_delivered = 0;
     OrxX_SetSignalCB(SIGUSR1, CountDelivery);
     Tcl_DeleteInterp(second);
@@ -116,6 +131,7 @@ TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
     EXPECT_EQ(g_delivered.load(), 0);
     Tcl_DeleteInterp(third);
 }
+
 TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
 {
     Tcl_Interp *interp = NewInterp();
@@ -129,6 +145,7 @@ TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
     EXPECT_EQ(Eval(interp, "set x 1; set y 2", TCL_ERROR), "SIGINT signal received");
     Tcl_DeleteInterp(interp);
 }
+
 void ForeignHandler(int, siginfo_t *, void *) {}
 TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
 {
@@ -149,12 +166,14 @@ TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
     EXPECT_EQ(Eval(interp, "set x 1; set ::n"), "1");
     Tcl_DeleteInterp(interp);
 }
+
 std::atomic<int> g_senderDone{0};
 int SenderDoneCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
     Tcl_SetObjResult(interp, Tcl_NewIntObj(g_senderDone.load()));
     return TCL_OK;
 }
+
 // 10,000 signals from another thread, half directed at the interpreter's thread, while
 // commands run; each sent after the previous one reached the handler, so none merge.
 TEST_F(SignalTest, StressTenThousandSignals)

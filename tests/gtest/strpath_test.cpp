@@ -1,12 +1,16 @@
 // Orx_Pathsplit and Orx_UnQuoteName as other product libraries call them,
 // and tmpname where a script cannot show it (a TMPDIR root may search).
+
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
+
 #include "tests/support/child_run.h"
 #endif
 #include "orx_strpath.h"
+
 namespace {
+
 std::string Split(const char *path, char sep, int unquote)
 {
     Tcl_DString out;
@@ -16,22 +20,28 @@ std::string Split(const char *path, char sep, int unquote)
     Tcl_DStringFree(&out);
     return text;
 }
-std::string Unquote(std::string name) { return Orx_UnQuoteName(&name[0]); }
+
+std::string Unquote(std::string name)
+{
+    return Orx_UnQuoteName(&name[0]);
+}
+
 TEST(StrpathTest, UnQuoteName)
 {
     EXPECT_EQ(Unquote("x@\"a/b\"y"), "xa/by");
     EXPECT_EQ(Unquote("@\"a\"@\"b\""), "ab");
-    EXPECT_EQ(Unquote("x@\"open"), "x@\"open");        // no closing quote: unchanged from there
+    EXPECT_EQ(Unquote("x@\"open"), "x@\"open"); // no closing quote: unchanged from there
     EXPECT_EQ(Unquote("@\"a\"b@\"c"), "ab@\"c");
-    EXPECT_EQ(Unquote("@\"\"z"), "z");                 // empty text between
-    EXPECT_EQ(Unquote("@\"\"@\"x\""), "@\"x\"");       // the moved-in "@" is not examined again
-    EXPECT_EQ(Unquote("@\"a@\"\"x\""), "ax");          // a mark formed across the removal
+    EXPECT_EQ(Unquote("@\"\"z"), "z");           // empty text between
+    EXPECT_EQ(Unquote("@\"\"@\"x\""), "@\"x\""); // the moved-in "@" is not examined again
+    EXPECT_EQ(Unquote("@\"a@\"\"x\""), "ax");    // a mark formed across the removal
     EXPECT_EQ(Unquote(""), "");
     EXPECT_EQ(Unquote("@"), "@");
     EXPECT_EQ(Orx_UnQuoteName(nullptr), nullptr);
     char text[] = "k@\"v\"";
     EXPECT_EQ(Orx_UnQuoteName(text), text);
 }
+
 TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
 {
     EXPECT_EQ(Split("/top/@\"a/b\"/c", '/', 0), "top @\\\"a/b\\\" c");
@@ -42,6 +52,7 @@ TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
     EXPECT_STREQ(path, "/@\"x\"/y");
     EXPECT_EQ(Split(nullptr, '/', 0), "");
 }
+
 // The fault: with TMPDIR a directory this process may not search, every name was
 // refused and tmpname returned "".
 TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)

@@ -1,10 +1,14 @@
 // C-level tests of the shared utility interface: parsers, index expressions,
 // channel helpers, result building and the result save object.
+
 #include <climits>
+
 #include "orx_util.h"
 #include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
+
 namespace {
+
 class UtilTest : public orxtest::InterpTest {
 protected:
     int Relative(const char *text, int length, long *value)
@@ -14,7 +18,8 @@ protected:
     // A new channel opened with access and configured with options; its name.
     std::string OpenChannel(const char *access, const char *options)
     {
-        std::string script = std::string("set f [open /dev/null ") + access + "]; fconfigure $f " + options;
+        std::string script =
+            std::string("set f [open /dev/null ") + access + "]; fconfigure $f " + options;
         EXPECT_EQ(Tcl_Eval(interp_, (script + "; set f").c_str()), TCL_OK) << Result();
         return Result();
     }
@@ -26,12 +31,22 @@ protected:
         return value;
     }
 };
+
 TEST_F(UtilTest, NumberParsers)
 {
     // Values wrap around in 32 bits like a Tcl int; offsets negate in 64 bits.
-    const struct { const char *text; int base; long value; int64_t offset; } good[] = {
-        {"  -12  ", 10, -12, -12}, {"0x1f", 0, 31, 31}, {"010", 0, 8, 8}, {"ff", 16, 255, 255},
-        {"\t-0x10\n", 0, -16, -16}, {"0xFFFFFFFF", 0, -1, INT64_C(4294967295)},
+    const struct {
+        const char *text;
+        int base;
+        long value;
+        int64_t offset;
+    } good[] = {
+        {"  -12  ", 10, -12, -12},
+        {"0x1f", 0, 31, 31},
+        {"010", 0, 8, 8},
+        {"ff", 16, 255, 255},
+        {"\t-0x10\n", 0, -16, -16},
+        {"0xFFFFFFFF", 0, -1, INT64_C(4294967295)},
         {"-4294967295", 10, 1, -INT64_C(4294967295)},
     };
     for (const auto &c : good) {
@@ -53,7 +68,7 @@ TEST_F(UtilTest, NumberParsers)
     long bad = 0;
     EXPECT_FALSE(OrxX_StrToInt("12", 1, &bad) || OrxX_StrToInt("7", 37, &bad));
     unsigned value = 0;
-    EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value));  // strtoul wraps
+    EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value)); // strtoul wraps
     EXPECT_EQ(value, 4294967295u);
     Tcl_Obj *minus3 = Text("-3"), *word = Text("abc");
     EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, minus3, &value), TCL_ERROR);
@@ -74,17 +89,30 @@ TEST_F(UtilTest, NumberParsers)
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("-9223372036854775809"), &offset), TCL_ERROR);
     EXPECT_EQ(Result(), "integer value too large to represent");
 }
+
 TEST_F(UtilTest, RelativeExpressions)
 {
     // Texts of 33 bytes and more once rewritten need more than the fixed buffer.
     const std::string end31 = "end" + std::string(31, ' ');
     const std::string endLong = "end" + std::string(40, ' ') + "+20";
     const std::string lenLong = "len" + std::string(31, ' ') + "*2";
-    const struct { const char *text; int length; long value; } good[] = {
-        {"end", 5, 4},    {"end - 2", 5, 2}, {"len/2", 10, 5},  {"2+1", 5, 3},
-        {"end", 0, -1},   {"end-1", INT_MAX, INT_MAX - 2L},     {"end/2.0", 6, 2},
-        {"-2.9", 6, -2},  {"", 6, 0},        {end31.c_str(), 5, 4},
-        {endLong.c_str(), 1000000, 999999 + 20}, {lenLong.c_str(), 3, 6},
+    const struct {
+        const char *text;
+        int length;
+        long value;
+    } good[] = {
+        {"end", 5, 4},
+        {"end - 2", 5, 2},
+        {"len/2", 10, 5},
+        {"2+1", 5, 3},
+        {"end", 0, -1},
+        {"end-1", INT_MAX, INT_MAX - 2L},
+        {"end/2.0", 6, 2},
+        {"-2.9", 6, -2},
+        {"", 6, 0},
+        {end31.c_str(), 5, 4},
+        {endLong.c_str(), 1000000, 999999 + 20},
+        {lenLong.c_str(), 3, 6},
     };
     for (const auto &c : good) {
         long value = LONG_MIN;
@@ -101,18 +129,20 @@ TEST_F(UtilTest, RelativeExpressions)
     long value = 0;
     EXPECT_EQ(OrxX_RelativeExpr(interp_, Hold(Tcl_NewIntObj(7)), 100, &value), TCL_OK);
     EXPECT_EQ(value, 7);
-    EXPECT_EQ(OrxX_RelativeExpr(interp_, Hold(Tcl_NewWideIntObj(INT64_C(4294967295))), 3, &value), TCL_OK);
+    EXPECT_EQ(OrxX_RelativeExpr(interp_, Hold(Tcl_NewWideIntObj(INT64_C(4294967295))), 3, &value),
+              TCL_OK);
     EXPECT_EQ(value, 4294967295L);
 }
+
 // The common forms are read without the evaluator; they and their near misses must
 // come out as the evaluator gives them.
 TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
 {
-    const char *texts[] = {"12",     "-1",       "0",         "-0",         "end-1",
-                           "end+3",  "len-2",    "len+0",     "end-0",      "999999999",
-                           "-999999999", "1234567890", "end+1234567890", "end-08", "08",
-                           "end--1", "+5",       "end-",      "end+",       "lenx",
-                           "end1",   "0x10",     "end-0x1",   "len-1.5",    "1 "};
+    const char *texts[] = {
+        "12",    "-1",      "0",         "-0",         "end-1",      "end+3",          "len-2",
+        "len+0", "end-0",   "999999999", "-999999999", "1234567890", "end+1234567890", "end-08",
+        "08",    "end--1",  "+5",        "end-",       "end+",       "lenx",           "end1",
+        "0x10",  "end-0x1", "len-1.5",   "1 "};
     for (int length : {0, 5, INT_MAX}) {
         for (const char *text : texts) {
             std::string rewritten = text, head = rewritten.substr(0, 3);
@@ -138,6 +168,7 @@ TEST_F(UtilTest, RelativeQuickFormsAgreeWithTheEvaluator)
         }
     }
 }
+
 TEST_F(UtilTest, CaseShiftingAndNullObjects)
 {
     // Into a new buffer or in place; bytes beyond ASCII stay as they are.
@@ -153,6 +184,7 @@ TEST_F(UtilTest, CaseShiftingAndNullObjects)
     Tcl_ListObjLength(nullptr, pair, &length);
     EXPECT_EQ(OrxX_IsNullObj(blanks) * 10 + OrxX_IsNullObj(pair), 10);
 }
+
 TEST_F(UtilTest, ChannelDirectionAndOptions)
 {
     std::string out = OpenChannel("w", ""), in = OpenChannel("r", "");
@@ -161,20 +193,24 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
     EXPECT_EQ(Result(), "before: channel \"" + out + "\" wasn't opened for reading");
     EXPECT_NE(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_WRITABLE), nullptr);
     Tcl_ResetResult(interp_);
-    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, Text(in.c_str()), TCL_READABLE | TCL_WRITABLE), nullptr);
+    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, Text(in.c_str()), TCL_READABLE | TCL_WRITABLE),
+              nullptr);
     EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
     EXPECT_EQ(OrxX_GetOpenChannel(interp_, "nosuchchannel", 0), nullptr);
-    const struct { const char *access, *options; int option, code; } cases[] = {
-        {"w+", "-translation {auto crlf}", ORXX_COPT_TRANSLATION, (1 << 8) | 4},
-        {"w+", "-translation lf", ORXX_COPT_TRANSLATION, (2 << 8) | 2},
-        {"w+", "-translation {cr crlf}", ORXX_COPT_TRANSLATION, (3 << 8) | 4},
-        // One-direction channels report a single word, which serves both ways.
-        {"w", "-translation crlf", ORXX_COPT_TRANSLATION, (4 << 8) | 4},
-        {"r", "-translation cr", ORXX_COPT_TRANSLATION, (3 << 8) | 3},
-        {"w", "-blocking 0", ORXX_COPT_BLOCKING, 1}, {"w", "-blocking 1", ORXX_COPT_BLOCKING, 0},
-        {"w", "-buffering full", ORXX_COPT_BUFFERING, ORXX_BUFFERING_FULL},
-        {"w", "-buffering line", ORXX_COPT_BUFFERING, ORXX_BUFFERING_LINE},
-        {"w", "-buffering none", ORXX_COPT_BUFFERING, ORXX_BUFFERING_NONE}};
+    const struct {
+        const char *access, *options;
+        int option, code;
+    } cases[] = {{"w+", "-translation {auto crlf}", ORXX_COPT_TRANSLATION, (1 << 8) | 4},
+                 {"w+", "-translation lf", ORXX_COPT_TRANSLATION, (2 << 8) | 2},
+                 {"w+", "-translation {cr crlf}", ORXX_COPT_TRANSLATION, (3 << 8) | 4},
+                 // One-direction channels report a single word, which serves both ways.
+                 {"w", "-translation crlf", ORXX_COPT_TRANSLATION, (4 << 8) | 4},
+                 {"r", "-translation cr", ORXX_COPT_TRANSLATION, (3 << 8) | 3},
+                 {"w", "-blocking 0", ORXX_COPT_BLOCKING, 1},
+                 {"w", "-blocking 1", ORXX_COPT_BLOCKING, 0},
+                 {"w", "-buffering full", ORXX_COPT_BUFFERING, ORXX_BUFFERING_FULL},
+                 {"w", "-buffering line", ORXX_COPT_BUFFERING, ORXX_BUFFERING_LINE},
+                 {"w", "-buffering none", ORXX_COPT_BUFFERING, ORXX_BUFFERING_NONE}};
     for (const auto &c : cases) {
         EXPECT_EQ(CodedOption(OpenChannel(c.access, c.options), c.option), c.code) << c.options;
     }
@@ -183,6 +219,7 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
         EXPECT_EQ(CodedOption(Result(), ORXX_COPT_TRANSLATION), (1 << 8) | 1);
     }
 }
+
 TEST_F(UtilTest, ResultBuildersAppend)
 {
     Tcl_Obj *name = Text("keylget");
@@ -203,6 +240,7 @@ TEST_F(UtilTest, ResultBuildersAppend)
     EXPECT_STREQ(Tcl_GetString(held), "value");
     EXPECT_EQ(Result(), "value and more");
 }
+
 TEST_F(UtilTest, SaveAndRestoreTheErrorState)
 {
     // Saving where the variables were never set must not mark an error code as set.
@@ -233,13 +271,15 @@ TEST_F(UtilTest, SaveAndRestoreTheErrorState)
     EXPECT_EQ(Result(), expected);
     EXPECT_STREQ(Tcl_GetVar(interp_, "nested", TCL_GLOBAL_ONLY), "done");
     // After a success the nested error is hidden again.
-    ASSERT_EQ(Tcl_Eval(interp_, "set ::errorInfo {old info}; set ::errorCode {OLD}; set x ok"), TCL_OK);
+    ASSERT_EQ(Tcl_Eval(interp_, "set ::errorInfo {old info}; set ::errorCode {OLD}; set x ok"),
+              TCL_OK);
     saved = OrxX_SaveResultErrorInfo(interp_);
     EXPECT_EQ(Tcl_Eval(interp_, "error inner {} INNER"), TCL_ERROR);
     OrxX_RestoreResultErrorInfo(interp_, saved);
     EXPECT_EQ(Tcl_Eval(interp_, "list [set x ok] $::errorInfo $::errorCode"), TCL_OK);
     EXPECT_EQ(Result(), "ok {old info} OLD");
 }
+
 // Not a death test: gtest's regex would be compiled against Tcl's private regex.h.
 TEST_F(UtilTest, MalformedSaveObjectPanics)
 {
@@ -251,4 +291,4 @@ TEST_F(UtilTest, MalformedSaveObjectPanics)
     EXPECT_EQ(run.status, -1); // ended by a signal
     EXPECT_NE(run.err.find("invalid OrxX result save object"), std::string::npos) << run.err;
 }
-}  // namespace
+} // namespace

@@ -1,24 +1,30 @@
 // The OS seam where no command shows its behaviour: reading and channels that must not
 // wait on a FIFO, temporary files, rewrites past a planted link, file facts through a
 // link, directory listings, and libtq_cc's access and terminal checks.
+
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cerrno>
+
 #include "platform/orxplat.h"
 #include "tests/support/tessary_fixture.h"
 #include "tq_cc.h"
+
 namespace {
+
 mode_t ModeOf(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
+
 // A scratch directory, and what a whole-file read gives.
 class OrxPlat : public ::testing::Test {
 protected:
     orxtest::TempDir dir;
     std::string text, why;
 };
+
 TEST_F(OrxPlat, ReadWholeFileRefusesFifosMissingAndTooLarge)
 {
     std::string fifo = dir.path + "/fifo";
@@ -35,6 +41,7 @@ TEST_F(OrxPlat, ReadWholeFileRefusesFifosMissingAndTooLarge)
     EXPECT_EQ(OrxPlat_ReadWholeFile(five, 5, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "12345");
 }
+
 // Replacing a file: nobody else may read the new data before the close gives the old permissions.
 TEST_F(OrxPlat, CreateTempFileOwnerOnlyWhileWritten)
 {
@@ -58,14 +65,17 @@ TEST_F(OrxPlat, CreateTempFileOwnerOnlyWhileWritten)
     ::umask(saved);
     // An error leaves nothing open.
     stream = nullptr;
-    EXPECT_EQ(OrxPlat_CreateTempFile(dir.path + "/missing/out", ".tmp", false, &temp, &stream), ENOENT);
+    EXPECT_EQ(OrxPlat_CreateTempFile(dir.path + "/missing/out", ".tmp", false, &temp, &stream),
+              ENOENT);
     EXPECT_EQ(stream, nullptr);
 }
+
 // The fault: a stale or live file at the name was removed and replaced, so two writers
 // shared one name.  A taken name (a file, a dangling link) now gives a name of its own.
 TEST_F(OrxPlat, CreateTempFileTakenNamesAreLeftAlone)
 {
-    std::string base = dir.path + "/out", live = dir.Write("out.tmp", "live"), victim = dir.path + "/victim";
+    std::string base = dir.path + "/out", live = dir.Write("out.tmp", "live"),
+                victim = dir.path + "/victim";
     ASSERT_EQ(::symlink(victim.c_str(), (dir.path + "/link.tmp").c_str()), 0);
     std::FILE *a = nullptr, *b = nullptr, *c = nullptr;
     std::string pathA, pathB, pathC;
@@ -81,6 +91,7 @@ TEST_F(OrxPlat, CreateTempFileTakenNamesAreLeftAlone)
     EXPECT_EQ(text, "live");
     EXPECT_NE(::access(victim.c_str(), F_OK), 0);
 }
+
 TEST_F(OrxPlat, OpenChannelRefusesWhatIsNotARegularFileWithoutWaiting)
 {
     Tcl_FindExecutable(nullptr);
@@ -101,6 +112,7 @@ TEST_F(OrxPlat, OpenChannelRefusesWhatIsNotARegularFileWithoutWaiting)
     Tcl_DecrRefCount(line);
     EXPECT_EQ(Tcl_Close(nullptr, channel), TCL_OK);
 }
+
 // The fault: trimming the history wrote "<path>.tmp" with truncation, so a link planted
 // there had its target overwritten and then became the file.
 TEST_F(OrxPlat, RewriteFilePlantedLinkAtTheTemporaryNameIsNotFollowed)
@@ -119,6 +131,7 @@ TEST_F(OrxPlat, RewriteFilePlantedLinkAtTheTemporaryNameIsNotFollowed)
     ASSERT_EQ(OrxPlat_ReadWholeFile(path, 100, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "new\n");
 }
+
 TEST_F(OrxPlat, StatLinkFollowedOrNot)
 {
     std::string file = dir.Write("file", "abc"), link = dir.path + "/link";
@@ -130,10 +143,12 @@ TEST_F(OrxPlat, StatLinkFollowedOrNot)
     EXPECT_EQ(viaLink.type, ORXPLAT_FILE_REGULAR);
     EXPECT_EQ(own.type, ORXPLAT_FILE_LINK);
     EXPECT_EQ(viaLink.size, 3);
-    EXPECT_EQ(std::make_pair(viaLink.volume, viaLink.node), std::make_pair(direct.volume, direct.node));
+    EXPECT_EQ(std::make_pair(viaLink.volume, viaLink.node),
+              std::make_pair(direct.volume, direct.node));
     EXPECT_NE(own.node, direct.node);
     EXPECT_EQ(OrxPlat_Stat((dir.path + "/none").c_str(), &own), ENOENT);
 }
+
 TEST_F(OrxPlat, ListDirectoryNamesWithoutDotsAndErrors)
 {
     dir.Write("a", "");
@@ -146,6 +161,7 @@ TEST_F(OrxPlat, ListDirectoryNamesWithoutDotsAndErrors)
     EXPECT_EQ(OrxPlat_ListDirectory(dir.path + "/a", &names), ENOTDIR);
     EXPECT_TRUE(names.empty());
 }
+
 TEST_F(OrxPlat, TqCcAccessAndTerminalAsTheCRuntimeAnswers)
 {
     std::string file = dir.Write("file", "");

@@ -6,7 +6,9 @@
 #include <tcl.h>
 #include <string>
 #include <vector>
+
 namespace orxtest {
+
 class InterpTest : public ::testing::Test {
 protected:
     void SetUp() override { interp_ = Tcl_CreateInterp(); }
@@ -43,7 +45,8 @@ protected:
     std::string ErrorCode()
     {
         Tcl_Obj *code = nullptr;
-        Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"), &code);
+        Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"),
+                       &code);
         return code != nullptr ? Tcl_GetString(code) : "";
     }
     Tcl_Interp *interp_ = nullptr;

@@ -1,6 +1,7 @@
 // Test-only Tcl extension: lets tcltest files look at objects the way the C
 // code sees them (reference count, type, sharing), to catch leaks and values
 // changed in place while shared.  Loaded with [load $env(ORX_TESTLIB) Orxtest].
+
 #include <tcl.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -8,8 +9,14 @@
 #include <dlfcn.h>
 #endif
 #include <cstring>
+
 namespace {
-const char *TypeName(Tcl_Obj *obj) { return obj->typePtr ? obj->typePtr->name : ""; }
+
+const char *TypeName(Tcl_Obj *obj)
+{
+    return obj->typePtr ? obj->typePtr->name : "";
+}
+
 // testobj var name         -- describes the object held by a variable
 // testobj same name1 name2 -- 1 when both variables hold the very same object
 // testobj type value       -- the type name of a value's object
@@ -31,7 +38,8 @@ int TestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     }
     Tcl_Obj *held[2] = {nullptr, nullptr};
     for (int i = 2; i < objc; ++i) {
-        if ((held[i - 2] = Tcl_ObjGetVar2(interp, objv[i], nullptr, TCL_LEAVE_ERR_MSG)) == nullptr) {
+        if ((held[i - 2] = Tcl_ObjGetVar2(interp, objv[i], nullptr, TCL_LEAVE_ERR_MSG)) ==
+            nullptr) {
             return TCL_ERROR;
         }
     }
@@ -43,6 +51,7 @@ int TestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return TCL_OK;
 }
 } // namespace
+
 // A function of the host's libraries, found while it runs.
 static void *HostSymbol(const char *name)
 {
@@ -53,6 +62,7 @@ static void *HostSymbol(const char *name)
     return dlsym(RTLD_DEFAULT, name);
 #endif
 }
+
 // testprotect name ?0|1? -- sets or clears the protected mark of a command through the
 // host's library (looked up at run time: this helper does not link it); returns the mark.
 static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
@@ -62,7 +72,8 @@ static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     auto set = reinterpret_cast<SetProc>(HostSymbol("Orx_SetCommandProtected"));
     auto is = reinterpret_cast<IsProc>(HostSymbol("Orx_IsCommandProtected"));
     int flag = 1;
-    if (objc < 2 || objc > 3 || (objc == 3 && Tcl_GetBooleanFromObj(interp, objv[2], &flag) != TCL_OK)) {
+    if (objc < 2 || objc > 3 ||
+        (objc == 3 && Tcl_GetBooleanFromObj(interp, objv[2], &flag) != TCL_OK)) {
         Tcl_WrongNumArgs(interp, 1, objv, "name ?0|1?");
         return TCL_ERROR;
     }
@@ -81,6 +92,7 @@ static int TestProtectCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     Tcl_SetObjResult(interp, Tcl_NewIntObj(is(interp, cmd)));
     return TCL_OK;
 }
+
 extern "C" DLLEXPORT int Orxtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "testobj", TestObjCmd, nullptr, nullptr);

@@ -5,6 +5,7 @@
 //                          interpreter has been told (at most 5 s)
 //   sigtest console        whether the process has a console (Windows)
 //   sigtest ctrlc          CTRL_C_EVENT to every process attached to that console
+
 #include <signal.h>
 #include <string.h>
 #include <tcl.h>
@@ -12,14 +13,17 @@
 #include <windows.h>
 #endif
 #include "orx_signal.h"
+
 namespace {
+
 int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 {
 #ifdef _WIN32
     if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "console") == 0) {
         DWORD mode;
-        Tcl_SetObjResult(interp, Tcl_NewBooleanObj(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
-                                                   GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)));
+        Tcl_SetObjResult(interp,
+                         Tcl_NewBooleanObj(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
+                                           GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)));
         return TCL_OK;
     }
     if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "ctrlc") == 0) {
@@ -57,10 +61,12 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
         Tcl_SetObjResult(interp, Tcl_NewStringObj("raised", -1));
         return TCL_OK;
     }
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
+    Tcl_SetObjResult(
+        interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
     return TCL_ERROR;
 }
 } // namespace
+
 extern "C" DLLEXPORT int Sigtest_Init(Tcl_Interp *interp)
 {
     Tcl_CreateObjCommand(interp, "sigtest", SigtestObjCmd, nullptr, nullptr);

@@ -14,10 +14,17 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
 #include "tq_tessary.h"
+
 namespace orxtest {
+
 struct TempDir {
-    TempDir() { char tmpl[] = "/tmp/orx_test.XXXXXX"; path = mkdtemp(tmpl); }
+    TempDir()
+    {
+        char tmpl[] = "/tmp/orx_test.XXXXXX";
+        path = mkdtemp(tmpl);
+    }
     ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
     std::string Write(const std::string &name, const std::string &text) const
     {
@@ -26,13 +33,16 @@ struct TempDir {
     }
     std::string path;
 };
+
 struct EnvGuard {
-    explicit EnvGuard(const char *n) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {}
+    explicit EnvGuard(const char *n) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "")
+    {}
     ~EnvGuard() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }
     const char *name;
     bool had;
     std::string old;
 };
+
 // The lines of a memory file from the start, read as callers read them.
 inline std::vector<std::string> ReadMemFile(int memFile)
 {
@@ -44,6 +54,7 @@ inline std::vector<std::string> ReadMemFile(int memFile)
     }
     return lines;
 }
+
 // Makes FIFOs for a call, made on this thread, that must not wait on them.
 // A call still running after the time allowed is set free by a writer that
 // opens and closes each FIFO, so a failing test ends instead of hanging.
@@ -82,6 +93,7 @@ public:
         }
         return !freed_;
     }
+
 private:
     std::vector<std::string> fifos_;
     bool made_ = true, stop_ = false, freed_ = false;

@@ -5,10 +5,15 @@
 #ifdef _WIN32
 #include <cstdlib>
 #include <string>
+
 inline int setenv(const char *name, const char *value, int overwrite)
 {
     return !overwrite && std::getenv(name) != nullptr ? 0 : _putenv_s(name, value);
 }
-inline int unsetenv(const char *name) { return _putenv_s(name, ""); }
+
+inline int unsetenv(const char *name)
+{
+    return _putenv_s(name, "");
+}
 #endif
 #endif
