@@ -1,9 +1,7 @@
-# The tcltest files once more, against the installation that cmake --install
-# makes (DESTDIR staging, prefix /usr): the staged orxsh runs them and finds
-# its installation by itself, so a file that no install rule carries fails
-# here.  Not in sanitizer builds, whose runtime the installed shell lacks,
-# nor for Windows: Tcl's and the compiler's DLLs and the start-up packages
-# come into build-win/install by the build's own steps, not by install rules.
+# The tcltest files once more, against the installation that cmake --install makes
+# (DESTDIR staging, prefix /usr): a file that no install rule carries fails here.  Not in
+# sanitizer builds, whose runtime the installed shell lacks, nor for Windows, whose DLLs
+# and start-up packages come into build-win/install by the build's own steps.
 if(ORX_SANITIZE OR ORX_FUZZ OR WIN32 OR NOT TARGET orxsh)
   return()
 endif()
@@ -13,11 +11,9 @@ add_test(NAME stage.install
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${ORX_STAGE} -DPREFIX=${ORX_STAGE_PREFIX}
           -DBUILD=${CMAKE_BINARY_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/support/stage.cmake)
 set_tests_properties(stage.install PROPERTIES FIXTURES_SETUP orx_stage)
-
 set(_staged_shell ${ORX_STAGE}${ORX_STAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}/orxsh)
-# A home and a working directory (where tcltest makes its files) of their
-# own: nothing is shared with the build's tests of the same name running
-# beside them.
+# A home and a working directory (where tcltest makes its files) of their own: nothing is
+# shared with the build's tests of the same name running beside them.
 set(_staged_home ${CMAKE_BINARY_DIR}/test-home-staged)
 set(_staged_work ${CMAKE_BINARY_DIR}/staged-tests)
 file(MAKE_DIRECTORY ${_staged_home} ${_staged_work})

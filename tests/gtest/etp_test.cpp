@@ -1,12 +1,9 @@
 // The enumerated-type registry: type-map parsing with its messages, merging
 // of later maps, and the five calls that set display attributes.
-#include <gtest/gtest.h>
-#include <tcl.h>
 
+#include <gtest/gtest.h>
 #include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "orx_etp.h"
 #include "tests/support/tessary_fixture.h"
@@ -16,7 +13,7 @@ namespace {
 // Loads text quietly into the registry; returns the messages.
 std::string Load(const std::string &text, int flags = 0, const char *name = "t.map")
 {
-    std::vector<char> copy(text.begin(), text.end());  // exactly sized, unterminated
+    std::vector<char> copy(text.begin(), text.end()); // exactly sized, unterminated
     char *errors = nullptr;
     etpLoadTypeMapText(copy.data(), copy.size(), name, flags | ETP_LOAD_QUIET, &errors);
     std::string out = errors ? errors : "";
@@ -29,11 +26,8 @@ EtpAttr *Attr(const char *type, const char *literal, int index)
     EtpType *t = nullptr;
     EtpLiteral *l = nullptr;
     EtpAttr *a = nullptr;
-    if (!etpFindType(type, &t) || !etpFindTypeLiteralByName(t, literal, &l) ||
-        !etpGetLiteralAttr(l, index, &a)) {
-        return nullptr;
-    }
-    return a;
+    bool found = etpFindType(type, &t) && etpFindTypeLiteralByName(t, literal, &l);
+    return found && etpGetLiteralAttr(l, index, &a) ? a : nullptr;
 }
 
 // All attributes of a literal: "value|label|width|style|red|green|blue".
@@ -67,8 +61,7 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
         {"  I value=99999999999", "bad value \"99999999999\": expected an integer"},
         {"  \"J", "unterminated quoted text"},
         {"  OK value=1", ""},
-        {std::string("  A\0B", 5), "zero byte in line"},
-    };
+        {std::string("  A\0B", 5), "zero byte in line"}};
     std::string text, want;
     for (size_t i = 0; i < std::size(lines); ++i) {
         text += lines[i].first + "\n";
@@ -82,7 +75,6 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
     ASSERT_TRUE(etpFindType("T2", &t));
     EXPECT_TRUE(etpFindTypeLiteralByName(t, "OK", nullptr));
     EXPECT_FALSE(etpFindTypeLiteralByName(t, "A", nullptr));
-
     // Atomic and check-only loads merge nothing.
     EXPECT_NE(Load("type T3\n  A\n  B bogus\n", ETP_LOAD_ATOMIC), "");
     EXPECT_FALSE(etpFindType("T3", nullptr));
@@ -94,11 +86,10 @@ TEST(EtpTypeMap, LoadingFiles)
 {
     orxtest::TempDir dir;
     const std::string path = dir.Write("t5.map", "type T5\n  X\n  Y style=bad\n");
-    EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1);  // the malformed line count
+    EXPECT_EQ(etpLoadTypeMap(path.c_str(), ETP_LOAD_QUIET), 1); // the malformed line count
     EXPECT_TRUE(etpFindType("T5", nullptr));
     EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
-
     // A FIFO is refused at once instead of waiting for a writer.
     const std::string fifo = dir.path + "/t6.fifo";
     orxtest::FifoWatch watch({fifo});
@@ -116,23 +107,20 @@ TEST(EtpAttrs, SettingValues)
     ASSERT_NE(style, nullptr);
     EXPECT_TRUE(etpSetAttrValFromInt(style, 3));
     EXPECT_TRUE(etpSetAttrValFromString(red, "17"));
-    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen"));  // leaves 17
+    EXPECT_FALSE(etpSetAttrValFromString(red, "seventeen")); // leaves 17
     EXPECT_EQ(All("T6", "A"), "0|A|1|3|17|-1|-1");
     EXPECT_TRUE(etpSetAttrValFromInt(red, 200));
     EXPECT_TRUE(etpSetAttrValFromString(style, "- -"));
     EXPECT_EQ(All("T6", "A"), "0|A|1|- -|200|-1|-1");
-
     // Out-of-range indices, names in another case and null arguments are refused.
     EXPECT_EQ(Attr("T6", "A", -1), nullptr);
     EXPECT_EQ(Attr("T6", "A", ETP_ATTR_COUNT), nullptr);
     EXPECT_EQ(Attr("T6", "a", ETP_ATTR_RED), nullptr);
     EXPECT_EQ(Attr("t6", "A", ETP_ATTR_RED), nullptr);
     EXPECT_FALSE(etpSetAttrValFromInt(nullptr, 1) || etpSetAttrValFromString(red, nullptr));
-
     char small[3];
     etpSetAttrValFromString(style, "a long style text");
     EXPECT_TRUE(etpGetAttrString(style, small, sizeof small));
     EXPECT_STREQ(small, "a ");
 }
-
 } // namespace

@@ -1,10 +1,7 @@
 // The application information that a host records with OrxX_SetAppInfo, as
 // infox reports it.  The information is process-wide: this is its only test.
+
 #include <gtest/gtest.h>
-
-#include <tcl.h>
-
-#include <string>
 
 #include "orx_general.h"
 
@@ -28,7 +25,6 @@ TEST(GeneralTest, SetAppInfoDefaultsAndReplacement)
     Tcl_Interp *interp = Tcl_CreateInterp();
     ASSERT_EQ(OrxXGeneralInit(interp), TCL_OK);
     EXPECT_EQ(AllAppInfo(interp), "|||0");
-
     // Defaults fill only what is unset; null and negative change nothing.
     OrxX_SetAppInfo(1, "sim", nullptr, "4.1", -1);
     EXPECT_EQ(AllAppInfo(interp), "sim||4.1|0");
@@ -36,7 +32,6 @@ TEST(GeneralTest, SetAppInfoDefaultsAndReplacement)
     EXPECT_EQ(AllAppInfo(interp), "sim|Simulator|4.1|3");
     OrxX_SetAppInfo(1, nullptr, nullptr, nullptr, 8);
     EXPECT_EQ(AllAppInfo(interp), "sim|Simulator|4.1|3");
-
     // Without defaults every given item replaces the stored one.
     OrxX_SetAppInfo(0, "netview", nullptr, "2.0", 0);
     EXPECT_EQ(AllAppInfo(interp), "netview|Simulator|2.0|0");
@@ -49,5 +44,4 @@ TEST(GeneralTest, SetAppInfoDefaultsAndReplacement)
     EXPECT_EQ(Infox(interp, "appversion"), "5.0");
     Tcl_DeleteInterp(interp);
 }
-
 } // namespace

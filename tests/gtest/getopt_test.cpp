@@ -1,29 +1,18 @@
-// Option scanner and command-line splitter.  The scanner's state is
-// process-wide and its index is never set back, so every scan below pads its
-// vector with the arguments "already scanned" up to the current index and
-// asks for a reset: the scan then starts exactly at the first real argument.
+// Option scanner and command-line splitter.  The scanner's state is process-wide and its
+// index never set back, so every scan pads its vector up to the current index and asks
+// for a reset: the scan then starts exactly at the first real argument.
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
-#include <string>
-#include <vector>
-
-#include <tcl.h>
 
 #include "orx_getopt.h"
+#include "tests/support/child_run.h"
 
 namespace {
 
 // The shell's options: -q -n -s -u flags, -c command and -f file with arguments.
 const char *kShellOptions = "qnsuc:f:";
-
 using Args = std::vector<std::string>;
-
 class Scan {
 public:
     explicit Scan(const Args &args)
@@ -77,11 +66,14 @@ TEST(Getopt, ScansTheShellOptions)
         // The argument of -c is not left behind for the flag after it.
         {{"-c", "puts hi", "-q"}, "c[puts hi] q end", "", 3},
         {{"-uf", "file.tcl", "a"}, "u f[file.tcl] end", "", 2},
-        {{"-q", "-", "-n"}, "q end", "", 1},  // "-" is an operand
-        {{"-s", "--", "-q"}, "s end", "", 2},  {{"--verbose", "x"}, "end", "", 1},
-        {{"file", "-q"}, "end", "", 0},        {{}, "end", "", 0},
+        {{"-q", "-", "-n"}, "q end", "", 1}, // "-" is an operand
+        {{"-s", "--", "-q"}, "s end", "", 2},
+        {{"--verbose", "x"}, "end", "", 1},
+        {{"file", "-q"}, "end", "", 0},
+        {{}, "end", "", 0},
         {{"-q", "-c"}, "q ? end", "option requires an argument -- c\n", 2},
-        {{"-c"}, "? end", "", 1, kShellOptions, 0}, {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
+        {{"-c"}, "? end", "", 1, kShellOptions, 0},
+        {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
         // An unknown letter does not skip the rest of its cluster.
         {{"-qxn", "-z", "op"}, "q ? n ? end", "illegal option -- x\nillegal option -- z\n", 2},
         // ':' is never an option letter, even when listed.
@@ -104,16 +96,13 @@ TEST(Getopt, MissingArgumentLoneDashAndReset)
     Scan missing({"-fx", "-f"});
     EXPECT_EQ(missing.All(":f:"), "f[x] : end");
     EXPECT_EQ(orxgetopt_get_optopt(), 'f');
-    EXPECT_EQ(orxgetopt_get_optarg(), nullptr);  // no pointer into a finished vector
-
+    EXPECT_EQ(orxgetopt_get_optarg(), nullptr); // no pointer into a finished vector
     // A lone "-" stops every further call where it stands.
     Scan dash({"-", "-q"});
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Next(), -1);
     EXPECT_EQ(dash.Index(), 0);
-
-    // Without a reset the scanner would go on with the "n" of "-qn"; with
-    // it, the argument at the index (still "-qn") is read afresh.
+    // With the reset the argument at the index (still "-qn") is read afresh, not its "n" alone.
     Scan first({"-qn", "-s"});
     EXPECT_EQ(first.Next(), 'q');
     orxgetopt_set_optreset(1);
@@ -133,17 +122,23 @@ Args Split(const char *line)
 
 TEST(SplitCmdLine, QuotingRules)
 {
-    const struct { const char *line; Args args; } cases[] = {
+    const struct {
+        const char *line;
+        Args args;
+    } cases[] = {
         {"prog \"a b\" c\\\"d \"e\"\"f\"", {"prog", "a b", "c\"d", "e\"f"}},
-        {"a\\\\\"b c\"", {"a\\b c"}},       // 2 backslashes: one, quote opens
-        {"\"x\\\\\" y", {"x\\", "y"}},      // ... or closes
-        {"a\\\\\\\"b", {"a\\\"b"}},         // 3: one and a literal quote
-        {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}},  // not before a quote: as they are
-        {"a\"\"b", {"ab"}},                 // doubled quote outside quotes
-        {"\"\" x \"\"", {"", "x", ""}},      {"\"open to the end", {"open to the end"}},
-        {"a\"b c\"d e", {"ab cd", "e"}},    {"", {}},
-        {" \t  ", {}},                      {"\t a \t b  ", {"a", "b"}},
-        {"new\nline", {"new\nline"}},  // only blanks and tabs separate
+        {"a\\\\\"b c\"", {"a\\b c"}},            // 2 backslashes: one, quote opens
+        {"\"x\\\\\" y", {"x\\", "y"}},           // ... or closes
+        {"a\\\\\\\"b", {"a\\\"b"}},              // 3: one and a literal quote
+        {"a\\\\b\\c d\\", {"a\\\\b\\c", "d\\"}}, // not before a quote: as they are
+        {"a\"\"b", {"ab"}},                      // doubled quote outside quotes
+        {"\"\" x \"\"", {"", "x", ""}},
+        {"\"open to the end", {"open to the end"}},
+        {"a\"b c\"d e", {"ab cd", "e"}},
+        {"", {}},
+        {" \t  ", {}},
+        {"\t a \t b  ", {"a", "b"}},
+        {"new\nline", {"new\nline"}}, // only blanks and tabs separate
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Split(c.line), c.args) << c.line;
@@ -156,10 +151,8 @@ TEST(SplitCmdLine, QuotingRules)
 }
 
 constexpr int kChildRan = 42;
-
-// Child side of the round trip below (disabled, so only the re-executed child
-// runs it): split this process's own command line and compare with the vector
-// the kernel holds.
+// Child side of the round trip below (disabled, so only the re-executed child runs it):
+// split this process's own command line and compare with the kernel's vector.
 TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
 {
     Args expected;
@@ -179,24 +172,25 @@ TEST(SplitCmdLine, DISABLED_ChildSplitsItsOwnLine)
 
 TEST(SplitCmdLine, ProcessLineRoundTrip)
 {
-    const char *tricky[] = {"a b",       "",           "q\"uote",   "trail\\",  "mid\\dle",
-                            "sp ace\\",  "\\\\\"",     "tab\there", "new\nline", "\"\"",
-                            "\\\" x \\", "plain"};
     std::vector<const char *> argv = {"/proc/self/exe",
                                       "--gtest_filter=SplitCmdLine.DISABLED_ChildSplitsItsOwnLine",
-                                      "--gtest_also_run_disabled_tests", "--gtest_brief=1"};
-    argv.insert(argv.end(), std::begin(tricky), std::end(tricky));
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execv(argv[0], const_cast<char **>(argv.data()));
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kChildRan);
+                                      "--gtest_also_run_disabled_tests",
+                                      "--gtest_brief=1",
+                                      "a b",
+                                      "",
+                                      "q\"uote",
+                                      "trail\\",
+                                      "mid\\dle",
+                                      "sp ace\\",
+                                      "\\\\\"",
+                                      "tab\there",
+                                      "new\nline",
+                                      "\"\"",
+                                      "\\\" x \\",
+                                      "plain",
+                                      nullptr};
+    orxtest::ChildRun run = orxtest::RunChild(
+        [&argv](Tcl_Interp *) { execv(argv[0], const_cast<char **>(argv.data())); });
+    EXPECT_EQ(run.status, kChildRan) << run.out;
 }
-
-}  // namespace
+} // namespace

@@ -1,6 +1,6 @@
-// Handle tables: names from the base, growth past the initial room without
-// moving entries, lowest-first reuse of freed numbers, and refusal of handle
-// texts that name nothing.
+// Handle tables: names from the base, growth past the initial room without moving entries,
+// lowest-first reuse of freed numbers, and refusal of handle texts that name nothing.
+
 #include "orx_handles.h"
 #include "tests/support/interp_fixture.h"
 
@@ -24,12 +24,15 @@ protected:
 
 TEST(HandleTable, RefusesBadParameters)
 {
-    EXPECT_EQ(OrxX_HandleTblInit(nullptr, 8, 1), nullptr);
-    EXPECT_EQ(OrxX_HandleTblInit("", 8, 1), nullptr);
-    EXPECT_EQ(OrxX_HandleTblInit("x", 0, 1), nullptr);
-    EXPECT_EQ(OrxX_HandleTblInit("x", 8, 0), nullptr);
-    EXPECT_EQ(OrxX_HandleTblInit(std::string(ORXX_HANDLE_BASE_MAX + 1, 'b').c_str(), 8, 1),
-              nullptr);
+    std::string tooLong(ORXX_HANDLE_BASE_MAX + 1, 'b');
+    const struct {
+        const char *base;
+        int size, count;
+    } bad[] = {{nullptr, 8, 1}, {"", 8, 1}, {"x", 0, 1}, {"x", 8, 0}, {tooLong.c_str(), 8, 1}};
+    for (const auto &b : bad) {
+        EXPECT_EQ(OrxX_HandleTblInit(b.base, b.size, b.count), nullptr)
+            << (b.base ? b.base : "null");
+    }
     OrxX_HandleTblRelease(nullptr);
 }
 
@@ -46,8 +49,8 @@ TEST_F(Handles, GrowsKeepsAddressesAndReusesLowestFirst)
         entries.push_back(entry);
     }
     for (int i = 0; i < 40; ++i) {
-        std::string handle = "context" + std::to_string(i);
-        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, handle.c_str()), entries[i]);
+        EXPECT_EQ(OrxX_HandleXlate(interp_, table_, ("context" + std::to_string(i)).c_str()),
+                  entries[i]);
         EXPECT_EQ(*static_cast<void **>(entries[i]), &entries);
     }
     EXPECT_EQ(OrxX_HandleFree(table_, entries[7]), 1);
@@ -95,12 +98,11 @@ TEST_F(Handles, WalkVisitsAllocatedEntriesInOrderAndSurvivesFrees)
         seen.push_back(entry);
         OrxX_HandleFree(table_, entry); // freeing the current entry is allowed
     }
-    EXPECT_EQ(seen, (std::vector<void *>{entries[0], entries[1], entries[3], entries[4],
-                                         entries[5]}));
+    EXPECT_EQ(seen,
+              (std::vector<void *>{entries[0], entries[1], entries[3], entries[4], entries[5]}));
     key = -1;
     EXPECT_EQ(OrxX_HandleWalk(table_, &key), nullptr);
     // Release frees what is still allocated (the sanitizer build checks).
     OrxX_HandleAlloc(table_, nullptr);
 }
-
 } // namespace

@@ -1,23 +1,12 @@
-// Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the
-// current directory pointed at a temporary tree; and the small exported
-// helpers of the initialisation.
-#include <gtest/gtest.h>
-#include <tcl.h>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
-#include <unistd.h>
+// Orx_TclInit in-process, with HOME, MORVA_HOME, ORX_PATH, PATH and the current
+// directory pointed at a temporary tree; and the small exported helpers of the initialisation.
 
-#include <cstdlib>
+#include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <pwd.h>
 #include <future>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "orx_init.h"
 #include "orx_shell.h"
@@ -27,11 +16,9 @@
 
 namespace fs = std::filesystem;
 
-// The user database as the library sees it: while set, the effective user's
-// entry names this directory as home, so that start-up without HOME (which
-// falls back to the user database) never touches the real home directory.
+// While set, the effective user's database entry names this directory as home, so
+// that start-up without HOME (which falls back to it) never touches the real one.
 static const char *fakeUserHome = nullptr;
-
 extern "C" int getpwuid_r(uid_t uid, struct passwd *entry, char *buffer, size_t size,
                           struct passwd **found)
 {
@@ -51,8 +38,8 @@ bool PidLine(const fs::path &dir)
 {
     std::ifstream in(dir / "pid_tq");
     std::string line;
-    std::getline(in, line);
-    return std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"));
+    return std::getline(in, line) &&
+           std::regex_match(line, std::regex(std::to_string(getpid()) + " \\d+"));
 }
 
 void WriteFile(const fs::path &path, const std::string &text)
@@ -61,27 +48,37 @@ void WriteFile(const fs::path &path, const std::string &text)
     std::ofstream(path) << text;
 }
 
+// In a forked child: the shell reading input from standard input (the option scanner's
+// state is process-wide: no arguments), initialised by init.
+[[noreturn]] void Shell(const char *input, Tcl_AppInitProc *init)
+{
+    FILE *file = tmpfile();
+    fputs(input, file);
+    rewind(file);
+    dup2(fileno(file), 0);
+    char program[] = "orxsh";
+    char *argv[] = {program, nullptr};
+    OrxSh_Main(1, argv, init);
+}
+
 class InitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
-        fs::create_directories(home_);
         fs::create_directories(root_ / "cwd");
-        oldCwd_ = fs::current_path();
+        fs::create_directories(home_);
         fs::current_path(root_ / "cwd");
         setenv("HOME", home_.c_str(), 1);
         setenv("PATH", (std::string(ORX_BUILD_DIR) + "/packages:" + path_.old).c_str(), 1);
         unsetenv("ORX_PATH");
         unsetenv("MORVA_HOME");
     }
-
     void TearDown() override
     {
         Drop();
         fs::current_path(oldCwd_);
     }
-
     void Drop()
     {
         if (interp_ != nullptr) {
@@ -91,10 +88,8 @@ protected:
             interp_ = nullptr;
         }
     }
-
-    // An installation directory with lib/orx holding the build's script
-    // library (the start-up defines the math constants from it) and, unless
-    // empty, a type map.
+    // An installation with the build's script library (the start-up needs it) and, unless empty, a
+    // type map.
     std::string Install(const std::string &name, const std::string &typeMap)
     {
         fs::path dir = root_ / name;
@@ -108,7 +103,6 @@ protected:
         }
         return dir.string();
     }
-
     int Init(const std::string &morvaHome)
     {
         Drop();
@@ -116,36 +110,33 @@ protected:
         interp_ = Tcl_CreateInterp();
         return Orx_TclInit(interp_);
     }
-
     std::string Result() { return Tcl_GetStringResult(interp_); }
-
     std::string Eval(const char *script)
     {
         EXPECT_EQ(Tcl_Eval(interp_, script), TCL_OK) << Result();
         return Result();
     }
-
-    orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"}, g5_{"ORX_HOME"};
+    orxtest::EnvGuard g1_{"HOME"}, path_{"PATH"}, g3_{"MORVA_HOME"}, g4_{"ORX_PATH"},
+        g5_{"ORX_HOME"};
     orxtest::TempDir tmp_;
-    fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_;
+    fs::path root_{tmp_.path}, home_{root_ / "home"}, oldCwd_{fs::current_path()};
     Tcl_Interp *interp_ = nullptr;
 };
 
 TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 {
-    std::string a = Install("A", "type OrderT\nlit label=fromA\ntype LayerT\nlit label=install\n");
-    std::string b = Install("B", "type OrderT\nlit label=fromB\nonlyB label=b\n");
-    std::string c = Install("C", ""); // no type map: noted, initialisation goes on
+    std::string a = Install("A", "type OrderT\nlit label=fromA\ntype LayerT\nlit label=install\n"),
+                b = Install("B", "type OrderT\nlit label=fromB\nonlyB label=b\n"),
+                c = Install("C", ""); // no type map: noted, initialisation goes on
     WriteFile(home_ / ".typemap_user", "type LayerT\nlit label=user\n");
     WriteFile(root_ / "cwd" / "typemap.design", "type LayerT\nlit label=design\n");
     setenv("ORX_PATH", "/x/scripts {/y/more scripts}", 1);
     ASSERT_EQ(Init(a + ":" + b + ":" + c), TCL_OK) << Result();
     EXPECT_EQ(Result(), "Could not open file" + c + "/config/typemap.tq");
-    EXPECT_EQ(Eval("lrange $auto_path end-4 end"), "/x/scripts {/y/more scripts} " + a +
-                                                       "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
+    EXPECT_EQ(Eval("lrange $auto_path end-4 end"),
+              "/x/scripts {/y/more scripts} " + a + "/lib/orx " + b + "/lib/orx " + c + "/lib/orx");
     EXPECT_EQ(Eval("list $env(ORX_HOME) [orx:load]"), a + ":" + b + ":" + c + " {lumbrine zub}");
-    // Maps load last to first, so A's label stays; the user's and the
-    // design's maps come after the installations.
+    // Maps load last to first, so A's label stays; the user's and the design's come last.
     EXPECT_EQ(Eval("lmap {t l} {OrderT lit OrderT onlyB LayerT lit} {etp:attr $t $l label}"),
               "fromA b design");
     EXPECT_EQ(Eval("list $tcl_precision $orx_fpformat [info exists orx_version]"), "14 engmult 1");
@@ -156,19 +147,17 @@ TEST_F(InitTest, InstallationsTypeMapsVariablesAndPrompts)
 
 TEST_F(InitTest, TypeMapsThatAreFifosAreNotedNotOpened)
 {
-    // The fault: start-up opened a FIFO named like a type map and waited for
-    // a writer for ever.  Now it notes the map and goes on.
-    std::string a = Install("A", "type FifoT\nlit label=fromA\n");
-    std::string f = Install("F", "");
+    // The fault: start-up opened a FIFO named like a type map and waited for ever.
+    std::string a = Install("A", "type FifoT\nlit label=fromA\n"), f = Install("F", "");
     fs::create_directories(fs::path(f) / "config");
-    const std::string installMap = f + "/config/typemap.tq";
-    const std::string designMap = (root_ / "cwd" / "typemap.design").string();
-    orxtest::FifoWatch watch({installMap, designMap, (home_ / ".typemap_user").string()});
+    const std::string installMap = f + "/config/typemap.tq",
+                      userMap = (home_ / ".typemap_user").string();
+    orxtest::FifoWatch watch({installMap, (root_ / "cwd" / "typemap.design").string(), userMap});
     ASSERT_TRUE(watch.Made());
     ASSERT_EQ(Init(a + ":" + f), TCL_OK) << Result();
     ASSERT_TRUE(watch.Finish()) << "start-up waited on a FIFO";
-    EXPECT_EQ(Result(), "Could not open file" + installMap + "Could not open file" +
-                            (home_ / ".typemap_user").string() + "Could not open filetypemap.design");
+    EXPECT_EQ(Result(), "Could not open file" + installMap + "Could not open file" + userMap +
+                            "Could not open filetypemap.design");
     EXPECT_EQ(Eval("etp:attr FifoT lit label"), "fromA");
 }
 
@@ -181,24 +170,21 @@ TEST_F(InitTest, MissingMorvaHomeOrxPathTildeAndBadLists)
     setenv("ORX_PATH", "~/myscripts", 1);
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(Eval("lindex $auto_path end-1"), (home_ / "myscripts").string());
-    const std::pair<const char *, const char *> bad[] = {
-        {"{unclosed", "unmatched open brace in list"},
-        {"~nosuchuser_orx/lib", "user \"nosuchuser_orx\" doesn't exist"},
-    };
-    for (const auto &[path, message] : bad) {
+    using Bad = std::pair<const char *, const char *>;
+    for (const auto &[path, message] :
+         {Bad("{unclosed", "unmatched open brace in list"),
+          Bad("~nosuchuser_orx/lib", "user \"nosuchuser_orx\" doesn't exist")}) {
         setenv("ORX_PATH", path, 1);
         EXPECT_EQ(Init(a), TCL_ERROR);
         EXPECT_EQ(Result(), message);
     }
 }
 
-// The fault: the index of the first installation, when it could not be
-// read, stopped start-up (a FIFO: waited for a writer for ever).  It is
-// passed over; the math constants come from the second installation.
+// The fault: an unreadable index of the first installation (a FIFO: waited for ever)
+// stopped start-up.  The math constants now come from the second one.
 TEST_F(InitTest, IndexThatCannotBeReadIsPassedOverAtStartUp)
 {
-    std::string a = Install("A", "");
-    std::string b = Install("B", "");
+    std::string a = Install("A", ""), b = Install("B", "");
     const std::string index = a + "/lib/orx/orx.tndx";
     fs::remove(index);
     orxtest::FifoWatch watch({index});
@@ -226,13 +212,11 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
 {
     std::string a = Install("A", "type T4\n");
     fs::path dir = home_ / "ruvadiredavoz";
-    // A file in the way cannot be made a directory.
-    WriteFile(dir, "in the way");
+    WriteFile(dir, "in the way"); // cannot be made a directory
     EXPECT_EQ(Init(a), TCL_ERROR);
     EXPECT_EQ(Result(), "Could not make the ~/ruvadiredavoz directory.");
     fs::remove(dir);
-    // Made private; the signal thread's line "pid thread-id" is there
-    // before the initialisation returns.
+    // Made private; the signal thread's line is there before the initialisation returns.
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_TRUE(fs::is_directory(dir) && fs::status(dir).permissions() == fs::perms::owner_all);
     EXPECT_TRUE(PidLine(dir)) << "no line for this process";
@@ -250,22 +234,20 @@ TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
         Tcl_SetObjResult(ip, Tcl_NewStringObj(static_cast<const char *>(clientData), -1));
         return TCL_OK;
     };
-    // An existing command is kept, but the alias is made.
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(Eval("list [set x 5] [orxx_set]"), "5 mine");
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "fresh", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
+                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
+              0);
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE), 0);
+                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
+              0);
     EXPECT_EQ(Eval("list [set] [info commands orxx_fresh]"), "mine {}");
     // A name beginning with "tclx" gets no alias.
     EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", nameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"), "tclxthing {}");
-
+    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"),
+              "tclxthing {}");
     const char *words[] = {"a", "", "b", nullptr, "{y"};
     char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
-    EXPECT_STREQ(joined, "a  b  {y");
-    EXPECT_STREQ(empty, "");
+    EXPECT_EQ(std::string(joined) + "|" + empty, "a  b  {y|");
     Tcl_Free(joined);
     Tcl_Free(empty);
     EXPECT_EQ(Orx_Ckstrdup(nullptr), nullptr);
@@ -309,10 +291,7 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
     WriteFile(home_ / ".orxshrc", "puts rc-sourced\n");
     setenv("MORVA_HOME", Install("A", "type T6\n").c_str(), 1);
     orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        char program[] = "orxsh";
-        char *argv[] = {program, nullptr};
-        OrxSh_Main(1, argv, [](Tcl_Interp *interp) {
+        Shell("", [](Tcl_Interp *interp) {
             Tcl_SetVar2(interp, "tcl_rcFileName", nullptr, "~/.orxshrc", TCL_GLOBAL_ONLY);
             return Orx_TclInit(interp);
         });
@@ -323,13 +302,11 @@ TEST_F(InitWithoutHome, ShellSourcesTheStartupFile)
 
 TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
 {
-    // A missing type map and a family that fails without stopping the
-    // initialisation: both messages reach the user (they were dropped).
+    // A missing type map and a failing family: both notes reach the user (they were dropped).
     std::string c = Install("C", "");
     setenv("MORVA_HOME", c.c_str(), 1);
     orxtest::ChildRun run = orxtest::RunChild([](Tcl_Interp *) {
-        // Signal support belongs to the thread of the first interpreter that
-        // asks for it; here another thread's, so the shell's family fails.
+        // Signal support belongs to another thread here, so the shell's family fails.
         std::promise<void> owned;
         std::thread([&owned] {
             OrxXSignalInit(Tcl_CreateInterp());
@@ -339,38 +316,27 @@ TEST_F(InitTest, ShellShowsTheNotesOfItsInitialisation)
             }
         }).detach();
         owned.get_future().wait();
-        // Commands from standard input: the option scanner's state is the
-        // process's, and other tests may have used it.
-        FILE *input = tmpfile();
-        fputs("puts ran\n", input);
-        rewind(input);
-        dup2(fileno(input), 0);
-        char program[] = "orxsh";
-        char *argv[] = {program, nullptr};
-        OrxSh_Main(1, argv, Orx_TclInit);
+        Shell("puts ran\n", Orx_TclInit);
     });
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "ran\n");
-    EXPECT_EQ(run.err, "Could not open file" + c + "/config/typemap.tq\n"
-                       "signal support is only available in the thread of the first interpreter\n");
+    EXPECT_EQ(run.err,
+              "Could not open file" + c +
+                  "/config/typemap.tq\n"
+                  "signal support is only available in the thread of the first interpreter\n");
 }
 
-int statesFreed = 0;
-
 // State owned by a command and its alias.
-struct OwnedState {
-    std::string text;
-};
-
+int statesFreed = 0;
 void FreeState(ClientData clientData)
 {
-    delete static_cast<OwnedState *>(clientData);
+    delete static_cast<std::string *>(clientData);
     ++statesFreed;
 }
 
 int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<OwnedState *>(clientData)->text.c_str(), -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(static_cast<std::string *>(clientData)->c_str(), -1));
     return TCL_OK;
 }
 
@@ -379,7 +345,7 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     interp_ = Tcl_CreateInterp();
     auto create = [&](const char *name, const char *text, int flags) {
         statesFreed = 0;
-        OrxX_CreateObjCommand(interp_, name, ReadState, new OwnedState{text}, FreeState, flags);
+        OrxX_CreateObjCommand(interp_, name, ReadState, new std::string(text), FreeState, flags);
     };
     // Either name first, by deletion or by rename: the other still reads it.
     for (const char *script : {"rename owned {}; orxx_owned", "rename orxx_owned {}; owned",
@@ -403,11 +369,8 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     create("dup", "second", ORXX_CMD_REPLACE);
     EXPECT_EQ(statesFreed, 1);
     EXPECT_EQ(Eval("list [dup] [orxx_dup]"), "second second");
-    // With the interpreter.
-    statesFreed = 0;
-    Tcl_DeleteInterp(interp_);
-    interp_ = nullptr;
+    statesFreed = 0; // with the interpreter
+    Drop();
     EXPECT_EQ(statesFreed, 1);
 }
-
 } // namespace

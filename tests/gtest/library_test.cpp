@@ -1,24 +1,13 @@
-// The library initialisers from C: OrxX_LibraryInit without its start-up
-// script, an unreadable index in a walk, the secure marker's association
-// around an encrypted package, and cmdtrace's state with the coverage count
-// across interpreter deletion.
-#include <gtest/gtest.h>
-#include <tcl.h>
+// The library initialisers from C: OrxX_LibraryInit without its start-up script, an
+// unreadable index in a walk, the secure marker's association around an encrypted
+// package, and cmdtrace's state with the coverage count across interpreter deletion.
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 
 #include "orx_init.h"
 #include "orx_library.h"
 #include "orx_tclbuild.h"
+#include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
 
@@ -27,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 uint32_t testKey[2] = {0x4f72785fu, 0x6b657931u};
-
 class Library : public orxtest::InterpTest {
 protected:
     void SetUp() override
@@ -38,15 +26,19 @@ protected:
         Orx_TclCmdInit(interp_);
         Tcl_SetAssocData(interp_, ORX_KEY_ASSOC, nullptr, testKey);
     }
-    // Initialises the library from the build's installation and indexes
-    // script, encrypted, as package p.
-    void EncryptedPackage(const std::string &script)
+    void InitFromTheBuild()
     {
         setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
         ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Result();
+    }
+    // Indexes script, encrypted, as package p.
+    void EncryptedPackage(const std::string &script)
+    {
+        InitFromTheBuild();
         std::string text = Eval("encrypt 5 {" + script + "}");
         std::ofstream(tmp_.path + "/p.tlib", std::ios::binary) << text;
-        Eval("set auto_pkg_index(p) [list " + tmp_.path + "/p.tlib 0 " + std::to_string(text.size()) + "]");
+        Eval("set auto_pkg_index(p) [list " + tmp_.path + "/p.tlib 0 " +
+             std::to_string(text.size()) + "]");
     }
     orxtest::EnvGuard home_{"MORVA_HOME"};
     orxtest::TempDir tmp_;
@@ -61,39 +53,27 @@ TEST_F(Library, InitWithoutItsScriptRegistersNothing)
     EXPECT_EQ(Tcl_FindCommand(interp_, "OrxPackage:Puts", nullptr, TCL_GLOBAL_ONLY), nullptr);
 }
 
-// The fault: an index that could not be read (mode 000) failed the walk, so
-// every unknown command failed.  Now it is passed over, as Tcl passes over
-// such a tclIndex, and noted under ORX_DEBUG.  Root reads anything: the walk
-// runs in a child that is nobody.
+// The fault: an index that could not be read (mode 000) failed the walk, so every unknown
+// command failed.  Now it is passed over, as Tcl passes over such a tclIndex, and noted
+// under ORX_DEBUG.
 TEST_F(Library, UnreadableIndexIsSkippedByTheWalk)
 {
-    setenv("MORVA_HOME", (std::string(ORX_BUILD_DIR) + "/install").c_str(), 1);
-    ASSERT_EQ(OrxX_LibraryInit(interp_), TCL_OK) << Tcl_GetStringResult(interp_);
+    InitFromTheBuild();
     fs::permissions(tmp_.path, fs::perms::all);
     std::ofstream(tmp_.path + "/good.tlib") << "proc t_good {} {return good}";
     std::ofstream(tmp_.path + "/good.tndx") << "t_g 0 28 t_good\n";
     std::ofstream(tmp_.path + "/locked.tlib") << "";
     std::ofstream(tmp_.path + "/locked.tndx") << "t_l 0 0 t_locked\n";
     fs::permissions(tmp_.path + "/locked.tndx", fs::perms::none);
-    const std::string notes = tmp_.path + "/notes";
     Eval("set env(ORX_DEBUG) 1");
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        int fd = open(notes.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 2) < 0 || setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(2);
-        }
-        int code = Tcl_Eval(interp_, ("orxx_load_tndxs " + tmp_.path + "; t_good").c_str());
-        _exit(code == TCL_OK && std::string(Tcl_GetStringResult(interp_)) == "good" ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::ifstream in(notes);
-    std::string note((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(note, "orx: library index \"" + tmp_.path + "/locked.tndx\" skipped: not readable\n");
+    orxtest::ChildRun run = orxtest::RunChild([&](Tcl_Interp *) {
+        bool found =
+            orxtest::BecomeNobody() && Eval("orxx_load_tndxs " + tmp_.path + "; t_good") == "good";
+        _exit(found ? 0 : 1);
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err,
+              "orx: library index \"" + tmp_.path + "/locked.tndx\" skipped: not readable\n");
 }
 
 int deletions = 0;
@@ -132,13 +112,12 @@ TEST_F(Library, CmdtraceStateAndCoverageCount)
     ASSERT_EQ(OrxXDebugInit(interp_), TCL_OK);
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before + 1);
     OrxCoverage_CmdTraceCB(0);
-    // Deleting the interpreter while tracing with a callback frees everything
-    // (the sanitizer build checks the memory).
+    // Deleting the interpreter while tracing with a callback frees all (the sanitizer build
+    // checks).
     EXPECT_EQ(Eval("proc cb args {}; cmdtrace on command cb; set a 1; cmdtrace depth"),
               "2147483647");
     DeleteInterp();
     EXPECT_EQ(OrxCoverage_CmdTraceCB(1), before);
     OrxCoverage_CmdTraceCB(0);
 }
-
 } // namespace

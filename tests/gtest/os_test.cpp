@@ -1,6 +1,7 @@
-// The OS layer: clocks, directory walking, channel file sizes, the flock
-// probe, and kill through the pid file and the signal thread (under a
-// temporary HOME, so the real ~/ruvadiredavoz/pid_tq is never touched).
+// The OS layer: clocks, directory walking, channel file sizes, the flock probe, and kill through
+// the pid file and the signal thread (under a temporary HOME, so the real ~/ruvadiredavoz/pid_tq is
+// never touched).
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -8,20 +9,10 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "orx_os.h"
 #include "orx_signal.h"
@@ -49,14 +40,12 @@ bool Poll(int ms, Pred pred)
 class OsTest : public orxtest::InterpTest {
 protected:
     static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
-
     void SetUp() override
     {
         InterpTest::SetUp();
         setenv("HOME", dir_.c_str(), 1);
         fs::create_directory(userDir_);
     }
-
     void TearDown() override
     {
         for (pid_t child : children_) {
@@ -65,7 +54,6 @@ protected:
         }
         InterpTest::TearDown();
     }
-
     // A child that only waits to be signalled, with a signal thread when asked.
     pid_t Child(bool withSignalThread)
     {
@@ -84,7 +72,6 @@ protected:
         }
         return child;
     }
-
     // Waits for the child's line in the pid file; returns the thread id text.
     std::string WaitForLine(pid_t child)
     {
@@ -100,7 +87,6 @@ protected:
         });
         return found;
     }
-
     // The signal that ended the child, 0 when it still runs after ms.
     int EndedBy(pid_t child, int ms)
     {
@@ -111,12 +97,11 @@ protected:
         children_.erase(std::find(children_.begin(), children_.end(), child));
         return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
     }
-
     void WritePidFile(const std::string &text) { std::ofstream(pidFile_) << text; }
-
     orxtest::EnvGuard home_{"HOME"};
     orxtest::TempDir tmp_;
-    std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz", pidFile_ = userDir_ + "/pid_tq";
+    std::string dir_ = tmp_.path, userDir_ = dir_ + "/ruvadiredavoz",
+                pidFile_ = userDir_ + "/pid_tq";
     std::vector<pid_t> children_;
 };
 
@@ -127,8 +112,7 @@ TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     OrxXOSElapsedTime(&real2, nullptr);
     EXPECT_GE(real2 - real1, 29);
-    EXPECT_LT(real2 - real1, 10000);
-    // Spin until the process has used measurable CPU time.
+    EXPECT_LT(real2 - real1, 10000); // milliseconds, not microseconds
     EXPECT_TRUE(Poll(5000, [&] {
         for (volatile int i = 0; i < 3000000; i = i + 1) {
         }
@@ -137,8 +121,7 @@ TEST_F(OsTest, ElapsedTimeIsMonotonicMillisecondsAndCpuTimeAdvances)
     }));
 }
 
-// What a walk saw; the callback answers status once it has seen stopAfter
-// names (never when stopAfter is 0).
+// What a walk saw; the callback answers status from the stopAfter-th name on (never when 0).
 struct Walk {
     std::multiset<std::string> names;
     std::set<std::string> paths;
@@ -160,24 +143,21 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
         std::ofstream(dir_ + "/" + name) << "x";
     }
     fs::create_directory(dir_ + "/.cache");
-
     Walk plain;
     ASSERT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &plain), TCL_OK);
     EXPECT_EQ(plain.names, (std::multiset<std::string>{"A", "a b", "b", "ruvadiredavoz"}));
     EXPECT_EQ(plain.paths, std::set<std::string>{dir_});
-
     // TCL_CONTINUE goes on and is what the walk returns; any other status stops it.
     Walk all{{}, {}, 0, TCL_CONTINUE};
     ASSERT_EQ(OrxXOSWalkDir(interp_, (dir_ + "/").c_str(), 1, Collect, &all), TCL_CONTINUE);
-    EXPECT_EQ(all.names, (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b",
-                                                      "ruvadiredavoz"}));
+    EXPECT_EQ(all.names,
+              (std::multiset<std::string>{".cache", ".hidden", "A", "a b", "b", "ruvadiredavoz"}));
     EXPECT_EQ(all.paths, std::set<std::string>{dir_ + "/"});
     for (int status : {TCL_BREAK, TCL_ERROR, TCL_RETURN}) {
         Walk walk{{}, {}, 2, status};
         EXPECT_EQ(OrxXOSWalkDir(interp_, dir_.c_str(), 0, Collect, &walk), status);
         EXPECT_EQ(walk.names.size(), 2u);
     }
-
     // An empty path is the current directory, and is handed on as given.
     std::string saved = fs::current_path();
     ASSERT_EQ(chdir(dir_.c_str()), 0);
@@ -186,7 +166,6 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
     ASSERT_EQ(chdir(saved.c_str()), 0);
     EXPECT_EQ(here.names, plain.names);
     EXPECT_EQ(here.paths, std::set<std::string>{""});
-
     // A file or a missing path is no directory: nothing to visit, no error.
     for (const std::string &path : {dir_ + "/b", dir_ + "/missing", dir_ + "/b/below"}) {
         Walk walk;
@@ -197,53 +176,44 @@ TEST_F(OsTest, WalkDirSkipsHiddenNamesUnlessAskedAndStopsOnStatus)
 
 TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
 {
-    // The size's low 32 bits alone would read 1 GiB here.
     const int64_t size = (int64_t{5} << 30) + 123;
     std::string path = dir_ + "/sparse";
     std::ofstream(path).close();
     ASSERT_EQ(truncate(path.c_str(), size), 0);
-    // Through the read handle or the write handle; a device has size 0.
+    // Through the read or the write handle (the low 32 bits alone read 1 GiB); a device has 0.
     struct {
         const char *path, *mode;
         int64_t size;
     } const cases[] = {{path.c_str(), "r", size}, {path.c_str(), "a", size}, {"/dev/null", "r", 0}};
     for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + c.mode);
         Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, c.path, c.mode, 0);
-        ASSERT_NE(channel, nullptr) << c.path << " " << c.mode;
+        ASSERT_NE(channel, nullptr);
         int64_t got = -1;
-        EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_OK) << c.path << " " << c.mode;
-        EXPECT_EQ(got, c.size) << c.path << " " << c.mode;
+        EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_OK);
+        EXPECT_EQ(got, c.size);
         Tcl_Close(nullptr, channel);
     }
-
     // A reflected channel has no file: an error, the size untouched, no message.
-    ASSERT_EQ(Tcl_Eval(interp_, "proc h {cmd chan args} {"
-                                "  switch $cmd initialize {return {initialize finalize watch read}}"
-                                "}; chan create read h"),
-              TCL_OK);
+    ASSERT_EQ(
+        Tcl_Eval(interp_,
+                 "proc h {cmd chan args} {switch $cmd initialize {return {initialize finalize "
+                 "watch read}}}; chan create read h"),
+        TCL_OK);
     Tcl_Channel channel = Tcl_GetChannel(interp_, Result().c_str(), nullptr);
     ASSERT_NE(channel, nullptr);
     Tcl_ResetResult(interp_);
-    int64_t got = 77;
-    errno = 0;
-    EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
-    EXPECT_EQ(got, 77);
-    EXPECT_EQ(Result(), "");
-    EXPECT_EQ(errno, EINVAL);
-}
-
-// The fault: a directory left errno at 0, and auto_load_pkg's message read
-// "error accessing: ...: Success".
-TEST_F(OsTest, FileSizeOfADirectorySaysWhy)
-{
-    Tcl_Channel channel = Tcl_OpenFileChannel(nullptr, dir_.c_str(), "r", 0);
-    ASSERT_NE(channel, nullptr);
-    int64_t got = 77;
-    errno = 0;
-    EXPECT_EQ(OrxXOSGetFileSize(channel, &got), TCL_ERROR);
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(got, 77);
-    Tcl_Close(nullptr, channel);
+    Tcl_Channel directory = Tcl_OpenFileChannel(nullptr, dir_.c_str(), "r", 0);
+    ASSERT_NE(directory, nullptr);
+    // A directory left errno at 0: auto_load_pkg's message read "error accessing: ...: Success".
+    for (auto [chan, err] : {std::make_pair(channel, EINVAL), std::make_pair(directory, EISDIR)}) {
+        int64_t got = 77;
+        errno = 0;
+        EXPECT_EQ(OrxXOSGetFileSize(chan, &got), TCL_ERROR);
+        EXPECT_EQ(std::make_pair(got, errno), std::make_pair(int64_t{77}, err));
+        EXPECT_EQ(Result(), "");
+    }
+    Tcl_Close(nullptr, directory);
 }
 
 TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
@@ -258,8 +228,7 @@ TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 {
     pid_t child = Child(false);
     ASSERT_GT(child, 0);
-    // A longer pid that begins with the same digits is another process; then
-    // no pid file at all.
+    // A longer pid that begins with the same digits is another process; then no pid file.
     for (bool withFile : {true, false}) {
         withFile ? WritePidFile("1 1\n" + std::to_string(child) + "0 1\n")
                  : (void)fs::remove(pidFile_);
@@ -275,15 +244,13 @@ TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
     EXPECT_EQ(Result(), "");
 }
 
-// A starting signal thread removes socket files nobody listens on; kill then
-// reaches it through the last well-formed line for its pid, and a malformed
-// line ends the search.
+// A starting signal thread removes socket files nobody listens on; kill reaches it through
+// the last well-formed line for its pid, and a malformed line ends the search.
 TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
 {
     auto bindAt = [&](const std::string &name) {
         int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-        struct sockaddr_un addr;
-        memset(&addr, 0, sizeof addr);
+        struct sockaddr_un addr = {};
         addr.sun_family = AF_UNIX;
         snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", userDir_.c_str(), name.c_str());
         EXPECT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr), 0);
@@ -292,13 +259,11 @@ TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
     close(bindAt("sig-999999991"));
     int live = bindAt("sig-999999992");
     pid_t target = Child(true);
-    ASSERT_GT(target, 0);
-    std::string thread = WaitForLine(target);
+    std::string thread = target > 0 ? WaitForLine(target) : "";
     ASSERT_FALSE(thread.empty());
     EXPECT_FALSE(fs::exists(fs::symlink_status(userDir_ + "/sig-999999991")));
     EXPECT_TRUE(fs::is_socket(userDir_ + "/sig-999999992"));
     close(live);
-
     std::string pid = std::to_string(target);
     WritePidFile(pid + " 12x\n" + pid + " " + thread + "\n");
     EXPECT_EQ(OrxXOSkill(interp_, target, 15, "kill"), TCL_OK);
@@ -310,9 +275,8 @@ TEST_F(OsTest, SignalThreadSweepsStaleEndpointsAndKillUsesTheLastWellFormedLine)
     EXPECT_EQ(EndedBy(target, 5000), SIGTERM);
 }
 
-// The fault: a line was added at every start and none ever removed, so kill
-// read ever longer files.  Lines of processes that have ended (and bad
-// lines) go when a line is added; those of running processes stay.
+// The fault: a line was added at every start and none ever removed.  Lines of ended
+// processes (and bad lines) go when a line is added; those of running ones stay.
 TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
 {
     pid_t ended = fork();
@@ -327,8 +291,7 @@ TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
     }
     WritePidFile(text + "garbage\n");
     pid_t child = Child(true);
-    ASSERT_GT(child, 0);
-    std::string thread = WaitForLine(child);
+    std::string thread = child > 0 ? WaitForLine(child) : "";
     ASSERT_FALSE(thread.empty());
     std::ifstream in(pidFile_);
     std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -336,8 +299,7 @@ TEST_F(OsTest, PidFileIsPrunedWhenALineIsAdded)
     EXPECT_EQ(fs::status(pidFile_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-// The fault: kill opened a FIFO planted at the pid file and waited for a
-// writer for ever.
+// The fault: kill opened a FIFO planted at the pid file and waited for ever.
 TEST_F(OsTest, KillPassesOverAPidFileThatIsAFifo)
 {
     orxtest::FifoWatch watch({pidFile_});
@@ -352,8 +314,7 @@ TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
     for (const char *bad : {"no-separator", "/tmp/x/pid_tq/12a", "/tmp/x/pid_tq/"}) {
         OrxSignalThread(strdup(bad));
     }
-    // A home whose socket path cannot fit in a socket address: the thread
-    // gives up before naming itself, so kill never finds a dead end.
+    // A socket path too long for a socket address: the thread gives up before naming itself.
     std::string longHome = dir_ + "/" + std::string(100, 'h');
     ASSERT_TRUE(fs::create_directory(longHome));
     setenv("HOME", longHome.c_str(), 1);
@@ -361,5 +322,4 @@ TEST_F(OsTest, SignalThreadWithUnusableNamesEndsWithoutALine)
     EXPECT_FALSE(fs::exists(pidFile_));
     EXPECT_FALSE(fs::exists(longHome + "/ruvadiredavoz"));
 }
-
 } // namespace

@@ -1,20 +1,16 @@
-// Release-information functions as other product libraries call them: the
-// release string and its cut, the notices through memory files and output
-// units, and the upper-case entry points with their trimmed copies.
-#include <gtest/gtest.h>
+// Release-information functions as other product libraries call them: the release string and its
+// cut, the notices through memory files and output units, and the upper-case entry points with
+// their trimmed copies.
 
+#include <gtest/gtest.h>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "orx_release.h"
-#include "tq_tessary.h"
 #include "tests/support/tessary_fixture.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
 class ReleaseTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -31,7 +27,6 @@ protected:
         c_mfdel(&memFile);
         return lines;
     }
-
     orxtest::EnvGuard env_{"TESSARY_CONFIG"};
     orxtest::TempDir dir_;
     const std::string release_ = "R7-beta-V2 Build 123 on May 5" + std::string(Tq_GetRelstring());
@@ -44,11 +39,9 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
     c_reln("P", out, &length, sizeof out);
     EXPECT_EQ(out, release_);
     EXPECT_EQ(length, static_cast<int>(release_.size()));
-
     EXPECT_STREQ(Tq_GetRelver(nullptr), " ");
-
-    // The cut leaves room for the terminator and writes nothing beyond; a
-    // maximum length of 0 must not give length -1 and a write before the buffer.
+    // The cut leaves room for the terminator and writes nothing beyond; a maximum length
+    // of 0 must not give length -1 and a write before the buffer.
     for (int max : {10, 1, 0}) {
         std::memset(out, 'X', sizeof out);
         c_reln("P", out, &length, max);
@@ -58,22 +51,20 @@ TEST_F(ReleaseTest, ReleaseStringAndItsCut)
         EXPECT_EQ(out[want], max > 0 ? '\0' : 'X');
         EXPECT_EQ(out[want + 1], 'X');
     }
-
     // Trimmed product, maximum length read through its address.
     int max = 256;
     RELN("P   xyz", out, &length, &max, 4);
     EXPECT_EQ(out, release_);
-
     Write("[VERSIONS]\nP = V2\n[P]\nVERSION = own\n");
-    EXPECT_STREQ(Tq_GetRelver("P"), "own");  // the application's own string wins
+    EXPECT_STREQ(Tq_GetRelver("P"), "own"); // the application's own string wins
     EXPECT_STREQ(Tq_GetRelInf("RELEASE"), "");
     EXPECT_STREQ(Tq_GetRelInf(nullptr), "");
     Write("[VERSIONS]\nP = " + std::string(200, 'v') + "\n");
     c_reln("P", out, &length, sizeof out);
     EXPECT_EQ(length, 127);
     EXPECT_EQ(out, "-" + std::string(126, 'v'));
-    // A cut never tears a UTF-8 character: "-x" and two-byte characters
-    // put both cuts (127 and 5 bytes) inside one.
+    // A cut never tears a UTF-8 character: "-x" and two-byte characters put both cuts
+    // (127 and 5 bytes) inside one.
     std::string wide = "x";
     for (int i = 0; i < 100; ++i) {
         wide += "\xc3\xa9";
@@ -92,11 +83,10 @@ TEST_F(ReleaseTest, LegalNoticeIntoMemoryFiles)
     int mf = 0;
     c_mf_copyr(&mf);
     ASSERT_NE(mf, 0);
-    c_mf_copyr(&mf);  // an existing memory file gets the notice appended
+    c_mf_copyr(&mf); // an existing memory file gets the notice appended
     const Strings twice = Lines(mf);
     ASSERT_EQ(twice.size(), 80u);
     EXPECT_EQ(Strings(twice.begin(), twice.begin() + 40), Strings(twice.begin() + 40, twice.end()));
-
     // A handle that names no memory file is reported and reset.
     int stale = mf + 9999;
     c_mf_copyr(&stale);
@@ -118,8 +108,7 @@ TEST_F(ReleaseTest, ProductNoticesWithoutInformation)
 
 TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
 {
-    int target = 0;
-    int unit = c_oomfil(&target, 0);
+    int target = 0, unit = c_oomfil(&target, 0);
     ASSERT_EQ(c_oopush(unit), unit);
     c_op_mcopyr("P", "L", "info text");
     COPYR();
@@ -131,11 +120,10 @@ TEST_F(ReleaseTest, NoticesToTheCurrentOutput)
     const Strings lines = Lines(target);
     ASSERT_EQ(lines.size(), 6u + 40u + 43u);
     EXPECT_EQ(lines[0], "L " + release_);
-    EXPECT_EQ(lines[3].back(), ' ');  // information follows on the next line
+    EXPECT_EQ(lines[3].back(), ' '); // information follows on the next line
     EXPECT_EQ(lines[4], "info text");
     EXPECT_EQ(lines[5], "");
     EXPECT_EQ(Strings(lines.begin() + 6, lines.begin() + 46), Lines(notice));
     EXPECT_EQ(lines[46 + 41], "L " + release_);
 }
-
 } // namespace

@@ -1,21 +1,14 @@
-// Safe file writing: the target is untouched until the close, holds exactly
-// the new bytes after it, survives an abort, a process killed at any moment
-// and a full file system; Orx_Fopen's name rules and messages.
-#include <fcntl.h>
+// Safe file writing: the target is untouched until the close, holds exactly the new bytes after it,
+// survives an abort, a process killed at any moment and a full file system; Orx_Fopen's name rules
+// and messages.
+
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sstream>
-#include <string>
 
 #include "orx_safewrite.h"
+#include "tests/support/child_run.h"
 #include "tests/support/interp_fixture.h"
 #include "tests/support/tessary_fixture.h"
 
@@ -23,9 +16,8 @@ namespace {
 
 std::string Read(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -43,7 +35,6 @@ protected:
         InterpTest::SetUp();
         target_ = dir_.Write("out.txt", "old content\n");
     }
-
     // Writes text through a handle in chunks, flushing each, and closes it.
     static int WriteAll(Tcl_Interp *interp, const std::string &target, const std::string &text)
     {
@@ -58,7 +49,6 @@ protected:
         }
         return Orx_RobustFcloseForWrite(interp, handle);
     }
-
     orxtest::TempDir dir_;
     std::string target_;
 };
@@ -78,14 +68,12 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     struct stat st;
     ASSERT_EQ(::stat(target_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u); // the old file's permissions
-
     handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
     ASSERT_NE(handle, nullptr);
     std::fputs("discarded", Orx_GetFilePtr(handle));
     Orx_RobustFabortForWrite(handle);
     EXPECT_EQ(Read(target_), "new");
     EXPECT_FALSE(Exists(target_ + ".tq_tmp"));
-
     // A new file in a fresh directory; null handles are harmless.
     ::mkdir((dir_.path + "/data").c_str(), 0755);
     EXPECT_EQ(WriteAll(interp_, dir_.path + "/data/out.txt", std::string(10000, 'x')), TCL_OK);
@@ -95,9 +83,8 @@ TEST_F(SafeWriteTest, TargetUnchangedUntilCloseAndAfterAbort)
     Orx_RobustFabortForWrite(nullptr);
 }
 
-// The fault: opening the second handle removed the first one's live
-// temporary file, so the first close put the second's (empty) data in place
-// and reported success, and the second close failed on a file that was gone.
+// The fault: opening the second handle removed the first one's live temporary file, so
+// the first close put the second's (empty) data in place and the second close failed.
 TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
 {
     Orx_RobustFile *first = Orx_RobustFopenForWrite(interp_, target_.c_str());
@@ -113,24 +100,15 @@ TEST_F(SafeWriteTest, TwoHandlesOnOneTargetEachKeepTheirData)
     EXPECT_EQ(Result(), "");
 }
 
-// The fault: the message of a refusal was appended to whatever result the
-// caller had before.
-TEST_F(SafeWriteTest, OpenForWriteResetsTheResultFirst)
-{
-    Tcl_SetObjResult(interp_, Tcl_NewStringObj("earlier result", -1));
-    EXPECT_EQ(Orx_RobustFopenForWrite(interp_, ""), nullptr);
-    EXPECT_EQ(Result(), "No file name is given for writing.");
-}
-
 TEST_F(SafeWriteTest, RefusedTargets)
 {
+    // The fault: the message was appended to whatever result the caller had before.
     for (const char *none : {"", static_cast<const char *>(nullptr)}) {
-        Tcl_ResetResult(interp_);
+        Tcl_SetObjResult(interp_, Tcl_NewStringObj("earlier result", -1));
         EXPECT_EQ(Orx_RobustFopenForWrite(interp_, none), nullptr);
         EXPECT_EQ(Result(), "No file name is given for writing.");
     }
     for (std::string bad : {dir_.path, dir_.path + "/missing/out.txt"}) {
-        Tcl_ResetResult(interp_);
         EXPECT_EQ(Orx_RobustFopenForWrite(interp_, bad.c_str()), nullptr);
         EXPECT_EQ(Result(), "The file \"" + bad + "\" is not modifiable for writing.");
     }
@@ -144,32 +122,22 @@ TEST_F(SafeWriteTest, RefusedTargets)
 
 TEST_F(SafeWriteTest, UnwritableDirectoryAndFile)
 {
-    // Root may write anywhere: the check runs in a child that is nobody.
-    std::string ro = dir_.path + "/ro";
+    std::string ro = dir_.path + "/ro", locked = dir_.Write("locked", "x");
     ::mkdir(ro.c_str(), 0555);
-    std::string locked = dir_.Write("locked", "x");
     ::chmod(locked.c_str(), 0444);
     ::chmod(dir_.path.c_str(), 0777);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
-            _exit(2);
-        }
-        bool refused = Orx_RobustFopenForWrite(nullptr, (ro + "/x").c_str()) == nullptr &&
-                       Orx_RobustFopenForWrite(nullptr, locked.c_str()) == nullptr;
-        _exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    orxtest::ChildRun run = orxtest::RunChild([&](Tcl_Interp *) {
+        _exit(orxtest::BecomeNobody() && !Orx_RobustFopenForWrite(nullptr, (ro + "/x").c_str()) &&
+                      !Orx_RobustFopenForWrite(nullptr, locked.c_str())
+                  ? 0
+                  : 1);
+    });
+    EXPECT_EQ(run.status, 0);
 }
 
 TEST_F(SafeWriteTest, FullFileSystemLeavesTargetUnchanged)
 {
-    // A lower soft limit on file size for a moment; without an interpreter
-    // the failure has nowhere to put its message.
+    // A lower soft limit on file size for a moment; without an interpreter no message.
     struct rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
     struct rlimit limit = saved;
@@ -207,8 +175,7 @@ TEST_F(SafeWriteTest, RenameFailureKeepsTheTemporaryFile)
 
 TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
 {
-    // On tmpfs when there is one: the syncs cost nothing there, so the 120
-    // kills take little time; what a kill can leave is the same.
+    // On tmpfs when there is one: the syncs cost nothing there; what a kill leaves is the same.
     char tmpl[] = "/dev/shm/orx_sw.XXXXXX";
     std::string shm = ::mkdtemp(tmpl) != nullptr ? tmpl : "";
     if (!shm.empty()) {
@@ -216,15 +183,9 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
     }
     struct Cleanup {
         std::string dir;
-        ~Cleanup()
-        {
-            if (!dir.empty()) {
-                std::system(("rm -rf '" + dir + "'").c_str());
-            }
-        }
-    } cleanup{shm};
-    const std::string oldText(60000, 'o');
-    const std::string newText(90000, 'n');
+        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
+    } cleanup{shm}; // rm -rf '' does nothing
+    const std::string oldText(60000, 'o'), newText(90000, 'n');
     std::mt19937 random(4711);
     auto run = [&](long delayUs) {
         std::ofstream(target_, std::ios::binary | std::ios::trunc) << oldText;
@@ -239,14 +200,12 @@ TEST_F(SafeWriteTest, KilledWriterLeavesOldOrNewNeverAMix)
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-                   std::chrono::steady_clock::now() - start)
-            .count();
+        auto took = std::chrono::steady_clock::now() - start;
+        return std::chrono::duration_cast<std::chrono::microseconds>(took).count();
     };
     long full = run(-1); // one whole write sets the range of kill moments
     ASSERT_EQ(Read(target_), newText);
-    int sawOld = 0;
-    int sawNew = 0;
+    int sawOld = 0, sawNew = 0;
     for (int i = 0; i < 120; ++i) {
         long delay = std::uniform_int_distribution<long>(0, full + full / 4)(random);
         run(delay);
@@ -266,36 +225,28 @@ TEST_F(SafeWriteTest, FopenNamesAndMessages)
     dir_.Write("report.txt", "t");
     dir_.Write("report.dat", "d");
     std::string base = dir_.path + "/report";
-    FILE *f = Orx_Fopen(interp_, base.c_str(), nullptr, "r", ".txt", &opened, 1);
-    ASSERT_NE(f, nullptr) << Result();
-    EXPECT_EQ(std::string(opened), base + ".txt");
-    std::fclose(f);
-    f = Orx_Fopen(interp_, (base + ".dat").c_str(), nullptr, "r", ".txt", &opened, 1);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(std::string(opened), base + ".dat");
-    std::fclose(f);
-
+    for (std::string name :
+         {base, base + ".dat"}) { // the default extension only when there is none
+        FILE *f = Orx_Fopen(interp_, name.c_str(), nullptr, "r", ".txt", &opened, 1);
+        ASSERT_NE(f, nullptr) << Result();
+        EXPECT_EQ(std::string(opened), name == base ? base + ".txt" : name);
+        std::fclose(f);
+    }
     std::string missing = dir_.path + "/nope.txt";
     EXPECT_EQ(Orx_Fopen(interp_, missing.c_str(), nullptr, "r", nullptr, &opened, 1), nullptr);
     EXPECT_EQ(Result(), "couldn't open file \"" + missing +
                             "\" with access mode \"r\":no such file or directory");
-    Tcl_Obj *errorCode = nullptr;
-    Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"), &errorCode);
-    ASSERT_NE(errorCode, nullptr);
-    EXPECT_STREQ(Tcl_GetString(errorCode), "POSIX ENOENT {no such file or directory}");
-
+    EXPECT_EQ(ErrorCode(), "POSIX ENOENT {no such file or directory}");
     std::string longName = dir_.path + "/" + std::string(1100, 'a') + ".txt";
     EXPECT_EQ(Orx_Fopen(interp_, longName.c_str(), nullptr, "w", nullptr, &opened, 1), nullptr);
-    EXPECT_EQ(Result(), "couldn't open file \"" + longName +
-                            "\" with access mode \"w\":file name too long");
-
+    EXPECT_EQ(Result(),
+              "couldn't open file \"" + longName + "\" with access mode \"w\":file name too long");
     // Searched along a path variable: the directory is found.
     orxtest::EnvGuard env("ORX_SW_TEST_PATH");
     setenv("ORX_SW_TEST_PATH", dir_.path.c_str(), 1);
-    f = Orx_Fopen(interp_, "report", "ORX_SW_TEST_PATH", "r", ".dat", &opened, 0);
+    FILE *f = Orx_Fopen(interp_, "report", "ORX_SW_TEST_PATH", "r", ".dat", &opened, 0);
     ASSERT_NE(f, nullptr) << Result();
     EXPECT_EQ(Read(opened), "d");
     std::fclose(f);
 }
-
 } // namespace

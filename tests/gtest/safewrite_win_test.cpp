@@ -3,22 +3,16 @@
 // holds open.  Built for Windows only; safewrite_test.cpp covers POSIX with
 // file modes, a full file system and killed writers.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
 #include "orx_safewrite.h"
-
 namespace {
-
 namespace fs = std::filesystem;
-
 // The file's access list in SDDL form ("" when it cannot be read).
 std::string AccessList(const std::string &path)
 {
@@ -37,9 +31,7 @@ std::string AccessList(const std::string &path)
     LocalFree(descriptor);
     return sddl;
 }
-
-// Give path the protected access list sddl.  False where the file system
-// keeps no lists.
+// Give path the protected access list sddl.  False where the file system keeps no lists.
 bool SetAccessList(const std::string &path, const char *sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -57,7 +49,6 @@ bool SetAccessList(const std::string &path, const char *sddl)
     LocalFree(descriptor);
     return error == ERROR_SUCCESS;
 }
-
 std::string Read(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -65,12 +56,7 @@ std::string Read(const fs::path &path)
     text << in.rdbuf();
     return text.str();
 }
-
-void Write(const fs::path &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
+void Write(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 class SafeWriteWin : public ::testing::Test {
 protected:
     void SetUp() override
@@ -91,12 +77,20 @@ protected:
         fs::remove_all(dir_, ignored);
     }
     std::string Result() const { return Tcl_GetStringResult(interp_); }
-
+    // Writes text to path through a handle; the status of the close, -1 when refused.
+    int WriteThrough(const std::string &path, const char *text)
+    {
+        Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, path.c_str());
+        if (handle == nullptr) {
+            return -1;
+        }
+        std::fputs(text, Orx_GetFilePtr(handle));
+        return Orx_RobustFcloseForWrite(interp_, handle);
+    }
     Tcl_Interp *interp_ = nullptr;
     fs::path dir_;
     std::string target_;
 };
-
 TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -110,10 +104,21 @@ TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
     EXPECT_EQ(Read(target_), "new\n"); // binary: no CR added
     EXPECT_FALSE(fs::exists(target_ + ".tq_tmp"));
     EXPECT_TRUE(GetFileAttributesA(target_.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    // An abort leaves the target and no temporary file.
+    handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
+    ASSERT_NE(handle, nullptr) << Result();
+    std::fputs("discarded", Orx_GetFilePtr(handle));
+    Orx_RobustFabortForWrite(handle);
+    EXPECT_EQ(Read(target_), "new\n");
+    EXPECT_FALSE(fs::exists(target_ + ".tq_tmp"));
+    // A new file in a directory given with backslashes (C:\...\fresh.txt).
+    std::string fresh = (dir_ / "fresh.txt").string();
+    ASSERT_NE(fresh.find('\\'), std::string::npos);
+    EXPECT_EQ(WriteThrough(fresh, "fresh"), TCL_OK) << Result();
+    EXPECT_EQ(Read(fresh), "fresh");
 }
-
-// The temporary file is private to its user until the close; the file that
-// takes the target's name has the target's list (everyone, built-in users).
+// The temporary file is private to its user until the close; the file that takes the
+// target's name has the target's list (everyone, built-in users).
 TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
 {
     const char *list = "D:P(A;;FA;;;WD)(A;;FR;;;BU)";
@@ -121,35 +126,10 @@ TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
         GTEST_SKIP() << "this file system keeps no access lists";
     }
     std::string before = AccessList(target_);
-    Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
-    ASSERT_NE(handle, nullptr) << Result();
-    std::fputs("new\n", Orx_GetFilePtr(handle));
-    ASSERT_EQ(Orx_RobustFcloseForWrite(interp_, handle), TCL_OK) << Result();
+    ASSERT_EQ(WriteThrough(target_, "new\n"), TCL_OK) << Result();
     EXPECT_EQ(Read(target_), "new\n");
     EXPECT_EQ(AccessList(target_), before);
 }
-
-TEST_F(SafeWriteWin, AbortLeavesTheTargetAndNoTemporaryFile)
-{
-    Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
-    ASSERT_NE(handle, nullptr) << Result();
-    std::fputs("discarded", Orx_GetFilePtr(handle));
-    Orx_RobustFabortForWrite(handle);
-    EXPECT_EQ(Read(target_), "old content\n");
-    EXPECT_FALSE(fs::exists(target_ + ".tq_tmp"));
-}
-
-TEST_F(SafeWriteWin, NewFileInADirectoryGivenWithBackslashes)
-{
-    std::string fresh = (dir_ / "fresh.txt").string(); // C:\...\fresh.txt
-    ASSERT_NE(fresh.find('\\'), std::string::npos);
-    Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, fresh.c_str());
-    ASSERT_NE(handle, nullptr) << Result();
-    std::fputs("fresh", Orx_GetFilePtr(handle));
-    ASSERT_EQ(Orx_RobustFcloseForWrite(interp_, handle), TCL_OK) << Result();
-    EXPECT_EQ(Read(fresh), "fresh");
-}
-
 TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -160,7 +140,6 @@ TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
     }
     EXPECT_EQ(Read(target_), "old content\n");
 }
-
 TEST_F(SafeWriteWin, ReplaceRefusedWhileTheTargetIsHeldKeepsTheTemporaryFile)
 {
     Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
@@ -179,5 +158,4 @@ TEST_F(SafeWriteWin, ReplaceRefusedWhileTheTargetIsHeldKeepsTheTemporaryFile)
     EXPECT_EQ(Read(temp), "saved");
     EXPECT_EQ(Read(target_), "old content\n");
 }
-
 } // namespace

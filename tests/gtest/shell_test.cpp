@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tcl.h>
-
-#include <unistd.h>
-
-#include <string>
-
 #include "orx_shell.h"
 #include "tests/support/child_run.h"
 
@@ -15,7 +9,6 @@ namespace {
 
 using orxtest::ChildRun;
 using orxtest::RunChild;
-
 void SetResult(Tcl_Interp *interp, const char *text)
 {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1));
@@ -24,11 +17,12 @@ void SetResult(Tcl_Interp *interp, const char *text)
 TEST(PrintResult, EchoesResultsButNotAssignmentsAndReportsOtherCodes)
 {
     ChildRun run = RunChild([](Tcl_Interp *interp) {
-        // Two words (a read), no blank after "set", an unparsable command, a
-        // lone "set" and other commands are printed.
-        const char *checks[] = {"set a 1\n", "set\ta {x y}\n", "set a [list 1 2]\n",
-                                "set a 1; puts x\n", "set a\n", "setx a 1\n", "set a {open\n",
-                                "set\n", "expr 1\n", nullptr};
+        // Two words (a read), no blank after "set", an unparsable command, a lone "set", others:
+        // printed.
+        const char *checks[] = {
+            "set a 1\n", "set\ta {x y}\n", "set a [list 1 2]\n", "set a 1; puts x\n",
+            "set a\n",   "setx a 1\n",     "set a {open\n",      "set\n",
+            "expr 1\n",  nullptr};
         int i = 0;
         for (const char *check : checks) {
             SetResult(interp, ("r" + std::to_string(i++)).c_str());
@@ -63,14 +57,15 @@ TEST(ShellExit, DeletesTheInterpreterOnlyWhenAsked)
             OrxX_ShellExit(interp, 0);
         });
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, flag != nullptr && std::string(flag) == "yes" ? "deleted" : "") << (flag ? flag : "unset");
+        EXPECT_EQ(run.out, flag != nullptr && std::string(flag) == "yes" ? "deleted" : "")
+            << (flag ? flag : "unset");
     }
 }
 
 TEST(ErrorExit, MessageTraceAndNoDump)
 {
-    // The shell's own failures cover the trace and -n; here stdout is
-    // flushed first, "yes" counts as set, no format, and a long message.
+    // The shell's failures cover the trace and -n; here: stdout flushed, "yes" set, no format, long
+    // text.
     ChildRun run = RunChild([](Tcl_Interp *interp) {
         Tcl_SetVar2(interp, "ORXXENV", "noDump", "yes", TCL_GLOBAL_ONLY);
         Tcl_Eval(interp, "error boom");
@@ -92,5 +87,4 @@ TEST(ErrorExit, MessageTraceAndNoDump)
         EXPECT_EQ(run.err, "m" + std::string(length, 'x') + "\n");
     }
 }
-
 } // namespace

@@ -1,29 +1,24 @@
-// The C side of signal handling: the signal callback and the application
-// signal-error handler, interpreter registration and its removal, and a
-// stress run of real signals from another thread.  The signal thread is
-// tested with the pid file, in os_test.cpp.
-#include <gtest/gtest.h>
+// The C side of signal handling: the signal callback and the application signal-error
+// handler, interpreter registration and its removal, and real signals from another thread.
 
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
-
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <tuple>
-
-#include <tcl.h>
 
 #include "orx_signal.h"
 
 namespace {
 
 std::atomic<int> g_delivered{0};
-void CountDelivery(int) { g_delivered.fetch_add(1); }
+void CountDelivery(int)
+{
+    g_delivered.fetch_add(1);
+}
 
 // What the application signal-error handler was last called with.
 struct AppCall {
@@ -34,31 +29,25 @@ struct AppCall {
 int AppHandler(Tcl_Interp *interp, ClientData clientData, int background, int signalNum)
 {
     AppCall *call = static_cast<AppCall *>(clientData);
-    call->calls++;
-    call->interp = interp;
-    call->background = background;
-    call->signalNum = signalNum;
+    *call = {call->calls + 1, background, signalNum, call->answer, interp};
     return call->answer;
 }
 
 class SignalTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Tcl_FindExecutable(nullptr); }
-
     static Tcl_Interp *NewInterp()
     {
         Tcl_Interp *interp = Tcl_CreateInterp();
         EXPECT_EQ(OrxXSignalInit(interp), TCL_OK);
         return interp;
     }
-
     static std::string Eval(Tcl_Interp *interp, const char *script, int expected = TCL_OK)
     {
         int code = Tcl_Eval(interp, script);
         EXPECT_EQ(code, expected) << script << ": " << Tcl_GetStringResult(interp);
         return Tcl_GetStringResult(interp);
     }
-
     // Raises sig and waits (bounded) until the interpreter thread is told.
     static void RaiseAndWait(int sig)
     {
@@ -69,7 +58,6 @@ protected:
         }
         ASSERT_TRUE(Tcl_AsyncReady());
     }
-
     void TearDown() override
     {
         OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
@@ -91,24 +79,20 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
     auto seen = [&] {
         return std::make_tuple(call.calls, call.interp, call.background, call.signalNum);
     };
-
     // The handler keeps the error.
     RaiseAndWait(SIGUSR1);
     EXPECT_EQ(Eval(interp, "set x 1; set y 2", TCL_ERROR), "SIGUSR1 signal received");
     EXPECT_EQ(seen(), std::make_tuple(1, interp, 0, SIGUSR1));
-
     // TCL_OK from the handler cancels the error and the command goes on.
     call.answer = TCL_OK;
     RaiseAndWait(SIGUSR1);
     EXPECT_EQ(Eval(interp, "set x 1; set y 2"), "2");
     EXPECT_EQ(call.calls, 2);
     EXPECT_EQ(g_delivered.load(), 2);
-
     // Between commands the event loop processes the signal, in the background.
     RaiseAndWait(SIGUSR1);
     Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
     EXPECT_EQ(seen(), std::make_tuple(3, interp, 1, SIGUSR1));
-
     // Cleared: the signal is an error again, in the background one for bgerror.
     OrxX_SetAppSignalErrorHandler(nullptr, nullptr);
     Eval(interp, "proc reportBg {msg opts} {set ::bg [list $msg [dict get $opts -errorcode]]}; "
@@ -124,26 +108,21 @@ TEST_F(SignalTest, CallbackAndApplicationHandlerInCommandsAndInTheBackground)
 
 TEST_F(SignalTest, RegistrationIsRemovedWhenAnInterpreterIsDeleted)
 {
-    Tcl_Interp *first = NewInterp();
-    Tcl_Interp *second = NewInterp();
+    Tcl_Interp *first = NewInterp(), *second = NewInterp();
     Eval(second, "signal trap USR1 {set ::hit %S}");
-
     // The second interpreter takes over background processing.
     Tcl_DeleteInterp(first);
     RaiseAndWait(SIGUSR1);
     Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
     EXPECT_EQ(Eval(second, "set ::hit"), "SIGUSR1");
-
-    // With the last one gone the handler stays installed but does nothing,
-    // not even call the callback.
+    // With the last one gone the handler stays installed but does nothing, not even call the
+    // callback.
     g_delivered = 0;
     OrxX_SetSignalCB(SIGUSR1, CountDelivery);
     Tcl_DeleteInterp(second);
     raise(SIGUSR1);
     EXPECT_EQ(g_delivered.load(), 0);
-
-    // A new first interpreter starts from clean tables: the trap script is
-    // gone and the callback cleared.
+    // A new first interpreter starts from clean tables: no trap script, no callback.
     Tcl_Interp *third = NewInterp();
     EXPECT_EQ(Eval(third, "signal get USR1"), "{SIGUSR1 {error 0 {} 0}}");
     Eval(third, "signal trap USR1 {incr ::n}; set ::n 0");
@@ -168,7 +147,6 @@ TEST_F(SignalTest, SetupSigIntKeepsForeignDispositions)
 }
 
 void ForeignHandler(int, siginfo_t *, void *) {}
-
 TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
 {
     Tcl_Interp *interp = NewInterp();
@@ -179,9 +157,7 @@ TEST_F(SignalTest, ForeignHandlerIsUnknownAndErrorLeftInProgressDelaysNoTrap)
     ASSERT_EQ(sigaction(SIGUSR2, &act, nullptr), 0);
     EXPECT_EQ(Eval(interp, "signal get USR2"), "{SIGUSR2 {unknown 0 {} 0}}");
     signal(SIGUSR2, SIG_DFL);
-
-    // An error nobody resets stays in progress; the relay holds marks back
-    // only for a bounded while, then the trap runs.
+    // An error nobody resets stays in progress; marks are held back only a bounded while.
     Eval(interp, "signal trap USR1 {incr ::n}; set ::n 0");
     Eval(interp, "error left", TCL_ERROR);
     auto start = std::chrono::steady_clock::now();
@@ -198,10 +174,8 @@ int SenderDoneCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
     return TCL_OK;
 }
 
-// 10,000 signals from another thread, half directed at the interpreter's
-// thread itself, while commands run.  Each is sent only after the previous
-// one reached the handler, so the kernel merges none of them: every delivery
-// must run the trap exactly once.
+// 10,000 signals from another thread, half directed at the interpreter's thread, while
+// commands run; each sent after the previous one reached the handler, so none merge.
 TEST_F(SignalTest, StressTenThousandSignals)
 {
     const int kSignals = 10000;
@@ -209,8 +183,7 @@ TEST_F(SignalTest, StressTenThousandSignals)
     Tcl_CreateObjCommand(interp, "senderDone", SenderDoneCmd, nullptr, nullptr);
     Eval(interp, "signal trap USR1 {incr ::n}; set ::n 0; set ::i 0");
     OrxX_SetSignalCB(SIGUSR1, CountDelivery);
-    g_delivered = 0;
-    g_senderDone = 0;
+    g_delivered = g_senderDone = 0;
     std::atomic<bool> lost{false};
     pthread_t target = pthread_self();
     std::thread sender([&] {
@@ -228,14 +201,12 @@ TEST_F(SignalTest, StressTenThousandSignals)
         }
         g_senderDone = 1;
     });
-    // Commands run while the signals arrive.
     Eval(interp, "set end [expr {[clock milliseconds] + 60000}]\n"
                  "while {![senderDone] && [clock milliseconds] < $end} {incr ::i; lappend l $::i; "
                  "if {[llength $l] > 100} {set l {}}}");
     sender.join();
     EXPECT_FALSE(lost.load()) << "a signal never reached the handler";
     EXPECT_EQ(g_delivered.load(), kSignals);
-    // Let the last deliveries be processed.
     for (int round = 0; round < 5000 && atoi(Eval(interp, "set ::n").c_str()) < kSignals; round++) {
         Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -243,5 +214,4 @@ TEST_F(SignalTest, StressTenThousandSignals)
     EXPECT_EQ(Eval(interp, "set ::n"), std::to_string(kSignals));
     Tcl_DeleteInterp(interp);
 }
-
 } // namespace

@@ -1,16 +1,12 @@
 // Orx_Pathsplit and Orx_UnQuoteName as other product libraries call them,
 // and tmpname where a script cannot show it (a TMPDIR root may search).
-#include <gtest/gtest.h>
 
+#include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "tests/support/child_run.h"
 #endif
-
-#include <cstdlib>
-#include <string>
-
 #include "orx_strpath.h"
 
 namespace {
@@ -34,11 +30,11 @@ TEST(StrpathTest, UnQuoteName)
 {
     EXPECT_EQ(Unquote("x@\"a/b\"y"), "xa/by");
     EXPECT_EQ(Unquote("@\"a\"@\"b\""), "ab");
-    EXPECT_EQ(Unquote("x@\"open"), "x@\"open");        // no closing quote: unchanged from there
+    EXPECT_EQ(Unquote("x@\"open"), "x@\"open"); // no closing quote: unchanged from there
     EXPECT_EQ(Unquote("@\"a\"b@\"c"), "ab@\"c");
-    EXPECT_EQ(Unquote("@\"\"z"), "z");                 // empty text between
-    EXPECT_EQ(Unquote("@\"\"@\"x\""), "@\"x\"");       // the moved-in "@" is not examined again
-    EXPECT_EQ(Unquote("@\"a@\"\"x\""), "ax");          // a mark formed across the removal
+    EXPECT_EQ(Unquote("@\"\"z"), "z");           // empty text between
+    EXPECT_EQ(Unquote("@\"\"@\"x\""), "@\"x\""); // the moved-in "@" is not examined again
+    EXPECT_EQ(Unquote("@\"a@\"\"x\""), "ax");    // a mark formed across the removal
     EXPECT_EQ(Unquote(""), "");
     EXPECT_EQ(Unquote("@"), "@");
     EXPECT_EQ(Orx_UnQuoteName(nullptr), nullptr);
@@ -57,9 +53,8 @@ TEST(StrpathTest, PathsplitWithAndWithoutUnquoting)
     EXPECT_EQ(Split(nullptr, '/', 0), "");
 }
 
-// The fault: with TMPDIR a directory this process may not search, every
-// name was refused and tmpname returned "".  Root may search anything: the
-// call runs in a child that is nobody.
+// The fault: with TMPDIR a directory this process may not search, every name was
+// refused and tmpname returned "".
 TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
 {
 #ifdef _WIN32
@@ -69,25 +64,14 @@ TEST(StrpathTest, TmpnameFallsBackToTmpWhenTmpdirCannotBeSearched)
     char dir[] = "/tmp/orx_strpath_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     ASSERT_EQ(chmod(dir, 0700), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    orxtest::ChildRun run = orxtest::RunChild([&dir](Tcl_Interp *interp) {
         setenv("TMPDIR", dir, 1);
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(2);
-        }
-        Tcl_Interp *interp = Tcl_CreateInterp();
         const char *argv[] = {"tmpname", nullptr};
-        int code = Orx_TmpnamCmd(nullptr, interp, 1, argv);
-        std::string name = Tcl_GetStringResult(interp);
-        _exit(code == TCL_OK && name.compare(0, 7, "/tmp/tq") == 0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+        bool ok = orxtest::BecomeNobody() && Orx_TmpnamCmd(nullptr, interp, 1, argv) == TCL_OK;
+        _exit(ok && std::string(Tcl_GetStringResult(interp)).compare(0, 7, "/tmp/tq") == 0 ? 0 : 1);
+    });
     rmdir(dir);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(run.status, 0);
 #endif
 }
-
 } // namespace

@@ -1,17 +1,10 @@
-// The OS seam where no command shows its behaviour: whole-file reading and
-// channels that must not wait on a FIFO, temporary files (permissions while
-// written, names of their own), rewrites past a planted link, file facts
-// through a link, directory listings, and libtq_cc's access and terminal
-// checks.
+// The OS seam where no command shows its behaviour: reading and channels that must not
+// wait on a FIFO, temporary files, rewrites past a planted link, file facts through a
+// link, directory listings, and libtq_cc's access and terminal checks.
+
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <string>
-#include <vector>
 
 #include "platform/orxplat.h"
 #include "tests/support/tessary_fixture.h"
@@ -25,23 +18,22 @@ mode_t ModeOf(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-TEST(OrxPlatReadWholeFile, RefusesWhatIsNotARegularFileWithoutWaiting)
-{
+// A scratch directory, and what a whole-file read gives.
+class OrxPlat : public ::testing::Test {
+protected:
     orxtest::TempDir dir;
+    std::string text, why;
+};
+
+TEST_F(OrxPlat, ReadWholeFileRefusesFifosMissingAndTooLarge)
+{
     std::string fifo = dir.path + "/fifo";
     orxtest::FifoWatch watch({fifo});
     ASSERT_TRUE(watch.Made());
-    std::string text, why;
     EXPECT_EQ(OrxPlat_ReadWholeFile(fifo, 100, &text, &why), ORXPLAT_READ_NOT_REGULAR);
     EXPECT_TRUE(watch.Finish()) << "waited for a writer";
     EXPECT_EQ(why, "not a regular file");
     EXPECT_EQ(OrxPlat_ReadWholeFile(dir.path, 100, &text, &why), ORXPLAT_READ_NOT_REGULAR);
-}
-
-TEST(OrxPlatReadWholeFile, MissingAndTooLarge)
-{
-    orxtest::TempDir dir;
-    std::string text, why;
     EXPECT_EQ(OrxPlat_ReadWholeFile(dir.path + "/none", 100, &text, &why), ORXPLAT_READ_MISSING);
     std::string five = dir.Write("five", "12345");
     EXPECT_EQ(OrxPlat_ReadWholeFile(five, 4, &text, &why), ORXPLAT_READ_TOO_LARGE);
@@ -50,11 +42,9 @@ TEST(OrxPlatReadWholeFile, MissingAndTooLarge)
     EXPECT_EQ(text, "12345");
 }
 
-// Replacing an existing file: nobody else may read the new data before the
-// close gives the file the old one's permissions.
-TEST(OrxPlatCreateTempFile, OwnerOnlyWhileWritten)
+// Replacing a file: nobody else may read the new data before the close gives the old permissions.
+TEST_F(OrxPlat, CreateTempFileOwnerOnlyWhileWritten)
 {
-    orxtest::TempDir dir;
     std::string base = dir.path + "/out";
     mode_t saved = ::umask(022);
     std::FILE *stream = nullptr;
@@ -68,23 +58,24 @@ TEST(OrxPlatCreateTempFile, OwnerOnlyWhileWritten)
     EXPECT_EQ(OrxPlat_CloseDurably(stream, model.c_str()), 0);
     EXPECT_EQ(ModeOf(temp), 0644u);
     ::unlink(temp.c_str());
-
     // A new file gets what any new file gets.
     ASSERT_EQ(OrxPlat_CreateTempFile(base, ".tmp", false, &temp, &stream), 0);
     EXPECT_EQ(ModeOf(temp), 0644u);
     EXPECT_EQ(OrxPlat_CloseDurably(stream, nullptr), 0);
     ::umask(saved);
+    // An error leaves nothing open.
+    stream = nullptr;
+    EXPECT_EQ(OrxPlat_CreateTempFile(dir.path + "/missing/out", ".tmp", false, &temp, &stream),
+              ENOENT);
+    EXPECT_EQ(stream, nullptr);
 }
 
-// The fault: a stale or live file at the name was removed and replaced, so
-// two writers shared one name.  Now a taken name (a file, a dangling link)
-// gives the next caller a name of its own, and nothing there is touched.
-TEST(OrxPlatCreateTempFile, TakenNamesAreLeftAlone)
+// The fault: a stale or live file at the name was removed and replaced, so two writers
+// shared one name.  A taken name (a file, a dangling link) now gives a name of its own.
+TEST_F(OrxPlat, CreateTempFileTakenNamesAreLeftAlone)
 {
-    orxtest::TempDir dir;
-    std::string base = dir.path + "/out";
-    std::string live = dir.Write("out.tmp", "live");
-    std::string victim = dir.path + "/victim";
+    std::string base = dir.path + "/out", live = dir.Write("out.tmp", "live"),
+                victim = dir.path + "/victim";
     ASSERT_EQ(::symlink(victim.c_str(), (dir.path + "/link.tmp").c_str()), 0);
     std::FILE *a = nullptr, *b = nullptr, *c = nullptr;
     std::string pathA, pathB, pathC;
@@ -96,26 +87,14 @@ TEST(OrxPlatCreateTempFile, TakenNamesAreLeftAlone)
     for (std::FILE *stream : {a, b, c}) {
         EXPECT_EQ(OrxPlat_CloseDurably(stream, nullptr), 0);
     }
-    std::string text, why;
     ASSERT_EQ(OrxPlat_ReadWholeFile(live, 100, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "live");
     EXPECT_NE(::access(victim.c_str(), F_OK), 0);
 }
 
-TEST(OrxPlatCreateTempFile, ErrorLeavesNothing)
-{
-    orxtest::TempDir dir;
-    std::FILE *stream = nullptr;
-    std::string temp;
-    EXPECT_EQ(OrxPlat_CreateTempFile(dir.path + "/missing/out", ".tmp", false, &temp, &stream),
-              ENOENT);
-    EXPECT_EQ(stream, nullptr);
-}
-
-TEST(OrxPlatOpenChannel, RefusesWhatIsNotARegularFileWithoutWaiting)
+TEST_F(OrxPlat, OpenChannelRefusesWhatIsNotARegularFileWithoutWaiting)
 {
     Tcl_FindExecutable(nullptr);
-    orxtest::TempDir dir;
     std::string fifo = dir.path + "/fifo";
     orxtest::FifoWatch watch({fifo});
     ASSERT_TRUE(watch.Made());
@@ -134,51 +113,44 @@ TEST(OrxPlatOpenChannel, RefusesWhatIsNotARegularFileWithoutWaiting)
     EXPECT_EQ(Tcl_Close(nullptr, channel), TCL_OK);
 }
 
-// The fault: trimming the history wrote "<path>.tmp" with truncation, so a
-// link planted there had its target overwritten and then became the file.
-TEST(OrxPlatRewriteFile, PlantedLinkAtTheTemporaryNameIsNotFollowed)
+// The fault: trimming the history wrote "<path>.tmp" with truncation, so a link planted
+// there had its target overwritten and then became the file.
+TEST_F(OrxPlat, RewriteFilePlantedLinkAtTheTemporaryNameIsNotFollowed)
 {
-    orxtest::TempDir dir;
-    std::string path = dir.Write("history", "old\n");
-    std::string victim = dir.Write("victim", "keep");
+    std::string path = dir.Write("history", "old\n"), victim = dir.Write("victim", "keep");
     ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
     {
         OrxPlat_FileLock lock(path);
         EXPECT_EQ(OrxPlat_RewriteFile(path, "new\n"), 0);
     }
-    std::string text, why;
     ASSERT_EQ(OrxPlat_ReadWholeFile(victim, 100, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "keep");
     struct stat st;
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_mode & (S_IFMT | 07777), S_IFREG | 0600u);
     ASSERT_EQ(OrxPlat_ReadWholeFile(path, 100, &text, &why), ORXPLAT_READ_OK);
     EXPECT_EQ(text, "new\n");
 }
 
-TEST(OrxPlatStat, LinkFollowedOrNot)
+TEST_F(OrxPlat, StatLinkFollowedOrNot)
 {
-    orxtest::TempDir dir;
-    std::string file = dir.Write("file", "abc");
-    std::string link = dir.path + "/link";
+    std::string file = dir.Write("file", "abc"), link = dir.path + "/link";
     ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
     OrxPlat_FileInfo viaLink, direct, own;
     ASSERT_EQ(OrxPlat_Stat(link.c_str(), &viaLink), 0);
     ASSERT_EQ(OrxPlat_Stat(file.c_str(), &direct), 0);
     ASSERT_EQ(OrxPlat_LinkStat(link.c_str(), &own), 0);
     EXPECT_EQ(viaLink.type, ORXPLAT_FILE_REGULAR);
-    EXPECT_EQ(viaLink.size, 3);
-    EXPECT_EQ(viaLink.volume, direct.volume);
-    EXPECT_EQ(viaLink.node, direct.node);
     EXPECT_EQ(own.type, ORXPLAT_FILE_LINK);
+    EXPECT_EQ(viaLink.size, 3);
+    EXPECT_EQ(std::make_pair(viaLink.volume, viaLink.node),
+              std::make_pair(direct.volume, direct.node));
     EXPECT_NE(own.node, direct.node);
     EXPECT_EQ(OrxPlat_Stat((dir.path + "/none").c_str(), &own), ENOENT);
 }
 
-TEST(OrxPlatListDirectory, NamesWithoutDotsAndErrors)
+TEST_F(OrxPlat, ListDirectoryNamesWithoutDotsAndErrors)
 {
-    orxtest::TempDir dir;
     dir.Write("a", "");
     dir.Write(".hidden", "");
     std::vector<std::string> names;
@@ -190,9 +162,8 @@ TEST(OrxPlatListDirectory, NamesWithoutDotsAndErrors)
     EXPECT_TRUE(names.empty());
 }
 
-TEST(TqCc, AccessAndTerminalAsTheCRuntimeAnswers)
+TEST_F(OrxPlat, TqCcAccessAndTerminalAsTheCRuntimeAnswers)
 {
-    orxtest::TempDir dir;
     std::string file = dir.Write("file", "");
     ::chmod(file.c_str(), 0600);
     EXPECT_EQ(tq_access(file.c_str(), TQ_R_OK | TQ_W_OK), 0);
@@ -207,5 +178,4 @@ TEST(TqCc, AccessAndTerminalAsTheCRuntimeAnswers)
     ::close(fds[0]);
     ::close(fds[1]);
 }
-
 } // namespace

@@ -1,14 +1,10 @@
-// Test helper: run a piece of code in a forked child whose standard output
-// and error go to files, for code that ends the process (the shell's exits,
-// OrxSh_Main) or must not leave state behind.
+// Test helper: run a piece of code in a forked child whose standard output and error go to files,
+// for code that ends the process (the shell's exits, OrxSh_Main) or must not leave state behind.
 #ifndef ORX_CHILD_RUN_H
 #define ORX_CHILD_RUN_H
-
 #include <tcl.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -32,15 +28,19 @@ inline std::string ReadAll(FILE *file)
     return text;
 }
 
-// Tcl_Exit in the child must not finalise a Tcl whose threads stayed behind
-// in the parent.
+// Tcl_Exit in the child must not finalise a Tcl whose threads stayed in the parent.
 inline void ExitNow(ClientData clientData)
 {
     _exit(static_cast<int>(reinterpret_cast<intptr_t>(clientData)));
 }
 
-// Runs body in a forked child, with a fresh interpreter; a body that returns
-// ends the child with status 100.
+// In a forked child: gives up root, which may read, write and search anything.
+inline bool BecomeNobody()
+{
+    return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+}
+
+// Runs body in a forked child with a fresh interpreter; a body that returns exits with 100.
 inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
 {
     FILE *out = tmpfile(), *err = tmpfile();
@@ -59,7 +59,5 @@ inline ChildRun RunChild(const std::function<void(Tcl_Interp *)> &body)
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
 }
-
 } // namespace orxtest
-
 #endif

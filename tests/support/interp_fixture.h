@@ -2,10 +2,8 @@
 // C-level tests share, and objects held until the test ends.
 #ifndef ORX_INTERP_FIXTURE_H
 #define ORX_INTERP_FIXTURE_H
-
 #include <gtest/gtest.h>
 #include <tcl.h>
-
 #include <string>
 #include <vector>
 
@@ -43,11 +41,16 @@ protected:
         return obj;
     }
     Tcl_Obj *Text(const char *text) { return Hold(Tcl_NewStringObj(text, -1)); }
-
+    // The -errorcode of the last failure, as a script catching it sees it.
+    std::string ErrorCode()
+    {
+        Tcl_Obj *code = nullptr;
+        Tcl_DictObjGet(nullptr, Hold(Tcl_GetReturnOptions(interp_, TCL_ERROR)), Text("-errorcode"),
+                       &code);
+        return code != nullptr ? Tcl_GetString(code) : "";
+    }
     Tcl_Interp *interp_ = nullptr;
     std::vector<Tcl_Obj *> held_;
 };
-
 } // namespace orxtest
-
 #endif

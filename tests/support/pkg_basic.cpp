@@ -1,10 +1,9 @@
-// Test package for orx:load/orx:unload, built under several names
-// (PKG_NAME): its entry points count their calls in global variables so the
-// tests can see which routine ran, and it registers <name>:hello.
+// Test package for orx:load/orx:unload, built under several names (PKG_NAME): its entry points
+// count their calls in global variables so the tests can see which routine ran, and it registers
+// <name>:hello.
+
 #include <tcl.h>
-
 #include <fenv.h>
-
 #define PKG_STR2(x) #x
 #define PKG_STR(x) PKG_STR2(x)
 #define PKG_CAT2(a, b) a##b
@@ -22,15 +21,12 @@ int HelloObjCmd(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 void Count(Tcl_Interp *interp, const char *what)
 {
     Tcl_Obj *counter = Tcl_GetVar2Ex(interp, "pkgcalls", what, TCL_GLOBAL_ONLY);
-    Tcl_Obj *value = Tcl_NewIntObj(1);
+    int n = 0;
     if (counter != nullptr) {
-        int n = 0;
         Tcl_GetIntFromObj(nullptr, counter, &n);
-        Tcl_SetIntObj(value, n + 1);
     }
-    Tcl_SetVar2Ex(interp, "pkgcalls", what, value, TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(interp, "pkgcalls", what, Tcl_NewIntObj(n + 1), TCL_GLOBAL_ONLY);
 }
-
 } // namespace
 
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Init)(Tcl_Interp *interp)
@@ -53,7 +49,6 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _RoundUp)(Tcl_Interp *interp)
     fesetround(FE_UPWARD);
     return PKG_CAT(PKG_NAME, _Init)(interp);
 }
-
 #ifndef PKG_NO_TERM
 PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
 {
@@ -63,8 +58,7 @@ PKG_EXPORT int PKG_CAT(PKG_NAME, _Term)(Tcl_Interp *interp)
 }
 #endif
 
-// A termination routine that unloads its own package, as a package's
-// cleanup script might, and passes on what that answers.
+// A termination routine that unloads its own package and passes on what that answers.
 PKG_EXPORT int PKG_CAT(PKG_NAME, _SelfUnload)(Tcl_Interp *interp)
 {
     Count(interp, PKG_STR(PKG_NAME) "_SelfUnload");

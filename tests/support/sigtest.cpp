@@ -1,22 +1,17 @@
 // Test-only commands for the signal tests, loaded with "load $lib Sigtest":
-//   sigtest start pidPath      start a signal thread (the test host has none)
-//   sigtest raise signal ?n? ?wait?
-//                              raise a signal n times inside one command, so
-//                              that the deliveries wait together; with wait
-//                              true, return only once the interpreter has been
-//                              told (at most 5 s), so that the signal is
-//                              processed as this command returns
-//   sigtest console            whether the process has a console (Windows)
-//   sigtest ctrlc              press Ctrl-C on that console: the console's
-//                              CTRL_C_EVENT to every process attached to it
+//   sigtest start pidPath  start a signal thread (the test host has none)
+//   sigtest raise signal ?n? ?wait?  raise a signal n times inside one command, so that the
+//                          deliveries wait together; with wait, return only once the
+//                          interpreter has been told (at most 5 s)
+//   sigtest console        whether the process has a console (Windows)
+//   sigtest ctrlc          CTRL_C_EVENT to every process attached to that console
+
 #include <signal.h>
 #include <string.h>
-
 #include <tcl.h>
 #ifdef _WIN32
 #include <windows.h>
 #endif
-
 #include "orx_signal.h"
 
 namespace {
@@ -26,8 +21,9 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
 #ifdef _WIN32
     if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "console") == 0) {
         DWORD mode;
-        Tcl_SetObjResult(interp, Tcl_NewBooleanObj(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
-                                                   GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)));
+        Tcl_SetObjResult(interp,
+                         Tcl_NewBooleanObj(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
+                                           GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)));
         return TCL_OK;
     }
     if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "ctrlc") == 0) {
@@ -65,10 +61,10 @@ int SigtestObjCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[
         Tcl_SetObjResult(interp, Tcl_NewStringObj("raised", -1));
         return TCL_OK;
     }
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
+    Tcl_SetObjResult(
+        interp, Tcl_NewStringObj("usage: sigtest start pidPath | raise signal ?count? ?wait?", -1));
     return TCL_ERROR;
 }
-
 } // namespace
 
 extern "C" DLLEXPORT int Sigtest_Init(Tcl_Interp *interp)

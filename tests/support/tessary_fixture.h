@@ -3,11 +3,9 @@
 // file read back line by line, and a call that must not hang on a FIFO.
 #ifndef ORX_TESSARY_FIXTURE_H
 #define ORX_TESSARY_FIXTURE_H
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <condition_variable>
@@ -37,7 +35,8 @@ struct TempDir {
 };
 
 struct EnvGuard {
-    explicit EnvGuard(const char *n) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {}
+    explicit EnvGuard(const char *n) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "")
+    {}
     ~EnvGuard() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }
     const char *name;
     bool had;
@@ -74,17 +73,13 @@ public:
             freed_ = true;
             while (!done_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stop_; })) {
                 for (const auto &fifo : fifos_) {
-                    int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                    if (fd >= 0) {
-                        close(fd);
-                    }
+                    close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // -1 while nobody reads
                 }
             }
         });
     }
     ~FifoWatch() { Finish(); }
     bool Made() const { return made_; }
-
     // Stop watching; true when the call came back in time by itself.
     bool Finish()
     {
@@ -106,7 +101,5 @@ private:
     std::condition_variable done_;
     std::thread watcher_;
 };
-
 } // namespace orxtest
-
 #endif

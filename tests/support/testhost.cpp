@@ -1,10 +1,9 @@
-// Minimal host for the tests: a plain Tcl 8.6 interpreter with the command
-// families of the library initialised from the library's own table, plus the
-// Tcl-build services and the fixed command table, evaluating the script given
-// as argument.  No start-up packages, no signal thread; MORVA_HOME defaults
-// to the build's installation, whose script library the start-up needs.
-#include <tcl.h>
+// Minimal host for the tests: a plain Tcl 8.6 interpreter with the command families of the library
+// initialised from the library's own table, plus the Tcl-build services and the fixed command
+// table, evaluating the script given as argument.  No start-up packages, no signal thread;
+// MORVA_HOME defaults to the build's installation, whose script library the start-up needs.
 
+#include <tcl.h>
 #include <cstdlib>
 
 #include "orx_etp.h"
@@ -21,7 +20,6 @@ int AppInit(Tcl_Interp *interp)
     }
     return OrxX_InitFamilies(interp);
 }
-
 } // namespace
 
 int main(int argc, char **argv)

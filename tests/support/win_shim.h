@@ -8,10 +8,7 @@
 
 inline int setenv(const char *name, const char *value, int overwrite)
 {
-    if (!overwrite && std::getenv(name) != nullptr) {
-        return 0;
-    }
-    return _putenv_s(name, value);
+    return !overwrite && std::getenv(name) != nullptr ? 0 : _putenv_s(name, value);
 }
 
 inline int unsetenv(const char *name)
