@@ -2,6 +2,7 @@
 // replace with MoveFileEx, the read-only attribute, a file another process
 // holds open.  Built for Windows only; safewrite_test.cpp covers POSIX with
 // file modes, a full file system and killed writers.
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -10,9 +11,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
 #include "orx_safewrite.h"
+
 namespace {
+
 namespace fs = std::filesystem;
+
 // The file's access list in SDDL form ("" when it cannot be read).
 std::string AccessList(const std::string &path)
 {
@@ -23,14 +28,15 @@ std::string AccessList(const std::string &path)
     }
     char *text = nullptr;
     std::string sddl;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
-                                                             DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
         sddl = text;
         LocalFree(text);
     }
     LocalFree(descriptor);
     return sddl;
 }
+
 // Give path the protected access list sddl.  False where the file system keeps no lists.
 bool SetAccessList(const std::string &path, const char *sddl)
 {
@@ -42,13 +48,14 @@ bool SetAccessList(const std::string &path, const char *sddl)
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    DWORD error = SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION |
-                                            PROTECTED_DACL_SECURITY_INFORMATION,
-                                        nullptr, nullptr, dacl, nullptr);
+    DWORD error =
+        SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
     LocalFree(descriptor);
     return error == ERROR_SUCCESS;
 }
+
 std::string Read(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -56,14 +63,20 @@ std::string Read(const fs::path &path)
     text << in.rdbuf();
     return text.str();
 }
-void Write(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+
+void Write(const fs::path &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
 class SafeWriteWin : public ::testing::Test {
 protected:
     void SetUp() override
     {
         Tcl_FindExecutable(nullptr);
         interp_ = Tcl_CreateInterp();
-        dir_ = fs::temp_directory_path() / ("orx-safewrite-" + std::to_string(GetCurrentProcessId()));
+        dir_ =
+            fs::temp_directory_path() / ("orx-safewrite-" + std::to_string(GetCurrentProcessId()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         target_ = (dir_ / "out.txt").string();
@@ -91,6 +104,7 @@ protected:
     fs::path dir_;
     std::string target_;
 };
+
 TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -117,6 +131,7 @@ TEST_F(SafeWriteWin, TargetUnchangedUntilCloseThenReplacedKeepingItsAttributes)
     EXPECT_EQ(WriteThrough(fresh, "fresh"), TCL_OK) << Result();
     EXPECT_EQ(Read(fresh), "fresh");
 }
+
 // The temporary file is private to its user until the close; the file that takes the
 // target's name has the target's list (everyone, built-in users).
 TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
@@ -130,6 +145,7 @@ TEST_F(SafeWriteWin, ReplacedFileKeepsTheOldAccessList)
     EXPECT_EQ(Read(target_), "new\n");
     EXPECT_EQ(AccessList(target_), before);
 }
+
 TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
 {
     SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -140,6 +156,7 @@ TEST_F(SafeWriteWin, ReadOnlyDirectoryOrMissingDirectoryRefused)
     }
     EXPECT_EQ(Read(target_), "old content\n");
 }
+
 TEST_F(SafeWriteWin, ReplaceRefusedWhileTheTargetIsHeldKeepsTheTemporaryFile)
 {
     Orx_RobustFile *handle = Orx_RobustFopenForWrite(interp_, target_.c_str());
