@@ -63,13 +63,15 @@ Tcl_AsyncHandler g_processAsync = nullptr;
 // back while the error is in progress, until the catch resets it.  See
 // docs/platform.md.
 //
-// The catch takes an error within a microsecond of CPU time: an error still in
-// progress after the thread has run kHoldCpuNs since it was logged was left
-// so (kSettleNs of wall time when the thread's CPU time is unknown).  A thread
+// The catch takes an error within microseconds of CPU time, but under memory
+// pressure its allocations can fault for hundreds of microseconds more: an
+// error still in progress after the thread has run kHoldCpuNs since it was
+// logged was left so (kSettleNs of wall time when the thread's CPU time is
+// unknown).  A thread
 // that does not run (preempted, or asleep with an error left) is waited for up
 // to kHardCapNs.
 const int64_t kRetryNs = 20000;
-const int64_t kHoldCpuNs = 200000;
+const int64_t kHoldCpuNs = 20000000;
 const int64_t kSettleNs = 50000;
 const int64_t kHardCapNs = 100000000;
 std::atomic<int64_t> g_processLoggedAt{0};
@@ -154,6 +156,7 @@ unsigned MarkAsync()
     // Announce the mark before looking at the interpreter: an error logged
     // meanwhile either is seen here or sees the mark and waits for it.
     g_processMarked.store(true);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     int64_t now = NowNs();
     std::lock_guard<std::mutex> lock(g_processAsyncLock);
     if (g_processAsync == nullptr) {
@@ -362,17 +365,21 @@ char *ErrorLogged(ClientData, Tcl_Interp *interp, const char *, const char *, in
     }
     g_processLoggedInterp.store(interp);
     g_processLoggedAt.store(NowNs());
-    if (!g_processMarked.load() || g_processInAsync || g_processDeferring) {
+    if (g_processInAsync || g_processDeferring) {
         return nullptr;
     }
-    // The relay has announced a mark: it either withdraws it on seeing this
-    // error or marks at once.  Wait for the one or the other (a preempted
-    // relay is not waited for long) and take a mark off now, while the code
-    // Tcl passes is still true; the relay marks again after the hold.
-    int64_t giveUp = NowNs() + kRetryNs;
-    while (g_processMarked.load() && !Tcl_AsyncReady() && NowNs() < giveUp) {
-        std::this_thread::yield();
+    // Either the relay sees this error in progress when it looks, or this
+    // sees its announcement (the relay fences the same way).
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (g_processMarked.load()) {
+        // The relay looks and marks in one step under this lock: once it is
+        // free, the mark is either made or withheld for this error.
+        std::lock_guard<std::mutex> lock(g_processAsyncLock);
     }
+    // A mark made while no error was in progress may still be waiting (its
+    // announcement already taken back by a handler that ran meanwhile): take
+    // it off now, while the code Tcl passes is still true; the relay marks
+    // again after the hold.
     if (Tcl_AsyncReady()) {
         g_processDeferring = true;
         Tcl_AsyncInvoke(interp, TCL_OK);
