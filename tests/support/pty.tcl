@@ -48,7 +48,7 @@ proc step {text args} {
 }
 
 proc start {} {
-    global shell spawn_id
+    global shell spawn_id spawn_out
     spawn -noecho $shell
     fconfigure $spawn_id -encoding utf-8
     want {orx: $} "the first prompt"
