@@ -5,7 +5,6 @@ namespace import -force ::tcltest::*
 if {[info commands testobj] eq ""} {
     load $::env(ORX_TESTLIB) Orxtest
 }
-
 # rows prefix command table ?option value ...?
 # One test per row {case description script result ?option value ...?},
 # named prefix.case and described "command: description" (the description
@@ -22,14 +21,12 @@ proc rows {prefix command table args} {
                        {*}[lrange $row 4 end]]
     }
 }
-
 # Unsets the scratch globals of the tests.
 proc cleanVars {} {
     foreach name {a b c g i j k l m n r v w x y z new big copy seen} {
         unset -nocomplain ::$name
     }
 }
-
 # Makes a global variable read-only: a write is undone and refused.
 proc readOnly {name} {
     set ::readOnlyValue($name) [set ::$name]
