@@ -1,8 +1,6 @@
-# What the expect drivers of orxsh share: sourced by the *.exp files, which
-# print OK or what went wrong (then exit 1).
+# Shared by the expect drivers (*.exp), which print OK or what went wrong (exit 1).
 set timeout 10
 log_user [info exists env(EDIT_LOG)]
-
 proc fail {msg} {
     global expect_out
     puts "FAIL: $msg"
@@ -11,10 +9,8 @@ proc fail {msg} {
     }
     exit 1
 }
-
-# Waits for pattern, failing on anything else; with expected, the first
-# captured group (CRs dropped: Tcl's CRLF becomes CRCRLF on a terminal) must
-# equal it.
+# Waits for pattern; with expected, the first group (CRs dropped: a terminal makes
+# Tcl's CRLF CRCRLF) must equal it.
 proc want {pattern what {expected -}} {
     global expect_out
     expect {
@@ -26,7 +22,6 @@ proc want {pattern what {expected -}} {
         fail "$what: expected \"$expected\""
     }
 }
-
 # Something that must not show before pattern does.
 proc wantNot {bad pattern what} {
     expect {
@@ -36,7 +31,6 @@ proc wantNot {bad pattern what} {
         eof { fail "end of output waiting for $what" }
     }
 }
-
 # Keys reach the editor a little after its prompt, as a person's would.
 proc type {text} {
     after 60
@@ -46,14 +40,12 @@ proc step {text args} {
     type $text
     want {*}$args
 }
-
 proc start {} {
     global shell spawn_id spawn_out
     spawn -noecho $shell
     fconfigure $spawn_id -encoding utf-8
     want {orx: $} "the first prompt"
 }
-
 # Sends keys (end of input by default); the shell must end with status 0.
 proc finish {{keys "\004"}} {
     if {$keys ne ""} {type $keys}

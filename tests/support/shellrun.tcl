@@ -18,11 +18,8 @@ set ::orxshArgv0 [expr {[tcltest::testConstraint win] ? [file nativename [file n
 # PATH lists are ";"-separated on Windows.
 set ::pathSep [expr {[tcltest::testConstraint win] ? ";" : ":"}]
 tcltest::testConstraint orxsh [file executable $::orxsh]
-
-# runShell ?-stdin text? ?-env {name value ...}? ?-exe program? ?--? arg ...
-# Runs orxsh (or program) with the arguments, the environment changed by the
-# pairs (the value -unset removes a variable) and standard input from text
-# (else /dev/null); returns {status stdout stderr}.
+# runShell ?-stdin text? ?-env {name value|-unset ...}? ?-exe program? ?--? arg ...:
+# runs orxsh (or program), stdin from text or the null device: {status stdout stderr}.
 proc runShell {args} {
     set o [dict create -env {} -exe $::orxsh]
     while {[lindex $args 0] in {-stdin -env -exe}} {
@@ -60,9 +57,7 @@ proc runShell {args} {
     }
     return [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
 }
-
-# One test per row {case description runShell-arguments expected}, named
-# prefix.case and constrained to orxsh.
+# One orxsh test prefix.case per row {case description runShell-arguments expected}.
 proc shellRows {prefix rows} {
     set table {}
     foreach {case desc arguments expected} $rows {
@@ -70,7 +65,6 @@ proc shellRows {prefix rows} {
     }
     uplevel 1 [list rows $prefix orxsh $table]
 }
-
 # A script file in the temporary directory; returns its full path.
 proc shellScript {name body} {
     return [file normalize [tcltest::makeFile $body $name]]

@@ -1,16 +1,11 @@
-# Shared set-up for the tcltest files: the inspection helpers and the row
-# helper that turns a table of cases into one named test each.
+# Shared set-up of the tcltest files: inspection helpers and the row helper.
 package require tcltest 2
 namespace import -force ::tcltest::*
 if {[info commands testobj] eq ""} {
     load $::env(ORX_TESTLIB) Orxtest
 }
-# rows prefix command table ?option value ...?
-# One test per row {case description script result ?option value ...?},
-# named prefix.case and described "command: description" (the description
-# alone when command is empty).  The options after the table apply to every
-# row, a row's own come after them and win.  Scripts run in the caller's
-# scope.
+# rows prefix command table ?option value ...?: a test prefix.case "command: description"
+# per row {case description script result ?option value ...?}; a row's options win.
 proc rows {prefix command table args} {
     foreach row $table {
         lassign $row case desc body result
