@@ -32,14 +32,8 @@ proc wantNot {bad pattern what} {
     }
 }
 # Keys reach the editor a little after its prompt, as a person's would.
-proc type {text} {
-    after 60
-    send -- $text
-}
-proc step {text args} {
-    type $text
-    want {*}$args
-}
+proc type {text} {after 60; send -- $text}
+proc step {text args} {type $text; want {*}$args}
 proc start {} {
     global shell spawn_id spawn_out
     spawn -noecho $shell
@@ -54,7 +48,5 @@ proc finish {{keys "\004"}} {
         timeout { fail "the shell did not end" }
     }
     lassign [wait] pid spawnId osError status
-    if {$osError != 0 || $status != 0} {
-        fail "exit status $status (os error $osError)"
-    }
+    if {$osError != 0 || $status != 0} {fail "exit status $status (os error $osError)"}
 }

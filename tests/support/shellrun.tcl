@@ -2,15 +2,11 @@
 # The shell under test: the build's, or a staged installation's.
 if {[info exists ::env(ORX_TEST_SHELL)]} {
     set ::orxsh $::env(ORX_TEST_SHELL)
-} else {
-    set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
-}
+} else {set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]}
 # Windows: every program of the build is in bin/; no input is NUL there.
 set ::nullInput /dev/null
 if {[tcltest::testConstraint win]} {
-    if {![info exists ::env(ORX_TEST_SHELL)]} {
-        set ::orxsh [file join $::env(ORX_BUILD_DIR) bin orxsh.exe]
-    }
+    if {![info exists ::env(ORX_TEST_SHELL)]} {set ::orxsh [file join $::env(ORX_BUILD_DIR) bin orxsh.exe]}
     set ::nullInput NUL
 }
 # The shell's argv0 as the system hands it over: native on Windows.
@@ -26,9 +22,7 @@ proc runShell {args} {
         dict set o {*}[lrange $args 0 1]
         set args [lrange $args 2 end]
     }
-    if {[lindex $args 0] eq "--"} {
-        set args [lrange $args 1 end]
-    }
+    if {[lindex $args 0] eq "--"} {set args [lrange $args 1 end]}
     set out [tcltest::makeFile {} shellrun-[pid].out]
     set err [tcltest::makeFile {} shellrun-[pid].err]
     set in $::nullInput
@@ -50,9 +44,7 @@ proc runShell {args} {
     }
     set status 0
     if {$code} {
-        if {[lindex [dict get $opts -errorcode] 0] ne "CHILDSTATUS"} {
-            return -code error $msg
-        }
+        if {[lindex [dict get $opts -errorcode] 0] ne "CHILDSTATUS"} {return -code error $msg}
         set status [lindex [dict get $opts -errorcode] 2]
     }
     return [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
@@ -66,6 +58,4 @@ proc shellRows {prefix rows} {
     uplevel 1 [list rows $prefix orxsh $table]
 }
 # A script file in the temporary directory; returns its full path.
-proc shellScript {name body} {
-    return [file normalize [tcltest::makeFile $body $name]]
-}
+proc shellScript {name body} {return [file normalize [tcltest::makeFile $body $name]]}

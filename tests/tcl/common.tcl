@@ -1,26 +1,20 @@
 # Shared set-up of the tcltest files: inspection helpers and the row helper.
 package require tcltest 2
 namespace import -force ::tcltest::*
-if {[info commands testobj] eq ""} {
-    load $::env(ORX_TESTLIB) Orxtest
-}
+if {[info commands testobj] eq ""} {load $::env(ORX_TESTLIB) Orxtest}
 # rows prefix command table ?option value ...?: a test prefix.case "command: description"
 # per row {case description script result ?option value ...?}; a row's options win.
 proc rows {prefix command table args} {
     foreach row $table {
         lassign $row case desc body result
-        if {$command ne ""} {
-            set desc "$command: $desc"
-        }
+        if {$command ne ""} {set desc "$command: $desc"}
         uplevel 1 [list test $prefix.$case $desc -body $body -result $result {*}$args \
                        {*}[lrange $row 4 end]]
     }
 }
 # Unsets the scratch globals of the tests.
 proc cleanVars {} {
-    foreach name {a b c g i j k l m n r v w x y z new big copy seen} {
-        unset -nocomplain ::$name
-    }
+    foreach name {a b c g i j k l m n r v w x y z new big copy seen} {unset -nocomplain ::$name}
 }
 # Makes a global variable read-only: a write is undone and refused.
 proc readOnly {name} {

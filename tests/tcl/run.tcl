@@ -9,14 +9,10 @@ proc tcltest::cleanupTestsHook {} {
     incr ::orxFailed $numTests(Failed)
 }
 # Shells started by the tests end through [exit]: only this process is checked.
-if {[info exists ::env(ASAN_OPTIONS)]} {
-    set ::env(ASAN_OPTIONS) "$::env(ASAN_OPTIONS):detect_leaks=0"
-}
+if {[info exists ::env(ASAN_OPTIONS)]} {set ::env(ASAN_OPTIONS) "$::env(ASAN_OPTIONS):detect_leaks=0"}
 # The test files are UTF-8 whatever the system encoding (cp1252 on Windows).
 if {[catch {uplevel #0 [list source -encoding utf-8 $file]} msg opts]} {
     puts stderr "error sourcing $file: $msg\n[dict get $opts -errorinfo]"
     set ::orxFailed 1
 }
-if {$::orxFailed} {
-    return -code error "$file: $::orxFailed test(s) failed"
-}
+if {$::orxFailed} {return -code error "$file: $::orxFailed test(s) failed"}
