@@ -24,8 +24,7 @@ proc runShell {args} {
     }
     if {[lindex $args 0] eq "--"} {set args [lrange $args 1 end]}
     set out [tcltest::makeFile {} shellrun-[pid].out]
-    set err [tcltest::makeFile {} shellrun-[pid].err]
-    set in $::nullInput
+    set err [tcltest::makeFile {} shellrun-[pid].err]; set in $::nullInput
     if {[dict exists $o -stdin]} {
         set in [tcltest::makeFile {} shellrun-[pid].in]
         set f [open $in w]
