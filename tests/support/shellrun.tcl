@@ -14,6 +14,9 @@ set ::orxshArgv0 [expr {[tcltest::testConstraint win] ? [file nativename [file n
 # PATH lists are ";"-separated on Windows.
 set ::pathSep [expr {[tcltest::testConstraint win] ? ";" : ":"}]
 tcltest::testConstraint orxsh [file executable $::orxsh]
+tcltest::testConstraint expect [expr {[tcltest::testConstraint unix] && [auto_execok expect] ne ""}]
+# What expect tests/support/driver orxsh arg ... prints: OK, or what went wrong.
+proc ptyDrive {driver args} {catch {exec expect [file join $::env(ORX_SOURCE_DIR) tests support $driver] $::orxsh {*}$args} out; set out}
 # runShell ?-stdin text? ?-env {name value|-unset ...}? ?-exe program? ?--? arg ...:
 # runs orxsh (or program), stdin from text or the null device: {status stdout stderr}.
 proc runShell {args} {

@@ -25,3 +25,9 @@ proc readOnly {name} {
         error "read-only"
     }}}
 }
+# Busy-waits (signals processed) up to ms or until cond holds: "done" or "timeout".
+proc spin {ms {cond 0}} {
+    set end [expr {[clock milliseconds] + $ms}]
+    while {[clock milliseconds] < $end} {if {[uplevel 1 [list expr $cond]]} {return done}}
+    return timeout
+}
