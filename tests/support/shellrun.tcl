@@ -22,14 +22,17 @@ proc ptyDrive {driver args} {catch {exec expect [file join $::env(ORX_SOURCE_DIR
 proc runShell {args} {
     set o [dict create -env {} -exe $::orxsh]
     while {[lindex $args 0] in {-stdin -env -exe}} {
-        dict set o {*}[lrange $args 0 1]; set args [lrange $args 2 end]
+        dict set o {*}[lrange $args 0 1]
+        set args [lrange $args 2 end]
     }
     if {[lindex $args 0] eq "--"} {set args [lrange $args 1 end]}
     set out [tcltest::makeFile {} shellrun-[pid].out]
     set err [tcltest::makeFile {} shellrun-[pid].err]; set in $::nullInput
     if {[dict exists $o -stdin]} {
-        set in [tcltest::makeFile {} shellrun-[pid].in]; set f [open $in w]
-        puts -nonewline $f [dict get $o -stdin]; close $f
+        set in [tcltest::makeFile {} shellrun-[pid].in]
+        set f [open $in w]
+        puts -nonewline $f [dict get $o -stdin]
+        close $f
     }
     set saved {}
     foreach {name value} [dict get $o -env] {
@@ -38,7 +41,8 @@ proc runShell {args} {
     }
     set code [catch {exec [dict get $o -exe] {*}$args <$in >$out 2>$err} msg opts]
     foreach {old name} [lreverse $saved] {
-        unset -nocomplain ::env($name); array set ::env $old
+        unset -nocomplain ::env($name)
+        array set ::env $old
     }
     set status 0
     if {$code} {

@@ -6,7 +6,8 @@ if {[info commands testobj] eq ""} {load $::env(ORX_TESTLIB) Orxtest}
 # per row {case description script result ?option value ...?}; a row's options win.
 proc rows {prefix command table args} {
     foreach row $table {
-        lassign $row case desc body result; if {$command ne ""} {set desc "$command: $desc"}
+        lassign $row case desc body result
+        if {$command ne ""} {set desc "$command: $desc"}
         uplevel 1 [list test $prefix.$case $desc -body $body -result $result {*}$args \
                        {*}[lrange $row 4 end]]
     }
@@ -19,7 +20,9 @@ proc cleanVars {} {
 proc readOnly {name} {
     set ::readOnlyValue($name) [set ::$name]
     trace add variable ::$name write {apply {{n1 n2 op} {
-        upvar #0 $n1 v; set v $::readOnlyValue($n1); error "read-only"
+        upvar #0 $n1 v
+        set v $::readOnlyValue($n1)
+        error "read-only"
     }}}
 }
 # Busy-waits (signals processed) up to ms or until cond holds: "done" or "timeout".
