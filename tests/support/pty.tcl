@@ -2,7 +2,8 @@
 set timeout 10
 log_user [info exists env(EDIT_LOG)]
 proc fail {msg} {
-    global expect_out; puts "FAIL: $msg"
+    global expect_out
+    puts "FAIL: $msg"
     if {[info exists expect_out(buffer)]} {
         puts "seen: [string map {\r \\r \n \\n \033 \\e \007 \\a} $expect_out(buffer)]"
     }
@@ -34,7 +35,9 @@ proc wantNot {bad pattern what} {
 proc type {text} {after 60; send -- $text}
 proc step {text args} {type $text; want {*}$args}
 proc start {} {
-    global shell spawn_id spawn_out; spawn -noecho $shell; fconfigure $spawn_id -encoding utf-8
+    global shell spawn_id spawn_out
+    spawn -noecho $shell
+    fconfigure $spawn_id -encoding utf-8
     want {orx: $} "the first prompt"
 }
 # Sends keys (end of input by default); the shell must end with status 0.

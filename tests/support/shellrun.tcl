@@ -27,7 +27,8 @@ proc runShell {args} {
     }
     if {[lindex $args 0] eq "--"} {set args [lrange $args 1 end]}
     set out [tcltest::makeFile {} shellrun-[pid].out]
-    set err [tcltest::makeFile {} shellrun-[pid].err]; set in $::nullInput
+    set err [tcltest::makeFile {} shellrun-[pid].err]
+    set in $::nullInput
     if {[dict exists $o -stdin]} {
         set in [tcltest::makeFile {} shellrun-[pid].in]
         set f [open $in w]
