@@ -2,6 +2,8 @@
 package require tcltest 2
 namespace import -force ::tcltest::*
 if {[info commands testobj] eq ""} {load $::env(ORX_TESTLIB) Orxtest}
+# A C long has 64 bits (Linux), not 32 (Windows).
+testConstraint longIs64 [expr {$tcl_platform(wordSize) == 8}]
 # rows prefix command table ?option value ...?: a test prefix.case "command: description"
 # per row {case description script result ?option value ...?}; a row's options win.
 proc rows {prefix command table args} {
