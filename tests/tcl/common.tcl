@@ -14,6 +14,21 @@ proc rows {prefix command table args} {
                        {*}[lrange $row 4 end]]
     }
 }
+# Writes text to path as UTF-8, nothing added or translated; returns path.
+proc writeText {path text} {
+    set f [open $path wb]
+    puts -nonewline $f [encoding convertto utf-8 $text]
+    close $f
+    return $path
+}
+# The UTF-8 text of the file at path, line ends as Tcl reads them.
+proc readText {path} {
+    set f [open $path]
+    fconfigure $f -encoding utf-8
+    set text [read $f]
+    close $f
+    return $text
+}
 # Unsets the scratch globals of the tests.
 proc cleanVars {} {
     foreach name {a b c g i j k l m n r v w x y z new big copy seen} {unset -nocomplain ::$name}
