@@ -2,15 +2,11 @@
 # The shell under test: the build's, or a staged installation's.
 if {[info exists ::env(ORX_TEST_SHELL)]} {
     set ::orxsh $::env(ORX_TEST_SHELL)
-} else {
-    set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]
-}
+} else {set ::orxsh [file join $::env(ORX_BUILD_DIR) host orxsh]}
 # Windows: every program of the build is in bin/; no input is NUL there.
 set ::nullInput /dev/null
 if {[tcltest::testConstraint win]} {
-    if {![info exists ::env(ORX_TEST_SHELL)]} {
-        set ::orxsh [file join $::env(ORX_BUILD_DIR) bin orxsh.exe]
-    }
+    if {![info exists ::env(ORX_TEST_SHELL)]} {set ::orxsh [file join $::env(ORX_BUILD_DIR) bin orxsh.exe]}
     set ::nullInput NUL
 }
 # The shell's argv0 as the system hands it over: native on Windows.
@@ -18,20 +14,18 @@ set ::orxshArgv0 [expr {[tcltest::testConstraint win] ? [file nativename [file n
 # PATH lists are ";"-separated on Windows.
 set ::pathSep [expr {[tcltest::testConstraint win] ? ";" : ":"}]
 tcltest::testConstraint orxsh [file executable $::orxsh]
-
-# runShell ?-stdin text? ?-env {name value ...}? ?-exe program? ?--? arg ...
-# Runs orxsh (or program) with the arguments, the environment changed by the
-# pairs (the value -unset removes a variable) and standard input from text
-# (else /dev/null); returns {status stdout stderr}.
+tcltest::testConstraint expect [expr {[tcltest::testConstraint unix] && [auto_execok expect] ne ""}]
+# What expect tests/support/driver orxsh arg ... prints: OK, or what went wrong.
+proc ptyDrive {driver args} {catch {exec expect [file join $::env(ORX_SOURCE_DIR) tests support $driver] $::orxsh {*}$args} out; set out}
+# runShell ?-stdin text? ?-env {name value|-unset ...}? ?-exe program? ?--? arg ...:
+# runs orxsh (or program), stdin from text or the null device: {status stdout stderr}.
 proc runShell {args} {
     set o [dict create -env {} -exe $::orxsh]
     while {[lindex $args 0] in {-stdin -env -exe}} {
         dict set o {*}[lrange $args 0 1]
         set args [lrange $args 2 end]
     }
-    if {[lindex $args 0] eq "--"} {
-        set args [lrange $args 1 end]
-    }
+    if {[lindex $args 0] eq "--"} {set args [lrange $args 1 end]}
     set out [tcltest::makeFile {} shellrun-[pid].out]
     set err [tcltest::makeFile {} shellrun-[pid].err]
     set in $::nullInput
@@ -53,16 +47,12 @@ proc runShell {args} {
     }
     set status 0
     if {$code} {
-        if {[lindex [dict get $opts -errorcode] 0] ne "CHILDSTATUS"} {
-            return -code error $msg
-        }
+        if {[lindex [dict get $opts -errorcode] 0] ne "CHILDSTATUS"} {return -code error $msg}
         set status [lindex [dict get $opts -errorcode] 2]
     }
     return [list $status [tcltest::viewFile $out] [tcltest::viewFile $err]]
 }
-
-# One test per row {case description runShell-arguments expected}, named
-# prefix.case and constrained to orxsh.
+# One orxsh test prefix.case per row {case description runShell-arguments expected}.
 proc shellRows {prefix rows} {
     set table {}
     foreach {case desc arguments expected} $rows {
@@ -70,8 +60,5 @@ proc shellRows {prefix rows} {
     }
     uplevel 1 [list rows $prefix orxsh $table]
 }
-
 # A script file in the temporary directory; returns its full path.
-proc shellScript {name body} {
-    return [file normalize [tcltest::makeFile $body $name]]
-}
+proc shellScript {name body} {return [file normalize [tcltest::makeFile $body $name]]}

@@ -1,8 +1,5 @@
-# Runs one tcltest file and turns its outcome into the exit status, so that
-# CTest sees failures: run.tcl file.test ?tcltest options?
-# The script ends by returning, never through [exit]: leaving mid-evaluation
-# strands Tcl's own evaluation objects, which the leak checker of the
-# sanitizer build would report against this process.
+# run.tcl file.test ?tcltest options?: failures become an error for CTest, by return,
+# not [exit], which would strand evaluation objects the leak checker reports.
 package require tcltest 2
 set file [lindex $argv 0]
 tcltest::configure -verbose {body error skip} -testdir [file dirname $file] {*}[lrange $argv 1 end]
@@ -11,16 +8,11 @@ proc tcltest::cleanupTestsHook {} {
     variable numTests
     incr ::orxFailed $numTests(Failed)
 }
-# Shells started by the tests do end through [exit]; only this process is
-# checked for leaks.
-if {[info exists ::env(ASAN_OPTIONS)]} {
-    set ::env(ASAN_OPTIONS) "$::env(ASAN_OPTIONS):detect_leaks=0"
-}
+# Shells started by the tests end through [exit]: only this process is checked.
+if {[info exists ::env(ASAN_OPTIONS)]} {set ::env(ASAN_OPTIONS) "$::env(ASAN_OPTIONS):detect_leaks=0"}
 # The test files are UTF-8 whatever the system encoding (cp1252 on Windows).
 if {[catch {uplevel #0 [list source -encoding utf-8 $file]} msg opts]} {
     puts stderr "error sourcing $file: $msg\n[dict get $opts -errorinfo]"
     set ::orxFailed 1
 }
-if {$::orxFailed} {
-    return -code error "$file: $::orxFailed test(s) failed"
-}
+if {$::orxFailed} {return -code error "$file: $::orxFailed test(s) failed"}
