@@ -156,7 +156,6 @@ unsigned MarkAsync()
     // Announce the mark before looking at the interpreter: an error logged
     // meanwhile either is seen here or sees the mark and waits for it.
     g_processMarked.store(true);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     int64_t now = NowNs();
     std::lock_guard<std::mutex> lock(g_processAsyncLock);
     if (g_processAsync == nullptr) {
@@ -368,19 +367,17 @@ char *ErrorLogged(ClientData, Tcl_Interp *interp, const char *, const char *, in
     if (g_processInAsync || g_processDeferring) {
         return nullptr;
     }
-    // Either the relay sees this error in progress when it looks, or this
-    // sees its announcement (the relay fences the same way).
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (g_processMarked.load()) {
-        // The relay looks and marks in one step under this lock: once it is
-        // free, the mark is either made or withheld for this error.
+    // The relay looks at the interpreter and marks in one step under this
+    // lock: either it looks after this error was set and holds its mark, or
+    // its mark is made by now.  Only our own mark is taken off: a mark of
+    // another handler (cmdtrace's failing callback) must reach its command.
+    bool ours;
+    {
         std::lock_guard<std::mutex> lock(g_processAsyncLock);
+        ours = g_processAsync != nullptr &&
+               orx::AsyncHandlerReady(g_processAsync, g_processMarked.load());
     }
-    // A mark made while no error was in progress may still be waiting (its
-    // announcement already taken back by a handler that ran meanwhile): take
-    // it off now, while the code Tcl passes is still true; the relay marks
-    // again after the hold.
-    if (Tcl_AsyncReady()) {
+    if (ours && Tcl_AsyncReady()) {
         g_processDeferring = true;
         Tcl_AsyncInvoke(interp, TCL_OK);
         g_processDeferring = false;

@@ -265,6 +265,21 @@ bool ErrorInProgress(Tcl_Interp *interp)
     return __atomic_load_n(field, __ATOMIC_ACQUIRE) != nullptr;
 }
 
+// The head of tclAsync.c's handler record, which no header declares; the
+// ready flag has come first in every 8.6 release.
+struct AsyncHandlerHead {
+    int ready;
+};
+
+bool AsyncHandlerReady(Tcl_AsyncHandler handler, bool fallback)
+{
+    if (!Known()) {
+        return fallback;
+    }
+    return __atomic_load_n(&reinterpret_cast<AsyncHandlerHead *>(handler)->ready,
+                           __ATOMIC_ACQUIRE) != 0;
+}
+
 int EvalLevels(Tcl_Interp *interp)
 {
     if (!Known()) {

@@ -115,6 +115,12 @@ private:
 // interpreter's thread runs.  False on another Tcl.
 bool ErrorInProgress(Tcl_Interp *interp);
 
+// Whether this asynchronous handler is marked and not yet invoked (Tcl keeps
+// the flag in its private handler record).  fallback on another Tcl.  Read
+// while a thread other than the handler's may mark it: the caller serialises
+// its own marks.
+bool AsyncHandlerReady(Tcl_AsyncHandler handler, bool fallback);
+
 // How many evaluations the interpreter has under way (0 when it runs none,
 // as at a prompt); the count is private.  -1 on another Tcl.
 int EvalLevels(Tcl_Interp *interp);
