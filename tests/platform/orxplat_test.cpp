@@ -1,6 +1,6 @@
 // The OS seam where no command shows its behaviour: reading and channels that must not
-// wait on a FIFO, temporary files, rewrites past a planted link, file facts through a
-// link, directory listings, and libtq_cc's access and terminal checks.
+// wait on a FIFO, temporary files, file facts through a link, directory listings, and
+// libtq_cc's access and terminal checks.
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -111,25 +111,6 @@ TEST_F(OrxPlat, OpenChannelRefusesWhatIsNotARegularFileWithoutWaiting)
     EXPECT_STREQ(Tcl_GetString(line), "a");
     Tcl_DecrRefCount(line);
     EXPECT_EQ(Tcl_Close(nullptr, channel), TCL_OK);
-}
-
-// The fault: trimming the history wrote "<path>.tmp" with truncation, so a link planted
-// there had its target overwritten and then became the file.
-TEST_F(OrxPlat, RewriteFilePlantedLinkAtTheTemporaryNameIsNotFollowed)
-{
-    std::string path = dir.Write("history", "old\n"), victim = dir.Write("victim", "keep");
-    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
-    {
-        OrxPlat_FileLock lock(path);
-        EXPECT_EQ(OrxPlat_RewriteFile(path, "new\n"), 0);
-    }
-    ASSERT_EQ(OrxPlat_ReadWholeFile(victim, 100, &text, &why), ORXPLAT_READ_OK);
-    EXPECT_EQ(text, "keep");
-    struct stat st;
-    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & (S_IFMT | 07777), S_IFREG | 0600u);
-    ASSERT_EQ(OrxPlat_ReadWholeFile(path, 100, &text, &why), ORXPLAT_READ_OK);
-    EXPECT_EQ(text, "new\n");
 }
 
 TEST_F(OrxPlat, StatLinkFollowedOrNot)
