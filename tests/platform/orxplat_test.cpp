@@ -1,5 +1,5 @@
-// The OS seam where no command shows its behaviour: reading and channels that must not
-// wait on a FIFO, temporary files, file facts through a link, directory listings, and
+// The OS seam where no command shows its behaviour: whole-file reads and channels,
+// temporary files, file facts through a link, directory listings, and
 // libtq_cc's access and terminal checks.
 
 #include <gtest/gtest.h>
@@ -25,15 +25,11 @@ protected:
     std::string text, why;
 };
 
-TEST_F(OrxPlat, ReadWholeFileRefusesFifosMissingAndTooLarge)
+// FIFOs: TessaryStore.AFifoIsReportedNotWaitedFor and the type maps of start-up read through here.
+TEST_F(OrxPlat, ReadWholeFileRefusesDirectoriesMissingAndTooLarge)
 {
-    std::string fifo = dir.path + "/fifo";
-    orxtest::FifoWatch watch({fifo});
-    ASSERT_TRUE(watch.Made());
-    EXPECT_EQ(OrxPlat_ReadWholeFile(fifo, 100, &text, &why), ORXPLAT_READ_NOT_REGULAR);
-    EXPECT_TRUE(watch.Finish()) << "waited for a writer";
-    EXPECT_EQ(why, "not a regular file");
     EXPECT_EQ(OrxPlat_ReadWholeFile(dir.path, 100, &text, &why), ORXPLAT_READ_NOT_REGULAR);
+    EXPECT_EQ(why, "not a regular file");
     EXPECT_EQ(OrxPlat_ReadWholeFile(dir.path + "/none", 100, &text, &why), ORXPLAT_READ_MISSING);
     std::string five = dir.Write("five", "12345");
     EXPECT_EQ(OrxPlat_ReadWholeFile(five, 4, &text, &why), ORXPLAT_READ_TOO_LARGE);
@@ -92,15 +88,11 @@ TEST_F(OrxPlat, CreateTempFileTakenNamesAreLeftAlone)
     EXPECT_NE(::access(victim.c_str(), F_OK), 0);
 }
 
-TEST_F(OrxPlat, OpenChannelRefusesWhatIsNotARegularFileWithoutWaiting)
+// FIFOs: OsTest.KillPassesOverAPidFileThatIsAFifo and libindex-3 open through here.
+TEST_F(OrxPlat, OpenChannelRefusesDirectoriesAndMissingFiles)
 {
     Tcl_FindExecutable(nullptr);
-    std::string fifo = dir.path + "/fifo";
-    orxtest::FifoWatch watch({fifo});
-    ASSERT_TRUE(watch.Made());
     Tcl_Channel channel = nullptr;
-    EXPECT_EQ(OrxPlat_OpenChannel(fifo.c_str(), &channel), ORXPLAT_NOT_REGULAR);
-    EXPECT_TRUE(watch.Finish()) << "waited for a writer";
     EXPECT_EQ(OrxPlat_OpenChannel(dir.path.c_str(), &channel), EISDIR);
     EXPECT_EQ(OrxPlat_OpenChannel((dir.path + "/none").c_str(), &channel), ENOENT);
     std::string file = dir.Write("file", "a\r\nb\n");
