@@ -125,50 +125,44 @@ TEST_F(ArgvTest, HelpSummaryLayout)
     auto table = Table();
     opt.name = "box";
     Tcl_SetResult(interp_, const_cast<char *>("before|"), TCL_STATIC);
-    EXPECT_EQ(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0), TCL_ERROR);
     // Widest key 7 ("-weight"): texts start in column 10; the summary is appended; -width has
     // its 3.
-    EXPECT_EQ(Result(), "before|Command-specific options:"
-                        "\n -width:  Width in pixels\n\t\tDefault value: 3"
-                        "\n -weight: Line weight\n\t\tDefault value: 0"
-                        "\n -name:   Object name\n\t\tDefault value: \"box\""
-                        "\n -scale:  Scale factor\n\t\tDefault value: 1.5"
-                        "\n -v:      Verbose"
-                        "\nLayout:"
-                        "\n --:      End of options"
-                        "\nGeneric options for all commands:"
-                        "\n -help:   Print summary of command-line options and abort");
+    EXPECT_EQ(Failure(Parse({"draw", "-width", "3", "-help", "-weight", "9"}, table.data(), 0)),
+              "before|Command-specific options:"
+              "\n -width:  Width in pixels\n\t\tDefault value: 3"
+              "\n -weight: Line weight\n\t\tDefault value: 0"
+              "\n -name:   Object name\n\t\tDefault value: \"box\""
+              "\n -scale:  Scale factor\n\t\tDefault value: 1.5"
+              "\n -v:      Verbose"
+              "\nLayout:"
+              "\n --:      End of options"
+              "\nGeneric options for all commands:"
+              "\n -help:   Print summary of command-line options and abort");
     EXPECT_EQ(opt.weight, 0);
     // No generic part; a string without a value has no default line.
-    Tcl_ResetResult(interp_);
     opt.name = nullptr;
     std::vector<Orx_ArgvInfo> small = {{"-height", ORX_ARGV_STRING, nullptr, &opt.name, "Height"},
                                        {"-x", ORX_ARGV_FLOAT, nullptr, &opt.scale, "X"},
                                        kEnd};
-    EXPECT_EQ(Parse({"cmd", "-help"}, small.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
-    EXPECT_EQ(Result(), "Command-specific options:\n -height: Height\n -x:      X"
-                        "\n\t\tDefault value: 1.5");
+    EXPECT_EQ(Failure(Parse({"cmd", "-help"}, small.data(), ORX_ARGV_NO_DEFAULTS)),
+              "Command-specific options:\n -height: Height\n -x:      X\n\t\tDefault value: 1.5");
     // Widest key 6: a 2-character key is followed by ":" and five blanks.
-    Tcl_ResetResult(interp_);
     std::vector<Orx_ArgvInfo> six = {{"-width", ORX_ARGV_CONSTANT, nullptr, &opt.verbose, "W"},
                                      {"-x", ORX_ARGV_REST, nullptr, &opt.rest, "X"},
                                      kEnd};
-    EXPECT_EQ(ParseObjs({"cmd", "-help"}, six.data(), ORX_ARGV_NO_DEFAULTS), TCL_ERROR);
-    EXPECT_EQ(Result(), "Command-specific options:\n -width: W\n -x:     X");
+    EXPECT_EQ(Failure(ParseObjs({"cmd", "-help"}, six.data(), ORX_ARGV_NO_DEFAULTS)),
+              "Command-specific options:\n -width: W\n -x:     X");
     // No table: the generic key sets the width.
-    Tcl_ResetResult(interp_);
-    EXPECT_EQ(Parse({"cmd", "-h"}, nullptr, 0), TCL_ERROR);
-    EXPECT_EQ(Result(), "Command-specific options:\nGeneric options for all commands:"
-                        "\n -help: Print summary of command-line options and abort");
+    EXPECT_EQ(Failure(Parse({"cmd", "-h"}, nullptr, 0)),
+              "Command-specific options:\nGeneric options for all commands:"
+              "\n -help: Print summary of command-line options and abort");
 }
 
 TEST_F(ArgvTest, MatchingAndAbbreviations)
 {
     auto table = Table();
     const Orx_ArgvInfo *t = table.data();
-    EXPECT_EQ(Parse({"cmd", "-w", "1"}, t, 0), TCL_ERROR);
-    EXPECT_EQ(Result(), "ambiguous option \"-w\"");
-    Tcl_ResetResult(interp_);
+    EXPECT_EQ(Failure(Parse({"cmd", "-w", "1"}, t, 0)), "ambiguous option \"-w\"");
     EXPECT_EQ(ParseObjs({"cmd", "-wi", "4", "-weight", "5"}, t, 0), TCL_OK);
     EXPECT_EQ(std::make_pair(opt.width, opt.weight), std::make_pair(4, 5));
     // An exact key wins even when two keys listed first have it as their prefix (was ambiguous).
@@ -180,22 +174,17 @@ TEST_F(ArgvTest, MatchingAndAbbreviations)
     EXPECT_EQ(Parse({"cmd", "-width"}, prefixes.data(), 0), TCL_OK) << Result();
     EXPECT_EQ(std::vector<int>({a, b, c}), std::vector<int>({0, 0, 1}));
     // -h is -help, unless the table has another -h... key.
-    EXPECT_EQ(Parse({"cmd", "-h"}, t, 0), TCL_ERROR);
-    EXPECT_EQ(Result().rfind("Command-specific options:", 0), 0u);
-    Tcl_ResetResult(interp_);
+    EXPECT_EQ(Failure(Parse({"cmd", "-h"}, t, 0)).rfind("Command-specific options:", 0), 0u);
     std::vector<Orx_ArgvInfo> withHeight = {{"-height", ORX_ARGV_INT, nullptr, &opt.width, ""},
                                             kEnd};
-    EXPECT_EQ(ParseObjs({"cmd", "-h"}, withHeight.data(), 0), TCL_ERROR);
-    EXPECT_EQ(Result(), "ambiguous option \"-h\"");
-    Tcl_ResetResult(interp_);
+    EXPECT_EQ(Failure(ParseObjs({"cmd", "-h"}, withHeight.data(), 0)), "ambiguous option \"-h\"");
     // Without abbreviations a prefix is just another word.
     Words left;
     EXPECT_EQ(Parse({"cmd", "-wi", "-width", "8"}, t, ORX_ARGV_NO_ABBREV, &left), TCL_OK);
     EXPECT_EQ(left, Words({"cmd", "-wi"}));
     EXPECT_EQ(opt.width, 8);
-    EXPECT_EQ(ParseObjs({"cmd", "-wi"}, t, ORX_ARGV_NO_ABBREV | ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
-    EXPECT_EQ(Result(), "unrecognized argument \"-wi\"");
-    Tcl_ResetResult(interp_);
+    EXPECT_EQ(Failure(ParseObjs({"cmd", "-wi"}, t, ORX_ARGV_NO_ABBREV | ORX_ARGV_NO_LEFTOVERS)),
+              "unrecognized argument \"-wi\"");
     EXPECT_EQ(Parse({"cmd", "-bogus"}, t, ORX_ARGV_NO_LEFTOVERS), TCL_ERROR);
     EXPECT_EQ(ErrorCode(), "ORX VALUE OPTION -bogus");
 }
@@ -306,9 +295,7 @@ TEST_F(ArgvTest, WordProcedures)
     EXPECT_EQ(std::make_pair(number, pair), std::make_pair(42, std::string("a,b")));
     EXPECT_EQ(left, Words({"cmd", "x", "c"}));
     EXPECT_EQ(calls, Words({"-n|42", "-n|x", "-n|(null)"}));
-    EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
-    EXPECT_EQ(Result(), "-pair needs two words");
-    Tcl_ResetResult(interp_);
+    EXPECT_EQ(Failure(Parse({"cmd", "-pair", "a"}, table.data(), 0)), "-pair needs two words");
     table[1].src = reinterpret_cast<void *>(&TakePair<Tcl_Obj *>);
     EXPECT_EQ(ParseObjs({"cmd", "-p", "1", "2", "-n", "7"}, table.data(), 0, &left), TCL_OK);
     EXPECT_EQ(std::make_pair(number, pair), std::make_pair(7, std::string("1,2")));
@@ -316,8 +303,8 @@ TEST_F(ArgvTest, WordProcedures)
     // A procedure claiming more words than it was given fails the parse, not reading past the
     // array.
     table[1].src = reinterpret_cast<void *>(&ClaimsTooMuch);
-    EXPECT_EQ(Parse({"cmd", "-pair", "a"}, table.data(), 0), TCL_ERROR);
-    EXPECT_EQ(Result(), "procedure of option \"-pair\" returned 2 words left of 1");
+    EXPECT_EQ(Failure(Parse({"cmd", "-pair", "a"}, table.data(), 0)),
+              "procedure of option \"-pair\" returned 2 words left of 1");
 }
 
 TEST_F(ArgvTest, BadArgumentType)
@@ -325,9 +312,8 @@ TEST_F(ArgvTest, BadArgumentType)
     int value = 0;
     for (int type : {14, 24, 0}) {
         std::vector<Orx_ArgvInfo> table = {{"-odd", type, nullptr, &value, ""}, kEnd};
-        Tcl_ResetResult(interp_);
-        EXPECT_EQ(Parse({"cmd", "plain", "-odd"}, table.data(), 0), TCL_ERROR);
-        EXPECT_EQ(Result(), "bad argument type " + std::to_string(type) + " in Orx_ArgvInfo");
+        EXPECT_EQ(Failure(Parse({"cmd", "plain", "-odd"}, table.data(), 0)),
+                  "bad argument type " + std::to_string(type) + " in Orx_ArgvInfo");
     }
 }
 } // namespace

@@ -42,19 +42,14 @@ int NextLibraryToken(unsigned seed)
     return token;
 }
 
-TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefused)
+TEST_F(Encrypt, TokenNotSetByTheLibraryIsRefusedAndServesOneCall)
 {
     std::string text = Eval("encrypt 4 {a package}");
     ASSERT_EQ(text.rfind("%ENCRYPTED%", 0), 0u) << text;
     for (int token : {-1, 0, 1, RAND_MAX}) {
         ExpectRefused(text, token);
     }
-}
-
-// Spent by one decrypt, whether it succeeds or not; the text stays as it was.
-TEST_F(Encrypt, TokenServesOneCall)
-{
-    std::string text = Eval("encrypt 4 {a package}");
+    // Spent by one decrypt, whether it succeeds or not; the text stays as it was.
     const struct {
         std::string text, result;
         unsigned seed;

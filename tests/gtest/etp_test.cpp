@@ -53,8 +53,6 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
         {"  A value=x", "bad value \"x\": expected an integer"},
         {"  B color=#12345", "bad color \"#12345\": expected #rrggbb or none"},
         {"  C color=#gg0000", "bad color \"#gg0000\": expected #rrggbb or none"},
-        {"  D style=wavy", "bad style \"wavy\": must be solid, dash or dot"},
-        {"  E shape=round", "unknown attribute \"shape\""},
         {"  F label=\"open", "unterminated quoted text"},
         {"  G label=\"a\"b", "text after quoted text"},
         {"  H novalue", "expected \"attribute=value\", got \"novalue\""},
@@ -75,9 +73,7 @@ TEST(EtpTypeMap, MalformedLinesNameFileAndLine)
     ASSERT_TRUE(etpFindType("T2", &t));
     EXPECT_TRUE(etpFindTypeLiteralByName(t, "OK", nullptr));
     EXPECT_FALSE(etpFindTypeLiteralByName(t, "A", nullptr));
-    // Atomic and check-only loads merge nothing.
-    EXPECT_NE(Load("type T3\n  A\n  B bogus\n", ETP_LOAD_ATOMIC), "");
-    EXPECT_FALSE(etpFindType("T3", nullptr));
+    // Check-only loads merge nothing.
     EXPECT_EQ(Load("type T3c\n  A\n", ETP_LOAD_CHECK), "");
     EXPECT_FALSE(etpFindType("T3c", nullptr));
 }
@@ -90,12 +86,6 @@ TEST(EtpTypeMap, LoadingFiles)
     EXPECT_TRUE(etpFindType("T5", nullptr));
     EXPECT_EQ(etpLoadTypeMap((dir.path + "/none.map").c_str(), ETP_LOAD_QUIET), -1);
     EXPECT_EQ(etpLoadTypeMap(nullptr, 0), -1);
-    // A FIFO is refused at once instead of waiting for a writer.
-    const std::string fifo = dir.path + "/t6.fifo";
-    orxtest::FifoWatch watch({fifo});
-    ASSERT_TRUE(watch.Made());
-    EXPECT_EQ(etpLoadTypeMap(fifo.c_str(), ETP_LOAD_QUIET), -1);
-    EXPECT_TRUE(watch.Finish()) << "etpLoadTypeMap waited on a FIFO";
 }
 
 TEST(EtpAttrs, SettingValues)

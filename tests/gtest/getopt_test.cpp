@@ -69,9 +69,6 @@ TEST(Getopt, ScansTheShellOptions)
         {{"-q", "-", "-n"}, "q end", "", 1}, // "-" is an operand
         {{"-s", "--", "-q"}, "s end", "", 2},
         {{"--verbose", "x"}, "end", "", 1},
-        {{"file", "-q"}, "end", "", 0},
-        {{}, "end", "", 0},
-        {{"-q", "-c"}, "q ? end", "option requires an argument -- c\n", 2},
         {{"-c"}, "? end", "", 1, kShellOptions, 0},
         {{"-f"}, ": end", "", 1, ":qnsuc:f:"},
         // An unknown letter does not skip the rest of its cluster.

@@ -216,35 +216,18 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     EXPECT_EQ(Init(a), TCL_ERROR);
     EXPECT_EQ(Result(), "Could not make the ~/ruvadiredavoz directory.");
     fs::remove(dir);
-    // Made private; the signal thread's line is there before the initialisation returns.
+    // Made private (its pid-file line: init-3.1 and 3.2).
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_TRUE(fs::is_directory(dir) && fs::status(dir).permissions() == fs::perms::owner_all);
-    EXPECT_TRUE(PidLine(dir)) << "no line for this process";
     // An existing directory keeps its permissions.
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read);
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
 
-TEST_F(InitTest, CreateObjCommandConcatAndPutErrCode)
+TEST_F(InitTest, ConcatAndPutErrCode)
 {
     Tcl_Interp *interp = interp_ = Tcl_CreateInterp();
-    static char mine[] = "mine";
-    Tcl_ObjCmdProc *nameCmd = [](ClientData clientData, Tcl_Interp *ip, int, Tcl_Obj *const[]) {
-        Tcl_SetObjResult(ip, Tcl_NewStringObj(static_cast<const char *>(clientData), -1));
-        return TCL_OK;
-    };
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "fresh", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
-              0);
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "set", nameCmd, mine, nullptr,
-                                    ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE),
-              0);
-    EXPECT_EQ(Eval("list [set] [info commands orxx_fresh]"), "mine {}");
-    // A name beginning with "tclx" gets no alias.
-    EXPECT_EQ(OrxX_CreateObjCommand(interp, "tclxthing", nameCmd, mine, nullptr, 0), 0);
-    EXPECT_EQ(Eval("list [info commands tclxthing] [info commands orxx_tclxthing]"),
-              "tclxthing {}");
     const char *words[] = {"a", "", "b", nullptr, "{y"};
     char *joined = Orx_Concat(5, words), *empty = Orx_Concat(0, nullptr);
     EXPECT_EQ(std::string(joined) + "|" + empty, "a  b  {y|");
@@ -340,12 +323,14 @@ int ReadState(ClientData clientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
     return TCL_OK;
 }
 
-TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
+TEST_F(InitTest, CreateObjCommandAliasesAndTheirSharedState)
 {
     interp_ = Tcl_CreateInterp();
     auto create = [&](const char *name, const char *text, int flags) {
         statesFreed = 0;
-        OrxX_CreateObjCommand(interp_, name, ReadState, new std::string(text), FreeState, flags);
+        EXPECT_EQ(OrxX_CreateObjCommand(interp_, name, ReadState, new std::string(text), FreeState,
+                                        flags),
+                  0);
     };
     // Either name first, by deletion or by rename: the other still reads it.
     for (const char *script : {"rename owned {}; orxx_owned", "rename orxx_owned {}; owned",
@@ -361,16 +346,21 @@ TEST_F(InitTest, CreateObjCommandFreesSharedStateOnceWithTheLastName)
     EXPECT_EQ(Eval("rename orxx_set {}; set x 1"), "1");
     EXPECT_EQ(statesFreed, 1);
     create("single", "one", ORXX_CMD_NO_ALIAS);
-    EXPECT_EQ(Eval("single"), "one");
+    EXPECT_EQ(Eval("list [single] [info commands orxx_single]"), "one {}");
     Eval("rename single {}");
     EXPECT_EQ(statesFreed, 1);
+    // A name beginning with "tclx" gets no alias.
+    create("tclxthing", "x", 0);
+    EXPECT_EQ(Eval("info commands *tclxthing"), "tclxthing");
     // Replacing both names of an earlier registration frees its state once.
     create("dup", "first", 0);
     create("dup", "second", ORXX_CMD_REPLACE);
     EXPECT_EQ(statesFreed, 1);
     EXPECT_EQ(Eval("list [dup] [orxx_dup]"), "second second");
-    statesFreed = 0; // with the interpreter
+    create("set", "replaced", ORXX_CMD_NO_ALIAS | ORXX_CMD_REPLACE);
+    EXPECT_EQ(Eval("set"), "replaced");
+    statesFreed = 0; // with the interpreter: those of dup, tclxthing and set
     Drop();
-    EXPECT_EQ(statesFreed, 1);
+    EXPECT_EQ(statesFreed, 3);
 }
 } // namespace

@@ -89,10 +89,10 @@ TEST_F(KeylistTest, BadKeysAreRefusedAndGenericKeysAreOpaque)
     const char *binary = "b\xC0\x80"
                          "c"; // Tcl's coding of a zero byte
     for (const char *key : {"", "a..b", binary}) {
-        Tcl_ResetResult(interp_);
-        EXPECT_EQ(OrxX_KeyedListSet(interp_, keyl, key, value), TCL_ERROR) << key;
-        EXPECT_EQ(Result(), key == binary ? "keyed list key may not be a binary string"
-                                          : "keyed list key may not be an empty string");
+        EXPECT_EQ(Failure(OrxX_KeyedListSet(interp_, keyl, key, value)),
+                  key == binary ? "keyed list key may not be a binary string"
+                                : "keyed list key may not be an empty string")
+            << key;
     }
     EXPECT_EQ(OrxX_KeyedListSet(nullptr, keyl, "", Tcl_NewObj()), TCL_ERROR); // no interp_
     EXPECT_STREQ(Tcl_GetString(keyl), "");

@@ -1,10 +1,8 @@
-// The OS layer: clocks, directory walking, channel file sizes, the flock probe, and kill through
+// The OS layer: clocks, directory walking, channel file sizes, and kill through
 // the pid file and the signal thread (under a temporary HOME, so the real ~/ruvadiredavoz/pid_tq is
 // never touched).
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -216,27 +214,16 @@ TEST_F(OsTest, FileSizeKeepsAllSixtyFourBitsOfASparseFile)
     Tcl_Close(nullptr, directory);
 }
 
-TEST_F(OsTest, HaveFlockAgreesWithALockOnATempFile)
-{
-    int fd = open((dir_ + "/lock").c_str(), O_CREAT | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(OrxXOSHaveFlock(), flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
-    close(fd);
-}
-
 TEST_F(OsTest, KillOfPidWithoutLineIgnoresTerminateButEndsOnInterrupt)
 {
     pid_t child = Child(false);
     ASSERT_GT(child, 0);
-    // A longer pid that begins with the same digits is another process; then no pid file.
-    for (bool withFile : {true, false}) {
-        withFile ? WritePidFile("1 1\n" + std::to_string(child) + "0 1\n")
-                 : (void)fs::remove(pidFile_);
-        Tcl_SetObjResult(interp_, Tcl_NewStringObj("stale", -1));
-        EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
-        EXPECT_EQ(Result(), "");
-        EXPECT_EQ(EndedBy(child, 100), 0);
-    }
+    // A longer pid that begins with the same digits is another process.
+    WritePidFile("1 1\n" + std::to_string(child) + "0 1\n");
+    Tcl_SetObjResult(interp_, Tcl_NewStringObj("stale", -1));
+    EXPECT_EQ(OrxXOSkill(interp_, child, 15, "kill"), TCL_OK);
+    EXPECT_EQ(Result(), "");
+    EXPECT_EQ(EndedBy(child, 100), 0);
     EXPECT_EQ(OrxXOSkill(interp_, child, 2, "kill"), TCL_OK);
     EXPECT_EQ(EndedBy(child, 5000), SIGTERM);
     // The process has gone: interrupting it again is no error.

@@ -88,21 +88,11 @@ TEST_F(TclBuildTest, SpathRules)
 // start-up package, source) then waited on it for ever.
 TEST_F(TclBuildTest, SpathPassesOverWhatIsNotARegularFile)
 {
-    ASSERT_EQ(
-        system(("cd " + top + " && touch b/fifo.tcl && mkfifo a/fifo.tcl cwd/pipe.tcl").c_str()),
-        0);
-    const struct {
-        const char *name;
-        int flags;
-        std::string want;
-    } cases[] = {{"fifo.tcl", 0, top + "/b/fifo.tcl"},
-                 {"fifo.tcl", ORX_SPATH_PATH_FIRST, top + "/b/fifo.tcl"},
-                 {"pipe.tcl", 0, "!"},
-                 {"./pipe.tcl", 0, "./pipe.tcl"}}; // named by the caller: any kind but a directory
-    for (const auto &c : cases) {
-        const char *found = Orx_Spath(interp_, c.name, "ORX_TEST_SEARCH", "r", c.flags);
-        EXPECT_EQ(found != nullptr ? std::string(found) : "!", c.want) << c.name;
-    }
+    // Along the path a FIFO is passed over (the shell's -f and orx:load show it); in the
+    // current directory too, unless named by the caller: any kind but a directory.
+    ASSERT_EQ(system(("cd " + top + " && mkfifo cwd/pipe.tcl").c_str()), 0);
+    EXPECT_EQ(Orx_Spath(interp_, "pipe.tcl", "ORX_TEST_SEARCH", "r", 0), nullptr);
+    EXPECT_STREQ(Orx_Spath(interp_, "./pipe.tcl", "ORX_TEST_SEARCH", "r", 0), "./pipe.tcl");
 }
 
 TEST_F(TclBuildTest, SpathCommand)

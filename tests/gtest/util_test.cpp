@@ -71,23 +71,21 @@ TEST_F(UtilTest, NumberParsers)
     EXPECT_TRUE(OrxX_StrToUnsigned("-1", 10, &value)); // strtoul wraps
     EXPECT_EQ(value, 4294967295u);
     Tcl_Obj *minus3 = Text("-3"), *word = Text("abc");
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, minus3, &value), TCL_ERROR);
-    EXPECT_EQ(Result(), "expected unsigned integer, got \"-3\"");
+    EXPECT_EQ(Failure(OrxX_GetUnsignedFromObj(interp_, minus3, &value)),
+              "expected unsigned integer, got \"-3\"");
     int64_t offset = 0;
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, minus3, &offset), TCL_OK);
     EXPECT_EQ(offset, -3);
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, word, &offset), TCL_ERROR);
+    Failure(OrxX_GetOffsetFromObj(interp_, word, &offset));
     // Past 32 bits: each used to wrap (3000000000 read as an int); a wide read wraps below -2^63.
     EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, Text("3000000000"), &value), TCL_OK);
     EXPECT_EQ(value, 3000000000u);
-    Tcl_ResetResult(interp_);
-    EXPECT_EQ(OrxX_GetUnsignedFromObj(interp_, Text("-4294967295"), &value), TCL_ERROR);
-    EXPECT_EQ(Result(), "expected unsigned integer, got \"-4294967295\"");
+    EXPECT_EQ(Failure(OrxX_GetUnsignedFromObj(interp_, Text("-4294967295"), &value)),
+              "expected unsigned integer, got \"-4294967295\"");
     EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("4294967296"), &offset), TCL_OK);
     EXPECT_EQ(offset, INT64_C(4294967296));
-    Tcl_ResetResult(interp_);
-    EXPECT_EQ(OrxX_GetOffsetFromObj(interp_, Text("-9223372036854775809"), &offset), TCL_ERROR);
-    EXPECT_EQ(Result(), "integer value too large to represent");
+    EXPECT_EQ(Failure(OrxX_GetOffsetFromObj(interp_, Text("-9223372036854775809"), &offset)),
+              "integer value too large to represent");
 }
 
 TEST_F(UtilTest, RelativeExpressions)
@@ -101,15 +99,11 @@ TEST_F(UtilTest, RelativeExpressions)
         int length;
         long value;
     } good[] = {
-        {"end", 5, 4},
-        {"end - 2", 5, 2},
         {"len/2", 10, 5},
-        {"2+1", 5, 3},
         {"end", 0, -1},
         {"end-1", INT_MAX, INT_MAX - 2L},
         {"end/2.0", 6, 2},
         {"-2.9", 6, -2},
-        {"", 6, 0},
         {end31.c_str(), 5, 4},
         {endLong.c_str(), 1000000, 999999 + 20},
         {lenLong.c_str(), 3, 6},
@@ -187,15 +181,11 @@ TEST_F(UtilTest, CaseShiftingAndNullObjects)
 
 TEST_F(UtilTest, ChannelDirectionAndOptions)
 {
-    std::string out = OpenChannel("w", ""), in = OpenChannel("r", "");
+    std::string out = OpenChannel("w", "");
     Tcl_SetObjResult(interp_, Tcl_NewStringObj("before: ", -1));
     EXPECT_EQ(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_READABLE), nullptr);
     EXPECT_EQ(Result(), "before: channel \"" + out + "\" wasn't opened for reading");
     EXPECT_NE(OrxX_GetOpenChannel(interp_, out.c_str(), TCL_WRITABLE), nullptr);
-    Tcl_ResetResult(interp_);
-    EXPECT_EQ(OrxX_GetOpenChannelObj(interp_, Text(in.c_str()), TCL_READABLE | TCL_WRITABLE),
-              nullptr);
-    EXPECT_EQ(Result(), "channel \"" + in + "\" wasn't opened for writing");
     EXPECT_EQ(OrxX_GetOpenChannel(interp_, "nosuchchannel", 0), nullptr);
     const struct {
         const char *access, *options;
@@ -223,8 +213,6 @@ TEST_F(UtilTest, ChannelDirectionAndOptions)
 TEST_F(UtilTest, ResultBuildersAppend)
 {
     Tcl_Obj *name = Text("keylget");
-    EXPECT_EQ(OrxX_WrongArgs(interp_, name, "listvar ?key?"), TCL_ERROR);
-    EXPECT_EQ(Result(), "wrong # args: keylget listvar ?key?");
     Tcl_SetObjResult(interp_, Tcl_NewStringObj("x: ", -1));
     OrxX_WrongArgs(interp_, name, nullptr);
     OrxX_WrongArgs(interp_, name, "");

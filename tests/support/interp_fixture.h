@@ -41,6 +41,14 @@ protected:
         return obj;
     }
     Tcl_Obj *Text(const char *text) { return Hold(Tcl_NewStringObj(text, -1)); }
+    // The message of a call that had to fail; the result is cleared for the next call.
+    std::string Failure(int status)
+    {
+        EXPECT_EQ(status, TCL_ERROR);
+        std::string message = Result();
+        Tcl_ResetResult(interp_);
+        return message;
+    }
     // The -errorcode of the last failure, as a script catching it sees it.
     std::string ErrorCode()
     {
