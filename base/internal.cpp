@@ -67,11 +67,17 @@ void AppendResultParts(Tcl_Interp *interp, std::initializer_list<std::string_vie
     }
 }
 
-void AppendListElement(std::string &out, std::string_view elem)
+void CheckResultRoom(size_t have, size_t more)
 {
-    if (elem.size() > static_cast<size_t>(INT_MAX / 2)) { // Tcl would panic scanning it
+    constexpr size_t kLimit = static_cast<size_t>(INT_MAX / 2);
+    if (have > kLimit || more > kLimit - have) {
         throw std::length_error("result would exceed the largest Tcl value");
     }
+}
+
+void AppendListElement(std::string &out, std::string_view elem)
+{
+    CheckResultRoom(0, elem.size()); // Tcl would panic scanning it
     int flags = 0;
     // Scanning without TCL_DONT_QUOTE_HASH gives an upper bound either way.
     int size = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
@@ -125,10 +131,7 @@ void AppendBracedElement(std::string &out, std::string_view elem)
 
 void ResultText::Append(std::string_view text)
 {
-    // Tcl_DString sizes are ints, and it doubles its space as it grows.
-    if (text.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
-        throw std::length_error("result would exceed the largest Tcl value");
-    }
+    CheckResultRoom(size(), text.size());
     Tcl_DStringAppend(&text_, text.data(), static_cast<int>(text.size()));
 }
 
@@ -136,9 +139,7 @@ void ResultText::AppendElement(std::string_view elem)
 {
     // Tcl panics when an element's escaped form could pass the largest int;
     // the text could not take it anyway.
-    if (elem.size() > static_cast<size_t>(INT_MAX / 2) - size()) {
-        throw std::length_error("result would exceed the largest Tcl value");
-    }
+    CheckResultRoom(size(), elem.size());
     int flags = 0;
     int room = Tcl_ScanCountedElement(elem.data(), static_cast<int>(elem.size()), &flags);
     if (!empty()) {
@@ -166,9 +167,7 @@ void ResultText::AppendInBraces(std::string_view elem)
     // millions of pieces.
     size_t at = size();
     size_t room = elem.size() + (at == 0 ? 2 : 3);
-    if (room > static_cast<size_t>(INT_MAX / 2) - at) {
-        throw std::length_error("result would exceed the largest Tcl value");
-    }
+    CheckResultRoom(at, room);
     Tcl_DStringSetLength(&text_, static_cast<int>(at + room));
     char *p = Tcl_DStringValue(&text_) + at;
     if (at != 0) {

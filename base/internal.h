@@ -163,6 +163,11 @@ bool BracesHold(std::string_view text);
 // "in braces" stay lists.  A blank goes first unless out is empty.
 void AppendBracedElement(std::string &out, std::string_view elem);
 
+// Throws std::length_error ("result would exceed the largest Tcl value")
+// unless a text of have bytes may grow by more: Tcl's string sizes are ints,
+// a Tcl_DString doubles its space as it grows, and Tcl panics past them.
+void CheckResultRoom(size_t have, size_t more);
+
 // Text of a large result, grown in place (the allocator may move a large
 // block without copying it) and handed to the interpreter without a copy.
 // An append that would pass the largest Tcl value throws std::length_error

@@ -435,9 +435,7 @@ int ListOrShow(Tcl_Interp *interp, TreeRecord *tree, int n, const char **words, 
     Walk(start, [&](TreeNode *node, int depth) {
         if (show) {
             size_t width = FieldWidth(tree, depth);
-            if (width + node->name.size() > static_cast<size_t>(INT_MAX / 2) - out.size()) {
-                throw std::length_error("result would exceed the largest Tcl value");
-            }
+            orx::CheckResultRoom(out.size(), width + node->name.size());
             line.assign(width, ' ').append(node->name).push_back('\n');
             out.Append(line);
         } else {
@@ -493,9 +491,7 @@ int Olistopen(Tcl_Interp *interp, TreeRecord *tree)
         // "%*s %s": the marker right-aligned in the field, a blank, the name.
         size_t width = FieldWidth(tree, depth);
         total += width + node->name.size() + 4;
-        if (total > static_cast<size_t>(INT_MAX / 2)) {
-            throw std::length_error("result would exceed the largest Tcl value");
-        }
+        orx::CheckResultRoom(0, total);
         const char *marker = node->firstChild == nullptr ? " " : node->open ? "-" : "+";
         row.assign(width > 1 ? width - 1 : 0, ' ').append(marker).append(" ").append(node->name);
         out.AppendElement(row);
