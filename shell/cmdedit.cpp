@@ -14,6 +14,7 @@
 #include "base/internal.h"
 #include "platform/orxplat.h"
 #include "shell/sighooks.h"
+#include "shell/stacked.h"
 
 namespace orx::cmdedit {
 
@@ -126,18 +127,12 @@ int PassageOutput(ClientData instanceData, const char *buf, int toWrite, int *er
 
 void PassageWatch(ClientData instanceData, int mask)
 {
-    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
-    Tcl_DriverWatchProc *watch = Tcl_ChannelWatchProc(Tcl_GetChannelType(below));
-    if (watch != nullptr) {
-        watch(Tcl_GetChannelInstanceData(below), mask);
-    }
+    orx::stacked::WatchBelow(Below(static_cast<Passage *>(instanceData)), mask);
 }
 
 int PassageBlockMode(ClientData instanceData, int mode)
 {
-    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
-    Tcl_DriverBlockModeProc *block = Tcl_ChannelBlockModeProc(Tcl_GetChannelType(below));
-    return block != nullptr ? block(Tcl_GetChannelInstanceData(below), mode) : 0;
+    return orx::stacked::BlockModeBelow(Below(static_cast<Passage *>(instanceData)), mode);
 }
 
 int PassageGetHandle(ClientData instanceData, int direction, ClientData *handlePtr)
@@ -149,23 +144,15 @@ int PassageGetHandle(ClientData instanceData, int direction, ClientData *handleP
 int PassageGetOption(ClientData instanceData, Tcl_Interp *interp, const char *name,
                      Tcl_DString *value)
 {
-    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
-    Tcl_DriverGetOptionProc *get = Tcl_ChannelGetOptionProc(Tcl_GetChannelType(below));
-    if (get != nullptr) {
-        return get(Tcl_GetChannelInstanceData(below), interp, name, value);
-    }
-    return name == nullptr ? TCL_OK : Tcl_BadChannelOption(interp, name, "");
+    return orx::stacked::GetOptionBelow(Below(static_cast<Passage *>(instanceData)), interp, name,
+                                        value);
 }
 
 int PassageSetOption(ClientData instanceData, Tcl_Interp *interp, const char *name,
                      const char *value)
 {
-    Tcl_Channel below = Below(static_cast<Passage *>(instanceData));
-    Tcl_DriverSetOptionProc *set = Tcl_ChannelSetOptionProc(Tcl_GetChannelType(below));
-    if (set != nullptr) {
-        return set(Tcl_GetChannelInstanceData(below), interp, name, value);
-    }
-    return Tcl_BadChannelOption(interp, name, "");
+    return orx::stacked::SetOptionBelow(Below(static_cast<Passage *>(instanceData)), interp, name,
+                                        value);
 }
 
 const Tcl_ChannelType kPassageType = {

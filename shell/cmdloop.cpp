@@ -22,6 +22,7 @@
 #include "orx_log.h"
 #include "base/internal.h"
 #include "shell/cmdedit.h"
+#include "shell/stacked.h"
 #include "tq_cc.h"
 
 namespace {
@@ -205,31 +206,20 @@ int LayerOutput(ClientData data, const char *buf, int toWrite, int *errorCodePtr
     return n;
 }
 
-// The options are the terminal's.
+// The options and file events are the terminal's.
 int LayerSetOption(ClientData data, Tcl_Interp *interp, const char *name, const char *value)
 {
-    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
-    Tcl_DriverSetOptionProc *proc = Tcl_ChannelSetOptionProc(Tcl_GetChannelType(below));
-    if (proc == nullptr) {
-        return Tcl_BadChannelOption(interp, name, nullptr);
-    }
-    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+    return orx::stacked::SetOptionBelow(static_cast<InputLayer *>(data)->below, interp, name, value);
 }
 
 int LayerGetOption(ClientData data, Tcl_Interp *interp, const char *name, Tcl_DString *value)
 {
-    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
-    Tcl_DriverGetOptionProc *proc = Tcl_ChannelGetOptionProc(Tcl_GetChannelType(below));
-    if (proc == nullptr) {
-        return name == nullptr ? TCL_OK : Tcl_BadChannelOption(interp, name, nullptr);
-    }
-    return proc(Tcl_GetChannelInstanceData(below), interp, name, value);
+    return orx::stacked::GetOptionBelow(static_cast<InputLayer *>(data)->below, interp, name, value);
 }
 
 void LayerWatch(ClientData data, int mask)
 {
-    Tcl_Channel below = static_cast<InputLayer *>(data)->below;
-    Tcl_GetChannelType(below)->watchProc(Tcl_GetChannelInstanceData(below), mask);
+    orx::stacked::WatchBelow(static_cast<InputLayer *>(data)->below, mask);
 }
 
 int LayerHandle(ClientData data, int direction, ClientData *handlePtr)
