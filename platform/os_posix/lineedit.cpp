@@ -126,15 +126,11 @@ void WriteOut(const std::string &text)
 // The terminal's size; 80 by 24 when it does not say.
 void WindowSize(size_t *columns, size_t *rows)
 {
-    struct winsize size;
-    *columns = 80;
-    *rows = 24;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        *columns = size.ws_col;
-        if (size.ws_row > 0) {
-            *rows = size.ws_row;
-        }
-    }
+    int cols = 80;
+    int lines = 24;
+    OrxPlat_TerminalSize(STDOUT_FILENO, &cols, &lines);
+    *columns = static_cast<size_t>(cols);
+    *rows = static_cast<size_t>(lines);
 }
 
 constexpr wchar_t kEscape = 033;
