@@ -3,6 +3,7 @@
 // steps of safe writing (exclusive create, durable close, one-step replace)
 // and locked rewrites of small shared files.
 #include "platform/orxplat.h"
+#include "posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -446,14 +447,8 @@ int OrxPlat_AppendToFile(const std::string &path, const std::string &text)
     }
     struct stat st;
     int error = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : ORXPLAT_NOT_REGULAR;
-    size_t done = 0;
-    while (error == 0 && done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR) {
-            error = errno;
-        } else if (n > 0) {
-            done += static_cast<size_t>(n);
-        }
+    if (error == 0) {
+        error = orx::posix::WriteAll(fd, text.data(), text.size());
     }
     if (::close(fd) != 0 && error == 0) {
         error = errno;

@@ -4,6 +4,7 @@
 // feed it one character at a time.
 
 #include "platform/orxplat.h"
+#include "posix.h"
 
 #include <dlfcn.h>
 #include <histedit.h>
@@ -100,27 +101,11 @@ private:
     locale_t saved_;
 };
 
-bool WriteAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // To the terminal, after what libedit has buffered.
 void WriteOut(const std::string &text)
 {
     fflush(stdout);
-    WriteAll(STDOUT_FILENO, text);
+    orx::posix::WriteAll(STDOUT_FILENO, text.data(), text.size());
 }
 
 // The terminal's size; 80 by 24 when it does not say.

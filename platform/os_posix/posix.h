@@ -2,7 +2,10 @@
 #ifndef ORX_PLATFORM_OS_POSIX_POSIX_H
 #define ORX_PLATFORM_OS_POSIX_POSIX_H
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstddef>
 #include <vector>
 
 namespace orx::posix {
@@ -21,6 +24,24 @@ int WithGrowingBuffer(Lookup lookup)
         }
         return rc;
     }
+}
+
+// Writes all of [data, data + size) to fd, through interrupts and short
+// writes.  0, or the errno value (EIO for a write that makes no progress).
+inline int WriteAll(int fd, const char *data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
 }
 
 // Removes the signal-message endpoints this process has open, from a
