@@ -9,8 +9,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/internal.h"
@@ -437,6 +439,26 @@ size_t TextWidth(Tcl_Interp *interp)
     return 80;
 }
 
+// Evaluates the command made of words, each one word whatever it holds, at
+// global level.
+int EvalWords(Tcl_Interp *interp, std::initializer_list<std::string_view> words)
+{
+    ObjRef command(Tcl_NewListObj(0, nullptr));
+    for (std::string_view word : words) {
+        Tcl_ListObjAppendElement(nullptr, command.get(), orx::NewStringObj(word));
+    }
+    return Tcl_EvalObjEx(interp, command.get(), TCL_EVAL_GLOBAL);
+}
+
+// Whether program is found along PATH (auto_execok); the result is left empty.
+bool OnPath(Tcl_Interp *interp, std::string_view program)
+{
+    bool found = EvalWords(interp, {"auto_execok", program}) == TCL_OK &&
+                 *Tcl_GetStringResult(interp) != '\0';
+    Tcl_ResetResult(interp);
+    return found;
+}
+
 // The pager's words: $PAGER, else less or more along PATH; none when there
 // is nothing to page with.
 std::vector<std::string> PagerCommand(Tcl_Interp *interp)
@@ -453,9 +475,7 @@ std::vector<std::string> PagerCommand(Tcl_Interp *interp)
         return words;
     }
     for (const char *candidate : {"less", "more"}) {
-        ObjRef script(Tcl_ObjPrintf("auto_execok %s", candidate));
-        if (Tcl_EvalObjEx(interp, script.get(), TCL_EVAL_GLOBAL) == TCL_OK &&
-            *Tcl_GetStringResult(interp) != '\0') {
+        if (OnPath(interp, candidate)) {
             words.emplace_back(candidate);
             if (std::strcmp(candidate, "less") == 0) {
                 words.emplace_back("-R");
@@ -463,7 +483,6 @@ std::vector<std::string> PagerCommand(Tcl_Interp *interp)
             break;
         }
     }
-    Tcl_ResetResult(interp);
     return words;
 }
 
@@ -548,22 +567,14 @@ std::string ManualPage(Tcl_Interp *interp, const std::string &name)
 // The page set by man, width cells wide; "" when man is not there or fails.
 std::string RenderManual(Tcl_Interp *interp, const std::string &page, size_t width)
 {
-    ObjRef probe(Tcl_NewStringObj("auto_execok man", -1));
-    if (Tcl_EvalObjEx(interp, probe.get(), TCL_EVAL_GLOBAL) != TCL_OK ||
-        *Tcl_GetStringResult(interp) == '\0') {
-        Tcl_ResetResult(interp);
+    if (!OnPath(interp, "man")) {
         return "";
     }
     std::string columns = std::to_string(width);
     const char *saved = Tcl_GetVar2(interp, "env", "MANWIDTH", TCL_GLOBAL_ONLY);
     std::string savedWidth = saved != nullptr ? saved : "";
     Tcl_SetVar2(interp, "env", "MANWIDTH", columns.c_str(), TCL_GLOBAL_ONLY);
-    ObjRef script(Tcl_NewListObj(0, nullptr));
-    for (const char *word : {"exec", "-ignorestderr", "--", "man", "-l"}) {
-        Tcl_ListObjAppendElement(nullptr, script.get(), Tcl_NewStringObj(word, -1));
-    }
-    Tcl_ListObjAppendElement(nullptr, script.get(), orx::NewStringObj(page));
-    int code = Tcl_EvalObjEx(interp, script.get(), TCL_EVAL_GLOBAL);
+    int code = EvalWords(interp, {"exec", "-ignorestderr", "--", "man", "-l", page});
     std::string text = code == TCL_OK ? Tcl_GetStringResult(interp) : "";
     Tcl_ResetResult(interp);
     if (saved != nullptr) {
@@ -593,12 +604,7 @@ std::string RenderManual(Tcl_Interp *interp, const std::string &page, size_t wid
 std::string CommandSynopsis(Tcl_Interp *interp, const std::string &name, const std::string &page)
 {
     std::string text;
-    ObjRef args(Tcl_NewListObj(0, nullptr));
-    ObjRef query(Tcl_NewListObj(0, nullptr));
-    Tcl_ListObjAppendElement(nullptr, query.get(), Tcl_NewStringObj("info", -1));
-    Tcl_ListObjAppendElement(nullptr, query.get(), Tcl_NewStringObj("args", -1));
-    Tcl_ListObjAppendElement(nullptr, query.get(), orx::NewStringObj(name));
-    bool proc = Tcl_EvalObjEx(interp, query.get(), TCL_EVAL_GLOBAL) == TCL_OK;
+    bool proc = EvalWords(interp, {"info", "args", name}) == TCL_OK;
     if (proc) {
         text = name;
         ObjRef list(Tcl_GetObjResult(interp));
@@ -607,13 +613,8 @@ std::string CommandSynopsis(Tcl_Interp *interp, const std::string &name, const s
         Tcl_ListObjGetElements(nullptr, list.get(), &count, &elems);
         for (int i = 0; i < count; i++) {
             std::string arg = Tcl_GetString(elems[i]);
-            ObjRef check(Tcl_NewListObj(0, nullptr));
-            for (const std::string &word :
-                 {std::string("info"), std::string("default"), name, arg,
-                  std::string("::tcl::HelpDefault")}) {
-                Tcl_ListObjAppendElement(nullptr, check.get(), orx::NewStringObj(word));
-            }
-            bool optional = Tcl_EvalObjEx(interp, check.get(), TCL_EVAL_GLOBAL) == TCL_OK &&
+            bool optional =
+                EvalWords(interp, {"info", "default", name, arg, "::tcl::HelpDefault"}) == TCL_OK &&
                             std::strcmp(Tcl_GetStringResult(interp), "1") == 0;
             Tcl_UnsetVar2(interp, "::tcl::HelpDefault", nullptr, 0);
             if (i == count - 1 && arg == "args") {
