@@ -16,7 +16,6 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "orx_keylist.h"
@@ -67,9 +66,8 @@ Tcl_AsyncHandler g_processAsync = nullptr;
 // pressure its allocations can fault for hundreds of microseconds more: an
 // error still in progress after the thread has run kHoldCpuNs since it was
 // logged was left so (kSettleNs of wall time when the thread's CPU time is
-// unknown).  A thread
-// that does not run (preempted, or asleep with an error left) is waited for up
-// to kHardCapNs.
+// unknown).  A thread that does not run (preempted, or asleep with an error
+// left) is waited for up to kHardCapNs.
 const int64_t kRetryNs = 20000;
 const int64_t kHoldCpuNs = 20000000;
 const int64_t kSettleNs = 50000;
@@ -153,8 +151,8 @@ unsigned MarkAsync()
         g_relayHeldSince = 0;
         return 0;
     }
-    // Announce the mark before looking at the interpreter: an error logged
-    // meanwhile either is seen here or sees the mark and waits for it.
+    // Whether our mark may be pending, for ErrorLogged on a Tcl whose
+    // handler record it cannot read.
     g_processMarked.store(true);
     int64_t now = NowNs();
     std::lock_guard<std::mutex> lock(g_processAsyncLock);
