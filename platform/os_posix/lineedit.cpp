@@ -161,6 +161,7 @@ private:
     unsigned char Complete();
     void ListCandidates(const std::vector<std::string> &candidates);
     int AskKey();
+    const char *Gets(int *count);
     static OrxPlat_EditStatus LineOf(const char *text, int count, std::string *line);
 
     OrxPlat_EditHooks hooks_;
@@ -551,15 +552,9 @@ OrxPlat_EditStatus LibEditor::ReadLine(const std::string &prompt, std::string *l
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     int count = 0;
-    const char *text;
     lastKey_ = std::chrono::steady_clock::now();
     FollowWindow();
-    {
-        LocaleScope locale;
-        inGets_ = true;
-        text = g_edit.el_gets(el_, &count);
-        inGets_ = false;
-    }
+    const char *text = Gets(&count);
     if (restore) {
         tcsetattr(STDIN_FILENO, TCSANOW, &before);
     }
@@ -592,13 +587,7 @@ OrxPlat_EditStatus LibEditor::Feed(std::string *line)
     abandoned_ = false;
     for (;;) {
         int count = 0;
-        const char *text;
-        {
-            LocaleScope locale;
-            inGets_ = true;
-            text = g_edit.el_gets(el_, &count);
-            inGets_ = false;
-        }
+        const char *text = Gets(&count);
         if (abandoned_) {
             End();
             return ORXPLAT_EDIT_ABANDONED;
@@ -723,6 +712,17 @@ unsigned char LibEditor::Complete()
     listedLast_ = true;
     ListCandidates(candidates);
     return CC_REDISPLAY;
+}
+
+// libedit's el_gets in the editing locale, with the line marked as libedit's
+// to draw while it runs.
+const char *LibEditor::Gets(int *count)
+{
+    LocaleScope locale;
+    inGets_ = true;
+    const char *text = g_edit.el_gets(el_, count);
+    inGets_ = false;
+    return text;
 }
 
 // A key for a question of the listing (lower case); -1 when input ends.
