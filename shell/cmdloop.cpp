@@ -367,7 +367,9 @@ void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *)
 // End of the loop through its input: the process ends when asked to.
 void AsyncEndOfInput(AsyncLoop *loop)
 {
-    if (loop->options & ORXX_CMDLOOP_INTERACTIVE) {
+    // Only a terminal left the cursor after the prompt; a file's output ends
+    // with the prompt as written.
+    if ((loop->options & ORXX_CMDLOOP_INTERACTIVE) && OrxPlat_IsTerminal(0)) {
         EndPromptLine();
     }
     if (loop->options & ORXX_CMDLOOP_EXIT_AT_END) {
@@ -713,7 +715,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             int error = OrxPlat_WaitForInput(in);
             if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
                 if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
-                    if (interactive) {
+                    if (interactive && OrxPlat_IsTerminal(0)) {
                         EndPromptLine();
                     }
                     break;

@@ -256,10 +256,14 @@ int PrepareUserDir(Tcl_Interp *interp)
     }
     const char *option, *value;
     OrxPlat_PrivateDirAttribute(&option, &value);
-    if (std::strcmp(Tcl_GetStringResult(interp), "0") == 0 &&
-        (EvalFileCommand(interp, "mkdir", dir) != TCL_OK ||
-         EvalFileCommand(interp, "attributes", dir, {option, value}) != TCL_OK)) {
+    if (std::strcmp(Tcl_GetStringResult(interp), "0") != 0) {
+        return TCL_OK;
+    }
+    if (EvalFileCommand(interp, "mkdir", dir) != TCL_OK) {
         return Fail(interp, "Could not make the ~/ruvadiredavoz directory.");
+    }
+    if (EvalFileCommand(interp, "attributes", dir, {option, value}) != TCL_OK) {
+        return Fail(interp, "Could not set the hidden attribute of the ~/ruvadiredavoz directory.");
     }
     return TCL_OK;
 }

@@ -38,18 +38,6 @@ const char kUsageTail[] = " ?-quns? ?-f? ?script?|?-c command? ?args?\n";
     Tcl_Exit(1);
 }
 
-// A word in the options that starts with "--" and is no option of the shell.
-[[noreturn]] void UnknownLongOption(const char *programName, const char *word)
-{
-    Tcl_Channel err = Tcl_GetStdChannel(TCL_STDERR);
-    if (err != nullptr) {
-        Tcl_WriteChars(err, "unknown option \"", -1);
-        Tcl_WriteChars(err, word, -1);
-        Tcl_WriteChars(err, "\"\n", -1);
-    }
-    UsageExit(programName);
-}
-
 // The long usage: every option, the environment, where the reference is, and
 // the exit statuses.
 const char kHelpText[] =
@@ -189,13 +177,11 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     const char *evalCmd = nullptr;
     const char *evalFile = nullptr;
     bool scanning = true;
-    bool scanEnded = false;
     while (scanning && argc > 1) {
         int letter = orxgetopt(argc, argv, optionString);
         switch (letter) {
         case -1:
             scanning = false;
-            scanEnded = true;
             break;
         case 'q':
             if (quick) UsageExit(programName);
@@ -224,14 +210,8 @@ void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
     if (optind > argc) {
         optind = argc;
     }
-    // The scanner stops at any "--word"; only a bare "--" ends the options,
-    // anything longer is a mistyped long option (--versio).
-    if (scanEnded && optind > 1 && strncmp(argv[optind - 1], "--", 2) == 0 &&
-        argv[optind - 1][2] != '\0') {
-        UnknownLongOption(programName, argv[optind - 1]);
-    }
-
-    // The first operand is the script, unless "--" stood just before it.
+    // The first operand is the script, unless "--" stood just before it: a
+    // longer "--word" ends the options too, but still lets the script follow.
     if (evalCmd == nullptr && evalFile == nullptr && optind < argc &&
         strcmp(argv[optind - 1], "--") != 0) {
         evalFile = argv[optind++];

@@ -216,6 +216,15 @@ TEST_F(InitTest, UserDirectoryAndPidLine)
     EXPECT_EQ(Init(a), TCL_ERROR);
     EXPECT_EQ(Result(), "Could not make the ~/ruvadiredavoz directory.");
     fs::remove(dir);
+    // Made, but its attribute cannot be set: a message of its own (was the one above).
+    Drop();
+    setenv("MORVA_HOME", a.c_str(), 1);
+    interp_ = Tcl_CreateInterp();
+    Eval("rename file tclFile; proc file {sub args} {"
+         " if {$sub eq {attributes}} {error denied}; tailcall tclFile $sub {*}$args }");
+    EXPECT_EQ(Orx_TclInit(interp_), TCL_ERROR);
+    EXPECT_EQ(Result(), "Could not set the hidden attribute of the ~/ruvadiredavoz directory.");
+    fs::remove(dir);
     // Made private (its pid-file line: init-3.1 and 3.2).
     ASSERT_EQ(Init(a), TCL_OK) << Result();
     EXPECT_TRUE(fs::is_directory(dir) && fs::status(dir).permissions() == fs::perms::owner_all);
