@@ -59,8 +59,8 @@ const char kHelpText[] =
     "                arguments after it become argv\n"
     "  --            end of the options: the rest is argv, and no script file\n"
     "  script        without -c or -f, the first argument is the script file\n"
-    "  -h, --help    print this text (status 0)\n"
-    "  -v, --version print the version and release of the product (status 0)\n"
+    "  --help        alone: print this text (status 0)\n"
+    "  --version     alone: print the version and release of the product (status 0)\n"
     "Flags combine (-qn); -q, -n and -s may each be given once.\n"
     "\n"
     "Environment:\n"
@@ -76,14 +76,14 @@ const char kHelpText[] =
     "the command, the script or reading commands fails.\n"
     "\n";
 
-// orxsh -h / --help and -v / --version, as the only argument's first word.
+// orxsh --help and orxsh --version.
 [[noreturn]] void InfoExit(const char *programName, const char *request)
 {
     if (getenv("MORVA_HOME") == nullptr) {
         OrxPlat_SetEnv("MORVA_HOME", Orx_DefaultMorvaHome()); // where the release data is
     }
     std::string text;
-    if (strcmp(request, "-v") == 0 || strcmp(request, "--version") == 0) {
+    if (strcmp(request, "--version") == 0) {
         char release[256];
         int length = 0;
         c_reln("ORX", release, &length, static_cast<int>(sizeof release));
@@ -157,8 +157,9 @@ extern "C" {
 void OrxSh_Main(int argc, char **argv, Tcl_AppInitProc *appInitProc)
 {
     // Help and version go out through stdio, before Tcl: the bytes as given.
-    if (argc > 1 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 ||
-                     strcmp(argv[1], "-v") == 0 || strcmp(argv[1], "--version") == 0)) {
+    // Only the long words, and only alone: "-h" and "-v" are letters the
+    // shell does not define, and "--help script" runs the script.
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--version") == 0)) {
         InfoExit(argv[0] != nullptr ? argv[0] : "orxsh", argv[1]);
     }
     // The terminal as the user's shell left it, before the line editor
