@@ -369,7 +369,11 @@ int StartTrace(TraceInfo *info, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
         Tcl_CreateCloseHandler(channel, ChannelClosed, info);
     }
     info->depth = depth;
-    info->trace = Tcl_CreateObjTrace(interp, depth, 0, TraceProc, info, nullptr);
+    // No command runs at level 0 or below; Tcl would read such a limit as
+    // no limit at all.
+    if (depth > 0) {
+        info->trace = Tcl_CreateObjTrace(interp, depth, 0, TraceProc, info, nullptr);
+    }
     return TCL_OK;
 }
 
