@@ -420,9 +420,10 @@ void OrxX_AppendObjResult(Tcl_Interp *interp, ...)
 {
     Tcl_Obj *resultPtr = Tcl_GetObjResult(interp);
     if (Tcl_IsShared(resultPtr)) {
-        // Someone else holds the current result: append to a copy so that
-        // neither its holder's value nor the text already present is lost.
-        resultPtr = Tcl_DuplicateObj(resultPtr);
+        // A shared result is a value some command handed back, not a message
+        // being built: the strings start a new result, its holder's value
+        // stays as it was.
+        resultPtr = Tcl_NewObj();
         Tcl_SetObjResult(interp, resultPtr);
     }
     va_list args;

@@ -84,9 +84,9 @@ ORX_API char *OrxX_JoinPath(const char *path1, const char *path2, Tcl_DString *j
 /* Append "wrong # args: <command> <usage>" to the result; returns TCL_ERROR. */
 ORX_API int OrxX_WrongArgs(Tcl_Interp *interp, Tcl_Obj *commandNameObj, const char *usage);
 
-/* Append strings, ended by a null pointer, to the interpreter result.  A
- * shared result object is copied first, keeping its text and its holder's
- * value intact. */
+/* Append strings, ended by a null pointer, to the interpreter result.  When
+ * the result object is shared, a new empty result replaces it first (the
+ * holder's value is left alone), so the strings alone make the result. */
 ORX_API void OrxX_AppendObjResult(Tcl_Interp *interp, ...);
 
 /* 1 when the object is an empty value (empty string or empty list). */

@@ -221,12 +221,12 @@ TEST_F(UtilTest, ResultBuildersAppend)
     Tcl_SetObjResult(interp_, Tcl_NewStringObj("cmd", -1));
     OrxX_WrongArgs(interp_, Tcl_GetObjResult(interp_), "arg");
     EXPECT_EQ(Result(), "cmdwrong # args: cmd arg");
-    // A result someone else holds keeps its text for its holder and for us.
+    // A result someone else holds is left to its holder: the strings start afresh.
     Tcl_Obj *held = Text("value");
     Tcl_SetObjResult(interp_, held);
-    OrxX_AppendObjResult(interp_, " and", " more", (char *)NULL);
+    OrxX_AppendObjResult(interp_, "and", " more", (char *)NULL);
     EXPECT_STREQ(Tcl_GetString(held), "value");
-    EXPECT_EQ(Result(), "value and more");
+    EXPECT_EQ(Result(), "and more");
 }
 
 TEST_F(UtilTest, SaveAndRestoreTheErrorState)
