@@ -43,12 +43,17 @@ namespace eval ::OrxPackage {
 
 # Tcl's auto_load calls auto_load_index when a command is not in auto_index:
 # the library indexes of every auto_path directory are loaded first (again
-# only when auto_path has changed), last directory first so that earlier
-# directories win, then Tcl's own tclIndex files.
+# only when auto_path has changed or auto_reset has run), last directory first
+# so that earlier directories win, then Tcl's own tclIndex files.
 if {[info procs ::auto_load_index] ne "" && [info procs ::OrxPackage::TclLoadIndex] eq ""} {
     rename ::auto_load_index ::OrxPackage::TclLoadIndex
     proc ::auto_load_index {} {
-        set loaded [::OrxPackage::LoadLibraryIndexes]
+        if {[catch {::OrxPackage::LoadLibraryIndexes} loaded options]} {
+            # Tcl's pass still runs and sets its marker, which tells a later
+            # auto_reset from this failure.
+            catch {::OrxPackage::TclLoadIndex}
+            return -options $options $loaded
+        }
         expr {[::OrxPackage::TclLoadIndex] || $loaded}
     }
 }
@@ -56,6 +61,11 @@ if {[info procs ::auto_load_index] ne "" && [info procs ::OrxPackage::TclLoadInd
 proc ::OrxPackage::LoadLibraryIndexes {} {
     variable indexedPath
     global auto_path
+    # auto_reset unsets Tcl's own marker: the indexes are then read again,
+    # as Tcl reads its tclIndex files again.
+    if {![info exists ::tcl::auto_oldpath]} {
+        unset -nocomplain indexedPath
+    }
     if {![info exists auto_path] || [llength [info commands ::orxx_load_tndxs]] == 0
             || ([info exists indexedPath] && $indexedPath eq $auto_path)} {
         return 0
