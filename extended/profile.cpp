@@ -380,12 +380,17 @@ int CommandDone(ClientData data[], Tcl_Interp *interp, int result)
 
 // Command trace: opens an entry per procedure call, and per command in command mode.
 int TraceCommand(ClientData clientData, Tcl_Interp *interp, int level, const char *,
-                 Tcl_Command token, int, Tcl_Obj *const[])
+                 Tcl_Command token, int objc, Tcl_Obj *const objv[])
 {
     auto *p = static_cast<Profiler *>(clientData);
+    // An earlier trace may have deleted the command (a redefinition, a
+    // rename); Tcl then runs what the first word names now, untraced.
+    if (objc > 0 && *Tcl_GetCommandName(interp, token) == '\0') {
+        token = Tcl_GetCommandFromObj(interp, objv[0]);
+    }
     // An imported procedure runs its original, which is traced itself.
     bool isProc = orx::IsProc(token) && !orx::IsImported(token);
-    bool measured = isProc || (p->commandMode && !orx::HasCompiler(token));
+    bool measured = isProc || (p->commandMode && token != nullptr && !orx::HasCompiler(token));
     if (!measured && p->activeFrames == 0) {
         return TCL_OK;
     }
