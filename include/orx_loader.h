@@ -1,7 +1,9 @@
 /* Extension package loader: orx:load and orx:unload map product extension
  * packages (shared libraries found along PATH) into the process and run their
  * initialisation and termination entry points.  The table of loaded packages
- * is process-wide and unlocked: use the commands from the interpreter thread. */
+ * is process-wide and locked: interpreters of several threads may load and
+ * unload at once (one at a time, entry points included).  Call the commands
+ * on the interpreter's own thread. */
 #ifndef ORX_LOADER_H
 #define ORX_LOADER_H
 

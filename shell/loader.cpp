@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -31,10 +32,13 @@ struct Package {
 };
 
 // Process-wide package table, name to package, shared by every interpreter
-// and never deleted.  No lock: the commands run on the interpreter thread
-// only.
+// and never deleted.  Interpreters of several threads load, unload and go
+// under gLoaderLock, held across the entry points too, so that two threads
+// loading one package map it once; recursive for a routine that loads
+// another package.
 Tcl_HashTable gPackageTable;
 bool gPackageTableReady = false;
+std::recursive_mutex gLoaderLock;
 
 const char kLoaderAssoc[] = "OrxLoader";
 
@@ -70,6 +74,7 @@ int ResetFloatingPoint(int code)
 // its _Term cannot run in an interpreter being torn down.
 void InterpGone(ClientData, Tcl_Interp *interp)
 {
+    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     Tcl_HashSearch search;
     for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(PackageTable(), &search); entry != nullptr;
          entry = Tcl_NextHashEntry(&search)) {
@@ -314,10 +319,12 @@ int Guarded(Tcl_Interp *interp, const char *command, Body body)
 
 int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
+    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     return Guarded(interp, argv[0], [&] { return LoadPackage(interp, argc, argv); });
 }
 
 int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
+    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     return Guarded(interp, argv[0], [&] { return UnloadPackage(interp, argc, argv); });
 }

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 #include <pwd.h>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "orx_init.h"
+#include "orx_loader.h"
 #include "orx_shell.h"
 #include "orx_signal.h"
 #include "tests/support/child_run.h"
@@ -371,5 +375,56 @@ TEST_F(InitTest, CreateObjCommandAliasesAndTheirSharedState)
     statesFreed = 0; // with the interpreter: those of dup, tclxthing and set
     Drop();
     EXPECT_EQ(statesFreed, 3);
+}
+
+// Two threads load one package; each waits a while for the other, first inside the
+// package's initialisation (its write of pkgcalls), then once its load is done.  Loads
+// that ran side by side would both map the package, and one record would overwrite the
+// other.
+std::atomic<int> g_initsRunning{0}, g_loadsDone{0};
+void WaitForOther(std::atomic<int> *arrived)
+{
+    arrived->fetch_add(1);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (arrived->load() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::yield();
+    }
+}
+char *WaitInInit(ClientData, Tcl_Interp *, const char *, const char *, int)
+{
+    WaitForOther(&g_initsRunning);
+    return nullptr;
+}
+int WaitAfterLoadCmd(ClientData, Tcl_Interp *, int, Tcl_Obj *const[])
+{
+    WaitForOther(&g_loadsDone);
+    return TCL_OK;
+}
+
+TEST_F(InitTest, PackageLoadedByTwoThreadsAtOnce)
+{
+    setenv("PATH", (std::string(ORX_BUILD_DIR) + "/tests/packages").c_str(), 1);
+    auto loadAndUnload = [] {
+        Tcl_Interp *interp = Tcl_CreateInterp();
+        Tcl_CreateCommand(interp, "orx:load", Orx_LoadCmd, nullptr, nullptr);
+        Tcl_CreateCommand(interp, "orx:unload", Orx_UnloadCmd, nullptr, nullptr);
+        Tcl_CreateObjCommand(interp, "waitAfterLoad", WaitAfterLoadCmd, nullptr, nullptr);
+        Tcl_TraceVar(interp, "pkgcalls", TCL_GLOBAL_ONLY | TCL_TRACE_WRITES, WaitInInit,
+                     nullptr);
+        EXPECT_EQ(Tcl_Eval(interp, "orx:load pkgbasic; waitAfterLoad\n"
+                                   "list [orx:load] [pkgbasic:hello]"),
+                  TCL_OK);
+        EXPECT_STREQ(Tcl_GetStringResult(interp), "pkgbasic {hello from pkgbasic}");
+        EXPECT_EQ(Tcl_Eval(interp, "orx:unload pkgbasic; orx:load"), TCL_OK)
+            << Tcl_GetStringResult(interp);
+        EXPECT_STREQ(Tcl_GetStringResult(interp), "");
+        Tcl_DeleteInterp(interp);
+    };
+    std::thread other([&] {
+        loadAndUnload();
+        Tcl_FinalizeThread();
+    });
+    loadAndUnload();
+    other.join();
 }
 } // namespace
