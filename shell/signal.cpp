@@ -41,6 +41,10 @@ std::atomic<bool> g_processAsyncLive{false};
 
 // Interpreter thread only.
 char *g_processTraps[NSIG];
+// Changed under g_processRegistryLock, which also covers the test of the
+// owner: an interpreter on another thread may be initialised or deleted
+// at any time, and is refused support.
+std::mutex g_processRegistryLock;
 std::vector<Tcl_Interp *> *g_processInterps = nullptr;
 Tcl_ThreadId g_processOwner = nullptr;
 OrxX_AppSignalErrorHandler *g_processAppErrorProc = nullptr;
@@ -762,6 +766,7 @@ void InterpDeleted(ClientData, Tcl_Interp *interp)
         Tcl_Interp *expected = interp;
         g_processLoggedInterp.compare_exchange_strong(expected, nullptr);
     }
+    std::lock_guard<std::mutex> registryLock(g_processRegistryLock);
     std::vector<Tcl_Interp *> *list = g_processInterps;
     auto it = list == nullptr ? std::vector<Tcl_Interp *>::iterator()
                               : std::find(list->begin(), list->end(), interp);
@@ -835,6 +840,7 @@ void orx::signals::SetBackgroundDisplayHooks(void (*before)(), void (*after)())
 int OrxXSignalInit(Tcl_Interp *interp)
 {
     if (Tcl_GetAssocData(interp, kAssocKey, nullptr) == nullptr) {
+        std::lock_guard<std::mutex> registryLock(g_processRegistryLock);
         if (g_processInterps == nullptr) {
             if (StartSignalSupport(interp) != TCL_OK) {
                 return TCL_ERROR;
