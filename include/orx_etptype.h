@@ -1,6 +1,6 @@
 /* Display attributes of enumerated types: orx:setEtpType sets the colours
  * and line styles of many literals of one type of the enumerated-type
- * registry (orx_etp.h) from parallel lists. */
+ * registry (reference page etp.md) from parallel lists. */
 #ifndef ORX_ETPTYPE_H
 #define ORX_ETPTYPE_H
 

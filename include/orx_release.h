@@ -22,7 +22,7 @@ ORX_API int Orx_Copyr(Tcl_Interp *interp, int argc, const char *argv[]);
 
 /* The version of product (null allowed): its own VERSION, else its entry in
  * section VERSIONS, else " ".  The text is the configuration store's: it
- * stays valid as long as mcf_getString's (see orx_tessary.h). */
+ * stays valid as long as mcf_getString's (reference page tessary.md). */
 ORX_API const char *Tq_GetRelver(const char *product);
 
 /* The value of key in section RELINFO, "" when absent or key is null. */
