@@ -159,6 +159,15 @@ void EndPromptLine()
     FlushChannel(TCL_STDOUT);
 }
 
+// At the end of the input: only a terminal left the cursor after the last
+// prompt; a file's output ends with the prompt as written.
+void EndInputPromptLine(bool interactive)
+{
+    if (interactive && OrxPlat_IsTerminal(0)) {
+        EndPromptLine();
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Standard input that gives way to Ctrl-C.  Tcl's file channels retry a read
 // that a signal interrupts, so "gets stdin" would wait through Ctrl-C for a
@@ -367,11 +376,7 @@ void AsyncInterpDeleted(ClientData clientData, Tcl_Interp *)
 // End of the loop through its input: the process ends when asked to.
 void AsyncEndOfInput(AsyncLoop *loop)
 {
-    // Only a terminal left the cursor after the prompt; a file's output ends
-    // with the prompt as written.
-    if ((loop->options & ORXX_CMDLOOP_INTERACTIVE) && OrxPlat_IsTerminal(0)) {
-        EndPromptLine();
-    }
+    EndInputPromptLine((loop->options & ORXX_CMDLOOP_INTERACTIVE) != 0);
     if (loop->options & ORXX_CMDLOOP_EXIT_AT_END) {
         Tcl_Exit(0);
     }
@@ -715,9 +720,7 @@ int OrxX_CommandLoop(Tcl_Interp *interp, int options, const char *command,
             int error = OrxPlat_WaitForInput(in);
             if (error == 0 && Tcl_Gets(in, &buffer) < 0) {
                 if (Tcl_Eof(in) || Tcl_InputBlocked(in)) {
-                    if (interactive && OrxPlat_IsTerminal(0)) {
-                        EndPromptLine();
-                    }
+                    EndInputPromptLine(interactive);
                     break;
                 }
                 error = Tcl_GetErrno();

@@ -302,10 +302,12 @@ int UnloadPackage(Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
-// The names are built in std::strings: no allocation failure may reach Tcl.
+// One command at a time under the loader's lock.  The names are built in
+// std::strings: no allocation failure may reach Tcl.
 template <typename Body>
 int Guarded(Tcl_Interp *interp, const char *command, Body body)
 {
+    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     try {
         return body();
     } catch (const std::exception &) {
@@ -319,12 +321,10 @@ int Guarded(Tcl_Interp *interp, const char *command, Body body)
 
 int Orx_LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
-    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     return Guarded(interp, argv[0], [&] { return LoadPackage(interp, argc, argv); });
 }
 
 int Orx_UnloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
-    std::lock_guard<std::recursive_mutex> lock(gLoaderLock);
     return Guarded(interp, argv[0], [&] { return UnloadPackage(interp, argc, argv); });
 }

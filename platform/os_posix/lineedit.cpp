@@ -31,12 +31,12 @@ namespace {
 // libedit is opened when a terminal first asks for the editor, not linked:
 // scripts, pipes and -c never pay for loading it (and the four libraries it
 // brings). The pointers keep libedit's own names and types.
+#define ORX_EDIT_FUNCTIONS(X)                                                                  \
+    X(el_init) X(el_end) X(el_set) X(el_get) X(el_source) X(el_resize) X(el_wline) X(el_gets)  \
+    X(el_line) X(el_insertstr) X(el_deletestr) X(history_init) X(history_end) X(history)
 struct EditFunctions {
 #define ORX_EDIT_FN(name) decltype(&::name) name = nullptr;
-    ORX_EDIT_FN(el_init) ORX_EDIT_FN(el_end) ORX_EDIT_FN(el_set) ORX_EDIT_FN(el_get)
-    ORX_EDIT_FN(el_source) ORX_EDIT_FN(el_resize) ORX_EDIT_FN(el_wline) ORX_EDIT_FN(el_gets)
-    ORX_EDIT_FN(el_line) ORX_EDIT_FN(el_insertstr) ORX_EDIT_FN(el_deletestr)
-    ORX_EDIT_FN(history_init) ORX_EDIT_FN(history_end) ORX_EDIT_FN(history)
+    ORX_EDIT_FUNCTIONS(ORX_EDIT_FN)
 #undef ORX_EDIT_FN
 };
 EditFunctions g_edit;
@@ -56,11 +56,7 @@ bool LoadLibEdit()
             all = all && slot != nullptr;
         };
 #define ORX_EDIT_FIND(name) find(g_edit.name, #name);
-        ORX_EDIT_FIND(el_init) ORX_EDIT_FIND(el_end) ORX_EDIT_FIND(el_set) ORX_EDIT_FIND(el_get)
-        ORX_EDIT_FIND(el_source) ORX_EDIT_FIND(el_resize) ORX_EDIT_FIND(el_wline)
-        ORX_EDIT_FIND(el_gets) ORX_EDIT_FIND(el_line) ORX_EDIT_FIND(el_insertstr)
-        ORX_EDIT_FIND(el_deletestr) ORX_EDIT_FIND(history_init) ORX_EDIT_FIND(history_end)
-        ORX_EDIT_FIND(history)
+        ORX_EDIT_FUNCTIONS(ORX_EDIT_FIND)
 #undef ORX_EDIT_FIND
         return all; // the library stays loaded: its pointers are in use
     }();
